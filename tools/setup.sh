@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test mox32, then
+# configures and builds into the given directory (default: build).
+# Build logs go to standard error so that the tool's own output stays clean.
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$top/build}
+shift || true
+
+need=()
+command -v cmake >/dev/null 2>&1 || need+=(cmake)
+command -v g++ >/dev/null 2>&1 || need+=(g++)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+command -v localedef >/dev/null 2>&1 || need+=(locales)
+if [ ${#need[@]} -gt 0 ]; then
+    echo "installing: ${need[*]}" >&2
+    if [ "$(id -u)" = 0 ]; then sudo=""; else sudo="sudo"; fi
+    $sudo apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >&2
+fi
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$top" -B "$build" "$@" >&2
+fi
+cmake --build "$build" -j"$(nproc)" >&2
