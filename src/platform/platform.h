@@ -1,0 +1,261 @@
+// The services mox32 needs from the operating system. This header is the
+// whole contract between the core and a backend (posix now, win32 later):
+// the core includes no operating-system header and sees no native type.
+//
+// Text crossing this boundary is in code page 932 on the core's side. A
+// backend converts to and from the user's own encoding (the locale's
+// codeset on POSIX) losslessly: whatever the core receives can be given
+// back and turns into the original bytes again.
+#pragma once
+
+#include <cstddef>
+
+// Standard stream numbers, as the C runtime numbers them.
+enum { PLAT_STDIN = 0, PLAT_STDOUT = 1, PLAT_STDERR = 2 };
+
+// ---- start-up and the text boundary ---------------------------------------
+
+// Prepares the backend (locale, encoding tables) and converts the argument
+// vector into code page 932. *cpargv receives a null-terminated vector owned
+// by the backend until plat_shutdown. Returns 0, or -1 after printing why on
+// standard error (no memory, no converter for the locale's encoding).
+int plat_startup(int argc, char **argv, char ***cpargv);
+
+// Flushes both output streams and releases what plat_startup made.
+void plat_shutdown(void);
+
+// Writes len bytes of code page 932 text to PLAT_STDOUT or PLAT_STDERR,
+// converted into the user's encoding. Never fails as far as the core can
+// tell: a stream that cannot be written is ignored, as printf would.
+void plat_write(int stream, const char *text, size_t len);
+
+// Flushes PLAT_STDOUT or PLAT_STDERR.
+void plat_flush(int stream);
+
+// 1 when the standard stream (PLAT_STDIN, PLAT_STDOUT, PLAT_STDERR) is a
+// character device (a terminal, /dev/null), 0 when it is a file or a pipe
+// or is closed.
+int plat_ischardev(int stream);
+
+// ---- console keys -----------------------------------------------------------
+
+// Reads one key press from the console itself (never from standard input,
+// which may be redirected), without echo and without waiting for Enter.
+// Enter gives 13, Esc 27. A key that produces no character (an arrow, a
+// function key) gives 0 and, at the next call, a scan code. Returns -1 when
+// there is no console to read from; the console mode is restored before it
+// returns, and also if the process is interrupted while waiting.
+int plat_readkey(void);
+
+// 1 when a key press is waiting at the console, 0 when none is, -1 when
+// there is no console.
+int plat_keyhit(void);
+
+// ---- clock ------------------------------------------------------------------
+
+// The local date and time now (month 1..12, day 1..31).
+struct PlatTime {
+    int year, month, day, hour, minute, second;
+};
+void plat_localtime(PlatTime *now);
+
+// ---- errors -------------------------------------------------------------------
+
+// Every service below that fails sets a last-error code in Win32 numbering,
+// so that messages print the same number on every platform.
+enum {
+    PLAT_ERR_FILE_NOT_FOUND = 2,
+    PLAT_ERR_PATH_NOT_FOUND = 3,
+    PLAT_ERR_ACCESS_DENIED = 5,
+    PLAT_ERR_NOT_ENOUGH_MEMORY = 8,
+    PLAT_ERR_NOT_SAME_DEVICE = 17,
+    PLAT_ERR_SHARING_VIOLATION = 32,
+    PLAT_ERR_FILE_EXISTS = 80,
+    PLAT_ERR_INVALID_PARAMETER = 87,
+    PLAT_ERR_DISK_FULL = 112,
+    PLAT_ERR_INVALID_NAME = 123,
+    PLAT_ERR_DIR_NOT_EMPTY = 145,
+    PLAT_ERR_ALREADY_EXISTS = 183,
+    PLAT_ERR_FILENAME_TOO_LONG = 206,
+    PLAT_ERR_DIRECTORY = 267,      // a directory where a file was expected
+    PLAT_ERR_CANT_RESOLVE = 1921,  // a link loop
+};
+
+unsigned plat_lasterror(void);
+void plat_setlasterror(unsigned code);
+// The system's text for an error code, without a final line end; always
+// terminated, cut to fit.
+void plat_errortext(unsigned code, char *out, size_t size);
+
+// ---- paths and drives -------------------------------------------------------
+//
+// Paths given to the services are DOS paths (X:\dir\name, or relative ones
+// resolved against the current directory of the drive), or native absolute
+// paths beginning with "/". Names are found ignoring letter case, as on
+// Windows: an exact match wins, otherwise the first entry in listing order.
+
+enum {
+    PLAT_PATH_SIZE = 261, // a full path of 260 characters and its terminator
+};
+
+// Drive types, numbered as Win32 numbers them.
+enum {
+    PLAT_DRIVE_UNKNOWN = 0,
+    PLAT_DRIVE_NO_ROOT_DIR = 1,
+    PLAT_DRIVE_REMOVABLE = 2,
+    PLAT_DRIVE_FIXED = 3,
+    PLAT_DRIVE_REMOTE = 4,
+    PLAT_DRIVE_CDROM = 5,
+    PLAT_DRIVE_RAMDISK = 6,
+};
+
+// Type of the drive whose root is given ("C:\", "c:" or "C"): NO_ROOT_DIR
+// for a letter that is not mapped or whose directory is missing.
+int plat_drivetype(const char *root);
+
+// Letter ('A'..'Z') of the drive that holds the current directory; 0 when
+// the working directory lies on no mapped drive (last error 3).
+int plat_curdrive(void);
+
+// The current directory of drive `letter` without its "X:\" prefix ("" at
+// the root) into out. 0, or -1 (unmapped drive, no room: last error set).
+int plat_getcurdir(int letter, char *out, size_t size);
+
+// Full-path expansion as Win32 does it ("/" is "\", repeated separators
+// collapse, "." and ".." resolve and never climb above the root, the final
+// component loses trailing dots and spaces, "X:name" is relative to drive
+// X's current directory, "\name" lies on the current drive), then respelled
+// in its one canonical form: the drive whose directory is the longest
+// prefix of the native path. Letter case is kept as typed. Returns the
+// length, or -1 (result of 260 characters or more: 206; unmapped drive or a
+// native path on no drive: 3).
+int plat_fullpath(const char *path, char *out, size_t size);
+
+// ---- listing ----------------------------------------------------------------
+
+// One listed entry. Times are the last write in local time as DOS words.
+struct PlatEntry {
+    unsigned attrib;
+    unsigned size;           // low 32 bits
+    unsigned short time, date;
+    int toolong;             // the name does not fit: `name` is cut short
+    char name[PLAT_PATH_SIZE];
+};
+
+struct PlatFind; // an open listing
+
+// Lists the entries of a directory that match the final component of
+// `pattern` (Win32 wildcards: "*.*" every name, "*." names without a dot,
+// "x.*" also x, "?" one character or none at the end of a name or before a
+// dot; case ignored) and pass the attribute mask: an entry with none of
+// hidden 0x02, system 0x04, directory 0x10 always passes; one with some
+// passes only when the mask shares one of them. "." and ".." come first
+// except at a drive root, then the names sorted ignoring case. /proc, /sys
+// and /dev are never listed; a dangling link is left out; a link to a
+// directory reports 0x10 | 0x400.
+// Returns the listing with its first entry in *entry, or null when nothing
+// matches or the directory cannot be read (last error 2 or 3).
+PlatFind *plat_findfirst(const char *pattern, unsigned mask, PlatEntry *entry);
+// The next entry: 1, or 0 at the end.
+int plat_findnext(PlatFind *find, PlatEntry *entry);
+void plat_findclose(PlatFind *find);
+
+// ---- attributes -------------------------------------------------------------
+
+enum {
+    PLAT_ATTR_READONLY = 0x01,
+    PLAT_ATTR_HIDDEN = 0x02,
+    PLAT_ATTR_SYSTEM = 0x04,
+    PLAT_ATTR_DIRECTORY = 0x10,
+    PLAT_ATTR_ARCHIVE = 0x20,
+    PLAT_ATTR_NORMAL = 0x80,
+    PLAT_ATTR_REPARSE = 0x400, // a link to a directory
+};
+
+// 0 with the attribute word, or -1 (last error 2 or 3).
+int plat_getattr(const char *path, unsigned *attrib);
+// Sets read-only (mode bits), hidden and system (user.DOSATTRIB); NORMAL
+// clears all three. 0, or -1.
+int plat_setattr(const char *path, unsigned attrib);
+
+// ---- directories and names --------------------------------------------------
+
+// 0, or -1 (183 when it exists, 3 when the parent is missing).
+int plat_mkdir(const char *path);
+// 0, or -1 (145 when not empty, 5 when refused).
+int plat_rmdir(const char *path);
+// Renames or moves a file or directory; never replaces an existing
+// destination (183), except that a change of letter case only respells the
+// same entry. Across file systems a file is copied (data, time, attributes)
+// then deleted; a directory fails with 17. 0, or -1.
+int plat_move(const char *from, const char *to);
+// Moves `from` over `to` in one atomic step, replacing it. Both must be on
+// one file system. 0, or -1 (the destination is untouched then).
+int plat_replace(const char *from, const char *to);
+// Deletes a file; a read-only one is refused (5). 0, or -1.
+int plat_delete(const char *path);
+
+// Identity of the file a path names, after links: two paths name the same
+// file when both fields are equal.
+struct PlatFileId {
+    unsigned long long device, inode;
+};
+// 0, or -1 when it does not exist.
+int plat_fileid(const char *path, PlatFileId *id);
+
+// ---- file contents ----------------------------------------------------------
+
+enum {
+    PLAT_OPEN_READ = 1,   // an existing file, read only
+    PLAT_OPEN_CREATE = 2, // create or truncate, write only
+    PLAT_OPEN_APPEND = 3, // create or open at the end, write only
+};
+enum { PLAT_SEEK_SET = 0, PLAT_SEEK_CUR = 1, PLAT_SEEK_END = 2 };
+
+// A handle (>= 0), or -1.
+int plat_open(const char *path, int how);
+// Creates a new, empty file with a unique name in the directory `dir`
+// (its name begins with `prefix`), writes its DOS path into `path` and
+// returns its handle open for writing, or -1.
+int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size);
+// Bytes read (0 at the end), or -1.
+long plat_read(int handle, void *buf, unsigned long len);
+// Bytes written; fewer than len, or -1, is a failure (112 when full).
+long plat_write_file(int handle, const void *buf, unsigned long len);
+// The new position, or -1.
+long long plat_seek(int handle, long long offset, int whence);
+// 0, or -1 (a write that failed only now, 112).
+int plat_close(int handle);
+// Sets the last-write time from DOS words read as local time. 0, or -1.
+int plat_setfiletime(int handle, unsigned short date, unsigned short time);
+
+// ---- free space -------------------------------------------------------------
+
+// Bytes available to the caller on the file system that holds `path` (its
+// nearest existing directory); a null path means the current drive's
+// directory. 0, or -1 (unmapped drive: 3).
+int plat_freespace(const char *path, unsigned long long *bytes);
+
+// ---- temporary list file ----------------------------------------------------
+
+// Creates a new file named "_MOX_..." in the directory named by TEMP (else
+// TMPDIR, else /tmp), writes its path into `path` (a DOS path, or a native
+// one when that directory lies on no drive) and returns its handle, or -1.
+int plat_mktemp(char *path, size_t size);
+
+// ---- failures on demand (tests) ---------------------------------------------
+
+// The services whose next calls a test can make fail.
+enum PlatCall {
+    PLAT_CALL_OPEN, PLAT_CALL_READ, PLAT_CALL_WRITE, PLAT_CALL_CLOSE, PLAT_CALL_MOVE,
+    PLAT_CALL_REPLACE, PLAT_CALL_DELETE, PLAT_CALL_MKDIR, PLAT_CALL_RMDIR,
+    PLAT_CALL_SETATTR, PLAT_CALL_COUNT
+};
+// Makes the nth call (1 = the next) of `call` from now on fail with `code`
+// without touching anything. n = 0 disarms.
+void plat_failcall(PlatCall call, int nth, unsigned code);
+
+// Reads MOX32_DRIVES and the working directory again and forgets every
+// cached directory listing (for tests that set up a new sandbox in the
+// same process).
+void plat_reload(void);

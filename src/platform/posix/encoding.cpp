@@ -1,0 +1,560 @@
+#include "platform/posix/encoding.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include <iconv.h>
+#include <langinfo.h>
+
+namespace {
+
+typedef unsigned char u8;
+
+const uint32_t NOCHAR = 0xFFFFFFFF;
+
+// An escape pair carries one value below ESC_LIMIT: a code point, or
+// ESC_RAW + a byte that was not valid in the external encoding. Each of its
+// two characters carries an index below ESC_SPAN: ten lead bytes times the
+// 125 trail bytes 0x80..0xFC.
+const uint32_t ESC_RAW = 0x110000;
+const uint32_t ESC_LIMIT = ESC_RAW + 0x100;
+const uint32_t ESC_TRAILS = 125;
+const uint32_t ESC_SPAN = 10 * ESC_TRAILS;
+
+// Code page 932 as Windows reads it. dec1 maps single bytes (NOCHAR where
+// invalid), dec2 double-byte codes (0 where unassigned), enc a code point of
+// the basic plane to the one code written for it (0 when there is none).
+uint32_t dec1[256];
+uint16_t dec2[0x10000];
+uint16_t enc[0x10000];
+int tables_built;
+
+// The external side. same[b] is 1 when the ASCII byte b stands for the same
+// character there, so it crosses unchanged.
+enum { UNSET, READY, FAILED };
+int state = UNSET;
+int utf8;
+iconv_t ext_in = (iconv_t)-1;  // external -> UTF-32LE
+iconv_t ext_out = (iconv_t)-1; // UTF-32LE -> external
+u8 same[128];
+
+// Where a conversion writes: a caller's buffer (grow 0) or a malloc buffer
+// that grows. One byte is always kept for the terminator.
+struct Sink {
+    char *p;
+    size_t len;
+    size_t cap;
+    int grow;
+};
+
+int islead(u8 b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+int istrail(u8 b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+int ispua(uint32_t cp) { return cp >= 0xE000 && cp <= 0xF8FF; }
+int isesc(u8 lead, u8 trail) {
+    return lead >= 0xF0 && lead <= 0xF9 && trail >= 0x80 && trail <= 0xFC;
+}
+
+uint32_t le32(const u8 *b) {
+    return (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
+}
+
+// ---- the sink ---------------------------------------------------------------
+
+int put(Sink *o, const void *bytes, size_t n) {
+    if (o->len + n + 1 > o->cap) {
+        if (!o->grow)
+            return -1;
+        size_t cap = o->cap * 2 + n + 16;
+        char *p = (char *)std::realloc(o->p, cap);
+        if (p == nullptr)
+            return -1;
+        o->p = p;
+        o->cap = cap;
+    }
+    std::memcpy(o->p + o->len, bytes, n);
+    o->len += n;
+    return 0;
+}
+
+int put1(Sink *o, unsigned b) {
+    u8 c = (u8)b;
+    return put(o, &c, 1);
+}
+
+// ---- code page 932 tables ---------------------------------------------------
+
+// Converts exactly n bytes into exactly one code point, or gives NOCHAR.
+uint32_t iconv_one(iconv_t cd, const u8 *s, size_t n) {
+    char *in = (char *)s;
+    size_t inleft = n;
+    u8 out[8];
+    char *op = (char *)out;
+    size_t outleft = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &in, &inleft, &op, &outleft) == (size_t)-1 || inleft != 0 ||
+        outleft != sizeof out - 4)
+        return NOCHAR;
+    return le32(out);
+}
+
+// Several codes of the NEC and IBM extensions decode to one character.
+// Windows writes the JIS X 0208 code first, then NEC row 13, then the IBM
+// extension, and the NEC-selected copy of the IBM extension last.
+int rank(unsigned code) {
+    unsigned lead = code >> 8;
+    if (lead == 0x87)
+        return 1;
+    if (lead >= 0xFA && lead <= 0xFC)
+        return 2;
+    if (lead == 0xED || lead == 0xEE)
+        return 3;
+    return 0;
+}
+
+// Codes are offered in ascending order; among equals the lowest stays. The
+// user-defined area is never written for a private-use character: that one
+// travels as an escape, like any character without a code.
+void offer(uint32_t cp, unsigned code) {
+    if (cp < 0x80 || cp > 0xFFFF || ispua(cp))
+        return;
+    if (enc[cp] == 0 || rank(code) < rank(enc[cp]))
+        enc[cp] = (uint16_t)code;
+}
+
+// The encoding table is the inverse of decoding, not the C library's own
+// encoder: that one also writes codes for characters that decode to something
+// else (U+00A5 as 0x5C, a separator), which would neither round-trip nor be
+// safe in a path.
+int build_tables(void) {
+    iconv_t cd = iconv_open("UTF-32LE", "CP932");
+    if (cd == (iconv_t)-1)
+        return -1;
+    for (unsigned b = 0; b < 256; b++) {
+        u8 c = (u8)b;
+        dec1[b] = b < 0x80 ? b : islead(c) ? NOCHAR : iconv_one(cd, &c, 1);
+        if (dec1[b] != NOCHAR)
+            offer(dec1[b], b);
+    }
+    for (unsigned lead = 0x81; lead <= 0xFC; lead++) {
+        if (!islead((u8)lead))
+            continue;
+        for (unsigned trail = 0x40; trail <= 0xFC; trail++) {
+            u8 code[2] = {(u8)lead, (u8)trail};
+            if (!istrail(code[1]))
+                continue;
+            uint32_t cp = iconv_one(cd, code, 2);
+            if (cp == NOCHAR || cp == 0 || cp > 0xFFFF)
+                continue;
+            dec2[lead << 8 | trail] = (uint16_t)cp;
+            offer(cp, lead << 8 | trail);
+        }
+    }
+    iconv_close(cd);
+    tables_built = 1;
+    return 0;
+}
+
+// 1 when the core writes the code point as itself rather than as an escape.
+int core_holds(uint32_t cp) { return cp < 0x80 || (cp <= 0xFFFF && !ispua(cp) && enc[cp] != 0); }
+
+// ---- the external encoding ----------------------------------------------------
+
+// Codeset names compared with case, "-" and "_" ignored.
+void normname(const char *s, char *out, size_t cap) {
+    size_t n = 0;
+    for (; *s != '\0' && n + 1 < cap; s++) {
+        if (*s == '-' || *s == '_')
+            continue;
+        out[n++] = (*s >= 'a' && *s <= 'z') ? (char)(*s - 32) : *s;
+    }
+    out[n] = '\0';
+}
+
+int namein(const char *norm, const char *const *names) {
+    for (; *names != nullptr; names++)
+        if (std::strcmp(norm, *names) == 0)
+            return 1;
+    return 0;
+}
+
+// The plain C locale reports ASCII; its bytes are handled as UTF-8 so that
+// Japanese texts still print readably.
+const char *const utf8names[] = {"UTF8", "ANSIX3.41968", "ASCII", "USASCII", nullptr};
+
+// The C library's Shift_JIS maps 0x5C to the yen sign and 0x7E to the
+// overline; a Shift_JIS locale's files are read as Windows writes them.
+const char *const sjisnames[] = {"SHIFTJIS",   "SJIS",       "MSKANJI",
+                                 "CSSHIFTJIS", "WINDOWS31J", nullptr};
+
+// Writes one code point in the external encoding (returning to the initial
+// shift state), or gives -1.
+int ext_encode(uint32_t cp, u8 *out, size_t cap) {
+    u8 in4[4] = {(u8)cp, (u8)(cp >> 8), (u8)(cp >> 16), (u8)(cp >> 24)};
+    char *in = (char *)in4;
+    size_t inleft = 4;
+    char *op = (char *)out;
+    size_t outleft = cap;
+    iconv(ext_out, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(ext_out, &in, &inleft, &op, &outleft) == (size_t)-1 || inleft != 0)
+        return -1;
+    if (iconv(ext_out, nullptr, nullptr, &op, &outleft) == (size_t)-1)
+        return -1;
+    return (int)(cap - outleft);
+}
+
+void close_external(void) {
+    if (ext_in != (iconv_t)-1)
+        iconv_close(ext_in);
+    if (ext_out != (iconv_t)-1)
+        iconv_close(ext_out);
+    ext_in = ext_out = (iconv_t)-1;
+}
+
+int open_external(const char *codeset) {
+    ext_in = iconv_open("UTF-32LE", codeset);
+    ext_out = iconv_open(codeset, "UTF-32LE");
+    if (ext_in == (iconv_t)-1 || ext_out == (iconv_t)-1)
+        return -1;
+    same[0] = 1;
+    for (unsigned b = 1; b < 0x80; b++) {
+        u8 c = (u8)b, back[16];
+        same[b] = iconv_one(ext_in, &c, 1) == b && ext_encode(b, back, sizeof back) == 1 &&
+                  back[0] == c;
+        // A codeset that spells "/", "\\" or a letter otherwise is no locale
+        // encoding we could pass paths through.
+        if (b >= 0x20 && b < 0x7F && !same[b])
+            return -1;
+    }
+    return 0;
+}
+
+// UTF-8 as the standard defines it: no overlong forms, no surrogates,
+// nothing above U+10FFFF. Returns the length of the character at s, or 0.
+size_t utf8_decode(const u8 *s, size_t n, uint32_t *cp) {
+    u8 b = s[0], lo = 0x80, hi = 0xBF;
+    size_t len;
+    uint32_t c;
+    if (b < 0x80) {
+        *cp = b;
+        return 1;
+    }
+    if (b >= 0xC2 && b <= 0xDF) {
+        len = 2;
+        c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        c = b & 0x0F;
+        lo = b == 0xE0 ? 0xA0 : 0x80;
+        hi = b == 0xED ? 0x9F : 0xBF;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        c = b & 0x07;
+        lo = b == 0xF0 ? 0x90 : 0x80;
+        hi = b == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (n < len)
+        return 0;
+    for (size_t i = 1; i < len; i++) {
+        if (s[i] < lo || s[i] > hi)
+            return 0;
+        c = c << 6 | (s[i] & 0x3F);
+        lo = 0x80;
+        hi = 0xBF;
+    }
+    *cp = c;
+    return len;
+}
+
+int utf8_encode(uint32_t cp, u8 *out) {
+    if (cp < 0x80) {
+        out[0] = (u8)cp;
+        return 1;
+    }
+    if (cp < 0x800) {
+        out[0] = (u8)(0xC0 | cp >> 6);
+        out[1] = (u8)(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = (u8)(0xE0 | cp >> 12);
+        out[1] = (u8)(0x80 | (cp >> 6 & 0x3F));
+        out[2] = (u8)(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = (u8)(0xF0 | cp >> 18);
+    out[1] = (u8)(0x80 | (cp >> 12 & 0x3F));
+    out[2] = (u8)(0x80 | (cp >> 6 & 0x3F));
+    out[3] = (u8)(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+// The external character at s, accepted only when writing its code point
+// gives the same bytes back (otherwise the bytes could not be restored).
+// Returns its length, or 0.
+size_t ext_decode(const u8 *s, size_t n, uint32_t *cp) {
+    if (utf8)
+        return utf8_decode(s, n, cp);
+    size_t take = n < 16 ? n : 16;
+    char *in = (char *)s;
+    size_t inleft = take;
+    u8 out[4], back[16];
+    char *op = (char *)out;
+    size_t outleft = sizeof out;
+    iconv(ext_in, nullptr, nullptr, nullptr, nullptr);
+    iconv(ext_in, &in, &inleft, &op, &outleft); // stops after one character
+    size_t used = take - inleft;
+    if (outleft != 0 || used == 0)
+        return 0;
+    *cp = le32(out);
+    int m = ext_encode(*cp, back, sizeof back);
+    if (m < 0 || (size_t)m != used || std::memcmp(back, s, used) != 0)
+        return 0;
+    return used;
+}
+
+// ---- into the core ------------------------------------------------------------
+
+int put_escape(Sink *o, uint32_t v) {
+    uint32_t hi = v / ESC_SPAN, lo = v % ESC_SPAN;
+    u8 pair[4] = {(u8)(0xF0 + hi / ESC_TRAILS), (u8)(0x80 + hi % ESC_TRAILS),
+                  (u8)(0xF0 + lo / ESC_TRAILS), (u8)(0x80 + lo % ESC_TRAILS)};
+    return put(o, pair, 4);
+}
+
+int put_core(Sink *o, uint32_t cp) {
+    if (!core_holds(cp))
+        return put_escape(o, cp);
+    unsigned code = cp < 0x80 ? cp : enc[cp];
+    if (code < 0x100)
+        return put1(o, code);
+    u8 two[2] = {(u8)(code >> 8), (u8)code};
+    return put(o, two, 2);
+}
+
+int to_core(const u8 *s, size_t n, Sink *o) {
+    for (size_t i = 0; i < n;) {
+        u8 b = s[i];
+        uint32_t cp;
+        size_t m = 1;
+        int rc;
+        if (b < 0x80 && same[b]) {
+            rc = put1(o, b);
+        } else if ((m = ext_decode(s + i, n - i, &cp)) == 0) {
+            rc = put_escape(o, ESC_RAW + b);
+            m = 1;
+        } else {
+            rc = put_core(o, cp);
+        }
+        if (rc != 0)
+            return -1;
+        i += m;
+    }
+    return 0;
+}
+
+// ---- out of the core ------------------------------------------------------------
+
+// One unit of core text: a character, a raw byte from an escape, or bytes
+// that are no code page 932 character.
+enum { IT_CHAR, IT_RAW, IT_BAD };
+struct Item {
+    int kind;
+    uint32_t val;
+    size_t len;
+};
+
+// Only a pair that enc_to_core itself could have written counts as an
+// escape. A pair put together from halves of two others (a name cut and
+// joined) must not turn into "/", NUL or any character the core would have
+// written directly.
+int escape_value(const u8 *s, uint32_t *v) {
+    uint32_t hi = (s[0] - 0xF0u) * ESC_TRAILS + (s[1] - 0x80u);
+    uint32_t lo = (s[2] - 0xF0u) * ESC_TRAILS + (s[3] - 0x80u);
+    *v = hi * ESC_SPAN + lo;
+    if (*v >= ESC_LIMIT)
+        return 0;
+    if (*v >= ESC_RAW)
+        return *v - ESC_RAW >= 0x80 || !same[*v - ESC_RAW];
+    return !(*v >= 0xD800 && *v <= 0xDFFF) && !core_holds(*v);
+}
+
+void core_next(const u8 *s, size_t n, Item *it) {
+    u8 b = s[0];
+    it->kind = IT_CHAR;
+    it->len = 1;
+    it->val = b;
+    if (b < 0x80)
+        return;
+    if (!islead(b)) {
+        it->val = dec1[b];
+        if (it->val == NOCHAR)
+            it->kind = IT_BAD;
+        return;
+    }
+    if (n < 2 || !istrail(s[1])) {
+        it->kind = IT_BAD;
+        return;
+    }
+    if (n >= 4 && isesc(s[0], s[1]) && isesc(s[2], s[3]) && escape_value(s, &it->val)) {
+        it->len = 4;
+        if (it->val >= ESC_RAW) {
+            it->kind = IT_RAW;
+            it->val -= ESC_RAW;
+        }
+        return;
+    }
+    it->len = 2;
+    it->val = dec2[b << 8 | s[1]];
+    if (it->val == 0)
+        it->kind = IT_BAD;
+}
+
+// Writes one code point in the external encoding. A strict caller also
+// wants it to read back as the same character: a converter that writes a
+// look-alike would give two names one spelling.
+int put_external(Sink *o, uint32_t cp, int strict) {
+    u8 bytes[16];
+    int m;
+    if (cp < 0x80 && same[cp])
+        return put1(o, cp);
+    if (utf8)
+        return put(o, bytes, (size_t)utf8_encode(cp, bytes));
+    m = ext_encode(cp, bytes, sizeof bytes);
+    if (m > 0 && strict && iconv_one(ext_in, bytes, (size_t)m) != cp)
+        m = -1;
+    if (m <= 0)
+        return strict ? -2 : put1(o, '?');
+    return put(o, bytes, (size_t)m);
+}
+
+// Converts until the end or until dst is full; *used receives how far it
+// got. Returns 0, -1 when full, -2 for text a strict caller refuses.
+int from_core(const u8 *s, size_t n, Sink *o, int flags, size_t *used) {
+    int strict = !(flags & ENC_LENIENT);
+    size_t i = 0;
+    int rc = 0;
+    while (i < n && rc == 0) {
+        Item it;
+        size_t mark = o->len;
+        core_next(s + i, n - i, &it);
+        if (it.kind == IT_CHAR)
+            rc = put_external(o, it.val, strict);
+        else if (it.kind == IT_RAW)
+            rc = put1(o, it.val);
+        else
+            rc = strict ? -2 : put1(o, '?');
+        if (rc != 0)
+            o->len = mark;
+        else
+            i += it.len;
+    }
+    *used = i;
+    return rc;
+}
+
+int ensure_ready(void) {
+    if (state == UNSET)
+        enc_init(nullptr);
+    return state == READY ? 0 : -1;
+}
+
+Sink caller_sink(char *dst, size_t cap) {
+    Sink o = {dst, 0, cap, 0};
+    return o;
+}
+
+int finish(Sink *o) {
+    o->p[o->len] = '\0';
+    return (int)o->len;
+}
+
+// The results are ints: a caller's buffer larger than that is used only in
+// part.
+size_t clampcap(size_t cap) { return cap > (size_t)INT_MAX ? (size_t)INT_MAX : cap; }
+
+} // namespace
+
+int enc_init(const char *codeset) {
+    char norm[64];
+    close_external();
+    state = FAILED;
+    if (!tables_built && build_tables() != 0)
+        return -1;
+    if (codeset == nullptr)
+        codeset = nl_langinfo(CODESET);
+    normname(codeset != nullptr ? codeset : "", norm, sizeof norm);
+    utf8 = norm[0] == '\0' || namein(norm, utf8names);
+    if (utf8) {
+        std::memset(same, 1, sizeof same);
+    } else if (open_external(namein(norm, sjisnames) ? "CP932" : codeset) != 0) {
+        close_external();
+        return -1;
+    }
+    state = READY;
+    return 0;
+}
+
+void enc_done(void) {
+    close_external();
+    state = UNSET;
+}
+
+int enc_isutf8(void) { return state == READY && utf8; }
+
+int enc_to_core(const char *src, size_t len, char *dst, size_t cap) {
+    if (ensure_ready() != 0)
+        return ENC_BADTEXT;
+    if (cap == 0)
+        return ENC_NOROOM;
+    Sink o = caller_sink(dst, clampcap(cap));
+    if (to_core((const u8 *)src, len, &o) != 0) {
+        dst[0] = '\0';
+        return ENC_NOROOM;
+    }
+    return finish(&o);
+}
+
+char *enc_to_core_dup(const char *src, size_t len, size_t *outlen) {
+    if (ensure_ready() != 0)
+        return nullptr;
+    Sink o = {(char *)std::malloc(len + 16), 0, len + 16, 1};
+    if (o.p == nullptr)
+        return nullptr;
+    if (to_core((const u8 *)src, len, &o) != 0) {
+        std::free(o.p);
+        return nullptr;
+    }
+    o.p[o.len] = '\0';
+    if (outlen != nullptr)
+        *outlen = o.len;
+    return o.p;
+}
+
+int enc_from_core(const char *src, size_t len, char *dst, size_t cap, int flags) {
+    size_t used;
+    int rc = enc_from_core_part(src, len, dst, cap, flags, &used);
+    if (rc >= 0 && used < len) {
+        dst[0] = '\0';
+        return ENC_NOROOM;
+    }
+    return rc;
+}
+
+int enc_from_core_part(const char *src, size_t len, char *dst, size_t cap, int flags,
+                       size_t *used) {
+    *used = 0;
+    if (ensure_ready() != 0)
+        return ENC_BADTEXT;
+    if (cap == 0)
+        return ENC_NOROOM;
+    Sink o = caller_sink(dst, clampcap(cap));
+    if (from_core((const u8 *)src, len, &o, flags, used) == -2) {
+        dst[0] = '\0';
+        return ENC_BADTEXT;
+    }
+    return finish(&o);
+}
