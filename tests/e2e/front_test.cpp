@@ -1,0 +1,328 @@
+// The command line as a user meets it: information-only arguments, the
+// caret display of every refusal, and check mode with its prompts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+const std::string BANNER = "Quillet MOX32 v2.18\xce\xb2" "4 (WIN32)  (C) 2026 the mox32 developers";
+const std::string LONGBANNER = "Quillet MOX32 v2.18\xce\xb2" "4 (WIN32)  (C) 2026 the mox32 "
+                               "developers: copy, update, move, rename and delete files";
+
+const std::vector<std::string> USAGE = {
+    "[Usage] mox32 [/opt] [=format] <srcpath|@filelist> [[skipmask]] [dstdir]",
+    "        command | mox32 [/opt] [=format] @ [[skipmask]] [dstdir]",
+    "     /A: *Attribute copy            /B: create Backup file",
+    "     /D: Date search(/Ddate1, /Ddate1-, /Ddate1-date2, /D-date2)",
+    "         date1,2 formats are yyyymmdd or yyyymm or mmdd",
+    "   /DEL: Delete src file",
+    "  /DEL!: move to \\TRASH$$$      /DEL+: move to \\RECYCLED(WIN32)",
+    "     /F: extension rename Forth     /C: *Check drivesize",
+    "     /I: Incremental copy (append srcfile to dst's samenamefile)",
+    "     /L: Lower filename             /L+: upper filename",
+    "     /U: Update copy                /M: Move (delete source file)",
+    "     /O: Overwrite only             /N: No overwrite ",
+    "     /S: Subdirectories struct      /G: Gather",
+    "         /S+, /G+: matching key directory of src and dst",
+    "     /E: Echo mode (not execute)    /Y: always 'YES' to confirmation",
+    " /CHECK: dsp parameter and confirm execution",
+    "     =?: usgae for rename format    /V: Verbose mode",
+    "    /V+: verbose mode(powered)     /V-: not verbose mode",
+    "    /Z: filesize change zerobyte",
+    "skipmask: [dir dir ...](skipdir) or [.ext.ext.ext ...](skipfile)",
+};
+
+std::vector<std::string> with(std::string first, const std::vector<std::string> &rest) {
+    std::vector<std::string> all{std::move(first)};
+    all.insert(all.end(), rest.begin(), rest.end());
+    return all;
+}
+
+TEST(Front, NoArgumentsShowsBannerAndUsage) {
+    Sandbox box;
+    RunResult r = box.run({});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(with(BANNER, USAGE), lines(r.err));
+    // Standard output is a pipe here: it gets the longer banner line.
+    EXPECT_EQ(std::vector<std::string>{LONGBANNER}, lines(r.out));
+}
+
+TEST(Front, HelpSpellingsShowUsage) {
+    Sandbox box;
+    for (const char *arg : {"/?", "-?", "/h", "-H", "/HELP", "/Hx"}) {
+        RunResult r = box.run({arg, "whatever"});
+        EXPECT_EQ(0, r.status) << arg;
+        EXPECT_EQ(with(BANNER, USAGE), lines(r.err)) << arg;
+    }
+}
+
+TEST(Front, VersionLine) {
+    Sandbox box;
+    for (const char *arg : {"-ver", "/VER", "/Ver"}) {
+        RunResult r = box.run({arg});
+        EXPECT_EQ(0, r.status);
+        EXPECT_EQ(std::vector<std::string>{BANNER}, lines(r.err));
+        std::vector<std::string> out = lines(r.out);
+        ASSERT_EQ(2u, out.size()) << arg;
+        EXPECT_EQ(LONGBANNER, out[0]);
+        EXPECT_TRUE(out[1].rfind("mox32 v2.18\xce\xb2" "4 (WIN32) $ compiled at ", 0) == 0) << out[1];
+        EXPECT_EQ('$', out[1].back());
+    }
+}
+
+TEST(Front, RenameFormatUsage) {
+    Sandbox box;
+    RunResult r = box.run({"/S", "=?x"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out); // no caret display for "=?"
+    std::vector<std::string> err = lines(r.err);
+    ASSERT_EQ(18u, err.size());
+    EXPECT_EQ("[usage for rename format]", err[0]);
+    EXPECT_EQ("    $F($N).$E   -> PROGRAM(0).EXE, PROGRAM(1).EXE ...", err[17]);
+}
+
+struct CaretCase {
+    std::vector<std::string> args;
+    std::string echo;  // the command line as repeated
+    std::string caret; // the line under it
+};
+
+// Every refusal repeats the command line and puts the caret under the
+// character at fault; a caret one column off points the user at the wrong
+// place.
+TEST(Front, CaretUnderTheFaultyCharacter) {
+    const CaretCase cases[] = {
+        {{"/SX"}, "mox32 /SX ", "        ^ error"},
+        {{"/S/U"}, "mox32 /S/U ", "        ^ error"},
+        {{"/Z-"}, "mox32 /Z- ", "        ^ error"},
+        {{"/G", "/S"}, "mox32 /G /S ", "          ^ error"},
+        {{"/S", "/G"}, "mox32 /S /G ", "          ^ error"},
+        {{"/N", "/U"}, "mox32 /N /U ", "          ^ error"},
+        {{"/DEL", "/M"}, "mox32 /DEL /M ", "            ^ error"},
+        {{"/M", "/DEL"}, "mox32 /M /DEL ", "          ^ error"},
+        {{"=NEW$N.TXT", "/DEL"}, "mox32 =NEW$N.TXT /DEL ", "                 ^ error"},
+        {{"/DEL", "=X"}, "mox32 /DEL =X ", "           ^ error"},
+        {{"="}, "mox32 = ", "       ^ error"},
+        {{"/"}, "mox32 / ", "      ^ error"},
+        {{"a", "b", "c"}, "mox32 a b c ", "          ^ error"},
+        {{"/S", "/CHECK"}, "mox32 /S /CHECK ", "           ^ error"},
+        {{"/S", "/?"}, "mox32 /S /? ", "          ^ error"},
+        {{"/D-"}, "mox32 /D- ", "       ^ error"},
+        {{"/DELS"}, "mox32 /DELS ", "       ^ error"},
+        // skip-mask groups
+        {{"x", "["}, "mox32 x [ ", "         ^ error"},
+        {{"[*.bak]"}, "mox32 [*.bak] ", "       ^ error"},
+        {{"[.b?k]"}, "mox32 [.b?k] ", "       ^ error"},
+        {{"[.txt", "CVS]"}, "mox32 [.txt CVS] ", "            ^ error"},
+        {{"[CVS", ".svn]"}, "mox32 [CVS .svn] ", "           ^ error"},
+        {{"[", "/S", "]"}, "mox32 [ /S ] ", "        ^ error"},
+        {{"[]"}, "mox32 [] ", "       ^ error"},
+        {{"[", "]"}, "mox32 [ ] ", "        ^ error"},
+        {{"[", ".txt", "-x]"}, "mox32 [ .txt -x] ", "             ^ error"},
+        // a group never closed: the caret stands after the last argument
+        {{"[CVS", "tmp"}, "mox32 [CVS tmp ", "               ^ error"},
+    };
+    Sandbox box;
+    for (const CaretCase &c : cases) {
+        RunResult r = box.run(c.args);
+        EXPECT_EQ(1, r.status) << c.echo;
+        EXPECT_EQ((std::vector<std::string>{c.echo, c.caret}), lines(r.out));
+    }
+}
+
+TEST(Front, DestinationRequired) {
+    Sandbox box;
+    RunResult r = box.run({"/U", "src"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ((std::vector<std::string>{"mox32 /U src ", "             ^ error",
+                                        "/U, /O, /N, /M, /S+, /G+ require destination path"}),
+              lines(r.out));
+}
+
+// Overlong texts are refused with the caret display, never cut or
+// overflowed into the fixed buffers behind them.
+TEST(Front, OverlongTextsAreRefused) {
+    Sandbox box;
+    std::string format = "=" + std::string(80, 'F');
+    RunResult r = box.run({format, "s"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ((std::vector<std::string>{"mox32 " + format + " s ",
+                                        std::string(86, ' ') + "^ error"}),
+              lines(r.out));
+
+    std::string date = "/D" + std::string(80, '2');
+    r = box.run({date, "s"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ((std::vector<std::string>{"mox32 " + date + " s ", "       ^ error"}), lines(r.out));
+
+    std::string many = "[";
+    for (int i = 0; i < 21; i++)
+        many += ".e" + std::to_string(i);
+    many += "]";
+    r = box.run({many, "s"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("       ^ error", lines(r.out).at(1));
+
+    std::vector<std::string> dirs{"["};
+    for (int i = 0; i < 21; i++)
+        dirs.push_back("d" + std::to_string(i));
+    dirs.push_back("]");
+    r = box.run(dirs);
+    EXPECT_EQ(1, r.status);
+    // The 21st word is refused.
+    std::string echo = "mox32 ";
+    size_t col = 0;
+    for (size_t i = 0; i < dirs.size(); i++) {
+        if (i == 21)
+            col = echo.size();
+        echo += dirs[i] + " ";
+    }
+    EXPECT_EQ((std::vector<std::string>{echo, std::string(col, ' ') + "^ error"}), lines(r.out));
+}
+
+TEST(Front, AtSourceNeedsRedirectedInput) {
+    Sandbox box;
+    // /dev/null is a character device: nothing is piped in.
+    RunResult r = box.run({"@", "D:\\OUT"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ((std::vector<std::string>{"mox32 @ D:\\OUT ", "      ^ error"}), lines(r.out));
+}
+
+TEST(Front, MissingSource) {
+    Sandbox box;
+    RunResult r = box.run({"/S"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(std::vector<std::string>{"Error! invalid src path"}, lines(r.out));
+}
+
+// Until the engine lands a run that gets past the command line must say
+// plainly that it did nothing, and fail.
+TEST(Front, RunStopsAfterTheCommandLineForNow) {
+    Sandbox box;
+    RunResult r = box.run({"/S", "C:\\SRC", "D:\\DST"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(std::vector<std::string>{
+                  "Error! this build reads the command line only; no file is touched"},
+              lines(r.out));
+}
+
+const std::vector<std::string> CHECK_HEADER = {
+    "Check mode ON ! -----------------------------------",
+    "commandline parameters are ...",
+    "/CHECK /S C:\\SRC D:\\DST ",
+    "0      1  2      3      ",
+};
+
+// The options dump after parsing /CHECK /S C:\SRC D:\DST.
+const std::vector<std::string> PARSED_DUMP = {
+    "\xe2\x96\xbc\xe8\xb5\xb7\xe5\x8b\x95\xe6\x99\x82\xe3\x82\xaa\xe3\x83\x97\xe3\x82\xb7\xe3\x83"
+    "\xa7\xe3\x83\xb3\xe3\x81\xae\xe8\xa7\xa3\xe6\x9e\x90\xe7\xb5\x90\xe6\x9e\x9c "
+        + std::string(24, '-'),
+    "*** parameter position(s) about path *** ",
+    "srcpath:  2             dstpath :  3",
+    "skipdir:  0 -  0       skipfile:  0 -  0",
+    "*** options status *** ",
+    "[/A]属性コピー: ON              [/B]連番リネームバックアップ: OFF",
+    "[/C]ドライブチェック: ON        [/DEL]削除モード: OFF",
+    "[/DEL!]<TRASH$$$>へ移動: OFF",
+    "[/DEL+]ゴミ箱へ移動: OFF",
+    "[/D...]日付検索: OFF",
+    "[/E]テストモード: OFF           [/F]強制拡張子連番リネーム: OFF",
+    "[/G]ディレクトリ再帰処理: OFF   [/S]ディレクトリ構造反映: ON",
+    "[+]キーディレクトリマッチング処理: OFF",
+    "[/I]追加モード: OFF             [/M]移動コピー: OFF",
+    "[/L]ファイル名小文字化: OFF     [/L+]ファイル名大文字化: OFF",
+    "[/N] dst に存在しないファイルだけを処理: OFF",
+    "[/O] dst に存在するファイルだけを処理: OFF",
+    "[/U]タイムスタンプ比較更新: OFF [/Y]確認用問い合せ省略: OFF",
+    "\xe2\x96\xb2" + std::string(50, '-'),
+};
+
+const std::string PROMPT = "C]ontinue(or [ENTER]), Q]uit(or [ESC]) : ";
+
+// With nobody at a terminal the prompt answers "quit" at once: a script
+// must never hang on it.
+TEST(Front, CheckModeWithoutTerminalQuits) {
+    Sandbox box;
+    RunResult r = box.run({"/CHECK", "/S", "C:\\SRC", "D:\\DST"});
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(0, r.status);
+    std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(2 + CHECK_HEADER.size() + PARSED_DUMP.size(), out.size()) << r.out;
+    EXPECT_EQ(LONGBANNER, out[0]);
+    EXPECT_TRUE(out[1].rfind("mox32 v2.18", 0) == 0);
+    EXPECT_EQ(CHECK_HEADER, std::vector<std::string>(out.begin() + 2, out.begin() + 6));
+    EXPECT_EQ(PARSED_DUMP, std::vector<std::string>(out.begin() + 6, out.end()));
+    // Standard output is redirected, so the dump is repeated where the user
+    // sees it, followed by the prompt and the answer taken.
+    std::vector<std::string> err = lines(r.err);
+    std::vector<std::string> want{BANNER};
+    want.insert(want.end(), PARSED_DUMP.begin(), PARSED_DUMP.end());
+    want.push_back(PROMPT + "Q");
+    EXPECT_EQ(want, err);
+}
+
+TEST(Front, CheckModeDatesInTheDump) {
+    Sandbox box;
+    RunResult r = box.run({"/CHECK", "/D20040101-20041231", "x"});
+    EXPECT_EQ(0, r.status);
+    bool found = false;
+    for (const std::string &l : lines(r.out))
+        found |= l == "[/D...]日付検索: ON  (2004/01/01 - 2004/12/31)";
+    EXPECT_TRUE(found) << r.out;
+}
+
+TEST(Front, CheckModePromptOnTerminal) {
+    struct Case {
+        std::string keys;
+        std::string echo;
+        int status;
+    } cases[] = {
+        {"\r", "C", 1}, // continues, then finds no source
+        {"c", "C", 1},
+        {"q", "Q", 0},
+        {"Q", "Q", 0},
+        {"\x1b", "Q", 0},
+        {"xyz\r", "C", 1}, // other keys are ignored without echo
+    };
+    Sandbox box;
+    for (const Case &c : cases) {
+        RunResult r = box.run_pty({"/CHECK"}, {{PROMPT, c.keys}});
+        ASSERT_FALSE(r.timed_out) << r.out;
+        EXPECT_EQ(c.status, r.status);
+        EXPECT_NE(std::string::npos, r.out.find(PROMPT + c.echo + "\n")) << r.out;
+        bool invalid = r.out.find("Error! invalid src path\n") != std::string::npos;
+        EXPECT_EQ(c.status == 1, invalid) << r.out;
+    }
+}
+
+TEST(Front, CheckModeContinuesIntoTheRun) {
+    Sandbox box;
+    RunResult r = box.run_pty({"/CHECK", "/S", "C:\\SRC", "D:\\DST"}, {{PROMPT, "\r"}});
+    ASSERT_FALSE(r.timed_out) << r.out;
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.out.find(CHECK_HEADER[2] + "\n" + CHECK_HEADER[3] + "\n"));
+}
+
+// The check-mode texts are code page 932 inside; a Shift_JIS terminal gets
+// them byte for byte.
+TEST(Front, JapaneseTextsOnAShiftJisLocale) {
+    std::string locpath = Sandbox::sjis_locpath();
+    if (locpath.empty())
+        GTEST_SKIP() << "no Shift_JIS locale can be made here";
+    Sandbox box;
+    RunOptions opt;
+    opt.env = {{"LOCPATH", locpath}, {"LC_ALL", "ja_JP.SJIS"}, {"LANG", "ja_JP.SJIS"}};
+    RunResult r = box.run({"/CHECK", "x"}, opt);
+    EXPECT_EQ(0, r.status);
+    const std::string title = "\x81\xa5\x8b\x4e\x93\xae\x8e\x9e\x83\x49\x83\x76\x83\x56\x83\x87"
+                              "\x83\x93\x82\xcc\x89\xf0\x90\xcd\x8c\x8b\x89\xca " +
+                              std::string(24, '-');
+    EXPECT_NE(std::string::npos, r.out.find("\n" + title + "\n")) << r.out;
+}
+
+} // namespace

@@ -1,0 +1,117 @@
+// End-to-end harness: runs the mox32 binary in a throw-away directory tree
+// with an environment built from scratch, so a test sees exactly what a user
+// would and nothing on the machine running the tests can leak in or be hurt.
+//
+// Layout of a sandbox (all below root()):
+//   c/  d/     the directories of drives C and D (MOX32_DRIVES maps them)
+//   home/      HOME
+//   data/      XDG_DATA_HOME (the trash lives below it)
+//   tmp/       TEMP and TMPDIR
+//   stdout.txt standard output of the last run with stdout_to_file
+//
+// Set-up failures (a file that cannot be written, a program that cannot be
+// started) throw std::runtime_error, which GoogleTest reports as a failure of
+// the test that caused it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct RunResult {
+    int status = -1;  // exit code 0..255; 128 + signal when killed; -1 on timeout
+    std::string out;  // standard output (run_pty: the terminal transcript, see there)
+    std::string err;  // standard error
+    bool timed_out = false;
+};
+
+struct RunOptions {
+    // Native directory to run in; empty: the sandbox's drive C directory.
+    std::string cwd;
+    // Text piped to standard input; nullopt: standard input is /dev/null.
+    std::optional<std::string> input;
+    // Standard input closed entirely (overrides input).
+    bool no_stdin = false;
+    // Applied in order over the base environment: a value sets or adds the
+    // variable, nullopt removes it. An empty string sets it to "".
+    std::vector<std::pair<std::string, std::optional<std::string>>> env;
+    // The whole run, from start to reaping the child.
+    int timeout_ms = 20000;
+    // Standard output goes to a regular file in the sandbox (so the program
+    // sees it redirected), read back into `out` afterwards.
+    bool stdout_to_file = false;
+    // Program to execute instead of mox32 (the harness's own tests use
+    // /bin/sh). argv[0] is "mox32" either way.
+    std::string program;
+};
+
+struct PtyStep {
+    // Wait until this text appears in the transcript after the previous
+    // step's match ...
+    std::string expect;
+    // ... then type these bytes.
+    std::string keys;
+    // Type only once the program has taken the terminal out of canonical
+    // mode, i.e. is waiting for a single key. Without this, a key typed
+    // between the prompt and the switch to raw mode may be echoed by the
+    // terminal or discarded by a flushing mode change. Set it to false to
+    // type a line to a program that reads lines.
+    bool wait_raw = true;
+};
+
+class Sandbox {
+public:
+    // Makes <system tmp>/mox32-e2e-XXXXXX (symbolic links resolved, so the
+    // working directory of a run lies textually inside a drive) with the
+    // layout above.
+    Sandbox();
+    // Removes the tree, first giving back owner permissions where a test
+    // took them away.
+    ~Sandbox();
+    Sandbox(const Sandbox &) = delete;
+    Sandbox &operator=(const Sandbox &) = delete;
+
+    const std::string &root() const { return root_; }
+
+    // Native path of rel ('/'-separated, may be empty) inside the directory
+    // of the drive; any letter works, but only C and D are mapped unless a
+    // run overrides MOX32_DRIVES.
+    std::string native(char drive, const std::string &rel = "") const;
+    void mkdir(char drive, const std::string &rel) const;  // like mkdir -p
+    // Creates or replaces the file, making parent directories as needed.
+    void write(char drive, const std::string &rel, const std::string &content) const;
+    std::string read(char drive, const std::string &rel) const;  // throws if unreadable
+    // Whether the entry exists; a dangling symbolic link exists.
+    bool exists(char drive, const std::string &rel) const;
+
+    // Runs the program with the arguments (argv[1] onwards). The child is a
+    // session leader without a controlling terminal, so opening /dev/tty
+    // fails and the program's prompts find no console.
+    RunResult run(const std::vector<std::string> &args, const RunOptions &opt = {}) const;
+
+    // Runs the program on a pseudo-terminal of 80x24 with TERM=dumb added to
+    // the environment. Each step waits for its text, within what is left of
+    // the timeout, then types its keys; afterwards the transcript is read
+    // until the program closes the terminal. If a text never appears, the
+    // child is killed and the result is timed_out with the transcript so far.
+    // "\r\n" in the transcript reads as "\n". `out` holds the transcript and
+    // `err` stays empty; with stdout_to_file, `out` holds the file and `err`
+    // the transcript (standard error and the console). opt.input and
+    // opt.no_stdin must not be set: standard input is the terminal.
+    RunResult run_pty(const std::vector<std::string> &args, const std::vector<PtyStep> &steps,
+                      const RunOptions &opt = {}) const;
+
+    // LOCPATH directory holding the locale ja_JP.SJIS (Shift_JIS), compiled
+    // once per test process into a temporary directory removed at exit; ""
+    // when it cannot be made here (no localedef, no ja_JP source). Use with
+    // env {{"LOCPATH", dir}, {"LC_ALL", "ja_JP.SJIS"}}.
+    static std::string sjis_locpath();
+
+private:
+    std::string root_;
+};
+
+// Splits text into lines at "\n". A final "\n" ends the last line rather than
+// starting an empty one: lines("a\n\nb\n") is {"a", "", "b"}, lines("") is {}.
+std::vector<std::string> lines(const std::string &text);
