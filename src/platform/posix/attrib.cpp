@@ -1,0 +1,199 @@
+// DOS attributes on Linux, kept where Wine and Samba keep them: read-only in
+// the mode bits, hidden and system in the extended attribute user.DOSATTRIB
+// as the text "0x%x". A Windows build run under Wine and this one then see
+// the same attributes on the same files.
+#include "platform/posix/native.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace {
+
+const char XATTR_NAME[] = "user.DOSATTRIB";
+const unsigned XATTR_BITS = PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
+const unsigned WRITE_BITS = S_IWUSR | S_IWGRP | S_IWOTH;
+
+// Reads user.DOSATTRIB as Wine does: "0x" and hex digits, ended by the end
+// of the value or a NUL (Samba stores the terminator, Wine does not). A
+// value in another form still counts as present, with no bits. 1 when the
+// attribute exists, 0 when it does not (or the file system has none).
+int read_xattr(const char *native, unsigned *bits) {
+    char buf[256];
+    ssize_t n = getxattr(native, XATTR_NAME, buf, sizeof buf - 1);
+    *bits = 0;
+    if (n < 0)
+        return errno == ERANGE ? 1 : 0;
+    buf[n] = '\0';
+    if (n > 2 && buf[0] == '0' && (buf[1] == 'x' || buf[1] == 'X')) {
+        char *end;
+        unsigned long v = std::strtoul(buf + 2, &end, 16);
+        if (end > buf + 2 && (end == buf + n || *end == '\0'))
+            *bits = (unsigned)v & XATTR_BITS;
+    }
+    return 1;
+}
+
+int unsupported(int err) { return err == ENOTSUP || err == EOPNOTSUPP; }
+
+// Writes (or, for no bits, removes) user.DOSATTRIB. A file system without
+// extended attributes is not an error: the mode bits still carry read-only.
+int write_xattr(const char *native, unsigned bits) {
+    int rc;
+    if (bits != 0) {
+        char text[16];
+        int n = std::snprintf(text, sizeof text, "0x%x", bits);
+        rc = setxattr(native, XATTR_NAME, text, (size_t)n, 0);
+    } else {
+        rc = removexattr(native, XATTR_NAME);
+        if (rc != 0 && errno == ENODATA)
+            rc = 0;
+    }
+    return rc == 0 || unsupported(errno) ? 0 : -1;
+}
+
+const char *base_name(const char *native) {
+    const char *slash = std::strrchr(native, '/');
+    return slash != nullptr ? slash + 1 : native;
+}
+
+// Sets the last error for a path that could not be reached: 3 when its
+// directory is missing too, as Windows tells the two apart.
+void set_missing_error(const char *native, int err) {
+    if (err != ENOENT) {
+        set_errno_error(err);
+        return;
+    }
+    char parent[NATIVE_PATH_SIZE];
+    std::snprintf(parent, sizeof parent, "%s", native);
+    char *slash = std::strrchr(parent, '/');
+    if (slash != nullptr && slash != parent)
+        *slash = '\0';
+    struct stat st;
+    if (slash != nullptr && slash != parent && (stat(parent, &st) != 0 || !S_ISDIR(st.st_mode)))
+        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+    else
+        plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
+}
+
+mode_t current_umask(void) {
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+// Clearing read-only gives back owner write, and group and other write
+// where they may read, as a new file would get them under the umask.
+mode_t writable_mode(mode_t mode) {
+    mode_t add = S_IWUSR;
+    if (mode & S_IRGRP)
+        add |= S_IWGRP;
+    if (mode & S_IROTH)
+        add |= S_IWOTH;
+    return mode | (add & ~current_umask());
+}
+
+int change_mode(const char *native, mode_t mode) {
+    if (chmod(native, mode & 07777) != 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    return 0;
+}
+
+// Updates user.DOSATTRIB when it differs. A read-only file refuses new
+// extended attributes to its owner, so owner write is lent for the change.
+int update_xattr(const char *native, const struct stat *st, unsigned bits) {
+    unsigned have;
+    int present = read_xattr(native, &have);
+    if ((present && have == bits && bits != 0) || (!present && bits == 0))
+        return 0;
+    if (write_xattr(native, bits) == 0)
+        return 0;
+    int err = errno;
+    if ((err == EACCES || err == EPERM) && (st->st_mode & S_IWUSR) == 0 &&
+        chmod(native, (st->st_mode | S_IWUSR) & 07777) == 0) {
+        int rc = write_xattr(native, bits);
+        err = errno;
+        chmod(native, st->st_mode & 07777);
+        if (rc == 0)
+            return 0;
+    }
+    set_errno_error(err);
+    return -1;
+}
+
+} // namespace
+
+int native_info(const char *native, NativeInfo *info) {
+    struct stat lst, st;
+    if (lstat(native, &lst) != 0)
+        return -1;
+    int islink = S_ISLNK(lst.st_mode);
+    if (islink && stat(native, &st) != 0)
+        return -1;
+    if (!islink)
+        st = lst;
+    unsigned attrib;
+    if (S_ISDIR(st.st_mode))
+        attrib = PLAT_ATTR_DIRECTORY | (islink ? PLAT_ATTR_REPARSE : 0);
+    else
+        attrib = PLAT_ATTR_ARCHIVE;
+    if ((st.st_mode & WRITE_BITS) == 0)
+        attrib |= PLAT_ATTR_READONLY;
+    unsigned bits;
+    if (read_xattr(native, &bits))
+        attrib |= bits;
+    else if (base_name(native)[0] == '.')
+        attrib |= PLAT_ATTR_HIDDEN;
+    info->attrib = attrib != 0 ? attrib : (unsigned)PLAT_ATTR_NORMAL;
+    info->size = S_ISDIR(st.st_mode) ? 0 : (unsigned long long)st.st_size;
+    info->mtime = (long long)st.st_mtime;
+    info->special = !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode);
+    return 0;
+}
+
+int plat_getattr(const char *path, unsigned *attrib) {
+    char native[NATIVE_PATH_SIZE];
+    NativeInfo info;
+    if (native_path(path, native, sizeof native) < 0)
+        return -1;
+    if (native_info(native, &info) != 0) {
+        set_missing_error(native, errno);
+        return -1;
+    }
+    *attrib = info.attrib;
+    return 0;
+}
+
+int plat_setattr(const char *path, unsigned attrib) {
+    if (fail_now(PLAT_CALL_SETATTR))
+        return -1;
+    char native[NATIVE_PATH_SIZE];
+    struct stat st;
+    if (native_path(path, native, sizeof native) < 0)
+        return -1;
+    if (stat(native, &st) != 0) {
+        set_missing_error(native, errno);
+        return -1;
+    }
+    if (attrib & PLAT_ATTR_NORMAL)
+        attrib &= ~(PLAT_ATTR_READONLY | XATTR_BITS);
+    int want_ro = (attrib & PLAT_ATTR_READONLY) != 0;
+    int is_ro = (st.st_mode & WRITE_BITS) == 0;
+    if (!want_ro && is_ro) {
+        mode_t mode = writable_mode(st.st_mode);
+        if (change_mode(native, mode) != 0)
+            return -1;
+        st.st_mode = mode;
+    }
+    if (update_xattr(native, &st, attrib & XATTR_BITS) != 0)
+        return -1;
+    if (want_ro && !is_ro)
+        return change_mode(native, st.st_mode & ~WRITE_BITS);
+    return 0;
+}

@@ -1,0 +1,447 @@
+// Directory listings as Win32 gives them: Windows' wildcard rules, the
+// attribute mask, "." and ".." first, the rest sorted as Wine sorts them, so
+// that a Windows build under Wine and this one walk a tree in one order.
+#include "platform/posix/encoding.h"
+#include "platform/posix/native.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Names as the core sees them: code page 932, up to four bytes for each
+// external byte of a name of at most 255.
+enum { CORE_NAME_SIZE = 4 * 256 + 1, MAX_TOKENS = PLAT_PATH_SIZE };
+
+struct Item {
+    unsigned attrib;
+    unsigned size;
+    unsigned short time, date;
+    std::string name; // code page 932, whole
+    std::string key;  // sort key of the external name
+    std::string ext;  // external name, the tie-break
+};
+
+int islead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+unsigned char fold(unsigned char c) { return c >= 'a' && c <= 'z' ? (unsigned char)(c - 32) : c; }
+
+// ---- wildcards ----------------------------------------------------------------
+
+// A pattern compiled as Windows compiles it before matching: "?" becomes a
+// question mark that matches nothing before a dot or at the end, a "*" before
+// a dot stops at the name's last dot, and a dot before a wildcard or at the
+// end also matches the end of the name.
+enum { LIT, STAR, DOS_STAR, DOS_QM, DOS_DOT };
+
+struct Token {
+    int kind;
+    unsigned char c1, c2; // a literal character; c2 is 0 for a single byte
+};
+
+struct Pattern {
+    int n;
+    Token t[MAX_TOKENS];
+};
+
+int compile(const char *pat, Pattern *p) {
+    const unsigned char *s = (const unsigned char *)pat;
+    p->n = 0;
+    if (std::strcmp(pat, "*.*") == 0)
+        s = (const unsigned char *)"*";
+    while (*s != '\0') {
+        if (p->n >= MAX_TOKENS)
+            return -1;
+        Token *t = &p->t[p->n++];
+        t->c1 = *s;
+        t->c2 = 0;
+        if (*s == '*')
+            t->kind = s[1] == '.' ? DOS_STAR : STAR;
+        else if (*s == '?')
+            t->kind = DOS_QM;
+        else if (*s == '.')
+            t->kind = s[1] == '\0' || s[1] == '*' || s[1] == '?' ? DOS_DOT : LIT;
+        else
+            t->kind = LIT;
+        if (t->kind == LIT && islead(*s) && s[1] != '\0')
+            t->c2 = *++s;
+        s++;
+    }
+    return 0;
+}
+
+int has_wildcard(const char *s) { return std::strpbrk(s, "*?") != nullptr; }
+
+struct Chars {
+    int n;
+    unsigned char c1[CORE_NAME_SIZE], c2[CORE_NAME_SIZE];
+    int lastdot; // index of the last '.', -1 when none
+};
+
+void split_chars(const char *name, Chars *c) {
+    const unsigned char *s = (const unsigned char *)name;
+    c->n = 0;
+    c->lastdot = -1;
+    while (*s != '\0' && c->n < CORE_NAME_SIZE) {
+        c->c1[c->n] = *s;
+        c->c2[c->n] = 0;
+        if (islead(*s) && s[1] != '\0')
+            c->c2[c->n] = *++s;
+        else if (*s == '.')
+            c->lastdot = c->n;
+        c->n++;
+        s++;
+    }
+}
+
+// Adds the states reachable without consuming a character at position i.
+void closure(const Pattern *p, const Chars *c, int i, unsigned char *on) {
+    int atend = i >= c->n;
+    int atdot = !atend && c->c1[i] == '.' && c->c2[i] == 0;
+    for (int s = 0; s < p->n; s++) {
+        if (!on[s])
+            continue;
+        int k = p->t[s].kind;
+        if (k == STAR || k == DOS_STAR || (k == DOS_QM && (atend || atdot)) ||
+            (k == DOS_DOT && atend))
+            on[s + 1] = 1;
+    }
+}
+
+int consumes(const Token *t, const Chars *c, int i) {
+    unsigned char a = c->c1[i], b = c->c2[i];
+    int isdot = a == '.' && b == 0;
+    switch (t->kind) {
+    case STAR: return 1;
+    case DOS_STAR: return !isdot || i < c->lastdot;
+    case DOS_QM: return !isdot;
+    case DOS_DOT: return isdot;
+    default: return b == t->c2 && (b != 0 ? a == t->c1 : fold(a) == fold(t->c1));
+    }
+}
+
+int matches(const Pattern *p, const char *name) {
+    static Chars c; // large; listings are not re-entered
+    unsigned char on[MAX_TOKENS + 1], next[MAX_TOKENS + 1];
+    split_chars(name, &c);
+    std::memset(on, 0, sizeof on);
+    on[0] = 1;
+    for (int i = 0;; i++) {
+        closure(p, &c, i, on);
+        if (i >= c.n)
+            return on[p->n];
+        std::memset(next, 0, sizeof next);
+        int any = 0;
+        for (int s = 0; s < p->n; s++) {
+            if (!on[s] || !consumes(&p->t[s], &c, i))
+                continue;
+            int to = p->t[s].kind == STAR || p->t[s].kind == DOS_STAR ? s : s + 1;
+            next[to] = 1;
+            any = 1;
+        }
+        if (!any)
+            return 0;
+        std::memcpy(on, next, sizeof on);
+    }
+}
+
+// ---- entries --------------------------------------------------------------------
+
+// DOS words of a time in local time; DOS dates run from 1980 to 2107, and a
+// time outside them is pinned to the nearest end.
+void dos_time(long long t, unsigned short *date, unsigned short *time) {
+    time_t tt = (time_t)t;
+    struct tm tm;
+    if (localtime_r(&tt, &tm) == nullptr || tm.tm_year < 80) {
+        *date = (0 << 9) | (1 << 5) | 1;
+        *time = 0;
+        return;
+    }
+    if (tm.tm_year > 207) {
+        *date = (unsigned short)((127 << 9) | (12 << 5) | 31);
+        *time = (unsigned short)((23 << 11) | (59 << 5) | 29);
+        return;
+    }
+    *date = (unsigned short)(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+    *time = (unsigned short)((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+}
+
+int passes_mask(unsigned attrib, unsigned mask) {
+    unsigned special = attrib & (PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY);
+    return special == 0 || (special & mask) != 0;
+}
+
+int join(const char *dir, const char *name, char *out, size_t size) {
+    size_t dl = std::strlen(dir), nl = std::strlen(name);
+    int slash = !(dl == 1 && dir[0] == '/');
+    if (dl + slash + nl >= size)
+        return -1;
+    std::memcpy(out, dir, dl);
+    if (slash)
+        out[dl] = '/';
+    std::memcpy(out + dl + slash, name, nl + 1);
+    return 0;
+}
+
+// A name holding a backslash of its own cannot be spelled in a DOS path: a
+// path built from it would name another file.
+int has_own_backslash(const char *core) {
+    const unsigned char *s = (const unsigned char *)core;
+    for (; *s != '\0'; s++) {
+        if (islead(*s) && s[1] != '\0')
+            s++;
+        else if (*s == '\\')
+            return 1;
+    }
+    return 0;
+}
+
+// The system's own trees are never listed: walking them would read kernel
+// state as files.
+int hidden_system_tree(const char *dir, const char *name) {
+    return std::strcmp(dir, "/") == 0 &&
+           (std::strcmp(name, "proc") == 0 || std::strcmp(name, "sys") == 0 ||
+            std::strcmp(name, "dev") == 0);
+}
+
+// Fills an item for the native path; 0, or -1 when it is to be left out (a
+// dangling link, a link loop, a device or pipe, gone meanwhile, or filtered
+// by the mask).
+int make_item(const char *native, const char *ext, const char *core, unsigned mask, Item *it) {
+    NativeInfo info;
+    if (native_info(native, &info) != 0 || info.special || !passes_mask(info.attrib, mask))
+        return -1;
+    it->attrib = info.attrib;
+    it->size = (unsigned)info.size;
+    dos_time(info.mtime, &it->date, &it->time);
+    it->name = core;
+    it->ext = ext;
+    char key[NAME_KEY_SIZE];
+    it->key = name_fold(ext, key, sizeof key) >= 0 ? key : ext;
+    return 0;
+}
+
+} // namespace
+
+struct PlatFind {
+    std::vector<Item> items;
+    size_t next;
+};
+
+namespace {
+
+int item_less(const Item &a, const Item &b) {
+    int c = a.key.compare(b.key);
+    return c != 0 ? c < 0 : a.ext < b.ext;
+}
+
+void fill_entry(const Item &it, PlatEntry *e) {
+    e->attrib = it.attrib;
+    e->size = it.size;
+    e->time = it.time;
+    e->date = it.date;
+    size_t n = it.name.size();
+    e->toolong = n >= sizeof e->name;
+    if (e->toolong) { // cut at a character boundary
+        const unsigned char *s = (const unsigned char *)it.name.c_str();
+        size_t i = 0;
+        while (i < n) {
+            size_t w = islead(s[i]) && i + 1 < n ? 2 : 1;
+            if (i + w >= sizeof e->name)
+                break;
+            i += w;
+        }
+        n = i;
+    }
+    std::memcpy(e->name, it.name.c_str(), n);
+    e->name[n] = '\0';
+}
+
+// Splits the pattern into its directory and final component (code page
+// 932). The directory is left empty for a bare name.
+int split_pattern(const char *pattern, char *dir, size_t dsize, char *final, size_t fsize) {
+    const unsigned char *s = (const unsigned char *)pattern;
+    const unsigned char *last = nullptr;
+    for (const unsigned char *p = s; *p != '\0'; p++) {
+        if (islead(*p) && p[1] != '\0')
+            p++;
+        else if (*p == '\\' || *p == '/')
+            last = p;
+    }
+    size_t cut = last != nullptr ? (size_t)(last - s) + 1 : 0;
+    if (last == nullptr && pattern[0] != '\0' && pattern[1] == ':')
+        cut = 2;
+    if (cut >= dsize)
+        return -1;
+    std::memcpy(dir, pattern, cut);
+    dir[cut] = '\0';
+    // "C:\x" keeps the root's separator; "C:\dir\x" loses the last one.
+    if (last != nullptr && cut > 1 && !(cut == 3 && dir[1] == ':'))
+        dir[cut - 1] = '\0';
+    const char *rest = pattern + cut;
+    if (pattern[0] == '/') // a native path: its name is external text
+        return enc_to_core(rest, std::strlen(rest), final, fsize) >= 0 ? 0 : -1;
+    if (std::strlen(rest) >= fsize)
+        return -1;
+    std::strcpy(final, rest);
+    return 0;
+}
+
+void set_dir_error(int err) {
+    if (err == ENOENT || err == ENOTDIR)
+        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+    else
+        set_errno_error(err);
+}
+
+// "." and ".." of a directory that is not a drive root, when they match.
+void add_dots(PlatFind *f, const char *native, const Pattern *p, unsigned mask) {
+    if (native_isroot(native))
+        return;
+    char parent[NATIVE_PATH_SIZE];
+    std::strcpy(parent, native);
+    char *slash = std::strrchr(parent, '/');
+    if (slash != nullptr)
+        slash[slash == parent ? 1 : 0] = '\0';
+    const char *names[2] = {".", ".."};
+    const char *paths[2] = {native, parent};
+    std::vector<Item> dots;
+    for (int i = 0; i < 2; i++) {
+        Item it;
+        if (matches(p, names[i]) && make_item(paths[i], names[i], names[i], mask, &it) == 0)
+            dots.push_back(it);
+    }
+    f->items.insert(f->items.begin(), dots.begin(), dots.end());
+}
+
+// Reads the whole directory once, keeping what matches and handing every
+// name to the lookup cache on the way.
+int scan_matches(PlatFind *f, const char *native, const Pattern *p, unsigned mask) {
+    struct stat dirst;
+    DIR *d = opendir(native);
+    if (d == nullptr || fstat(dirfd(d), &dirst) != 0) {
+        set_dir_error(errno);
+        if (d != nullptr)
+            closedir(d);
+        return -1;
+    }
+    LookupFill *fill = lookup_fill_begin(native);
+    char core[CORE_NAME_SIZE], path[NATIVE_PATH_SIZE], key[NAME_KEY_SIZE];
+    struct dirent *e;
+    while ((e = readdir(d)) != nullptr) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+            continue;
+        if (name_fold(e->d_name, key, sizeof key) >= 0)
+            lookup_fill_add(fill, e->d_name, key);
+        Item it;
+        if (hidden_system_tree(native, e->d_name) ||
+            enc_to_core(e->d_name, std::strlen(e->d_name), core, sizeof core) < 0 ||
+            has_own_backslash(core) || !matches(p, core) ||
+            join(native, e->d_name, path, sizeof path) != 0 ||
+            make_item(path, e->d_name, core, mask, &it) != 0)
+            continue;
+        f->items.push_back(it);
+    }
+    closedir(d);
+    lookup_fill_end(fill, &dirst);
+    std::sort(f->items.begin(), f->items.end(), item_less);
+    add_dots(f, native, p, mask);
+    return 0;
+}
+
+// A name without wildcards is one lookup, not a read of the directory.
+int find_one(PlatFind *f, const char *native, const char *final, unsigned mask) {
+    char ext[NATIVE_PATH_SIZE], found[NATIVE_PATH_SIZE], path[NATIVE_PATH_SIZE];
+    char core[CORE_NAME_SIZE];
+    if (enc_from_core(final, std::strlen(final), ext, sizeof ext, 0) < 0)
+        return 0;
+    int rc = lookup_name(native, ext, found, sizeof found);
+    if (rc < 0) {
+        set_dir_error(errno);
+        return -1;
+    }
+    Item it;
+    if (rc == 1 && !hidden_system_tree(native, found) &&
+        enc_to_core(found, std::strlen(found), core, sizeof core) >= 0 &&
+        join(native, found, path, sizeof path) == 0 &&
+        make_item(path, found, core, mask, &it) == 0)
+        f->items.push_back(it);
+    return 0;
+}
+
+int dir_exists(const char *native) {
+    struct stat st;
+    if (stat(native, &st) != 0) {
+        set_dir_error(errno);
+        return 0;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+        return 0;
+    }
+    return 1;
+}
+
+int list(PlatFind *f, const char *pattern, unsigned mask) {
+    char dir[NATIVE_PATH_SIZE], final[CORE_NAME_SIZE];
+    char native[NATIVE_PATH_SIZE];
+    static Pattern p;
+    if (split_pattern(pattern, dir, sizeof dir, final, sizeof final) != 0) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    if (native_path(dir[0] != '\0' ? dir : ".", native, sizeof native) < 0 || !dir_exists(native))
+        return -1;
+    if (final[0] == '\0')
+        return 0;
+    size_t n = std::strlen(final);
+    if (!has_wildcard(final) && final[n - 1] != '.')
+        return find_one(f, native, final, mask);
+    if (compile(final, &p) != 0) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    return scan_matches(f, native, &p, mask);
+}
+
+} // namespace
+
+PlatFind *plat_findfirst(const char *pattern, unsigned mask, PlatEntry *entry) {
+    if (pattern == nullptr) {
+        plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    PlatFind *f = new (std::nothrow) PlatFind;
+    if (f == nullptr) {
+        plat_setlasterror(PLAT_ERR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    f->next = 0;
+    if (list(f, pattern, mask) != 0) {
+        delete f;
+        return nullptr;
+    }
+    if (f->items.empty()) {
+        delete f;
+        plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    fill_entry(f->items[f->next++], entry);
+    return f;
+}
+
+int plat_findnext(PlatFind *find, PlatEntry *entry) {
+    if (find == nullptr || find->next >= find->items.size())
+        return 0;
+    fill_entry(find->items[find->next++], entry);
+    return 1;
+}
+
+void plat_findclose(PlatFind *find) { delete find; }

@@ -1,0 +1,88 @@
+// What the POSIX backend's files share: the translation between DOS paths
+// and native ones, the last error and the failure hooks.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+enum { NATIVE_PATH_SIZE = 4096 };
+
+// Translates a DOS path (relative ones against the per-drive current
+// directories) or a native absolute path into the native absolute path it
+// names: existing components spelled as they are on disk (found ignoring
+// case through the lookup cache), missing ones kept as typed, all in the
+// external encoding. Returns the length, or -1 with the last error set
+// (unmapped drive 3, too long 206).
+int native_path(const char *path, char *out, size_t size);
+
+// The canonical DOS spelling of a native absolute path (code page 932), or
+// -1 when it lies on no mapped drive (last error 3) or does not fit (206).
+int dos_path(const char *native, char *out, size_t size);
+
+// Sets the last error from an errno value through the one mapping table.
+void set_errno_error(int err);
+
+// 1 when an armed failure of `call` fires now (the last error is then set
+// to the armed code and the caller must fail without touching anything).
+int fail_now(PlatCall call);
+
+// Keeps the case-insensitive lookup cache true after the backend itself
+// created, removed or renamed `name` in the native directory `dir`.
+void lookup_added(const char *dir, const char *name);
+void lookup_removed(const char *dir, const char *name);
+
+// The same for a whole native path, split into its directory and final name
+// (files.cpp and names.cpp create and remove entries by full path).
+void lookup_added_path(const char *native);
+void lookup_removed_path(const char *native);
+
+// Sets the last error for a native path that does not exist: 2 when its
+// directory exists, 3 when the directory is missing too, as Windows tells
+// a missing file from a missing path.
+void set_missing_error(const char *native);
+
+// ---- shared between the backend's own files ---------------------------------
+
+// 1 when the native directory is the directory of a mapped drive (a listing
+// there has no "." and ".." entries), else 0.
+int native_isroot(const char *native);
+
+// What a listing reports of one native path (links followed as the listing
+// wants them). 0, or -1 with errno set (a dangling link: ENOENT).
+struct NativeInfo {
+    unsigned attrib;
+    unsigned long long size;
+    long long mtime; // seconds since the epoch
+    int special;     // not a regular file, directory or link to one
+};
+int native_info(const char *native, NativeInfo *info);
+
+// Looks `name` (external bytes) up in the native directory `dir`: the exact
+// name when it exists, else the first entry in listing order that matches
+// it ignoring case. 1 with the stored spelling in out, 0 when nothing
+// matches, -1 with errno set when the directory cannot be read.
+int lookup_name(const char *dir, const char *name, char *out, size_t size);
+
+// The case-folded sort key of a name in the external encoding: comparing
+// keys bytewise orders names as a listing does (ties go to the exact name).
+// Returns the key's length, or -1 when it does not fit.
+enum { NAME_KEY_SIZE = 4 * 256 + 1 };
+int name_fold(const char *name, char *key, size_t cap);
+
+// A listing that read a whole directory hands what it read to the lookup
+// cache, so that the probes after it need no read of their own: begin, add
+// every name with its key, then end with the directory's stat taken before
+// the read (a null stat discards what was added).
+struct LookupFill;
+struct stat;
+LookupFill *lookup_fill_begin(const char *dir);
+void lookup_fill_add(LookupFill *fill, const char *name, const char *key);
+void lookup_fill_end(LookupFill *fill, const struct stat *dirst);
+
+// How many times the backend has read a whole directory (tests use it to
+// prove that probes do not rescan).
+unsigned long lookup_scans(void);
+
+// Drops every cached directory (plat_reload).
+void lookup_forget(void);
