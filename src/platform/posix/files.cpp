@@ -1,0 +1,340 @@
+// File contents on POSIX: open, read, write, seek, close, the write time, the
+// identity of a file and the two kinds of temporary file.
+//
+// A handle is the descriptor itself. Every descriptor is close-on-exec, and
+// opens never block: a FIFO met in a tree would otherwise hang the run.
+#include "platform/platform.h"
+#include "platform/posix/encoding.h"
+#include "platform/posix/native.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Opens with O_NONBLOCK (so that a FIFO without a writer or reader cannot
+// hang us) and clears it again, so reads and writes behave as usual.
+int open_nonblocking(const char *native, int flags) {
+    int fd;
+    do {
+        fd = open(native, flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0)
+        fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    return fd;
+}
+
+void set_open_error(const char *native, int err) {
+    if (err == ENOENT)
+        set_missing_error(native);
+    else if (err == EISDIR)
+        plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
+    else
+        set_errno_error(err);
+}
+
+int open_flags(int how) {
+    switch (how) {
+    case PLAT_OPEN_READ:
+        return O_RDONLY;
+    case PLAT_OPEN_CREATE:
+        return O_WRONLY | O_CREAT | O_TRUNC;
+    case PLAT_OPEN_APPEND:
+        return O_WRONLY | O_CREAT | O_APPEND;
+    }
+    return -1;
+}
+
+// Hands a path the backend made back to the core: its DOS spelling, or the
+// native path itself (converted) when it lies on no drive. -1 when neither
+// fits.
+int core_path(const char *native, char *out, size_t size) {
+    if (dos_path(native, out, size) >= 0)
+        return 0;
+    if (plat_lasterror() != PLAT_ERR_PATH_NOT_FOUND)
+        return -1;
+    int n = enc_to_core(native, strlen(native), out, size);
+    if (n < 0) {
+        plat_setlasterror(n == ENC_NOROOM ? PLAT_ERR_FILENAME_TOO_LONG : PLAT_ERR_INVALID_NAME);
+        return -1;
+    }
+    return 0;
+}
+
+// Gives up a temporary file that was made but cannot be handed back.
+void drop_temp(int fd, const char *native) {
+    unsigned keep = plat_lasterror();
+    close(fd);
+    unlink(native);
+    lookup_removed_path(native);
+    plat_setlasterror(keep);
+}
+
+// Six characters that differ from call to call and from process to
+// process. Upper case and digits only, so that two names never differ by
+// letter case alone (lookups ignore it).
+void fill_unique(char *p) {
+    static unsigned long long state;
+    if (state == 0) {
+        struct timespec ts;
+        clock_gettime(CLOCK_REALTIME, &ts);
+        state = (unsigned long long)ts.tv_nsec ^ ((unsigned long long)ts.tv_sec << 20) ^
+                ((unsigned long long)getpid() << 40);
+    }
+    static const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    unsigned long long v = state >> 16;
+    for (int i = 0; i < 6; i++) {
+        p[i] = digits[v % 36];
+        v /= 36;
+    }
+}
+
+// Creates a new file "<dir>/<prefix>XXXXXX" with O_EXCL. Unlike mkstemp the
+// mode is 0666 less the umask: the file becomes a user's copy in place of
+// the destination, so it must get the mode an ordinary create gives.
+int create_unique(const char *ndir, const char *nprefix, char *native, size_t size) {
+    int n = snprintf(native, size, "%s%s%sXXXXXX", ndir,
+                     ndir[0] && ndir[strlen(ndir) - 1] == '/' ? "" : "/", nprefix);
+    if (n < 0 || (size_t)n >= size) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    for (int tries = 0; tries < 100; tries++) {
+        fill_unique(native + n - 6);
+        int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST && errno != EINTR) {
+            set_open_error(native, errno);
+            return -1;
+        }
+    }
+    plat_setlasterror(PLAT_ERR_FILE_EXISTS);
+    return -1;
+}
+
+// The directory for the temporary list file: TEMP, else TMPDIR, else /tmp.
+// Only absolute values count; a relative one would depend on where the
+// user happened to start us.
+const char *temp_dir(void) {
+    const char *names[] = {"TEMP", "TMPDIR"};
+    for (const char *name : names) {
+        const char *v = getenv(name);
+        if (v && v[0] == '/')
+            return v;
+    }
+    return "/tmp";
+}
+
+// DOS date and time words to seconds since the epoch, read as local time.
+// Values no calendar holds are refused rather than carried into a
+// neighbouring day.
+int dos_to_time(unsigned short date, unsigned short time, time_t *out) {
+    struct tm tm;
+    memset(&tm, 0, sizeof tm);
+    tm.tm_year = 80 + (date >> 9);
+    tm.tm_mon = ((date >> 5) & 15) - 1;
+    tm.tm_mday = date & 31;
+    tm.tm_hour = time >> 11;
+    tm.tm_min = (time >> 5) & 63;
+    tm.tm_sec = (time & 31) * 2;
+    tm.tm_isdst = -1;
+    if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_hour > 23 || tm.tm_min > 59 ||
+        tm.tm_sec > 59)
+        return -1;
+    int mday = tm.tm_mday, mon = tm.tm_mon;
+    time_t t = mktime(&tm);
+    if (t == (time_t)-1 || tm.tm_mday != mday || tm.tm_mon != mon)
+        return -1;
+    *out = t;
+    return 0;
+}
+
+} // namespace
+
+int plat_open(const char *path, int how) {
+    if (fail_now(PLAT_CALL_OPEN))
+        return -1;
+    int flags = open_flags(how);
+    if (flags < 0) {
+        plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
+        return -1;
+    }
+    char native[NATIVE_PATH_SIZE];
+    if (native_path(path, native, sizeof native) < 0)
+        return -1;
+    int fd = open_nonblocking(native, flags);
+    if (fd < 0) {
+        set_open_error(native, errno);
+        return -1;
+    }
+    // Opening a directory read-only succeeds on Linux; Windows refuses it.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
+        return -1;
+    }
+    if (how != PLAT_OPEN_READ)
+        lookup_added_path(native);
+    return fd;
+}
+
+long plat_read(int handle, void *buf, unsigned long len) {
+    if (fail_now(PLAT_CALL_READ))
+        return -1;
+    ssize_t n;
+    do {
+        n = read(handle, buf, len);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    return (long)n;
+}
+
+long plat_write_file(int handle, const void *buf, unsigned long len) {
+    if (fail_now(PLAT_CALL_WRITE))
+        return -1;
+    const char *p = (const char *)buf;
+    unsigned long done = 0;
+    while (done < len) {
+        ssize_t n = write(handle, p + done, len - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            set_errno_error(errno);
+            return -1;
+        }
+        if (n == 0) { // no progress and no error: nothing more fits
+            plat_setlasterror(PLAT_ERR_DISK_FULL);
+            return -1;
+        }
+        done += (unsigned long)n;
+    }
+    return (long)done;
+}
+
+long long plat_seek(int handle, long long offset, int whence) {
+    int w = whence == PLAT_SEEK_SET   ? SEEK_SET
+            : whence == PLAT_SEEK_CUR ? SEEK_CUR
+            : whence == PLAT_SEEK_END ? SEEK_END
+                                      : -1;
+    if (w < 0) {
+        plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
+        return -1;
+    }
+    off_t pos = lseek(handle, (off_t)offset, w);
+    if (pos < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    return (long long)pos;
+}
+
+// An armed failure still closes the descriptor: the caller treats the
+// handle as gone either way, as it would after a real late write error.
+int plat_close(int handle) {
+    int failed = fail_now(PLAT_CALL_CLOSE);
+    if (close(handle) < 0 && !failed) {
+        // Linux releases the descriptor even when close reports EINTR, but
+        // the data may not have reached the disk: that is a failure too.
+        set_errno_error(errno);
+        return -1;
+    }
+    return failed ? -1 : 0;
+}
+
+int plat_setfiletime(int handle, unsigned short date, unsigned short time) {
+    time_t t;
+    if (dos_to_time(date, time, &t) < 0) {
+        plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
+        return -1;
+    }
+    struct timespec ts[2];
+    ts[0].tv_sec = 0;
+    ts[0].tv_nsec = UTIME_OMIT; // the access time stays as it is
+    ts[1].tv_sec = t;
+    ts[1].tv_nsec = 0;
+    if (futimens(handle, ts) < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    return 0;
+}
+
+int plat_fileid(const char *path, PlatFileId *id) {
+    char native[NATIVE_PATH_SIZE];
+    if (native_path(path, native, sizeof native) < 0)
+        return -1;
+    struct stat st;
+    if (stat(native, &st) < 0) {
+        if (errno == ENOENT)
+            set_missing_error(native);
+        else
+            set_errno_error(errno);
+        return -1;
+    }
+    id->device = (unsigned long long)st.st_dev;
+    id->inode = (unsigned long long)st.st_ino;
+    return 0;
+}
+
+int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) {
+    if (fail_now(PLAT_CALL_OPEN))
+        return -1;
+    char ndir[NATIVE_PATH_SIZE], nprefix[64], native[NATIVE_PATH_SIZE];
+    if (native_path(dir, ndir, sizeof ndir) < 0)
+        return -1;
+    if (enc_from_core(prefix, strlen(prefix), nprefix, sizeof nprefix, 0) < 0) {
+        plat_setlasterror(PLAT_ERR_INVALID_NAME);
+        return -1;
+    }
+    int fd = create_unique(ndir, nprefix, native, sizeof native);
+    if (fd < 0)
+        return -1;
+    lookup_added_path(native);
+    if (core_path(native, path, size) < 0) {
+        drop_temp(fd, native);
+        return -1;
+    }
+    return fd;
+}
+
+int plat_mktemp(char *path, size_t size) {
+    if (fail_now(PLAT_CALL_OPEN))
+        return -1;
+    const char *dir = temp_dir();
+    char native[NATIVE_PATH_SIZE];
+    size_t dlen = strlen(dir);
+    while (dlen > 0 && dir[dlen - 1] == '/') // "/" itself included
+        dlen--;
+    int n = snprintf(native, sizeof native, "%.*s/_MOX_XXXXXX", (int)dlen, dir);
+    if (n < 0 || (size_t)n >= sizeof native) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    int fd = mkostemp(native, O_CLOEXEC);
+    if (fd < 0) {
+        set_open_error(native, errno);
+        return -1;
+    }
+    lookup_added_path(native);
+    if (core_path(native, path, size) < 0) {
+        drop_temp(fd, native);
+        return -1;
+    }
+    return fd;
+}

@@ -1,0 +1,436 @@
+// Directories and names on POSIX: make and remove directories, delete,
+// move and replace.
+//
+// A move never replaces what is already there: users move real files, and
+// a rename that silently clobbers a destination loses one. Only
+// plat_replace does that, and only in one atomic step.
+#include "platform/platform.h"
+#include "platform/posix/encoding.h"
+#include "platform/posix/native.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace {
+
+// Splits a native path into its directory ("/" at the top) and its name.
+// -1 when the directory part does not fit.
+int split_native(const char *native, char *dir, size_t size, const char **name) {
+    const char *slash = strrchr(native, '/');
+    if (!slash)
+        return -1;
+    size_t len = slash == native ? 1 : (size_t)(slash - native);
+    if (len >= size)
+        return -1;
+    memcpy(dir, native, len);
+    dir[len] = 0;
+    *name = slash + 1;
+    return 0;
+}
+
+int is_lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+// The final component of a core path as the user typed it, in the external
+// encoding, losing trailing dots and spaces as full-path expansion does.
+// Steps over double-byte characters, whose second byte may be "\".
+int typed_name(const char *path, char *out, size_t size) {
+    const char *start = path;
+    for (const char *p = path; *p; p++) {
+        if (is_lead((unsigned char)*p) && p[1])
+            p++;
+        else if (*p == '\\' || *p == '/' || *p == ':')
+            start = p + 1;
+    }
+    size_t len = strlen(start);
+    while (len > 0 && (start[len - 1] == '.' || start[len - 1] == ' '))
+        len--;
+    if (len == 0)
+        return -1;
+    return enc_from_core(start, len, out, size, 0) < 0 ? -1 : 0;
+}
+
+// Letter case aside, two names are equal: the fold the lookups use, so a
+// name they found ignoring case can be respelled here.
+int same_ignoring_case(const char *a, const char *b) {
+    static char ka[NAME_KEY_SIZE], kb[NAME_KEY_SIZE];
+    int na = name_fold(a, ka, sizeof ka), nb = name_fold(b, kb, sizeof kb);
+    return na >= 0 && na == nb && memcmp(ka, kb, (size_t)na) == 0;
+}
+
+// Reports a failed rename of an existing `from` to `to`.
+void set_move_error(const char *to, int err) {
+    if (err == EEXIST || err == ENOTEMPTY)
+        plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
+    else if (err == ENOENT)
+        set_missing_error(to);
+    else if (err == EXDEV)
+        plat_setlasterror(PLAT_ERR_NOT_SAME_DEVICE);
+    else
+        set_errno_error(err);
+}
+
+// rename(2) that refuses to replace. RENAME_NOREPLACE does it atomically
+// where the file system knows the flag; elsewhere a file is linked under
+// the new name (link never replaces) and the old name dropped; what cannot
+// be linked is renamed after checking that the name is free.
+int rename_noreplace(const char *from, const char *to, int isdir) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return -1;
+    if (!isdir) {
+        if (link(from, to) == 0) {
+            if (unlink(from) == 0)
+                return 0;
+            int err = errno;
+            unlink(to);
+            errno = err;
+            return -1;
+        }
+        if (errno == EEXIST || errno == ENOENT || errno == EXDEV || errno == ENOSPC)
+            return -1;
+    }
+    struct stat st;
+    if (lstat(to, &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return rename(from, to);
+}
+
+// Gives a directory entry the letter case the user typed. `native` is its
+// path as on disk; `want` the new name, equal to the old ignoring case.
+int respell(const char *native, const char *want) {
+    char dir[NATIVE_PATH_SIZE], to[NATIVE_PATH_SIZE];
+    const char *name;
+    if (split_native(native, dir, sizeof dir, &name) < 0 || strcmp(name, want) == 0 ||
+        !same_ignoring_case(name, want))
+        return 0; // nothing to respell: the entry already is where asked
+    int n = snprintf(to, sizeof to, "%s%s%s", dir, strcmp(dir, "/") ? "/" : "", want);
+    if (n < 0 || (size_t)n >= sizeof to) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    struct stat st, other;
+    if (lstat(native, &st) < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    int r = rename_noreplace(native, to, S_ISDIR(st.st_mode));
+    // A file system that ignores case itself finds the entry under its new
+    // spelling too; renaming an entry onto itself replaces nothing.
+    if (r < 0 && errno == EEXIST && lstat(to, &other) == 0 && other.st_dev == st.st_dev &&
+        other.st_ino == st.st_ino)
+        r = rename(native, to);
+    if (r < 0) {
+        set_move_error(to, errno);
+        return -1;
+    }
+    lookup_removed_path(native);
+    lookup_added_path(to);
+    return 0;
+}
+
+// lstat with the last error set the way Windows reports a missing name.
+int lstat_existing(const char *native, struct stat *st) {
+    if (lstat(native, st) == 0)
+        return 0;
+    if (errno == ENOENT)
+        set_missing_error(native);
+    else
+        set_errno_error(errno);
+    return -1;
+}
+
+// ---- moving a file to another file system ---------------------------------
+//
+// The copy is made under the destination name with O_EXCL (so nothing
+// existing is replaced), written, given the source's mode, owner,
+// attributes and times, flushed to disk, and only then is the source
+// deleted. Any failure removes the partial copy and leaves the source.
+
+enum { COPY_CHUNK = 65536 };
+
+int copy_data(int in, int out) {
+    static char buf[COPY_CHUNK];
+    for (;;) {
+        long n = plat_read(in, buf, sizeof buf);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            return 0;
+        if (plat_write_file(out, buf, (unsigned long)n) != n)
+            return -1;
+    }
+}
+
+// Hidden and system live in user.DOSATTRIB. A destination that cannot hold
+// extended attributes still gets the file: those two bits are not data.
+int copy_dosattrib(int in, int out) {
+    char value[256];
+    ssize_t n = fgetxattr(in, "user.DOSATTRIB", value, sizeof value);
+    if (n < 0)
+        return 0;
+    if (fsetxattr(out, "user.DOSATTRIB", value, (size_t)n, 0) < 0 && errno != ENOTSUP &&
+        errno != EPERM) {
+        set_errno_error(errno);
+        return -1;
+    }
+    return 0;
+}
+
+int copy_metadata(int out, const struct stat *st) {
+    // Keeping the owner needs privilege; without it the mover owns the copy,
+    // as with any copy. fchown clears set-id bits, so the mode comes after.
+    int owned = fchown(out, st->st_uid, st->st_gid);
+    (void)owned;
+    struct timespec ts[2] = {st->st_atim, st->st_mtim};
+    if (fchmod(out, st->st_mode & 07777) < 0 || futimens(out, ts) < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    return 0;
+}
+
+void sync_dir_of(const char *native) {
+    char dir[NATIVE_PATH_SIZE];
+    const char *name;
+    if (split_native(native, dir, sizeof dir, &name) < 0)
+        return;
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd); // some file systems cannot; the data itself is synced
+        close(fd);
+    }
+}
+
+int copy_file_across(const char *from, const char *to, const struct stat *st) {
+    int in = open(from, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    int out = open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        set_move_error(to, errno);
+        close(in);
+        return -1;
+    }
+    int ok = copy_data(in, out) == 0 && copy_dosattrib(in, out) == 0 &&
+             copy_metadata(out, st) == 0;
+    if (ok && fsync(out) < 0) {
+        set_errno_error(errno);
+        ok = 0;
+    }
+    close(in);
+    if (close(out) < 0 && ok) {
+        set_errno_error(errno);
+        ok = 0;
+    }
+    if (!ok) {
+        unsigned keep = plat_lasterror();
+        unlink(to);
+        plat_setlasterror(keep);
+        return -1;
+    }
+    sync_dir_of(to);
+    return 0;
+}
+
+// A link moves as a link: copying what it points to would turn it into a
+// file and change what the user has.
+int copy_link_across(const char *from, const char *to) {
+    char target[NATIVE_PATH_SIZE];
+    ssize_t n = readlink(from, target, sizeof target - 1);
+    if (n < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    target[n] = 0;
+    if (symlink(target, to) < 0) {
+        set_move_error(to, errno);
+        return -1;
+    }
+    return 0;
+}
+
+int move_across(const char *from, const char *to, const struct stat *st) {
+    int r;
+    if (S_ISREG(st->st_mode))
+        r = copy_file_across(from, to, st);
+    else if (S_ISLNK(st->st_mode))
+        r = copy_link_across(from, to);
+    else {
+        plat_setlasterror(PLAT_ERR_ACCESS_DENIED); // a device, a FIFO, a socket
+        r = -1;
+    }
+    if (r < 0)
+        return -1;
+    if (unlink(from) < 0) {
+        // The source cannot go (its directory is read-only, say): undo the
+        // copy so the move fails whole instead of leaving two files.
+        set_errno_error(errno);
+        unsigned keep = plat_lasterror();
+        unlink(to);
+        plat_setlasterror(keep);
+        return -1;
+    }
+    lookup_removed_path(from);
+    lookup_added_path(to);
+    return 0;
+}
+
+} // namespace
+
+void lookup_added_path(const char *native) {
+    char dir[NATIVE_PATH_SIZE];
+    const char *name;
+    if (split_native(native, dir, sizeof dir, &name) == 0 && *name)
+        lookup_added(dir, name);
+}
+
+void lookup_removed_path(const char *native) {
+    char dir[NATIVE_PATH_SIZE];
+    const char *name;
+    if (split_native(native, dir, sizeof dir, &name) == 0 && *name)
+        lookup_removed(dir, name);
+}
+
+void set_missing_error(const char *native) {
+    char dir[NATIVE_PATH_SIZE];
+    const char *name;
+    struct stat st;
+    if (split_native(native, dir, sizeof dir, &name) == 0 && stat(dir, &st) == 0 &&
+        S_ISDIR(st.st_mode))
+        plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
+    else
+        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+}
+
+int plat_mkdir(const char *path) {
+    if (fail_now(PLAT_CALL_MKDIR))
+        return -1;
+    char native[NATIVE_PATH_SIZE];
+    if (native_path(path, native, sizeof native) < 0)
+        return -1;
+    if (mkdir(native, 0777) < 0) {
+        if (errno == EEXIST)
+            plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
+        else if (errno == ENOENT || errno == ENOTDIR)
+            plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+        else
+            set_errno_error(errno);
+        return -1;
+    }
+    lookup_added_path(native);
+    return 0;
+}
+
+int plat_rmdir(const char *path) {
+    if (fail_now(PLAT_CALL_RMDIR))
+        return -1;
+    char native[NATIVE_PATH_SIZE];
+    if (native_path(path, native, sizeof native) < 0)
+        return -1;
+    if (rmdir(native) < 0) {
+        int err = errno;
+        struct stat st;
+        if (err == ENOTEMPTY || err == EEXIST)
+            plat_setlasterror(PLAT_ERR_DIR_NOT_EMPTY);
+        else if (err == ENOENT)
+            set_missing_error(native);
+        else if (err == ENOTDIR && lstat(native, &st) == 0)
+            plat_setlasterror(PLAT_ERR_DIRECTORY); // a file (or a link) by that name
+        else
+            set_errno_error(err);
+        return -1;
+    }
+    lookup_removed_path(native);
+    return 0;
+}
+
+int plat_delete(const char *path) {
+    if (fail_now(PLAT_CALL_DELETE))
+        return -1;
+    char native[NATIVE_PATH_SIZE];
+    if (native_path(path, native, sizeof native) < 0)
+        return -1;
+    struct stat st, target;
+    if (lstat_existing(native, &st) < 0)
+        return -1;
+    // A directory, or a link that stands for one, is not a file to delete;
+    // a file without write bits is read-only and Windows keeps it.
+    int isdir = S_ISDIR(st.st_mode) ||
+                (S_ISLNK(st.st_mode) && stat(native, &target) == 0 && S_ISDIR(target.st_mode));
+    if (isdir || (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0)) {
+        plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
+        return -1;
+    }
+    if (unlink(native) < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    lookup_removed_path(native);
+    return 0;
+}
+
+int plat_move(const char *from, const char *to) {
+    if (fail_now(PLAT_CALL_MOVE))
+        return -1;
+    char nfrom[NATIVE_PATH_SIZE], nto[NATIVE_PATH_SIZE], want[NATIVE_PATH_SIZE];
+    if (native_path(from, nfrom, sizeof nfrom) < 0 || native_path(to, nto, sizeof nto) < 0)
+        return -1;
+    struct stat st;
+    if (lstat_existing(nfrom, &st) < 0)
+        return -1;
+    // Both names lead to the one entry on disk: at most its spelling changes.
+    if (strcmp(nfrom, nto) == 0)
+        return typed_name(to, want, sizeof want) < 0 ? 0 : respell(nfrom, want);
+    if (rename_noreplace(nfrom, nto, S_ISDIR(st.st_mode)) == 0) {
+        lookup_removed_path(nfrom);
+        lookup_added_path(nto);
+        return 0;
+    }
+    if (errno != EXDEV || S_ISDIR(st.st_mode)) {
+        set_move_error(nto, errno);
+        return -1;
+    }
+    return move_across(nfrom, nto, &st);
+}
+
+int plat_replace(const char *from, const char *to) {
+    if (fail_now(PLAT_CALL_REPLACE))
+        return -1;
+    char nfrom[NATIVE_PATH_SIZE], nto[NATIVE_PATH_SIZE];
+    if (native_path(from, nfrom, sizeof nfrom) < 0 || native_path(to, nto, sizeof nto) < 0)
+        return -1;
+    struct stat st, old;
+    if (lstat_existing(nfrom, &st) < 0)
+        return -1;
+    // Windows will not replace a read-only file; neither do we, so the
+    // attribute protects a file against an overwrite as it does on delete.
+    if (lstat(nto, &old) == 0 && !S_ISLNK(old.st_mode) && (old.st_mode & 0222) == 0) {
+        plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
+        return -1;
+    }
+    if (rename(nfrom, nto) < 0) {
+        int err = errno;
+        if (err == ENOENT)
+            set_missing_error(nto);
+        else if (err == EXDEV)
+            plat_setlasterror(PLAT_ERR_NOT_SAME_DEVICE);
+        else
+            set_errno_error(err);
+        return -1;
+    }
+    lookup_removed_path(nfrom);
+    lookup_added_path(nto);
+    return 0;
+}
+

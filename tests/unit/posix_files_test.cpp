@@ -1,0 +1,268 @@
+// File contents, write times, temporary files and free space of the POSIX
+// backend, on real temporary trees.
+#include "posix_sandbox.h"
+
+#include <sys/statvfs.h>
+
+#include <ctime>
+
+namespace {
+
+class PosixFiles : public PosixSandbox {};
+
+// Windows' copy opens its source for reading and writing only to lock it;
+// a file the user may only read must still be copyable here.
+TEST_F(PosixFiles, OpenReadOnlyFileForReading) {
+    write_file(c + "/ro.txt", "hello");
+    ASSERT_EQ(chmod((c + "/ro.txt").c_str(), 0444), 0);
+    int h = plat_open("C:\\RO.TXT", PLAT_OPEN_READ);
+    ASSERT_GE(h, 0) << plat_lasterror();
+    char buf[16];
+    EXPECT_EQ(plat_read(h, buf, sizeof buf), 5);
+    EXPECT_EQ(std::string(buf, 5), "hello");
+    EXPECT_EQ(plat_read(h, buf, sizeof buf), 0);
+    EXPECT_EQ(plat_close(h), 0);
+}
+
+TEST_F(PosixFiles, CreateTruncatesAppendAppends) {
+    write_file(c + "/f.txt", "old contents");
+    int h = plat_open("C:\\f.txt", PLAT_OPEN_CREATE);
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(plat_write_file(h, "abc", 3), 3);
+    EXPECT_EQ(plat_close(h), 0);
+    EXPECT_EQ(read_file(c + "/f.txt"), "abc");
+
+    h = plat_open("C:\\F.TXT", PLAT_OPEN_APPEND);
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(plat_write_file(h, "def", 3), 3);
+    EXPECT_EQ(plat_seek(h, 0, PLAT_SEEK_CUR), 6);
+    EXPECT_EQ(plat_close(h), 0);
+    EXPECT_EQ(read_file(c + "/f.txt"), "abcdef");
+
+    // Appending to a missing file creates it, and the new name can be
+    // found at once (the lookup cache learned of it).
+    h = plat_open("C:\\New.txt", PLAT_OPEN_APPEND);
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(plat_close(h), 0);
+    EXPECT_TRUE(exists(c + "/New.txt"));
+    h = plat_open("C:\\NEW.TXT", PLAT_OPEN_READ);
+    EXPECT_GE(h, 0);
+    plat_close(h);
+
+    // Created files get 0666 less the umask, as any new file.
+    mode_t mask = umask(022);
+    umask(mask);
+    struct stat st;
+    ASSERT_EQ(stat((c + "/New.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+}
+
+TEST_F(PosixFiles, OpenErrors) {
+    ASSERT_EQ(mkdir((c + "/dir").c_str(), 0777), 0);
+    struct Case {
+        const char *path;
+        int how;
+        unsigned err;
+    } cases[] = {
+        {"C:\\dir", PLAT_OPEN_READ, PLAT_ERR_ACCESS_DENIED},
+        {"C:\\dir", PLAT_OPEN_CREATE, PLAT_ERR_ACCESS_DENIED},
+        {"C:\\none", PLAT_OPEN_READ, PLAT_ERR_FILE_NOT_FOUND},
+        {"C:\\nodir\\none", PLAT_OPEN_READ, PLAT_ERR_PATH_NOT_FOUND},
+        {"C:\\nodir\\none", PLAT_OPEN_CREATE, PLAT_ERR_PATH_NOT_FOUND},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.path);
+        EXPECT_EQ(plat_open(k.path, k.how), -1);
+        EXPECT_EQ(plat_lasterror(), k.err);
+    }
+}
+
+// A FIFO in a tree must not hang a copy waiting for a writer.
+TEST_F(PosixFiles, OpenFifoDoesNotBlock) {
+    ASSERT_EQ(mkfifo((c + "/pipe").c_str(), 0666), 0);
+    int h = plat_open("C:\\pipe", PLAT_OPEN_READ);
+    ASSERT_GE(h, 0);
+    char buf[4];
+    EXPECT_EQ(plat_read(h, buf, sizeof buf), 0);
+    plat_close(h);
+}
+
+unsigned short dos_date(int y, int m, int d) { return (unsigned short)((y - 1980) << 9 | m << 5 | d); }
+unsigned short dos_time(int h, int m, int s) { return (unsigned short)(h << 11 | m << 5 | s / 2); }
+
+// The write time must come back as the same DOS words when listed again:
+// a time read as UTC, or one that ignored summer time, would shift by
+// hours and make every later /U run copy again.
+TEST_F(PosixFiles, SetFileTimeRoundTrips) {
+    const char *zones[] = {"UTC0", "CET-1CEST,M3.5.0,M10.5.0/3", "JST-9"};
+    struct {
+        unsigned short date, time;
+    } words[] = {
+        {dos_date(1980, 1, 1), dos_time(0, 0, 0)},
+        {dos_date(2004, 7, 15), dos_time(13, 45, 58)},  // summer time in CET
+        {dos_date(2023, 12, 31), dos_time(23, 59, 58)},
+        {dos_date(2024, 2, 29), dos_time(12, 0, 2)},
+        {dos_date(2107, 12, 31), dos_time(23, 59, 58)},
+    };
+    const char *oldtz = getenv("TZ");
+    std::string saved = oldtz ? oldtz : "";
+    for (const char *zone : zones) {
+        setenv("TZ", zone, 1);
+        tzset();
+        for (auto w : words) {
+            SCOPED_TRACE(std::string(zone) + " " + std::to_string(w.date) + " " +
+                         std::to_string(w.time));
+            int h = plat_open("C:\\t.txt", PLAT_OPEN_CREATE);
+            ASSERT_GE(h, 0);
+            ASSERT_EQ(plat_setfiletime(h, w.date, w.time), 0);
+            ASSERT_EQ(plat_close(h), 0);
+            struct stat st;
+            ASSERT_EQ(stat((c + "/t.txt").c_str(), &st), 0);
+            EXPECT_EQ(st.st_mtim.tv_nsec, 0);
+            struct tm tm;
+            localtime_r(&st.st_mtim.tv_sec, &tm);
+            EXPECT_EQ(dos_date(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday), w.date);
+            EXPECT_EQ(dos_time(tm.tm_hour, tm.tm_min, tm.tm_sec), w.time);
+        }
+    }
+    if (oldtz)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+
+    // Words no calendar holds are refused, not carried into March.
+    int h = plat_open("C:\\t.txt", PLAT_OPEN_CREATE);
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(plat_setfiletime(h, dos_date(2023, 2, 30), 0), -1);
+    EXPECT_EQ(plat_setfiletime(h, dos_date(2023, 13, 1), 0), -1);
+    EXPECT_EQ(plat_setfiletime(h, dos_date(2023, 1, 1), dos_time(24, 0, 0)), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_INVALID_PARAMETER);
+    plat_close(h);
+}
+
+TEST_F(PosixFiles, FileIdFollowsLinksAndSpellings) {
+    write_file(c + "/a", "1");
+    write_file(c + "/b", "2");
+    ASSERT_EQ(link((c + "/a").c_str(), (c + "/hard").c_str()), 0);
+    ASSERT_EQ(symlink("a", (c + "/soft").c_str()), 0);
+    PlatFileId a, b, hard, soft, native;
+    ASSERT_EQ(plat_fileid("C:\\A", &a), 0);
+    ASSERT_EQ(plat_fileid("C:\\b", &b), 0);
+    ASSERT_EQ(plat_fileid("C:\\hard", &hard), 0);
+    ASSERT_EQ(plat_fileid("C:\\soft", &soft), 0);
+    ASSERT_EQ(plat_fileid((c + "/a").c_str(), &native), 0);
+    EXPECT_FALSE(a.device == b.device && a.inode == b.inode);
+    for (const PlatFileId *id : {&hard, &soft, &native}) {
+        EXPECT_EQ(id->device, a.device);
+        EXPECT_EQ(id->inode, a.inode);
+    }
+    EXPECT_EQ(plat_fileid("C:\\none", &a), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_FILE_NOT_FOUND);
+}
+
+TEST_F(PosixFiles, MakeTempInTempDirectory) {
+    ASSERT_EQ(mkdir((c + "/tmp").c_str(), 0777), 0);
+    setenv("TEMP", (c + "/tmp").c_str(), 1);
+    char path[PLAT_PATH_SIZE];
+    int h = plat_mktemp(path, sizeof path);
+    ASSERT_GE(h, 0) << plat_lasterror();
+    EXPECT_EQ(std::string(path).rfind("C:\\tmp\\_MOX_", 0), 0u) << path;
+    EXPECT_EQ(plat_write_file(h, "list", 4), 4);
+    EXPECT_EQ(plat_close(h), 0);
+    EXPECT_EQ(read_file(c + "/tmp/" + (path + 7)), "list");
+
+    // A temp directory on no drive hands its native path on.
+    ASSERT_EQ(mkdir((root + "/elsewhere").c_str(), 0777), 0);
+    setenv("TEMP", (root + "/elsewhere/").c_str(), 1);
+    h = plat_mktemp(path, sizeof path);
+    ASSERT_GE(h, 0) << plat_lasterror();
+    plat_close(h);
+    std::string want = root + "/elsewhere/_MOX_";
+    EXPECT_EQ(std::string(path).rfind(want, 0), 0u) << path;
+    EXPECT_TRUE(exists(path));
+    // And the services accept that native path back.
+    EXPECT_EQ(plat_delete(path), 0);
+    EXPECT_FALSE(exists(path));
+}
+
+// The temporary file of an overwrite becomes the user's file in place of
+// the old one: it must be new (never an existing file), unique, and get the
+// mode any created file gets, not mkstemp's 0600.
+TEST_F(PosixFiles, OpenTempMakesUniqueNewFiles) {
+    ASSERT_EQ(mkdir((c + "/Sub").c_str(), 0777), 0);
+    char p1[PLAT_PATH_SIZE], p2[PLAT_PATH_SIZE];
+    int h1 = plat_opentemp("C:\\sub", "~mx", p1, sizeof p1);
+    int h2 = plat_opentemp("C:\\sub", "~mx", p2, sizeof p2);
+    ASSERT_GE(h1, 0);
+    ASSERT_GE(h2, 0);
+    EXPECT_STRNE(p1, p2);
+    EXPECT_EQ(std::string(p1).rfind("C:\\Sub\\~mx", 0), 0u) << p1;
+    EXPECT_EQ(plat_write_file(h1, "x", 1), 1);
+    plat_close(h1);
+    plat_close(h2);
+    EXPECT_EQ(read_file(c + "/Sub/" + (p1 + 7)), "x");
+    mode_t mask = umask(022);
+    umask(mask);
+    struct stat st;
+    ASSERT_EQ(stat((c + "/Sub/" + (p1 + 7)).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+
+    EXPECT_EQ(plat_opentemp("C:\\nodir", "~mx", p1, sizeof p1), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_PATH_NOT_FOUND);
+    // A path that does not fit the caller's buffer leaves no file behind.
+    char small[8];
+    EXPECT_EQ(plat_opentemp("C:\\sub", "~mx", small, sizeof small), -1);
+    size_t count = 0;
+    for (auto &e : std::filesystem::directory_iterator(c + "/Sub")) {
+        (void)e;
+        count++;
+    }
+    EXPECT_EQ(count, 2u);
+}
+
+// A write onto a full disk must report 112 so the copy says "disk full"
+// and the engine can throw its temporary file away.
+TEST_F(PosixFiles, WriteOntoFullDiskGives112) {
+    if (!mount_tmpfs(256))
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    int h = plat_open("D:\\fill", PLAT_OPEN_CREATE);
+    ASSERT_GE(h, 0);
+    std::string chunk(65536, 'f');
+    long r = 0;
+    for (int i = 0; i < 16 && r >= 0; i++)
+        r = plat_write_file(h, chunk.data(), chunk.size());
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_DISK_FULL);
+    plat_close(h);
+}
+
+TEST_F(PosixFiles, FreeSpaceOfTheFileSystemHoldingThePath) {
+    if (!mount_tmpfs(1024))
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    unsigned long long bytes = 0;
+    // A path below the drive that does not exist yet counts on the file
+    // system of its nearest existing directory: the 1 MiB tmpfs.
+    ASSERT_EQ(plat_freespace("D:\\not\\yet\\there.txt", &bytes), 0);
+    EXPECT_GT(bytes, 0u);
+    EXPECT_LE(bytes, 1024u * 1024u);
+    // C is the big disk, D's mount is no business of it.
+    ASSERT_EQ(plat_freespace(nullptr, &bytes), 0);
+    struct statvfs v;
+    ASSERT_EQ(statvfs(c.c_str(), &v), 0);
+    EXPECT_GT(bytes, 1024u * 1024u);
+    // Others may write meanwhile: the same file system within 64 MiB.
+    unsigned long long now = (unsigned long long)v.f_bavail * v.f_frsize;
+    EXPECT_LT(bytes > now ? bytes - now : now - bytes, 64ull << 20);
+}
+
+TEST_F(PosixFiles, FreeSpaceErrors) {
+    unsigned long long bytes = 0;
+    EXPECT_EQ(plat_freespace("Q:\\x", &bytes), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_PATH_NOT_FOUND);
+    // Relative names are on the current drive, C.
+    EXPECT_EQ(plat_freespace("missing\\deeper", &bytes), 0);
+    EXPECT_GT(bytes, 0u);
+}
+
+} // namespace
