@@ -1,0 +1,355 @@
+#include "search/pathexp.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+int mkdircount;
+
+// Every kind of entry: read-only, hidden, system and directories. A lookup
+// that asks for a name must find it whatever its attributes.
+enum { ANY_ENTRY = 0x17 };
+
+static int isletter(unsigned char b) {
+    return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+}
+
+static char upletter(char c) {
+    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+}
+
+// 2 when s begins with a drive letter and a colon, else 0.
+static size_t driveprefix(const char *s) {
+    return isletter((unsigned char)s[0]) && s[1] == ':' ? 2 : 0;
+}
+
+// 1 when the first len bytes of s end in a separator of its own (not the
+// second byte of a double-byte character such as 0x95 0x5C).
+static int endsinsep(const char *s, size_t len) {
+    return len > 0 && s[len - 1] == '\\' && mbtype(s, (int)len - 1) == 0;
+}
+
+// ---- splitpath --------------------------------------------------------------
+
+// Copies n bytes of src into a buffer of cap bytes when they fit with a
+// terminator. A null buffer asks for nothing and always succeeds.
+static int putpart(char *buf, size_t cap, const char *src, size_t n) {
+    if (buf == nullptr)
+        return 0;
+    if (n + 1 > cap)
+        return -1;
+    std::memcpy(buf, src, n);
+    buf[n] = 0;
+    return 0;
+}
+
+// The directory part and the name of a path whose last separator (or
+// drive colon) ends at byte cut: the directory is path[0..cut), the name
+// the rest. An empty rest leaves the name empty.
+static int splitat(const char *path, size_t cut, char *dir, size_t dircap, char *name,
+                   size_t namecap) {
+    if (putpart(dir, dircap, path, cut) < 0)
+        return -1;
+    size_t rest = std::strlen(path + cut);
+    if (rest > 0 && putpart(name, namecap, path + cut, rest) < 0)
+        return -1;
+    return 0;
+}
+
+// A path that ends in 表 (0x95 0x5C) ends in a name, not in a separator:
+// the end test is multibyte-aware like every other separator search, so
+// C:\DIR\表 splits into C:\DIR and 表.
+static int splitparts(const char *path, char *dir, size_t dircap, char *name,
+                      size_t namecap) {
+    size_t len = std::strlen(path);
+    if (endsinsep(path, len))
+        return putpart(dir, dircap, path, len);
+    const char *sep = mbstrrchr(path, '\\');
+    if (sep != nullptr)
+        return splitat(path, (size_t)(sep - path) + 1, dir, dircap, name, namecap);
+    const char *colon = mbstrrchr(path, ':');
+    if (colon == path + 1)
+        return splitat(path, 2, dir, dircap, name, namecap);
+    if (name == nullptr)
+        return 0;
+    if (len == 0)
+        return -1;
+    return putpart(name, namecap, path, len);
+}
+
+int splitpath(const char *path, char *dir, size_t dircap, char *name, size_t namecap) {
+    if (dir != nullptr && dircap > 0)
+        dir[0] = 0;
+    if (name != nullptr && namecap > 0)
+        name[0] = 0;
+    if (path == nullptr)
+        return -1;
+    if (splitparts(path, dir, dircap, name, namecap) < 0)
+        return -1;
+    if (dir != nullptr && !isroot(dir))
+        delbackslash(dir);
+    return 0;
+}
+
+// ---- lookups ----------------------------------------------------------------
+
+// The stored name of the entry that path names (the first match for a
+// wildcard) into name (PATH_SIZE bytes). 0, or -1 when there is none or
+// its name did not fit the listing's buffer.
+static int storedname(const char *path, char *name) {
+    PlatEntry e;
+    PlatFind *find = plat_findfirst(path, ANY_ENTRY, &e);
+    if (find == nullptr)
+        return -1;
+    plat_findclose(find);
+    if (e.toolong)
+        return -1;
+    return pathcopy(name, PATH_SIZE, e.name);
+}
+
+int getattr(const char *path, unsigned *attrib) {
+    if (plat_getattr(path, attrib) < 0) {
+        *attrib = ~0u;
+        return -1;
+    }
+    return 0;
+}
+
+int joinfound(char *out, const char *dir, const char *name) {
+    out[0] = 0;
+    if (pathcopy(out, PATH_SIZE, dir) < 0)
+        return -1;
+    // No directory means the name alone, never the root of the drive.
+    size_t at = 0;
+    if (out[0] != 0) {
+        int len = addbackslash(out);
+        if (len < 0) {
+            out[0] = 0;
+            return -1;
+        }
+        at = (size_t)len;
+    }
+    if (pathappend(out, PATH_SIZE, name) < 0) {
+        out[0] = 0;
+        return -1;
+    }
+    char found[PATH_SIZE];
+    if (storedname(out, found) == 0 && at + std::strlen(found) < PATH_SIZE)
+        std::strcpy(out + at, found);
+    return 0;
+}
+
+// ---- longpath ---------------------------------------------------------------
+
+// Output under construction: cap characters of room plus the terminator.
+struct Built {
+    char *text;
+    size_t len, cap;
+};
+
+static int put(Built *b, const char *s, size_t n) {
+    if (b->len + n > b->cap)
+        return -1;
+    std::memcpy(b->text + b->len, s, n);
+    b->len += n;
+    b->text[b->len] = 0;
+    return 0;
+}
+
+// A separator goes between the output and the next component, except after
+// a bare "X:" prefix: C:NAME stays relative to drive C's directory.
+static int needsep(const Built *b) {
+    if (b->len == 0 || endsinsep(b->text, b->len))
+        return 0;
+    return !(b->len == 2 && b->text[1] == ':');
+}
+
+// The path that names the component s (n bytes) below what is built so
+// far. A first component with nothing before it is looked up in the
+// current directory.
+static int lookpath(char *look, const Built *b, const char *s, size_t n) {
+    look[0] = 0;
+    const char *head = b->len == 0 ? ".\\" : b->text;
+    if (pathappend(look, PATH_SIZE, head) < 0)
+        return -1;
+    if (b->len > 0 && needsep(b) && pathappend(look, PATH_SIZE, "\\") < 0)
+        return -1;
+    size_t at = std::strlen(look);
+    if (at + n >= PATH_SIZE)
+        return -1;
+    std::memcpy(look + at, s, n);
+    look[at + n] = 0;
+    return 0;
+}
+
+static int haswild(const char *s, size_t n) {
+    return std::memchr(s, '*', n) != nullptr || std::memchr(s, '?', n) != nullptr;
+}
+
+// Appends the components from p on, each respelled as stored. -1 when the
+// output would pass its capacity.
+static int putcomponents(Built *b, const char *p) {
+    char look[PATH_SIZE], found[PATH_SIZE];
+    while (*p != 0) {
+        const char *sep = mbstrchr(p, '\\');
+        size_t n = sep != nullptr ? (size_t)(sep - p) : std::strlen(p);
+        int last = sep == nullptr || sep[1] == 0;
+        if (last && haswild(p, n)) {
+            // A pattern is never looked up: it would turn into one name.
+            if (needsep(b) && put(b, "\\", 1) < 0)
+                return -1;
+            size_t at = b->len;
+            if (put(b, p, n) < 0)
+                return -1;
+            mbstrupr(b->text + at);
+            return 0;
+        }
+        int ok = n > 0 && lookpath(look, b, p, n) == 0 && storedname(look, found) == 0;
+        if (needsep(b) && put(b, "\\", 1) < 0)
+            return -1;
+        if (!ok)
+            return put(b, p, std::strlen(p));
+        if (put(b, found, std::strlen(found)) < 0)
+            return -1;
+        if (last)
+            return 0;
+        p = sep + 1;
+    }
+    return 0;
+}
+
+int longpath(char *out, size_t cap, const char *in) {
+    out[0] = 0;
+    if (in == nullptr || in[0] == 0)
+        return -1;
+    size_t inlen = std::strlen(in);
+    if (inlen > cap)
+        return -1;
+    Built b = {out, 0, cap};
+    const char *p = in;
+    if (driveprefix(in) != 0) {
+        char prefix[3] = {upletter(in[0]), ':', '\\'};
+        size_t n = in[2] == '\\' ? 3 : 2;
+        if (put(&b, prefix, n) < 0)
+            return -1;
+        p += n;
+    }
+    if (putcomponents(&b, p) < 0) {
+        std::memcpy(out, in, inlen + 1);
+        return (int)inlen;
+    }
+    return (int)b.len;
+}
+
+// ---- expansion --------------------------------------------------------------
+
+int curdirpath(char *out, int drive) {
+    out[0] = 0;
+    int letter = drive == 0 ? plat_curdrive() : (drive >= 1 && drive <= 26 ? 'A' + drive - 1 : 0);
+    if (letter == 0)
+        return -1;
+    char dir[257];
+    if (plat_getcurdir(letter, dir, sizeof dir) < 0)
+        return -1;
+    char root[4] = {(char)letter, ':', '\\', 0};
+    if (pathcopy(out, PATH_SIZE, root) < 0 || pathappend(out, PATH_SIZE, dir) < 0) {
+        out[0] = 0;
+        return -1;
+    }
+    return 0;
+}
+
+// 1 when the drive of a full path has a root that exists.
+static int driveready(const char *full) {
+    if (driveprefix(full) == 0)
+        return 1;
+    char root[4] = {full[0], ':', '\\', 0};
+    int type = plat_drivetype(root);
+    return type != PLAT_DRIVE_UNKNOWN && type != PLAT_DRIVE_NO_ROOT_DIR;
+}
+
+int pathexpand(char *out, const char *in, int lfn) {
+    (void)lfn;
+    if (in == nullptr || in[0] == 0)
+        return curdirpath(out, 0);
+    out[0] = 0;
+    char full[PATH_SIZE];
+    int n = plat_fullpath(in, full, sizeof full);
+    if (n < 0 || n > MAX_PATHLEN - 1 || !driveready(full))
+        return -1;
+    if (isroot(full)) {
+        mbstrupr(full);
+        return pathcopy(out, PATH_SIZE, full);
+    }
+    delbackslash(full);
+    char work[PATH_SIZE];
+    if (longpath(work, MAX_PATHLEN, full) < 0)
+        return -1;
+    return pathcopy(out, PATH_SIZE, work);
+}
+
+// ---- directories ------------------------------------------------------------
+
+// Offset of the first component mkdirs may have to create: after X:\, or
+// after the server of \\server\share; -1 when there is none (a bare root).
+static int firstmade(const char *path) {
+    if (driveprefix(path) != 0 && path[2] == '\\')
+        return path[3] != 0 ? 3 : -1;
+    if (path[0] == '\\' && path[1] == '\\') {
+        const char *sep = mbstrchr(path + 2, '\\');
+        return sep != nullptr && sep[1] != 0 ? (int)(sep - path) + 1 : -1;
+    }
+    return path[0] != 0 ? 0 : -1;
+}
+
+// Makes the directory work names unless it exists as one. 0, or -1.
+static int makeone(const char *work) {
+    unsigned attrib;
+    if (getattr(work, &attrib) == 0 && (attrib & PLAT_ATTR_DIRECTORY) != 0)
+        return 0;
+    if (plat_mkdir(work) < 0)
+        return -1;
+    mkdircount++;
+    return 0;
+}
+
+int mkdirs(const char *path) {
+    mkdircount = 0;
+    char work[PATH_SIZE];
+    if (path == nullptr || pathcopy(work, sizeof work, path) < 0)
+        return -1;
+    int at = firstmade(work);
+    if (at < 0)
+        return -1;
+    char *p = work + at;
+    while (*p != 0) {
+        char *sep = mbstrchr(p, '\\');
+        if (sep == p) { // an empty component: C:\A\\B
+            p++;
+            continue;
+        }
+        if (sep != nullptr)
+            *sep = 0;
+        int r = makeone(work);
+        if (sep == nullptr || r < 0)
+            return r;
+        *sep = '\\';
+        p = sep + 1;
+    }
+    return 0;
+}
+
+// ---- drives -----------------------------------------------------------------
+
+static int driveletter(const char *p) {
+    return driveprefix(p) != 0 ? upletter(p[0]) : 0;
+}
+
+int samedrive(const char *p, const char *q) {
+    int a = driveletter(p), b = driveletter(q);
+    if (a == 0 && b == 0)
+        return 1;
+    if (a != 0 && b != 0)
+        return a == b;
+    return (a != 0 ? a : b) == plat_curdrive();
+}

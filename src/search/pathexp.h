@@ -1,0 +1,58 @@
+// Path operations that consult the file system: expansion to a full path
+// spelled as on disk, splitting, joining with a found name, attributes and
+// the creation of a directory chain. Every buffer is bounded: a path that
+// would pass MAX_PATHLEN characters makes the operation fail, never
+// overflow. None of these operations prints; the callers report.
+#pragma once
+
+#include <cstddef>
+
+#include "search/pathstr.h"
+
+// Directories the last mkdirs call created (read right after the call).
+extern int mkdircount;
+
+// Splits path into its directory part (dircap bytes) and final component
+// (namecap bytes); either buffer may be null. A drive root keeps its
+// separator (C:\*.TXT gives C:\ and *.TXT), any other directory part loses
+// it (C:\WORK\ gives C:\WORK and ""); C:NAME gives C: and NAME; a bare name
+// gives "" and the name. 0, or -1 when a part does not fit or a bare name
+// asked for is empty.
+int splitpath(const char *path, char *dir, size_t dircap, char *name, size_t namecap);
+
+// out (PATH_SIZE bytes) becomes the full path of in (the current directory
+// when in is null or empty): upper-case drive letter, existing components
+// spelled as stored, missing ones as typed, a wildcard last component
+// upper-cased, no final separator except on a root (C:\). lfn is unused.
+// 0, or -1 (unmapped drive, missing root, result too long).
+int pathexpand(char *out, const char *in, int lfn);
+
+// out (PATH_SIZE bytes) becomes the current directory of a drive (0 the
+// current drive, 1 A, 2 B, ...): C:\ or C:\WORK. 0, or -1.
+int curdirpath(char *out, int drive);
+
+// Rebuilds in with every existing component spelled as the directory stores
+// it into out (cap characters plus a terminator). A wildcard last component
+// is upper-cased, never looked up; from the first missing component on the
+// input is kept as typed; a trailing separator is dropped. When the result
+// would pass cap characters, out is a copy of in. Returns the length, or -1
+// for a null or empty input or one that does not fit cap itself.
+int longpath(char *out, size_t cap, const char *in);
+
+// out (PATH_SIZE bytes) becomes dir, a separator and name, with the name
+// respelled as stored when such an entry exists (for a wildcard name, the
+// first match). 0, or -1 with out empty when the joined path does not fit.
+int joinfound(char *out, const char *dir, const char *name);
+
+// 0 with the attribute word of path, or -1 with the word set to all bits.
+int getattr(const char *path, unsigned *attrib);
+
+// Creates every missing directory of path from the top down, counting them
+// in mkdircount. 0 when all exist afterwards; -1 when one cannot be created
+// (a file in the way, no access), for a bare drive root, or for a path too
+// long to handle. Directories made before a failure stay.
+int mkdirs(const char *path);
+
+// 1 when both paths lie on the same drive; a path without "X:" lies on the
+// drive of the current directory.
+int samedrive(const char *p, const char *q);

@@ -1,0 +1,323 @@
+#include "search/xfind.h"
+
+#include <cstring>
+
+#include "front/mox.h"
+#include "platform/platform.h"
+#include "search/pathexp.h"
+#include "sys/out.h"
+
+int xfind_errcode;
+
+static unsigned filesfound;   // files handed out by the last search
+static unsigned dirssearched; // subdirectories entered by the last search
+static unsigned dirsremoved;  // since the start of the run
+static unsigned toolongcount; // since the start of the run
+static int firstcall;         // the starting directory is not expanded yet
+
+// What stays the same on every level of one search.
+struct Walk {
+    const char *pattern;
+    unsigned mask;
+    int all, recurse, rmdirs;
+    XFINDFUNC func;
+    void *user;
+};
+
+static int walkdir(const char *given, const Walk *w);
+
+static const char *shown(const char *s) {
+    return s != nullptr ? s : "";
+}
+
+// The search engine's location lines pad the line number to four places.
+static void traceloc(unsigned line) {
+    const char *base = std::strrchr(__FILE__, '/');
+    outf("%s:%4u\n", base != nullptr ? base + 1 : __FILE__, line);
+}
+
+static int isdots(const char *name) {
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+// 1 when a directory of dirlen characters, a separator and name make a
+// path of at most MAX_PATHLEN characters.
+static int fits(size_t dirlen, const char *name) {
+    return dirlen + 1 + std::strlen(name) <= MAX_PATHLEN;
+}
+
+// dir, a separator and name into out (PATH_SIZE bytes); fits() said yes.
+static void joinpath(char *out, const char *dir, size_t dirlen, const char *name) {
+    std::memcpy(out, dir, dirlen);
+    out[dirlen] = '\\';
+    std::strcpy(out + dirlen + 1, name);
+}
+
+// A path the callbacks could not hold in their buffers: the user learns of
+// it, and the count lets the run end with a failure status.
+static void reporttoolong(const char *dir, const char *name) {
+    outf("Error! path too long: %s\\%s\n", dir, name);
+    toolongcount++;
+}
+
+// A link to a directory may lead out of the tree or back into it; the walk
+// neither enters nor removes it, so nothing outside the tree is touched.
+static void reportlink(const char *dir, const char *name) {
+    if (!opt_quiet)
+        outf("skip!(link): <%s\\%s>\n", dir, name);
+}
+
+// ---- file phase ---------------------------------------------------------------
+
+// 1 when the entry may go to the callback. A link or a too-long directory
+// is reported here only when the walk does not recurse; otherwise the
+// subdirectory phase meets it and reports it there, once.
+static int handable(const char *dir, size_t dirlen, const PlatEntry *e, int recurse) {
+    int isdir = (e->attrib & PLAT_ATTR_DIRECTORY) != 0;
+    if ((e->attrib & PLAT_ATTR_REPARSE) != 0) {
+        if (!recurse)
+            reportlink(dir, e->name);
+        return 0;
+    }
+    if (e->toolong || !fits(dirlen, e->name)) {
+        if (!isdir || !recurse)
+            reporttoolong(dir, e->name);
+        return 0;
+    }
+    return 1;
+}
+
+static int handout(const char *dir, const PlatEntry *e, const Walk *w) {
+    if (w->func == nullptr)
+        return 0;
+    XFINDENTRY x;
+    x.reserved = 0;
+    x.size = e->size;
+    x.attrib = e->attrib;
+    x.time = e->time;
+    x.date = e->date;
+    std::memcpy(x.name, e->name, sizeof x.name);
+    x.name[sizeof x.name - 1] = 0;
+    int r = w->func(dir, x, w->user);
+    if (r != 0 && xfind_trace >= 2) {
+        outf("func_result = %d\n", r);
+        outf("func_result & XFIND_SUBDIR_SKIP = %d\n", r & XFIND_SUBDIR_SKIP);
+    }
+    return r;
+}
+
+// Hands out the entries of dir that match the pattern. Returns the last
+// callback result; *reported is set when the listing itself was too long.
+static int filephase(const char *dir, size_t dirlen, const Walk *w, unsigned *files,
+                     int *reported) {
+    if (w->pattern[0] == 0)
+        return 0; // C:\WORK\ asks for the subdirectories only
+    if (!fits(dirlen, w->pattern)) {
+        reporttoolong(dir, w->pattern);
+        *reported = 1;
+        return 0;
+    }
+    char target[PATH_SIZE];
+    joinpath(target, dir, dirlen, w->pattern);
+    PlatEntry e;
+    PlatFind *find = plat_findfirst(target, w->mask, &e);
+    if (find == nullptr)
+        return 0;
+    int r = 0;
+    do {
+        if (!handable(dir, dirlen, &e, w->recurse))
+            continue;
+        if ((e.attrib & PLAT_ATTR_DIRECTORY) == 0)
+            (*files)++;
+        r = handout(dir, &e, w);
+        if ((r & XFIND_ABORT) != 0) {
+            xfind_errcode = ERROR_FUNC;
+            break;
+        }
+        if ((r & XFIND_DIR_SKIP) != 0 || !w->all)
+            break;
+    } while (plat_findnext(find, &e));
+    plat_findclose(find);
+    return r;
+}
+
+// ---- subdirectory phase -------------------------------------------------------
+
+static int descend(const char *dir, size_t dirlen, const char *name, const Walk *w) {
+    char sub[PATH_SIZE];
+    joinpath(sub, dir, dirlen, name);
+    return walkdir(sub, w);
+}
+
+// Walks every subdirectory of dir. Returns a negative result when a walk
+// below aborted.
+static int subdirphase(const char *dir, size_t dirlen, const Walk *w, unsigned *subs,
+                       int reported) {
+    // "*" is one character shorter than "*.*" and lists the same names: it
+    // reaches the subdirectories of a directory of 258 characters.
+    const char *every = fits(dirlen, "*.*") ? "*.*" : "*";
+    if (!fits(dirlen, every)) {
+        if (!reported)
+            reporttoolong(dir, every);
+        return 0;
+    }
+    char target[PATH_SIZE];
+    joinpath(target, dir, dirlen, every);
+    if (xfind_trace >= 2)
+        outf("target = %s\n", target);
+    PlatEntry e;
+    PlatFind *find = plat_findfirst(target, PLAT_ATTR_DIRECTORY, &e);
+    if (find == nullptr)
+        return 0;
+    int r = 0;
+    do {
+        if ((e.attrib & PLAT_ATTR_DIRECTORY) == 0 || isdots(e.name))
+            continue;
+        if ((e.attrib & PLAT_ATTR_REPARSE) != 0) {
+            reportlink(dir, e.name);
+            continue;
+        }
+        if (e.toolong || !fits(dirlen, e.name)) {
+            reporttoolong(dir, e.name);
+            continue;
+        }
+        (*subs)++;
+        r = descend(dir, dirlen, e.name, w);
+    } while (r >= 0 && plat_findnext(find, &e));
+    plat_findclose(find);
+    return r;
+}
+
+// ---- removal ------------------------------------------------------------------
+
+// Removes an emptied directory. Its read-only, hidden and system marks are
+// cleared first so that they do not stand in the way, and put back when it
+// stays (it still holds something, or is in use).
+static void removedir(const char *dir) {
+    unsigned attrib;
+    if (getattr(dir, &attrib) < 0 || (attrib & PLAT_ATTR_REPARSE) != 0)
+        return;
+    unsigned marks = attrib & (PLAT_ATTR_READONLY | PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM);
+    if (marks != 0)
+        plat_setattr(dir, PLAT_ATTR_NORMAL);
+    if (plat_rmdir(dir) == 0) {
+        dirsremoved++;
+        return;
+    }
+    if (marks != 0)
+        plat_setattr(dir, marks);
+}
+
+static int isdriveroot(const char *dir, size_t dirlen) {
+    return dirlen == 2 && dir[1] == ':';
+}
+
+// ---- the walk -----------------------------------------------------------------
+
+// The directory of this level: the starting one expanded to its full path
+// once, the deeper ones as the level above built them.
+static int takedir(char *dir, const char *given) {
+    if (!firstcall)
+        return pathcopy(dir, PATH_SIZE, given);
+    if (pathexpand(dir, given, 0) < 0) {
+        xfind_errcode = ERROR_INVALIDPATH;
+        return -1;
+    }
+    if (xfind_trace >= 2)
+        outf("path expand: <%s> to <%s>\n", shown(given), dir);
+    firstcall = 0;
+    return 0;
+}
+
+static int walkdir(const char *given, const Walk *w) {
+    char dir[PATH_SIZE];
+    if (takedir(dir, given) < 0)
+        return -1;
+    // A root becomes "C:" here: the form the callbacks receive.
+    size_t dirlen = (size_t)delbackslash(dir);
+    if (xfind_trace >= 1)
+        outf("searching dir: <%s>\n", dir);
+    unsigned files = 0, subs = 0;
+    int reported = 0;
+    int last = filephase(dir, dirlen, w, &files, &reported);
+    if (xfind_errcode != 0)
+        return -1;
+    if (w->recurse && (last & XFIND_DIR_SKIP) == 0) {
+        subdirphase(dir, dirlen, w, &subs, reported);
+        if (w->rmdirs && !isdriveroot(dir, dirlen))
+            removedir(dir);
+        if (xfind_errcode != 0)
+            return -1;
+    }
+    filesfound += files;
+    dirssearched += subs;
+    return files != 0 ? 0 : 1;
+}
+
+int xfind(const char *path, const char *pattern, int mask, int all, int recurse, int rmdirs,
+          XFINDFUNC callback, void *user) {
+    filesfound = 0;
+    dirssearched = 0;
+    firstcall = 1;
+    Walk w = {pattern, (unsigned)mask, all, recurse, rmdirs, callback, user};
+    if (pattern != nullptr && pattern[0] != 0) {
+        if (xfind_trace >= 1)
+            outf("starting path: <%s> %s\n", shown(path), pattern);
+        return walkdir(path, &w);
+    }
+    if (path == nullptr || path[0] == 0) {
+        errf("PathName Error!: %s\n", shown(path));
+        xfind_errcode = ERROR_NOPATH;
+        return -1;
+    }
+    char dir[PATH_SIZE], name[PATH_SIZE];
+    if (splitpath(path, dir, sizeof dir, name, sizeof name) < 0) {
+        errf("PathName Get Error!: %s\n", path);
+        xfind_errcode = ERROR_INVALIDPATH;
+        return -1;
+    }
+    if (xfind_trace >= 2) {
+        traceloc(__LINE__);
+        outf("splitpath: [%s] to <%s> [%s]\n", path, dir, name);
+    }
+    if (xfind_trace >= 1)
+        outf("starting path: <%s> %s\n", dir, name);
+    w.pattern = name;
+    return walkdir(dir, &w);
+}
+
+void xfinderror(void) {
+    const char *name = "UNKNOWN";
+    switch (xfind_errcode) {
+    case ERROR_FUNC:
+        name = "ERROR_FUNC";
+        break;
+    case ERROR_NOPATH:
+        name = "ERROR_NOPATH";
+        break;
+    case ERROR_INVALIDPATH:
+        name = "ERROR_INVALIDPATH";
+        break;
+    }
+    outf("Error! xfind() abort. %s (code = %u)\n", name, (unsigned)xfind_errcode);
+}
+
+unsigned xfind_files(void) {
+    return filesfound;
+}
+
+unsigned xfind_dirs(void) {
+    return dirssearched;
+}
+
+unsigned xfind_rmdirs(void) {
+    return dirsremoved;
+}
+
+unsigned xfind_toolong(void) {
+    return toolongcount;
+}
+
+void xfind_settrace(int level) {
+    xfind_trace = level;
+}

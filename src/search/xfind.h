@@ -1,0 +1,63 @@
+// The directory search: the program's only loop over files. xfind lists
+// the entries of a directory that match a pattern, hands each to a
+// callback, then walks the subdirectories depth-first and, when asked,
+// removes each directory after its contents.
+#pragma once
+
+#include "search/pathstr.h"
+
+// One entry as the search reports it; handed to the callbacks by value.
+struct XFINDENTRY {
+    unsigned reserved;     // the listing's; callbacks ignore it
+    unsigned size;         // low 32 bits
+    unsigned attrib;       // 0x01 read-only 0x02 hidden 0x04 system 0x10 dir 0x20 archive
+    unsigned short time;   // last write, local, DOS time word
+    unsigned short date;   // last write, local, DOS date word
+    char name[PATH_SIZE];  // the name as stored
+};
+
+// Called with the directory being searched (a full path without a final
+// separator; a drive root reads "C:"), the entry and the caller's pointer.
+// Returns 0 to go on, or XFIND_* bits.
+typedef int (*XFINDFUNC)(const char *dir, XFINDENTRY entry, void *user);
+
+enum {
+    XFIND_ABORT = 0x02,       // end the whole search (xfind_errcode 253)
+    XFIND_DIR_SKIP = 0x04,    // leave this directory: no more entries, no subdirectories, no removal
+    XFIND_SUBDIR_SKIP = 0x08, // a mark for the trace only; the subdirectory is still searched
+};
+
+enum {
+    ERROR_FUNC = 253,        // a callback asked to abort
+    ERROR_NOPATH = 255,      // no pattern and no path
+    ERROR_INVALIDPATH = 264, // the path cannot be split or expanded
+};
+
+// Why the last search failed; 0 when none. Never cleared by the search: the
+// caller clears it after reporting. While it is set, every search stops
+// after the file phase of its starting directory and returns -1.
+extern int xfind_errcode;
+
+// Searches path for pattern (or, with no pattern, the directory part of
+// path for its final component). mask is the attribute mask of the listing;
+// all = 0 hands out only the first entry of each directory; recurse walks
+// the subdirectories; rmdirs (with recurse) removes every directory after
+// its contents when it can. callback may be null (entries are only
+// counted). Returns 0 when a file of the starting directory itself was
+// handed out, 1 when none was, -1 on error (xfind_errcode says why).
+//
+// Links to directories (attribute 0x400) are never handed out, entered or
+// removed; the walk prints "skip!(link): <dir\name>" for each (not with
+// /V-). An entry whose joined path would pass 260 characters is reported
+// as "Error! path too long: dir\name" and skipped.
+int xfind(const char *path, const char *pattern, int mask, int all, int recurse, int rmdirs,
+          XFINDFUNC callback, void *user);
+
+// Prints "Error! xfind() abort. NAME (code = N)" for xfind_errcode.
+void xfinderror(void);
+
+unsigned xfind_files(void);   // files handed out by the last search
+unsigned xfind_dirs(void);    // subdirectories entered by the last search
+unsigned xfind_rmdirs(void);  // directories removed since the start of the run
+unsigned xfind_toolong(void); // entries skipped as too long since the start of the run
+void xfind_settrace(int level);
