@@ -8,6 +8,7 @@
 #include "sys/out.h"
 
 int xfind_errcode;
+int xfind_keepstart;
 
 static unsigned filesfound;   // files handed out by the last search
 static unsigned dirssearched; // subdirectories entered by the last search
@@ -231,6 +232,7 @@ static int takedir(char *dir, const char *given) {
 
 static int walkdir(const char *given, const Walk *w) {
     char dir[PATH_SIZE];
+    int start = firstcall;
     if (takedir(dir, given) < 0)
         return -1;
     // A root becomes "C:" here: the form the callbacks receive.
@@ -244,7 +246,7 @@ static int walkdir(const char *given, const Walk *w) {
         return -1;
     if (w->recurse && (last & XFIND_DIR_SKIP) == 0) {
         subdirphase(dir, dirlen, w, &subs, reported);
-        if (w->rmdirs && !isdriveroot(dir, dirlen))
+        if (w->rmdirs && !isdriveroot(dir, dirlen) && !(start && xfind_keepstart))
             removedir(dir);
         if (xfind_errcode != 0)
             return -1;

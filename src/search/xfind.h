@@ -38,6 +38,10 @@ enum {
 // after the file phase of its starting directory and returns -1.
 extern int xfind_errcode;
 
+// 1: the removal of emptied directories spares the starting directory of a
+// search (a move told to keep its source base). Run-wide; 0 at start.
+extern int xfind_keepstart;
+
 // Searches path for pattern (or, with no pattern, the directory part of
 // path for its final component). mask is the attribute mask of the listing;
 // all = 0 hands out only the first entry of each directory; recurse walks

@@ -222,6 +222,21 @@ TEST_F(XFind, RemovesEmptiedDirectoriesBottomUp) {
     EXPECT_EQ(attrib & 0x01, 0x01u); // still read-only after the failed removal
 }
 
+// A move told to keep its source base (/M!) used to lose the base anyway:
+// the walk removed the emptied starting directory along with the rest.
+TEST_F(XFind, KeepStartSparesTheStartingDirectory) {
+    for (const char *f : {"T/1.TXT", "T/A/2.TXT"})
+        file(f);
+    unsigned before = xfind_rmdirs();
+    Rec r;
+    xfind_keepstart = 1;
+    xfind("C:\\T", "*.*", 0x13, 1, 1, 1, deletefiles, &r);
+    xfind_keepstart = 0;
+    EXPECT_FALSE(exists("T/A"));
+    EXPECT_TRUE(exists("T"));
+    EXPECT_EQ(xfind_rmdirs() - before, 1u);
+}
+
 TEST_F(XFind, MultibyteNamesAreWalked) {
     file(std::string(kHyoNative) + "/" + kHyoNative + ".txt");
     std::string dir = std::string("C:\\") + kHyo;
