@@ -1,0 +1,157 @@
+// The destination of a run: the base directory checked and made before
+// the walk, and the current directory kept in step with the source tree.
+#include <cstring>
+
+#include "job/moxsub.h"
+#include "search/pathexp.h"
+#include "sys/out.h"
+
+int dstdirlower, dstdirupper;
+
+// 1 when the argument begins with a drive letter that has no directory
+// behind it (an unmapped letter).
+static int drivemissing(const char *arg) {
+    unsigned char c = (unsigned char)arg[0];
+    int letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!letter || arg[1] != ':')
+        return 0;
+    char root[4] = {arg[0], ':', '\\', 0};
+    int type = plat_drivetype(root);
+    return type == PLAT_DRIVE_UNKNOWN || type == PLAT_DRIVE_NO_ROOT_DIR;
+}
+
+// A destination that does not exist yet: the reference directory of /DEL
+// must, /E only pretends, anything else is made with its parents.
+static int createdst(const char *out, const char *arg) {
+    if (opt_delete == 1) {
+        outf("Error! referential dst directory for delete not found!: %s\n", arg);
+        return -1;
+    }
+    if (opt_echo)
+        return 0;
+    if (mkdirs(out) != 0) {
+        outf("Error! creat directory failed: %s\n", arg);
+        return -1;
+    }
+    if (opt_verbose && mkdircount != 0)
+        outf("Success! create directory: %s\n", arg);
+    return 0;
+}
+
+// Says why the destination has no full path. An unmapped drive gets the
+// message of a directory that cannot be made (nothing can be made there,
+// and with /E there would be no full path to go on with).
+static void expandfailed(const char *arg) {
+    if (plat_lasterror() == PLAT_ERR_FILENAME_TOO_LONG)
+        outf("Error! path too long: %s\n", arg);
+    else if (drivemissing(arg) && opt_delete == 1)
+        outf("Error! referential dst directory for delete not found!: %s\n", arg);
+    else if (drivemissing(arg))
+        outf("Error! creat directory failed: %s\n", arg);
+    else
+        outf("Error! path expand failed. %s\n", arg);
+}
+
+int checkdstdir(char *out, const char *arg) {
+    plat_setlasterror(0);
+    if (pathexpand(out, arg, isLFNmode) != 0) {
+        out[0] = 0;
+        expandfailed(arg);
+        return -1;
+    }
+    unsigned attrib;
+    if (getattr(out, &attrib) != 0)
+        return createdst(out, arg);
+    if (attrib & PLAT_ATTR_DIRECTORY)
+        return 0;
+    outf("Error! path is not directory!: %s\n", arg);
+    return -1;
+}
+
+int setupdst(PARAM *param, const char *arg) {
+    if (checkdstdir(param->dstbasedir, arg) != 0)
+        return -1;
+    if (!isroot(param->dstbasedir))
+        delbackslash(param->dstbasedir);
+    std::strcpy(param->dstcurdir, param->dstbasedir);
+    param->dstbaselen = (int)std::strlen(param->dstbasedir);
+    return 0;
+}
+
+// ---- the current destination directory --------------------------------------
+
+// The part of srcdir below srcbasedir, without its leading separator; ""
+// for the base itself. The search reports a root as "C:" while the base
+// reads "C:\", so a directory no longer than the base is the base.
+static const char *relpart(const char *srcdir, const char *srcbasedir) {
+    size_t baselen = std::strlen(srcbasedir);
+    if (std::strlen(srcdir) <= baselen)
+        return "";
+    const char *rel = srcdir + baselen;
+    return *rel == '\\' ? rel + 1 : rel;
+}
+
+// The case of /S with /L or /L+ for the part of dstcurdir below the base;
+// the base keeps the spelling the user gave it.
+static int wantcase(void) { return dstdirlower == 1 || dstdirupper == 1; }
+
+static void setcase(char *dstcurdir, int dstbaselen) {
+    if (dstdirlower == 1)
+        mbstrlwr(dstcurdir + dstbaselen);
+    else if (dstdirupper == 1)
+        mbstrupr(dstcurdir + dstbaselen);
+}
+
+// The directory exists: only its spelling may have to change. A rename that
+// differs in case only respells the entry, as the platform's move does.
+static void respell(char *dstcurdir, int dstbaselen) {
+    char old[PATH_SIZE];
+    std::strcpy(old, dstcurdir);
+    setcase(dstcurdir, dstbaselen);
+    if (std::strcmp(old, dstcurdir) != 0)
+        movefile(old, dstcurdir);
+}
+
+static int makecurdir(char *dstcurdir, int dstbaselen) {
+    unsigned attrib;
+    if (getattr(dstcurdir, &attrib) != 0) {
+        setcase(dstcurdir, dstbaselen);
+        if (mkdirs(dstcurdir) != 0) {
+            outf("Error! create directory failed: %s\n", dstcurdir);
+            return -1;
+        }
+        if (opt_verbose && mkdircount != 0)
+            outf("Success! create directory: %s\n", dstcurdir);
+        return 0;
+    }
+    if (!(attrib & PLAT_ATTR_DIRECTORY)) {
+        outf("Error! create directory failed: %s\n", dstcurdir);
+        return -1;
+    }
+    if (wantcase())
+        respell(dstcurdir, dstbaselen);
+    return 0;
+}
+
+int makedstcurdir(const char *srcdir, const char *srcbasedir, char *dstcurdir, int dstbaselen) {
+    dstcurdir[dstbaselen] = 0;
+    if (addbackslash(dstcurdir) < 0) {
+        outf("Error! path too long: %s\\\n", dstcurdir);
+        return -1;
+    }
+    const char *rel = relpart(srcdir, srcbasedir);
+    if (*rel == 0)
+        return 0;
+    if (pathappend(dstcurdir, PATH_SIZE, rel) != 0) {
+        outf("Error! path too long: %s%s\n", dstcurdir, rel);
+        dstcurdir[dstbaselen] = 0;
+        return -1;
+    }
+    // The delete modes only compare against the destination and /E only
+    // shows: neither may leave a directory behind.
+    int create = !(opt_delete || opt_trash || opt_recycle || opt_echo);
+    if (create && makecurdir(dstcurdir, dstbaselen) != 0)
+        return -1;
+    delbackslash(dstcurdir);
+    return 0;
+}
