@@ -1,0 +1,195 @@
+// The data copy under copyormove.
+//
+// A copy never writes into the destination itself: it writes a temporary
+// file beside it and renames that over the destination only once the data,
+// the time and the close have all succeeded. A full disk, a refused write or
+// a crash half-way therefore leaves the old destination as it was, and the
+// temporary file is removed. Only an append (/I) writes in place, because
+// keeping the existing content is its whole point; it can only add bytes at
+// the end, never lose what is there.
+#include "fileops/filecopy.h"
+#include "front/mox.h"
+#include "platform/platform.h"
+#include "search/pathexp.h"
+#include "search/pathstr.h"
+#include "sys/out.h"
+
+namespace {
+
+const char TEMP_PREFIX[] = "_MOX_";
+
+// The error-code line. The code is taken by the caller before any clean-up
+// (a close or a delete) could overwrite it: the line must name the call
+// that failed.
+void errline(unsigned code) { outf(" GetLastError=[%ld]\n", (long)code); }
+
+// A file that cannot be opened gets the system's text as well as the code.
+void openfailed(void) {
+    unsigned code = plat_lasterror();
+    showlasterror(0);
+    errline(code);
+}
+
+// Gives up a temporary file that will not become the destination.
+void droptemp(int handle, const char *tmp) {
+    if (handle >= 0)
+        plat_close(handle);
+    plat_delete(tmp);
+}
+
+// The directory for the temporary file: the destination's own, so that the
+// final rename stays on one file system and is atomic. 0, or -1 with the
+// last error set.
+int tempdir(const char *dst, char *dir) {
+    if (splitpath(dst, dir, PATH_SIZE, nullptr, 0) < 0) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    if (dir[0] == 0 && curdirpath(dir, 0) < 0) // a bare name: the current directory
+        return -1;
+    return 0;
+}
+
+// Copies from in to out through copybuf: everything up to the end, or at
+// most limit bytes when limit is not negative. 0, or -1 after the
+// error-code line.
+int copyloop(int in, int out, long long limit) {
+    for (;;) {
+        unsigned long want = (unsigned long)copybufsize;
+        if (limit >= 0 && (long long)want > limit)
+            want = (unsigned long)limit;
+        if (want == 0)
+            return 0;
+        long n = plat_read(in, copybuf, want);
+        if (n == 0)
+            return 0;
+        if (n < 0 || plat_write_file(out, copybuf, (unsigned long)n) != n) {
+            errline(plat_lasterror());
+            return -1;
+        }
+        if (limit >= 0)
+            limit -= n;
+    }
+}
+
+// Copies the data and closes the source, which is closed whatever happens.
+// 0, or -1 after the error-code line.
+int filldata(int in, int out, long long limit) {
+    if (copyloop(in, out, limit) < 0) {
+        plat_close(in);
+        return -1;
+    }
+    if (plat_close(in) < 0) {
+        errline(plat_lasterror());
+        return -1;
+    }
+    return 0;
+}
+
+// Gives the written file its time and closes it. A close can be the first
+// to report a full disk (data still in flight), so its failure fails the
+// copy. The time itself is best effort: a date word no calendar holds
+// leaves the time of the write.
+int finishfile(int out, unsigned date, unsigned time) {
+    plat_setfiletime(out, (unsigned short)date, (unsigned short)time);
+    if (plat_close(out) < 0) {
+        errline(plat_lasterror());
+        return -1;
+    }
+    return 0;
+}
+
+// Writes the source's data (nothing when in is -1: zero-byte mode) into a
+// new temporary file and renames it over dst. Closes in.
+int replacewith(int in, const char *dst, unsigned date, unsigned time, unsigned newattrib) {
+    char dir[PATH_SIZE], tmp[PATH_SIZE];
+    int out = -1;
+    if (tempdir(dst, dir) == 0)
+        out = plat_opentemp(dir, TEMP_PREFIX, tmp, sizeof tmp);
+    if (out < 0) {
+        openfailed();
+        if (in >= 0)
+            plat_close(in);
+        return -1;
+    }
+    if (in >= 0 && filldata(in, out, -1) < 0) {
+        droptemp(out, tmp);
+        return -1;
+    }
+    if (finishfile(out, date, time) < 0) {
+        droptemp(-1, tmp);
+        return -1;
+    }
+    if (plat_replace(tmp, dst) < 0) {
+        errline(plat_lasterror());
+        droptemp(-1, tmp);
+        return -1;
+    }
+    setattrib(dst, newattrib);
+    return 0;
+}
+
+// The source's size when the append starts. An append copies that much and
+// no more: were the source ever the destination itself under a name no
+// guard recognised, reading on to its end would chase the bytes being
+// added and fill the disk. -1 after the error-code line.
+long long sourcesize(int in) {
+    long long size = plat_seek(in, 0, PLAT_SEEK_END);
+    if (size < 0 || plat_seek(in, 0, PLAT_SEEK_SET) < 0) {
+        errline(plat_lasterror());
+        return -1;
+    }
+    return size;
+}
+
+// Appends the source's data to dst in place (created when missing). Closes
+// in. Nothing is written unless the end of dst was found.
+int appendto(int in, const char *dst, unsigned date, unsigned time, unsigned newattrib) {
+    long long size = sourcesize(in);
+    if (size < 0) {
+        plat_close(in);
+        return -1;
+    }
+    int out = plat_open(dst, PLAT_OPEN_APPEND);
+    if (out < 0) {
+        openfailed();
+        plat_close(in);
+        return -1;
+    }
+    if (plat_seek(out, 0, PLAT_SEEK_END) < 0) {
+        errline(plat_lasterror());
+        plat_close(in);
+        plat_close(out);
+        return -1;
+    }
+    if (filldata(in, out, size) < 0) {
+        plat_close(out);
+        return -1;
+    }
+    if (finishfile(out, date, time) < 0)
+        return -1;
+    setattrib(dst, newattrib);
+    return 0;
+}
+
+} // namespace
+
+int filecopy(const char *src, const char *dst, unsigned date, unsigned time, unsigned newattrib,
+             int append) {
+    if (opt_zerobyte == 1) // the source is not even opened
+        return replacewith(-1, dst, date, time, newattrib);
+    if (copybuf == nullptr || copybufsize <= 0) {
+        errline(PLAT_ERR_NOT_ENOUGH_MEMORY);
+        return -1;
+    }
+    showlasterror(1);
+    int in = plat_open(src, PLAT_OPEN_READ);
+    if (in < 0) {
+        openfailed();
+        return -1;
+    }
+    showlasterror(1);
+    if (append)
+        return appendto(in, dst, date, time, newattrib);
+    return replacewith(in, dst, date, time, newattrib);
+}

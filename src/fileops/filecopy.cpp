@@ -1,0 +1,169 @@
+// One file to its destination: the same-file guard, the per-file line, the
+// attributes lifted for the duration, and the choice between a rename (a
+// move within one drive) and a copy, after which a move deletes its source.
+// The data copy itself lives in copydata.cpp.
+#include "fileops/filecopy.h"
+
+#include <cstdlib>
+
+#include "front/mox.h"
+#include "platform/platform.h"
+#include "search/pathexp.h"
+#include "search/pathstr.h"
+#include "sys/out.h"
+
+char *copybuf = nullptr;
+int copybufsize = 0;
+
+namespace {
+
+enum {
+    COPYBUF_MAX = 15360,
+    COPYBUF_STEP = 512,
+};
+
+const unsigned NO_FILE = ~0u; // the attribute word of a path that does not exist
+
+// The attributes that stand in the way of replacing, appending to or
+// deleting a file; on Linux only read-only really does, but a hidden or
+// system file is treated the same way so the rule stays one rule.
+const unsigned LIFTED = PLAT_ATTR_READONLY | PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
+
+// Both names lead to one file: the same text apart from letter case, or,
+// when both exist, the same device and inode. The second test catches what
+// text cannot: links, and two drive letters mapped onto one directory.
+// Writing a file onto itself would truncate it before it is read.
+// dstattrib spares the look-ups when the destination does not exist.
+int samefile(const char *src, const char *dst, unsigned dstattrib) {
+    if (samepath(src, dst))
+        return 1;
+    PlatFileId a, b;
+    return dstattrib != NO_FILE && plat_fileid(src, &a) == 0 && plat_fileid(dst, &b) == 0 && a.device == b.device &&
+           a.inode == b.inode;
+}
+
+// What step of the work lifted which attributes, so that a failure can put
+// back exactly those and nothing else.
+struct Lifted {
+    unsigned srcattrib; // restored on the source when srclifted
+    unsigned dstattrib; // the destination's word before we started; NO_FILE
+    int srclifted, dstlifted;
+};
+
+// Clears read-only, hidden and system where they would make the operation
+// fail. The source of a plain copy is only read and is left alone: changing
+// a file the user only asked us to read is a side effect nobody wants.
+void liftattribs(const char *src, const char *dst, Lifted *l) {
+    l->srclifted = opt_move == 1 && (l->srcattrib & LIFTED) != 0;
+    if (l->srclifted)
+        setattrib(src, PLAT_ATTR_NORMAL);
+    l->dstlifted = l->dstattrib != NO_FILE && (l->dstattrib & LIFTED) != 0;
+    if (l->dstlifted)
+        setattrib(dst, PLAT_ATTR_NORMAL);
+}
+
+void restoreattribs(const char *src, const char *dst, const Lifted *l) {
+    if (l->srclifted)
+        setattrib(src, l->srcattrib);
+    if (l->dstlifted)
+        setattrib(dst, l->dstattrib);
+}
+
+// A move within one drive: one rename over the destination, so that there
+// is never a moment in which neither file exists. 0 when moved, 1 when the
+// two lie on different file systems under one letter (copy and delete
+// instead), -1 after the message.
+int renamefile(const char *src, const char *dst, unsigned newattrib) {
+    if (plat_replace(src, dst) == 0) {
+        setattrib(dst, newattrib);
+        return 0;
+    }
+    if (plat_lasterror() == PLAT_ERR_NOT_SAME_DEVICE)
+        return 1;
+    outf("Error! Rename Failed\n");
+    return -1;
+}
+
+// After a successful copy: a move deletes its source, a copy marks the
+// source as backed up by clearing its archive bit.
+int finishsource(const char *src, const Lifted *l) {
+    if (opt_move == 1) {
+        if (plat_delete(src) < 0) {
+            outf("Error! remove failed: %s\n", src);
+            if (l->srclifted)
+                setattrib(src, l->srcattrib);
+            return -1;
+        }
+        return 0;
+    }
+    if (l->srcattrib & PLAT_ATTR_ARCHIVE)
+        setattrib(src, l->srcattrib & ~(unsigned)PLAT_ATTR_ARCHIVE);
+    return 0;
+}
+
+} // namespace
+
+int alloccopybuf(void) {
+    if (copybuf != nullptr)
+        return 0;
+    // A short memory gives a smaller buffer, not a failed run.
+    for (int size = COPYBUF_MAX; size > 0; size -= COPYBUF_STEP) {
+        copybuf = (char *)std::malloc((size_t)size);
+        if (copybuf != nullptr) {
+            copybufsize = size;
+            return 0;
+        }
+    }
+    copybufsize = 0;
+    outf("Error! memory allocate for copybuf failed\n");
+    return -1;
+}
+
+void freecopybuf(void) {
+    std::free(copybuf);
+    copybuf = nullptr;
+    copybufsize = 0;
+}
+
+int setattrib(const char *path, unsigned attrib) { return plat_setattr(path, attrib) == 0; }
+
+void showlasterror(int flag) {
+    if (flag != 1) {
+        char text[512];
+        plat_errortext(plat_lasterror(), text, sizeof text);
+        errf("GetLastError: %s\n", text);
+    }
+    plat_setlasterror(0);
+}
+
+int copyormove(const char *src, const char *dst, const char *text, unsigned date, unsigned time,
+               unsigned newattrib, unsigned srcattrib, int append) {
+    showlasterror(1);
+    Lifted l;
+    l.srcattrib = srcattrib;
+    getattr(dst, &l.dstattrib);
+    if (samefile(src, dst, l.dstattrib)) {
+        outf("Error! %s and %s are same path\n", src, dst);
+        return -1;
+    }
+    showlasterror(1);
+    outf("  %s\n", text);
+    if (opt_echo == 1)
+        return 0;
+    liftattribs(src, dst, &l);
+    if (opt_move == 1 && samedrive(src, dst)) {
+        int rc = renamefile(src, dst, newattrib);
+        if (rc == 0)
+            return 0;
+        if (rc < 0) {
+            restoreattribs(src, dst, &l);
+            return -1;
+        }
+    }
+    if (filecopy(src, dst, date, time, newattrib, append) < 0) {
+        outf("Error! copy failed\n");
+        restoreattribs(src, dst, &l);
+        return -1;
+    }
+    return finishsource(src, &l);
+}
