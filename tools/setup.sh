@@ -13,6 +13,9 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 command -v localedef >/dev/null 2>&1 || need+=(locales)
+command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
+[ -f /usr/include/glib-2.0/gio/gio.h ] || need+=(libglib2.0-dev)
+command -v gio >/dev/null 2>&1 || need+=(libglib2.0-bin)
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing: ${need[*]}" >&2
     if [ "$(id -u)" = 0 ]; then sudo=""; else sudo="sudo"; fi

@@ -1,0 +1,17 @@
+// The trash directory \TRASH$$$ of each drive (/DEL!) and the recycle bin
+// (/DEL+).
+#pragma once
+
+extern unsigned trashcount; // files moved to a trash directory
+
+// The trash's work buffers for the run. 0, or -1 after a message.
+int trashinit(void);
+void trashfree(void);
+
+// Moves the file at path into \TRASH$$$ of its drive. 0, or -1 after a
+// message (the file then stays where it was).
+int totrash(const char *path);
+
+// Sends the file at path to the recycle bin. 0, or -1 after a message (the
+// file then stays where it was).
+int torecycle(const char *path);
