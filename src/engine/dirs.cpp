@@ -1,0 +1,174 @@
+// Directory handling: which directories the walk works in, and keeping the
+// job's current source and destination directories in step with it.
+#include <cstring>
+
+#include "engine/moxmain.h"
+#include "job/moxsub.h"
+#include "search/pathexp.h"
+#include "sys/out.h"
+
+static int deletemode(void) {
+    return opt_delete || opt_trash || opt_recycle;
+}
+
+// "." and ".." come back from every "*.*" listing; they are never work.
+static int dotname(const char *name) {
+    return name[0] == '.';
+}
+
+static void skipline(const char *dir) {
+    if (!opt_quiet)
+        outf("skip!: <%s>\n", dir);
+}
+
+// A plain prefix test would take C:\DATA2 for a part of C:\DATA, and the
+// walk would then skip a tree that was never written to. The prefix must
+// end on a character boundary of dir, followed by a separator of its own
+// (not the second byte of a double-byte character) or by the end.
+int insidedst(const PARAM *param, const char *dir) {
+    const char *base = param->dstbasedir;
+    if (base == nullptr || base[0] == 0 || isroot(base))
+        return 0;
+    size_t len = std::strlen(base);
+    size_t dirlen = std::strlen(dir);
+    if (dirlen < len)
+        return 0;
+    if (dir[len] != 0 && (dir[len] != '\\' || mbtype(dir, (int)len) != 0))
+        return 0;
+    if (mbtype(dir, (int)len - 1) == 1)
+        return 0; // the cut would split a double-byte character
+    char prefix[PATH_SIZE];
+    if (len >= sizeof prefix)
+        return 0;
+    std::memcpy(prefix, dir, len);
+    prefix[len] = 0;
+    return samepath(prefix, base);
+}
+
+// ---- maskfilter ----------------------------------------------------------------
+
+static int matchany(char *const *masks, const char *text) {
+    for (int i = 0; i < MASK_SLOTS && masks[i] != nullptr; i++)
+        if (samepath(masks[i], text))
+            return 1;
+    return 0;
+}
+
+// The directory masks: 4 when the scanned directory's own name is masked,
+// 8 when the entry is a masked subdirectory, else 0.
+static int dirmasks(const char *dir, const XFINDENTRY *entry, char *const *masks) {
+    const char *sep = mbstrrchr(dir, '\\');
+    if (sep == nullptr || sep[1] == 0)
+        return 0; // a drive root has no name of its own to mask
+    const char *last = sep + 1;
+    int isdir = (entry->attrib & PLAT_ATTR_DIRECTORY) != 0;
+    for (int i = 0; i < MASK_SLOTS && masks[i] != nullptr; i++) {
+        if (samepath(masks[i], last)) {
+            skipline(dir);
+            return XFIND_DIR_SKIP;
+        }
+        if (isdir && samepath(masks[i], entry->name)) {
+            if (!opt_quiet)
+                outf("skip!: <%s> in <%s>\n", entry->name, dir);
+            return XFIND_SUBDIR_SKIP;
+        }
+    }
+    return 0;
+}
+
+int maskfilter(const char *dir, XFINDENTRY entry, void *user) {
+    PARAM *param = (PARAM *)user;
+    int isdir = (entry.attrib & PLAT_ATTR_DIRECTORY) != 0;
+    if (isdir && dotname(entry.name))
+        return 0;
+    if (param->skipdirmask[0] != nullptr) {
+        int r = dirmasks(dir, &entry, param->skipdirmask);
+        if (r != 0)
+            return r;
+    }
+    if (deletemode() && isdir)
+        return 0;
+    if (param->skipextmask[0] != nullptr) {
+        const char *ext = mbstrrchr(entry.name, '.');
+        if (ext != nullptr && matchany(param->skipextmask, ext))
+            return 0;
+    }
+    return param->entryfunc(dir, entry, user);
+}
+
+// ---- foundsubdir ---------------------------------------------------------------
+
+// The destination's counterpart of a subdirectory, made as soon as its
+// entry is handled, so that empty directories are reproduced too.
+static int entersubdir(PARAM *param, char *srcfull, const char *dir, const char *name) {
+    if (joinfound(srcfull, dir, name) < 0) {
+        outf("Error! path too long: %s\\%s\n", dir, name);
+        return XFIND_ABORT;
+    }
+    if (makedstcurdir(srcfull, param->srcbasedir, param->dstcurdir, param->dstbaselen) != 0)
+        return XFIND_ABORT;
+    pathcopy(param->srccurdir, PATH_SIZE, srcfull);
+    srcfull[0] = 0;
+    if (opt_verbose) {
+        LOCLINE();
+        outf("p->srccurdir = %s\n", param->srccurdir);
+        outf("p->dstcurdir = %s\n", param->dstcurdir);
+    }
+    return 0;
+}
+
+// Steps up to the case change. *casenext is set when the name is to get
+// the case of /L or /L+ in place.
+static int subdirsteps(PARAM *param, char *srcfull, const char *dir, const char *name,
+                       int *casenext) {
+    *casenext = 0;
+    if (dotname(name))
+        return 0;
+    if (param->dstcurdir[0] != 0 && insidedst(param, dir)) {
+        if (opt_verbose)
+            LOCLINE();
+        skipline(dir);
+        return XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP;
+    }
+    if (param->dstcurdir[0] != 0 && opt_structure == 1) {
+        int r = entersubdir(param, srcfull, dir, name);
+        if (r != 0)
+            return r;
+    }
+    *casenext = srcdirlower == 1 || srcdirupper == 1;
+    return 0;
+}
+
+int foundsubdir(PARAM *param, char *srcfull, char *dstfull, const char *dir, const char *name) {
+    if (deletemode())
+        return 0;
+    if (opt_verbose)
+        outf("---------- SUBDIR [IN] ----------\n");
+    int casenext;
+    int r = subdirsteps(param, srcfull, dir, name, &casenext);
+    if (opt_verbose)
+        outf("---------- SUBDIR [OUT] ----------\n");
+    if (casenext)
+        return casedir(srcfull, dstfull, dir, name);
+    return r;
+}
+
+// ---- srcdirchanged -------------------------------------------------------------
+
+int srcdirchanged(const char *dir, PARAM *param) {
+    if (opt_verbose) {
+        LOCLINE();
+        outf("Directory Changed! ...\n");
+        outf("old:[%s]\nnew:[%s]\n", param->srccurdir, dir);
+    }
+    // With /DEL and /DEL+ the destination is only a reference that is
+    // never written to, so nothing below it can be our own output.
+    if (!opt_delete && !opt_recycle && insidedst(param, dir)) {
+        if (opt_verbose)
+            LOCLINE();
+        skipline(dir);
+        return XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP;
+    }
+    pathcopy(param->srccurdir, PATH_SIZE, dir);
+    return 0;
+}

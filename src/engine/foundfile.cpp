@@ -1,0 +1,479 @@
+// The per-file action: for every entry the walk finds, the filters, where
+// the file goes and under which name, what is already there, and then the
+// copy, move, append, backup, delete or skip, with the run counters.
+#include <climits>
+#include <cstring>
+
+#include "engine/moxmain.h"
+#include "fileops/filecopy.h"
+#include "job/moxsub.h"
+#include "names/backup.h"
+#include "names/format.h"
+#include "search/pathexp.h"
+#include "sys/dates.h"
+#include "sys/drive.h"
+#include "sys/out.h"
+#include "sys/trash.h"
+
+// What the steps share about the one file being handled.
+struct FileJob {
+    const char *dir; // the directory being scanned
+    const char *name; // the entry's name as stored
+    PARAM *param;
+    unsigned attrib, date, time, size;
+    unsigned newattrib; // what the copy is given
+    int append;         // /I
+};
+
+// The destination entry of the same name, when there is one.
+struct Probe {
+    int exists;
+    int isdir;
+    XFINDENTRY entry;
+};
+
+static int deletemode(void) {
+    return opt_delete || opt_trash || opt_recycle;
+}
+
+// A path that would not fit a path buffer is reported and the file counted
+// as failed; the walk goes on with the next file.
+static int toolong(const char *dir, const char *name) {
+    outf("Error! path too long: %s\\%s\n", dir, name);
+    filesfailed++;
+    return 0;
+}
+
+// dir, a separator and name without any look-up: the walk hands out names
+// as stored, and a name holding "*" or "?" (legal on Linux) must never be
+// taken for a pattern that could pick another file.
+static int plainjoin(char *out, const char *dir, const char *name) {
+    out[0] = 0;
+    if (pathcopy(out, PATH_SIZE, dir) < 0 || addbackslash(out) < 0 ||
+        pathappend(out, PATH_SIZE, name) < 0) {
+        out[0] = 0;
+        return -1;
+    }
+    return 0;
+}
+
+// Like joinfound, which respells the name as an existing entry stores it.
+static int joinname(char *out, const char *dir, const char *name) {
+    if (iswild(name))
+        return plainjoin(out, dir, name);
+    return joinfound(out, dir, name);
+}
+
+static char *namepart(char *path) {
+    char *sep = mbstrrchr(path, '\\');
+    return sep != nullptr ? sep + 1 : path;
+}
+
+static void applycase(char *path) {
+    char *name = namepart(path);
+    if (casechange != nullptr && name[0] != 0)
+        casechange(name);
+}
+
+// The free-space tests take an int; a file of 2 GiB or more still asks
+// for at least that much instead of wrapping to a negative need.
+static int clampsize(unsigned size) {
+    return size > (unsigned)INT_MAX ? INT_MAX : (int)size;
+}
+
+// ---- the delete modes ----------------------------------------------------------
+
+// The trash has no counter for refusals; a file that stayed is a failure.
+static int trashmove(void) {
+    int r = totrash(srcfull);
+    if (r != 0)
+        filesfailed++;
+    return r;
+}
+
+// Deletes, trashes or recycles the source when a delete mode is set. 1
+// when one was (*result is then what the walk gets), else 0.
+static int deleteaction(const FileJob *j, int *result) {
+    *result = 0;
+    if (opt_delete == 1)
+        deletefile(srcfull, j->name);
+    else if (opt_trash == 1)
+        *result = trashmove();
+    else if (opt_recycle == 1)
+        recyclefile(srcfull, j->name);
+    else
+        return 0;
+    return 1;
+}
+
+// ---- the write itself -----------------------------------------------------------
+
+// Sets the existing destination aside under a backup name. Without its
+// backup the file is not overwritten: -1 then, counted as failed.
+static int backup(void) {
+    char saved[PATH_SIZE];
+    if (backupname(saved, dstfull) != 0 || saved[0] == 0) {
+        filesfailed++;
+        return -1;
+    }
+    if (opt_echo)
+        return 0;
+    if (!movefile(dstfull, saved)) {
+        outf("Error! backup failed: %s\n", dstfull);
+        filesfailed++;
+        return -1;
+    }
+    return 0;
+}
+
+// An overwrite is written beside the old file and an append grows it in
+// place: either way the whole size must fit while the old file stays.
+static int spaceok(const FileJob *j, const char *path) {
+    if (opt_chkdrive != 1 || j->size == 0)
+        return 1;
+    if (checkspace(clampsize(j->size), path) == 0)
+        return 1;
+    filesfailed++;
+    return 0;
+}
+
+static int transfer(const FileJob *j, const char *to, int append) {
+    int r = copyormove(srcfull, to, j->name, j->date, j->time, j->newattrib, j->attrib, append);
+    if (r == 0)
+        filesdone++;
+    else
+        filesfailed++;
+    return r;
+}
+
+// ---- the transfer way -----------------------------------------------------------
+
+// Looks at what the destination already holds under the name. Every kind
+// of entry is seen, so that /N, /O, /U and /B also protect hidden and
+// system files instead of overwriting them unseen.
+static void probedst(Probe *pr) {
+    pr->exists = 0;
+    pr->isdir = 0;
+    const char *want = namepart(dstfull);
+    int wild = iswild(want);
+    PlatEntry e;
+    PlatFind *find = plat_findfirst(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM |
+                                                 PLAT_ATTR_DIRECTORY, &e);
+    if (find == nullptr)
+        return;
+    do {
+        // A name with wildcards lists its look-alikes too; only itself counts.
+        if (wild && !samepath(e.name, want))
+            continue;
+        pr->exists = 1;
+        pr->isdir = (e.attrib & PLAT_ATTR_DIRECTORY) != 0;
+        pr->entry.reserved = 0;
+        pr->entry.size = e.size;
+        pr->entry.attrib = e.attrib;
+        pr->entry.time = e.time;
+        pr->entry.date = e.date;
+        std::memcpy(pr->entry.name, e.name, sizeof pr->entry.name);
+        break;
+    } while (plat_findnext(find, &e));
+    plat_findclose(find);
+}
+
+// The destination may be the source itself under another spelling (a
+// second drive letter, a link). A backup would then rename the source away
+// before the copy. In the delete modes it happens when gathering walks a
+// reference directory inside the source tree: each of its files finds
+// itself as its own reference, and deleting it would take away the copy
+// that /O trusted.
+static int samefile(void) {
+    PlatFileId a, b;
+    if (plat_fileid(srcfull, &a) != 0 || plat_fileid(dstfull, &b) != 0)
+        return 0;
+    return a.device == b.device && a.inode == b.inode;
+}
+
+// A file asked for and not copied is a failure the exit status tells of;
+// the walk goes on with the next file.
+static int refusesame(void) {
+    outf("Error! %s and %s are same path\n", srcfull, dstfull);
+    filesfailed++;
+    return 0;
+}
+
+static void announce(const char *dir, const char *dstcurdir) {
+    if (samepath(lastsrcdir, dir))
+        return;
+    size_t len = std::strlen(dir);
+    const char *root = (len > 0 && dir[len - 1] == ':') ? "\\" : "";
+    outf("%s%s --> %s\n", dir, root, dstcurdir);
+    pathcopy(lastsrcdir, PATH_SIZE, dir);
+}
+
+static int absentdst(const FileJob *j) {
+    if (opt_overonly == 1)
+        return 0;
+    int r;
+    if (deleteaction(j, &r))
+        return r;
+    if (!spaceok(j, dstfull))
+        return XFIND_ABORT;
+    // Nothing exists to append to.
+    return transfer(j, dstfull, 0);
+}
+
+static int overwrite(const FileJob *j, const Probe *pr) {
+    int r;
+    if (deleteaction(j, &r))
+        return r;
+    // Gathering brings same-named files from many directories together: a
+    // differing one is kept under a backup name rather than lost.
+    int differs = samefindinfo(j->date, j->time, j->size, &pr->entry) != 0;
+    if ((opt_backup == 1 || (opt_gather == 1 && differs)) && backup() != 0)
+        return 0;
+    if (!spaceok(j, dstfull))
+        return XFIND_ABORT;
+    return transfer(j, dstfull, j->append);
+}
+
+static int update(const FileJob *j, const Probe *pr) {
+    if (!datelater(j->date, j->time, pr->entry.date, pr->entry.time)) {
+        int r;
+        if (!deleteaction(j, &r)) {
+            if (!opt_quiet)
+                outf("skip!(not newer): %s\n", j->name);
+            filesskipped++;
+        }
+        return 0;
+    }
+    if (deletemode())
+        return 0; // a newer source is kept
+    if (opt_backup == 1 && backup() != 0)
+        return 0;
+    if (!spaceok(j, dstfull))
+        return XFIND_ABORT;
+    return transfer(j, dstfull, j->append);
+}
+
+// dstfull becomes the destination of the file, spelled as on disk.
+static int builddst(const FileJob *j) {
+    // longpath would upper-case a name with wildcards as a pattern.
+    if (iswild(j->name))
+        return plainjoin(dstfull, j->param->dstcurdir, j->name);
+    char joined[PATH_SIZE];
+    if (joinname(joined, j->param->dstcurdir, j->name) < 0)
+        return -1;
+    return longpath(dstfull, MAX_PATHLEN, joined) < 0 ? -1 : 0;
+}
+
+static int newnameway(const FileJob *j, char *tmpl);
+
+static int transferway(const FileJob *j, int changed) {
+    PARAM *p = j->param;
+    if (changed && makedstcurdir(j->dir, p->srcbasedir, p->dstcurdir, p->dstbaselen) != 0)
+        return XFIND_ABORT;
+    announce(j->dir, p->dstcurdir);
+    if (builddst(j) < 0)
+        return toolong(p->dstcurdir, j->name);
+    if (!deletemode()) {
+        if (std::strcmp(srcfull, dstfull) == 0 && p->format[0] == 0)
+            return refusesame();
+        applycase(dstfull);
+        if (p->format[0] != 0) {
+            char tmpl[PATH_SIZE];
+            std::strcpy(tmpl, dstfull);
+            dstfull[0] = 0;
+            return newnameway(j, tmpl);
+        }
+    }
+    Probe pr;
+    probedst(&pr);
+    // A directory of the name is no file: the delete modes find no
+    // counterpart in it, and a copy onto it fails and ends the walk, like
+    // any failed copy. It is never renamed aside as a backup.
+    if (!pr.exists || pr.isdir)
+        return absentdst(j);
+    if (samefile())
+        return refusesame();
+    if (opt_noover == 1)
+        return 0;
+    if (opt_update != 1)
+        return overwrite(j, &pr);
+    return update(j, &pr);
+}
+
+// ---- the new-name way -----------------------------------------------------------
+
+// With a format the existing file of the new name is set aside first;
+// one that is to be appended to stays in place and is copied aside. 1
+// when the file is not to be written (*result is then what the walk gets).
+static int backuprenamed(int *result) {
+    *result = 0;
+    Probe pr;
+    probedst(&pr);
+    if (!pr.exists)
+        return 0;
+    if (pr.isdir) {
+        outf("Error! %s exist as directory\n", dstfull);
+        filesfailed++;
+        *result = -1;
+        return 1;
+    }
+    if (samefile()) {
+        *result = refusesame();
+        return 1;
+    }
+    if (opt_incremental != 1 || opt_echo)
+        return backup() != 0;
+    char saved[PATH_SIZE];
+    if (backupname(saved, dstfull) != 0 || saved[0] == 0) {
+        filesfailed++;
+        return 1;
+    }
+    if (opt_chkdrive == 1 && checkspace(clampsize(pr.entry.size), dstfull) != 0) {
+        filesfailed++;
+        *result = XFIND_ABORT;
+        return 1;
+    }
+    // The copy aside keeps the old file's own time and attributes.
+    const XFINDENTRY *e = &pr.entry;
+    int r = copyormove(dstfull, saved, e->name, e->date, e->time, e->attrib, e->attrib, 0);
+    if (r != 0) {
+        filesfailed++;
+        *result = r;
+        return 1;
+    }
+    return 0;
+}
+
+static int copyrenamed(const FileJob *j) {
+    int r;
+    if (opt_backup == 1 && backuprenamed(&r))
+        return r;
+    if (!spaceok(j, dstfull))
+        return XFIND_ABORT;
+    return transfer(j, dstfull, j->append);
+}
+
+static int renameinplace(const FileJob *j, char *newname);
+
+// tmpl is the path to build the new name from (scratch for the format):
+// into dstfull with a destination, else into a name beside the source.
+static int newnameway(const FileJob *j, char *tmpl) {
+    PARAM *p = j->param;
+    char newname[PATH_SIZE] = "";
+    char *out = p->dstcurdir[0] != 0 ? dstfull : newname;
+    if (p->format[0] != 0) {
+        if (formatname(out, tmpl, p->format) != 0)
+            return XFIND_ABORT;
+    } else {
+        std::strcpy(out, tmpl);
+    }
+    if (dstfull[0] != 0)
+        return copyrenamed(j);
+    return renameinplace(j, newname);
+}
+
+// ---- the in-place way -----------------------------------------------------------
+
+static int renameinplace(const FileJob *j, char *newname) {
+    if (newname[0] == 0)
+        return XFIND_ABORT;
+    int same = std::strcmp(srcfull, newname) == 0;
+    if (same && casechange == nullptr) {
+        outf("Error! %s and %s are same path\n", srcfull, newname);
+        filesfailed++;
+        return 0;
+    }
+    if (!opt_echo) {
+        if (opt_incremental == 1) {
+            if (!spaceok(j, newname))
+                return XFIND_ABORT;
+            int r = copyormove(srcfull, newname, j->name, j->date, j->time, j->newattrib,
+                               j->attrib, j->append);
+            if (r != 0) {
+                filesfailed++;
+                return r;
+            }
+        } else if (!same && !movefile(srcfull, newname)) {
+            // The move never replaces a file; a name already taken stays
+            // with its owner, and this file keeps its old name.
+            outf("Error! rename failed: %s\n", srcfull);
+            filesfailed++;
+            return 0;
+        }
+    }
+    outf("%s as %s\n", namepart(srcfull), namepart(newname));
+    filesdone++;
+    return 0;
+}
+
+static int inplaceway(const FileJob *j) {
+    int r;
+    if (deleteaction(j, &r))
+        return r;
+    // In structure mode srccurdir follows the walk, so each file stays in
+    // its own directory; in gather mode it stays the base directory.
+    char newname[PATH_SIZE];
+    if (joinname(newname, j->param->srccurdir, j->name) < 0)
+        return toolong(j->param->srccurdir, j->name);
+    applycase(newname);
+    return newnameway(j, newname);
+}
+
+// ---- foundfile -------------------------------------------------------------------
+
+static void tracefound(const char *dir, const FileJob *j) {
+    outf("----- FOUND ! ---------------------------------------\n");
+    outf("src_curdir = %s\n", dir);
+    outf("prmt->srccurdir = %s\n", j->param->srccurdir);
+    outf("fname = %s\n", j->name);
+    outf("src_attrib & _A_SUBDIR = %d\n", (int)(j->attrib & PLAT_ATTR_DIRECTORY));
+    outf("prmt->dstcurdir = %s\n", j->param->dstcurdir);
+}
+
+// The filters that drop a file before anything is looked up. 1 when the
+// file is to be left alone.
+static int filteredout(const FileJob *j) {
+    PARAM *p = j->param;
+    if (opt_date == 1 && (j->date < (unsigned)p->date1 || j->date > (unsigned)p->date2))
+        return 1;
+    // Numbered backups left by an earlier /B /F run are never copied again.
+    if (opt_backup == 1 && opt_extforth != 0 && isnumext(j->name)) {
+        if (opt_verbose)
+            LOCLINE();
+        if (!opt_quiet)
+            outf("skip!: %s\n", j->name);
+        filesskipped++;
+        return 1;
+    }
+    return 0;
+}
+
+int foundfile(const char *dir, XFINDENTRY entry, void *user) {
+    FileJob j;
+    j.dir = dir;
+    j.name = entry.name;
+    j.param = (PARAM *)user;
+    getfindinfo(&j.attrib, &j.date, &j.time, &j.size, &entry);
+    j.append = opt_incremental == 1;
+    if (opt_verbose)
+        tracefound(dir, &j);
+    if ((j.attrib & PLAT_ATTR_DIRECTORY) != 0)
+        return foundsubdir(j.param, srcfull, dstfull, dir, entry.name);
+    if (filteredout(&j))
+        return 0;
+    j.newattrib = PLAT_ATTR_ARCHIVE | (opt_attrib == 1 ? j.attrib : 0);
+    srcfull[0] = 0;
+    dstfull[0] = 0;
+    if (plainjoin(srcfull, dir, entry.name) < 0)
+        return toolong(dir, entry.name);
+    int changed = 0;
+    if (opt_structure == 1 && std::strcmp(dir, j.param->srccurdir) != 0) {
+        int r = srcdirchanged(dir, j.param);
+        if (r != 0)
+            return r;
+        changed = 1;
+    }
+    if (j.param->dstcurdir[0] == 0)
+        return inplaceway(&j);
+    return transferway(&j, changed);
+}

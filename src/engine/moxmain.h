@@ -1,0 +1,34 @@
+// The transfer engine: the run driver and the callbacks that decide, for
+// every entry the search finds, what happens to it.
+#pragma once
+
+#include "front/mox.h"
+#include "search/xfind.h"
+
+// ---- run driver (run.cpp) -----------------------------------------------------
+
+// The case conversion for new names: mbstrlwr (/L), mbstrupr (/L+) or none.
+extern char *(*casechange)(char *);
+extern char srcfull[PATH_SIZE], dstfull[PATH_SIZE], lastsrcdir[PATH_SIZE];
+// Rename source subdirectories in place (/S with /L or /L+, no destination).
+extern int srcdirlower, srcdirupper;
+
+// Runs the whole job for the source as typed ("@name" for a list). Returns
+// the exit status.
+int runsrc(const char *source, PARAM *param);
+int runpath(const char *source, PARAM *param, XFINDFUNC callback);
+int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *found);
+
+// ---- per-file action (foundfile.cpp) ------------------------------------------
+
+int foundfile(const char *dir, XFINDENTRY entry, void *param);
+
+// ---- directory handling (dirs.cpp) --------------------------------------------
+
+int maskfilter(const char *dir, XFINDENTRY entry, void *param);
+int foundsubdir(PARAM *param, char *srcfull, char *dstfull, const char *dir, const char *name);
+int srcdirchanged(const char *dir, PARAM *param);
+
+// 1 when dir lies inside the destination tree (whole components compared),
+// else 0.
+int insidedst(const PARAM *param, const char *dir);

@@ -1,0 +1,309 @@
+// The run driver: prepares what the callbacks share, walks the source or
+// every entry of a list, prints the summary and removes the emptied source
+// base directory when asked to.
+#include <cstring>
+
+#include "engine/moxmain.h"
+#include "fileops/filecopy.h"
+#include "job/moxsub.h"
+#include "names/format.h"
+#include "search/pathexp.h"
+#include "sys/out.h"
+#include "sys/trash.h"
+
+char *(*casechange)(char *);
+char srcfull[PATH_SIZE], dstfull[PATH_SIZE], lastsrcdir[PATH_SIZE];
+int srcdirlower, srcdirupper;
+
+// Set when a walk was aborted or a list entry could not be used, so that
+// the exit status tells of it even when no file was counted as failed.
+static int runfaults;
+
+enum {
+    LIST_ENTRY_MAX = 255, // characters of one list entry
+};
+
+static int deletemode(void) {
+    return opt_delete || opt_trash || opt_recycle;
+}
+
+static int walkmask(const PARAM *param) {
+    return param->attrib | PLAT_ATTR_DIRECTORY;
+}
+
+// Reports an aborted walk and clears the code: a code left set would stop
+// every later walk of the run at its first directory.
+static void afterwalk(int r) {
+    if (r == 0 || xfind_errcode == 0)
+        return;
+    xfinderror();
+    xfind_errcode = 0;
+    runfaults = 1;
+}
+
+int runpath(const char *source, PARAM *param, XFINDFUNC callback) {
+    if (renamemode == 0 && samepath(param->srcbasedir, param->dstcurdir)) {
+        outf("Error! source and destination are the same path\n");
+        return -1;
+    }
+    pathcopy(param->srccurdir, PATH_SIZE, param->srcbasedir);
+    // A directory source selects every entry of it, with or without /S.
+    int all = iswild(source) || (param->srctype & SRCTYPE_MULTI) != 0 || recursemode == 1;
+    int r = xfind(param->srcbasedir, param->srcmask, walkmask(param), all, recursemode, rmsubdir,
+                  callback, param);
+    afterwalk(r);
+    return 0;
+}
+
+// ---- the list file ---------------------------------------------------------------
+
+// Reads a list file in text mode through a small buffer.
+struct ListReader {
+    int handle;
+    char buf[512];
+    long len, pos;
+};
+
+// One more byte of the file: the byte, -1 at the end, -2 on a read error.
+static int nextbyte(ListReader *rd) {
+    if (rd->pos >= rd->len) {
+        rd->len = plat_read(rd->handle, rd->buf, sizeof rd->buf);
+        rd->pos = 0;
+        if (rd->len < 0)
+            return -2;
+        if (rd->len == 0)
+            return -1;
+    }
+    return (unsigned char)rd->buf[rd->pos++];
+}
+
+// The next line into out (LIST_ENTRY_MAX + 2 bytes), without its line end;
+// a carriage return before the line feed is dropped, so that a list
+// written on Windows reads the same. 1 with a line, 0 at the end, -1 on a
+// read error. *toolong is set for a line of more than LIST_ENTRY_MAX
+// characters, whose rest is passed over.
+static int readentry(ListReader *rd, char *out, int *toolong) {
+    size_t n = 0;
+    int c = 0, any = 0;
+    *toolong = 0;
+    while ((c = nextbyte(rd)) >= 0 && c != '\n') {
+        any = 1;
+        if (n <= LIST_ENTRY_MAX)
+            out[n++] = (char)c; // one byte more than allowed: room for a '\r'
+        else
+            *toolong = 1;
+    }
+    if (c == -2)
+        return -1;
+    if (c == -1 && !any)
+        return 0;
+    if (c == '\n' && n > 0 && out[n - 1] == '\r')
+        n--;
+    if (n > LIST_ENTRY_MAX)
+        *toolong = 1;
+    out[n] = 0;
+    return 1;
+}
+
+// The first entry fixes the source base for the whole list.
+static int setlistbase(PARAM *param, const char *line) {
+    if (getlistbase(line, param->srcbasedir, PATH_SIZE) != 0) {
+        param->srcbasedir[0] = 0;
+        outf("Error! Source basedirectory may be invalid path\n");
+        return -1;
+    }
+    if (renamemode == 0 && samepath(param->srcbasedir, param->dstcurdir)) {
+        outf("Source and destination are the same path\n");
+        return -1;
+    }
+    pathcopy(param->srccurdir, PATH_SIZE, param->srcbasedir);
+    return 0;
+}
+
+static void traceentry(const PARAM *param, const char *line) {
+    LOCLINE();
+    outf("buf = %s\n", line);
+    outf("prm->srcbasedir = %s\n", param->srcbasedir);
+    outf("prm->srccurdir = %s\n", param->srccurdir);
+    outf("prm->dstcurdir = %s\n", param->dstcurdir);
+}
+
+// A listed directory that the run emptied goes as well.
+static void removelisted(const char *line) {
+    int removed = 1;
+    if (!opt_echo && plat_rmdir(line) != 0) {
+        removed = 0;
+        char text[256];
+        plat_errortext(plat_lasterror(), text, sizeof text);
+        errf("%s\n", text);
+    }
+    unsigned attrib;
+    if (removed || getattr(line, &attrib) != 0)
+        outf("<%s> deleted\n", line);
+    else if (!opt_quiet)
+        outf("<%s> not deleted\n", line);
+}
+
+static int walklisteddir(PARAM *param, XFINDFUNC callback, const char *line) {
+    if (!opt_echo) {
+        const char *sep = mbstrrchr(line, '\\');
+        foundsubdir(param, srcfull, dstfull, param->srcbasedir, sep != nullptr ? sep + 1 : line);
+    }
+    int r = xfind(line, "*.*", walkmask(param), 1, recursemode, rmsubdir, callback, param);
+    if (deletemode() || (opt_move == 1 && opt_rmdir == 1))
+        removelisted(line);
+    return r;
+}
+
+static void listentry(PARAM *param, XFINDFUNC callback, const char *line, unsigned *found) {
+    if (opt_verbose)
+        traceentry(param, line);
+    int mask = walkmask(param);
+    unsigned attrib;
+    int r;
+    if (iswild(line)) {
+        r = xfind(line, nullptr, mask, 1, recursemode, rmsubdir, callback, param);
+    } else if (getattr(line, &attrib) == 0 && (attrib & PLAT_ATTR_DIRECTORY) != 0) {
+        // A link may lead anywhere: its target is neither walked nor removed.
+        if ((attrib & PLAT_ATTR_REPARSE) != 0) {
+            if (!opt_quiet)
+                outf("skip!(link): <%s>\n", line);
+            return;
+        }
+        r = walklisteddir(param, callback, line);
+    } else {
+        r = xfind(line, nullptr, mask, 0, 0, rmsubdir, callback, param);
+    }
+    *found += xfind_files();
+    afterwalk(r);
+}
+
+// A longer line is no path: cutting it would make a different, shorter
+// name that might well exist, and the run would act on the wrong file.
+static void reportlongline(const char *line) {
+    outf("Error! path too long: %s...\n", line);
+    runfaults = 1;
+}
+
+int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *found) {
+    const char *name = source + 1;
+    *found = 0;
+    ListReader rd;
+    rd.handle = plat_open(name, PLAT_OPEN_READ);
+    rd.len = rd.pos = 0;
+    if (rd.handle < 0) {
+        outf("Error! file open failed: %s\n", name);
+        return -1;
+    }
+    char line[LIST_ENTRY_MAX + 2];
+    int toolong, got, status = 0;
+    while ((got = readentry(&rd, line, &toolong)) > 0) {
+        if (toolong) {
+            line[LIST_ENTRY_MAX] = 0;
+            reportlongline(line);
+            continue;
+        }
+        if (line[0] == 0)
+            continue; // a blank line names nothing
+        // The list is in the user's encoding, like everything typed.
+        char entry[4 * LIST_ENTRY_MAX + 1];
+        int n = plat_importtext(line, std::strlen(line), entry, sizeof entry);
+        if (n < 0 || n > MAX_PATHLEN) {
+            reportlongline(n < 0 ? line : entry);
+            continue;
+        }
+        if (param->srcbasedir[0] == 0 && setlistbase(param, entry) != 0) {
+            status = -1;
+            break;
+        }
+        listentry(param, callback, entry, found);
+    }
+    if (got < 0) {
+        outf("Error! file read failed: %s\n", name);
+        runfaults = 1;
+    }
+    plat_close(rd.handle);
+    return status;
+}
+
+// ---- runsrc -------------------------------------------------------------------------
+
+static void setcaseflags(const PARAM *param) {
+    srcdirlower = srcdirupper = dstdirlower = dstdirupper = 0;
+    if (deletemode())
+        return;
+    int lower = opt_structure == 1 && opt_lower == 1;
+    int upper = opt_structure == 1 && opt_upper == 1;
+    if (param->dstcurdir[0] == 0) {
+        srcdirlower = lower;
+        srcdirupper = upper;
+    } else {
+        dstdirlower = lower;
+        dstdirupper = upper;
+    }
+}
+
+// A base directory that the walk itself already removed counts as removed.
+static int removebase(const char *dir) {
+    int removed = 1;
+    unsigned attrib;
+    if (!opt_echo && getattr(dir, &attrib) == 0)
+        removed = plat_rmdir(dir) == 0;
+    if (removed)
+        outf("<%s> deleted\n", dir);
+    else if (!opt_quiet)
+        outf("<%s> not deleted\n", dir);
+    return removed ? 0 : 1;
+}
+
+static int walksource(const char *source, PARAM *param, XFINDFUNC callback, unsigned *found) {
+    *found = 0;
+    if (source[0] == '@') {
+        int r = runlist(source, param, callback, found);
+        opt_rmdir = 0; // a list run removes its listed directories itself
+        return r;
+    }
+    int r = runpath(source, param, callback);
+    if (r == 0)
+        *found = xfind_files();
+    return r;
+}
+
+int runsrc(const char *source, PARAM *param) {
+    unsigned failedbefore = filesfailed;
+    unsigned toolongbefore = xfind_toolong();
+    runfaults = 0;
+    lastsrcdir[0] = 0;
+    if (!deletemode() && alloccopybuf() != 0)
+        return -1;
+    if (opt_trash == 1 && trashinit() != 0) {
+        freecopybuf();
+        return -1;
+    }
+    casechange = opt_lower == 1 ? mbstrlwr : (opt_upper == 1 ? mbstrupr : nullptr);
+    XFINDFUNC callback = foundfile;
+    if (param->skipextmask[0] != nullptr || param->skipdirmask[0] != nullptr) {
+        callback = maskfilter;
+        param->entryfunc = foundfile;
+    }
+    setcaseflags(param);
+    // /M! moves the files but keeps the base: the walk must spare it too.
+    xfind_keepstart = opt_rmdir == 0;
+    if (!deletemode())
+        settoday();
+    unsigned found;
+    int status = walksource(source, param, callback, &found);
+    freecopybuf();
+    if (opt_trash == 1)
+        trashfree();
+    if (!opt_quiet)
+        outf("%8u File(s) found\n", found);
+    printcounters(param->dstbaselen != 0);
+    // A run refused before its walk removes nothing.
+    if (status == 0 && opt_rmdir == 1 && !isroot(param->srcbasedir))
+        status = removebase(param->srcbasedir);
+    int failed = filesfailed != failedbefore || runfaults || xfind_toolong() != toolongbefore;
+    if (status == 0 && failed)
+        status = 1;
+    return status;
+}
