@@ -1,13 +1,19 @@
 #include "front/mox.h"
 
+#include <cstdlib>
 #include <cstring>
 
+#include "engine/moxmain.h"
 #include "front/dialogue.h"
+#include "front/stdinlist.h"
+#include "job/moxsub.h"
 #include "front/options.h"
 #include "front/texts.h"
 #include "sys/out.h"
 
 namespace {
+
+int upper(int c) { return (c >= 'a' && c <= 'z') ? c - 0x20 : c; }
 
 int sameword(const char *a, const char *b) {
     for (; *a != '\0' && *b != '\0'; a++, b++) {
@@ -55,14 +61,133 @@ void showopts(const ARGPOS *pos, const PARAM *param, const char *title) {
         dumpopts(PLAT_STDERR, pos, param, title);
 }
 
-// Everything after the command line has been read. The engine that walks
-// and copies is not part of this build yet.
-int runjob(PARAM *param, char **argv, const ARGPOS *pos) {
-    (void)param;
-    (void)argv;
-    (void)pos;
-    outf("Error! this build reads the command line only; no file is touched\n");
+// One invocation's state beyond the run settings.
+struct JOB {
+    PARAM param;
+    ARGPOS pos;
+    char *source;                  // the source string handed to the run
+    char tmpname[PLAT_PATH_SIZE];  // the captured "@" list, when there is one
+};
+
+void showpaths(const JOB *job) {
+    dumppath(PLAT_STDOUT, &job->param, job->source, TXT_TITLE_PATHS);
+    if (isRedirected)
+        dumppath(PLAT_STDERR, &job->param, job->source, TXT_TITLE_PATHS);
+}
+
+// The source string: a copy of the argument, or for "@" alone the list
+// piped in, captured into a temporary file. 0, or -1 after the message.
+int takesource(JOB *job, const char *arg) {
+    if (std::strcmp(arg, "@") == 0) {
+        job->source = capturestdin(job->tmpname, sizeof job->tmpname);
+        return job->source != nullptr ? 0 : -1;
+    }
+    job->source = (char *)std::malloc(std::strlen(arg) + 1);
+    if (job->source == nullptr) {
+        LOCLINE();
+        outf("Error! memory allocate failed\n");
+        return -1;
+    }
+    std::strcpy(job->source, arg);
+    return 0;
+}
+
+// Source, destination and the settings that depend on them. 0, or -1
+// after the message.
+int setuppaths(JOB *job, char **argv) {
+    PARAM *param = &job->param;
+    if (job->source[0] != '@' && expandsrc(job->source, param) != 0)
+        return -1;
+    if (opt_verbose) {
+        LOCLINE();
+        outf("src = %s\n", job->source);
+        outf("param.srcbasedir = %s\n", param->srcbasedir);
+        outf("param.srctype = %d\n", param->srctype);
+    }
+    renamemode = param->format[0] != '\0' || opt_lower || opt_upper;
+    if ((param->srctype & SRCTYPE_DIR) && !opt_gather && opt_structure == -1)
+        opt_structure = 1;
+    int deleting = opt_delete || opt_trash || opt_recycle;
+    if (job->pos.dstarg == 0) {
+        if (!renamemode && !deleting) {
+            outf("Error! no action is required\n");
+            return -1;
+        }
+    } else {
+        if (setupdst(param, argv[job->pos.dstarg]) != 0) {
+            LOCLINE();
+            return -1;
+        }
+        if (samepath(param->srcbasedir, param->dstbasedir)) {
+            outf("Source and destination are the same path\n");
+            return -1;
+        }
+    }
+    if (opt_move && upper(param->srcbasedir[0]) == upper(param->dstbasedir[0]))
+        opt_chkdrive = 0;
+    if (checkopts(param, job->source, job->pos.extfirst != 0 && job->pos.extlast != 0) != 0) {
+        LOCLINE();
+        return -1;
+    }
+    recursemode = opt_structure == 1 || opt_gather == 1;
+    if (opt_keymatch) {
+        if (matchkeydir(param) != 0) {
+            LOCLINE();
+            return -1;
+        }
+        if (samepath(param->srcbasedir, param->dstbasedir)) {
+            outf("Source and destination are the same path\n");
+            LOCLINE();
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// The confirmations before a sweeping rename or delete. 1 to go on.
+int confirmed(const PARAM *param) {
+    if (opt_yes || std::strstr(param->srcmask, "*.*") == nullptr)
+        return 1;
+    if (param->dstcurdir[0] == '\0' && renamemode &&
+        !confirmall(param->srcbasedir, param->srcmask))
+        return 0;
+    if ((opt_delete || opt_trash || opt_recycle) && !confirmall(param->srcbasedir, param->srcmask))
+        return 0;
     return 1;
+}
+
+int storemasks(JOB *job, char **argv) {
+    const ARGPOS *pos = &job->pos;
+    if (pos->extfirst != 0 && pos->extlast != 0 &&
+        setskipext(job->param.skipextmask, argv, pos->extfirst, pos->extlast) != 0)
+        return -1;
+    if (pos->dirfirst != 0 && pos->dirlast != 0 &&
+        setskipdir(job->param.skipdirmask, argv, pos->dirfirst, pos->dirlast) != 0)
+        return -1;
+    return 0;
+}
+
+// Everything after the command line has been read: the steps up to the
+// run, then the run. Returns the exit status.
+int runjob(JOB *job, char **argv) {
+    if (takesource(job, argv[job->pos.srcarg]) != 0 || setuppaths(job, argv) != 0)
+        return 1;
+    if (!confirmed(&job->param))
+        return 0;
+    if (storemasks(job, argv) != 0)
+        return 1;
+    if (checkmode || opt_verbose) {
+        showpaths(job);
+        if (checkmode && askcontinue() != 0)
+            return 0;
+        showopts(&job->pos, &job->param, TXT_TITLE_OPTIONS);
+        if (checkmode && askcontinue() != 0)
+            return 1;
+    }
+    if (opt_echo)
+        outf("This is TEST Mode\n");
+    outf("Readind dir(s) .....\n");
+    return runsrc(job->source, &job->param);
 }
 
 } // namespace
@@ -82,29 +207,31 @@ int moxmain(int argc, char **argv) {
     }
     isRedirected = !plat_ischardev(PLAT_STDOUT);
 
-    PARAM param;
-    if (initparam(&param) != 0) {
+    JOB job{};
+    PARAM *param = &job.param;
+    if (initparam(param) != 0) {
         outf("Error! Memory allocate failed for param\n");
-        freeparam(&param);
+        freeparam(param);
         return 1;
     }
-    ARGPOS pos;
     int status = 1;
-    if (parseargs(argc, argv, param.format, &param.date1, &param.date2, &pos) != 0)
+    if (parseargs(argc, argv, param->format, &param->date1, &param->date2, &job.pos) != 0)
         goto done;
     if (checkmode) {
-        showopts(&pos, &param, TXT_TITLE_PARSED);
+        showopts(&job.pos, param, TXT_TITLE_PARSED);
         if (askcontinue() != 0) {
             status = 0;
             goto done;
         }
     }
-    if (pos.srcarg == 0) {
+    if (job.pos.srcarg == 0) {
         outf("Error! invalid src path\n");
         goto done;
     }
-    status = runjob(&param, argv, &pos);
+    status = runjob(&job, argv);
 done:
-    freeparam(&param);
+    droptemplist(job.tmpname);
+    std::free(job.source);
+    freeparam(param);
     return status;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "search/pathstr.h"
+#include "search/xfind.h"
 
 // Source classification bits of PARAM::srctype.
 enum {
@@ -12,9 +13,6 @@ enum {
 };
 
 enum { FORMAT_SIZE = 80, MASK_SLOTS = 21, MAX_MASKS = 20 };
-
-struct XFINDENTRY;
-typedef int (*ENTRYFUNC)(const char *dir, XFINDENTRY entry, void *param);
 
 // The job record: one per run, owned by the entry point, handed by pointer
 // to everything that works on the job.
@@ -31,7 +29,7 @@ struct PARAM {
     char *skipextmask[MASK_SLOTS];
     char *skipdirmask[MASK_SLOTS];
     int date1, date2; // /D range as DOS date values; 0 = unset
-    ENTRYFUNC entryfunc;
+    XFINDFUNC entryfunc; // where the skip-mask filter passes accepted entries
 };
 
 // Run settings. 1 = on; the tri-states hold -1 while not given.

@@ -32,6 +32,11 @@ void plat_write(int stream, const char *text, size_t len);
 // Flushes PLAT_STDOUT or PLAT_STDERR.
 void plat_flush(int stream);
 
+// Converts len bytes of text in the user's encoding (a line of a list
+// file) into code page 932 at out (size bytes with the terminator). Returns
+// the length, or -1 when it does not fit.
+int plat_importtext(const char *text, size_t len, char *out, size_t size);
+
 // 1 when the standard stream (PLAT_STDIN, PLAT_STDOUT, PLAT_STDERR) is a
 // character device (a terminal, /dev/null), 0 when it is a file or a pipe
 // or is closed.
@@ -236,12 +241,26 @@ int plat_setfiletime(int handle, unsigned short date, unsigned short time);
 // directory. 0, or -1 (unmapped drive: 3).
 int plat_freespace(const char *path, unsigned long long *bytes);
 
+// ---- recycle bin --------------------------------------------------------------
+
+// Moves the file at path into the user's recycle bin, from where the
+// desktop can restore it. 0, or -1 with the last error set; the file is
+// then still where it was (never deleted in place of being recycled).
+int plat_recycle(const char *path);
+
 // ---- temporary list file ----------------------------------------------------
 
 // Creates a new file named "_MOX_..." in the directory named by TEMP (else
 // TMPDIR, else /tmp), writes its path into `path` (a DOS path, or a native
 // one when that directory lies on no drive) and returns its handle, or -1.
 int plat_mktemp(char *path, size_t size);
+
+// Takes over a redirected standard input for reading (a handle for
+// plat_read / plat_close) and points standard input back at the console, so
+// that prompts still reach the user. -1 when standard input is a character
+// device (not redirected) or cannot be taken. Without a console the
+// redirected input is taken all the same.
+int plat_takestdin(void);
 
 // ---- failures on demand (tests) ---------------------------------------------
 

@@ -199,15 +199,12 @@ TEST(Front, MissingSource) {
     EXPECT_EQ(std::vector<std::string>{"Error! invalid src path"}, lines(r.out));
 }
 
-// Until the engine lands a run that gets past the command line must say
-// plainly that it did nothing, and fail.
-TEST(Front, RunStopsAfterTheCommandLineForNow) {
+TEST(Front, NothingToDo) {
     Sandbox box;
-    RunResult r = box.run({"/S", "C:\\SRC", "D:\\DST"});
+    box.mkdir('C', "SRC");
+    RunResult r = box.run({"C:\\SRC"});
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ(std::vector<std::string>{
-                  "Error! this build reads the command line only; no file is touched"},
-              lines(r.out));
+    EXPECT_EQ(std::vector<std::string>{"Error! no action is required"}, lines(r.out));
 }
 
 const std::vector<std::string> CHECK_HEADER = {
@@ -300,12 +297,32 @@ TEST(Front, CheckModePromptOnTerminal) {
     }
 }
 
-TEST(Front, CheckModeContinuesIntoTheRun) {
-    Sandbox box;
-    RunResult r = box.run_pty({"/CHECK", "/S", "C:\\SRC", "D:\\DST"}, {{PROMPT, "\r"}});
-    ASSERT_FALSE(r.timed_out) << r.out;
-    EXPECT_EQ(1, r.status);
-    EXPECT_NE(std::string::npos, r.out.find(CHECK_HEADER[2] + "\n" + CHECK_HEADER[3] + "\n"));
+// Check mode asks three times: after parsing, after the paths and after
+// the options; quitting at the last one is the only quit that fails.
+TEST(Front, CheckModeAsksBeforeEachStage) {
+    struct Case {
+        std::vector<std::string> keys;
+        int status;
+        bool ran;
+    } cases[] = {
+        {{"\r", "\r", "\r"}, 0, true},
+        {{"\r", "q"}, 0, false},
+        {{"\r", "\r", "q"}, 1, false},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('C', "SRC/A.TXT", "a");
+        std::vector<PtyStep> steps;
+        for (const std::string &k : c.keys)
+            steps.push_back({PROMPT, k});
+        RunResult r = box.run_pty({"/CHECK", "/S", "C:\\SRC", "D:\\DST"}, steps);
+        ASSERT_FALSE(r.timed_out) << r.out;
+        EXPECT_EQ(c.status, r.status) << r.out;
+        EXPECT_NE(std::string::npos, r.out.find(CHECK_HEADER[2] + "\n" + CHECK_HEADER[3] + "\n"));
+        EXPECT_EQ(c.ran, box.exists('D', "DST/A.TXT")) << r.out;
+        bool paths = r.out.find("dst base directory     : D:\\DST\n") != std::string::npos;
+        EXPECT_TRUE(paths) << r.out;
+    }
 }
 
 // The check-mode texts are code page 932 inside; a Shift_JIS terminal gets

@@ -116,3 +116,8 @@ void plat_localtime(PlatTime *now) {
     }
     *now = PlatTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
+
+int plat_importtext(const char *text, size_t len, char *out, size_t size) {
+    int n = enc_to_core(text, len, out, size);
+    return n < 0 ? -1 : n;
+}
