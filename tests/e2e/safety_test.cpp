@@ -1,0 +1,186 @@
+// Refusals before the run, a walk that stops at the first failed copy, and
+// the guarantees that keep the user's bytes alive when something fails.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine_util.h"
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// Every refusal comes before anything is read or written and ends with
+// status 1.
+TEST(Safety, RefusalsBeforeTheRun) {
+    struct Case {
+        Lines args;
+        std::string first;
+        bool alone;  // the message is the whole output
+    } cases[] = {
+        {{"C:\\SRC", "c:\\src\\"}, "Source and destination are the same path", true},
+        {{"C:\\SRC", "D:\\FILE.TXT"}, "Error! path is not directory!: D:\\FILE.TXT", false},
+        {{"/DEL", "C:\\SRC\\*.TXT", "D:\\NONE"},
+         "Error! referential dst directory for delete not found!: D:\\NONE", false},
+        {{"C:\\SRC", "Q:\\X"}, "Error! creat directory failed: Q:\\X", false},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('c', "SRC/A.TXT", "a");
+        box.write('d', "FILE.TXT", "a file");
+        RunResult r = box.run(c.args);
+        EXPECT_EQ(1, r.status) << c.first;
+        Lines out = outlines(r);
+        ASSERT_FALSE(out.empty()) << c.first;
+        EXPECT_EQ(c.first, out[0]);
+        if (c.alone) {
+            EXPECT_EQ(1u, out.size()) << r.out;
+        }
+        EXPECT_FALSE(has_line(r, READING)) << r.out;
+        EXPECT_EQ("a", box.read('c', "SRC/A.TXT"));
+        EXPECT_EQ((Lines{"FILE.TXT"}), tree(box.native('d')));
+    }
+}
+
+// Index of the abort report, or -1.
+long abort_at(const Lines &out) {
+    auto it = std::find(out.begin(), out.end(), ABORT);
+    return it == out.end() ? -1 : it - out.begin();
+}
+
+// After the report come the found count (whether the aborted directory's
+// files are in it is not settled, so it is not compared) and the summary.
+void expect_tail(const Lines &out, unsigned copied, unsigned failed) {
+    long a = abort_at(out);
+    ASSERT_GE(a, 0) << "no abort report";
+    ASSERT_EQ(static_cast<size_t>(a) + 4, out.size());
+    EXPECT_NE(std::string::npos, out[a + 1].find(" File(s) found")) << out[a + 1];
+    EXPECT_EQ(count(copied, "File(s) copied"), out[a + 2]);
+    EXPECT_EQ(count(failed, "File(s) failed"), out[a + 3]);
+}
+
+// The first failed copy ends the walk: nothing after it is touched, and the
+// run says it failed. A directory of the third file's name in the
+// destination makes that copy fail (the probe does not see directories).
+TEST(Safety, FailedCopyEndsTheWalk) {
+    Sandbox box;
+    char name[32];
+    for (int i = 1; i <= 10; i++) {
+        std::snprintf(name, sizeof name, "TEN/F%02d.TXT", i);
+        box.write('c', name, name);
+    }
+    box.mkdir('d', "OUT/F03.TXT");
+    RunResult r = box.run({"C:\\TEN\\*.TXT", "D:\\OUT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    Lines out = outlines(r);
+    ASSERT_GE(out.size(), 5u) << r.out;
+    EXPECT_EQ((Lines{READING, "C:\\TEN --> D:\\OUT", "  F01.TXT", "  F02.TXT", "  F03.TXT"}),
+              Lines(out.begin(), out.begin() + 5));
+    long a = abort_at(out);
+    ASSERT_GT(a, 5) << r.out;
+    EXPECT_TRUE(std::find(out.begin() + 5, out.begin() + a, "Error! copy failed") !=
+                out.begin() + a)
+        << r.out;
+    expect_tail(out, 2, 1);
+    EXPECT_EQ((Lines{"F01.TXT", "F02.TXT", "F03.TXT/"}), tree(box.native('d', "OUT")));
+}
+
+// With /C a file that cannot fit is refused before a byte is written.
+TEST(Safety, FullDriveRefusesTheCopy) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    Sandbox box;
+    box.write('c', "BIG/BIG.DAT", std::string(200 * 1024, 'x'));
+    TmpfsMount small(box.native('d'), "64k");
+    if (!small.ok())
+        GTEST_SKIP() << "no tmpfs here";
+    RunResult r = box.run({"C:\\BIG\\*.DAT", "D:\\OUT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    Lines out = outlines(r);
+    ASSERT_GE(out.size(), 4u) << r.out;
+    EXPECT_EQ((Lines{READING, "C:\\BIG --> D:\\OUT",
+                     "Error! drive freespace not enough, or path not found", ABORT}),
+              Lines(out.begin(), out.begin() + 4));
+    expect_tail(out, 0, 1);
+    EXPECT_EQ(Lines{}, tree(box.native('d', "OUT")));
+}
+
+// An overwrite that runs out of room half-way used to leave a truncated
+// destination: the old file must survive byte for byte, with no temporary
+// file left beside it.
+TEST(Safety, FailedOverwriteKeepsTheOldFile) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    Sandbox box;
+    const std::string fresh(150 * 1024, 'n');
+    box.write('c', "BIG/BIG.DAT", fresh);
+    TmpfsMount small(box.native('d'), "256k");
+    if (!small.ok())
+        GTEST_SKIP() << "no tmpfs here";
+    std::string old;
+    for (int i = 0; i < 100 * 1024; i++)
+        old.push_back(static_cast<char>('a' + i % 26));
+    box.write('d', "OUT/BIG.DAT", old);
+    // Leave room for about two thirds of the new file.
+    unsigned long long left = free_bytes(box.native('d'));
+    ASSERT_GT(left, 100ull * 1024);
+    box.write('d', "FILL", std::string(left - 100 * 1024, 'f'));
+
+    RunResult r = box.run({"/C-", "C:\\BIG\\BIG.DAT", "D:\\OUT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "  BIG.DAT")) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! copy failed")) << r.out;
+    expect_tail(outlines(r), 0, 1);
+    EXPECT_TRUE(box.read('d', "OUT/BIG.DAT") == old) << "old destination damaged";
+    EXPECT_EQ((Lines{"FILL", "OUT/", "OUT/BIG.DAT"}), tree(box.native('d')));
+    EXPECT_EQ(fresh.size(), box.read('c', "BIG/BIG.DAT").size());
+}
+
+// A file reached through a second spelling is the same file: copying,
+// moving or appending it onto itself would truncate, delete or double it.
+TEST(Safety, SameFileThroughAnotherSpelling) {
+    struct Spelling {
+        const char *dst;
+        std::string same;  // the refusal naming both paths
+    } spellings[] = {
+        {"C:\\LINK", "Error! C:\\SRC\\A.TXT and C:\\LINK\\A.TXT are same path"},
+        {"E:\\SRC", "Error! C:\\SRC\\A.TXT and E:\\SRC\\A.TXT are same path"},
+    };
+    for (const Spelling &s : spellings) {
+        for (const char *opt : {"/A", "/M", "/I"}) {
+            Sandbox box;
+            box.write('c', "SRC/A.TXT", "only copy");
+            ASSERT_EQ(0, ::symlink("SRC", box.native('c', "LINK").c_str()));
+            ASSERT_EQ(0, ::symlink("c", (box.root() + "/e").c_str()));
+            RunOptions o;
+            o.env = {{"MOX32_DRIVES", "C=" + box.root() + "/c;D=" + box.root() + "/d;E=" +
+                                          box.root() + "/e"}};
+            // Appending a file to itself never ends by itself: cap the
+            // file size and the time so that such a fault shows quickly
+            // without filling the disk.
+            o.program = "/bin/sh";
+            o.timeout_ms = 5000;
+            RunResult r = box.run({"-c", "ulimit -f 2048; exec \"$0\" \"$@\"", MOX32_BIN, opt,
+                                   "C:\\SRC\\*.TXT", s.dst},
+                                  o);
+            EXPECT_EQ(1, r.status) << opt << " " << s.dst << "\n" << r.out;
+            // A drive whose directory is the same one may also be caught as
+            // a whole before the run.
+            bool refused = has_line(r, s.same) ||
+                           (s.dst[0] == 'E' && has_line(r, "Source and destination are the same path"));
+            EXPECT_TRUE(refused) << opt << " " << s.dst << "\n" << r.out;
+            EXPECT_FALSE(has_line(r, "  A.TXT")) << r.out;
+            EXPECT_EQ("only copy", box.read('c', "SRC/A.TXT")) << opt << " " << s.dst;
+        }
+    }
+}
+
+} // namespace
