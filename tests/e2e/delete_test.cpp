@@ -1,0 +1,405 @@
+// The three ways of getting rid of files: deleting them (/DEL), moving them
+// into X:\TRASH$$$ (/DEL!) and into the desktop's recycle bin (/DEL+), with
+// and without a reference destination, and the questions asked first.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "disposal_util.h"
+#include "engine_util.h"
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// The summary line that names what a delete mode did.
+std::string done_line(const std::string &mode, unsigned n) {
+    return count(n, mode == "/DEL!" ? "File(s) moved to <TRASH$$$>" : "File(s) deleted");
+}
+
+// The per-file line: /DEL and /DEL+ name each file, the trash is silent.
+void add_file_line(Lines &out, const std::string &mode, const std::string &name) {
+    if (mode != "/DEL!")
+        out.push_back("  " + name);
+}
+
+// Where a disposed-of file from C:\SRC ends up (native), "" when deleted.
+std::string disposed_at(const Sandbox &box, const std::string &mode, const std::string &name) {
+    if (mode == "/DEL!")
+        return box.native('c', "TRASH$$$/" + name);
+    if (mode == "/DEL+")
+        return box.root() + "/data/Trash/files/" + name;
+    return "";
+}
+
+// Each mode on a pattern: the matching files go, the others stay, and a
+// disposed-of file keeps its bytes where it went.
+TEST(Delete, ModesOnAPattern) {
+    for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
+        Sandbox box;
+        box.write('c', "SRC/A.TXT", "text a");
+        box.write('c', "SRC/B.TXT", "text b");
+        box.write('c', "SRC/NOTE.DOC", "stays");
+        RunResult r = box.run({mode, "C:\\SRC\\*.TXT"});
+        EXPECT_EQ(0, r.status) << mode << "\n" << r.out;
+        Lines want{READING};
+        add_file_line(want, mode, "A.TXT");
+        add_file_line(want, mode, "B.TXT");
+        want.push_back(count(2, "File(s) found"));
+        want.push_back(done_line(mode, 2));
+        EXPECT_EQ(want, outlines(r)) << mode;
+        EXPECT_EQ((Lines{"NOTE.DOC"}), tree(box.native('c', "SRC"))) << mode;
+        for (const char *f : {"A.TXT", "B.TXT"}) {
+            std::string at = disposed_at(box, mode, f);
+            if (at.empty())
+                continue;
+            std::string want_text = std::string("text ") + static_cast<char>(f[0] + 0x20);
+            EXPECT_EQ(want_text, read_native(at)) << mode << " " << at;
+        }
+    }
+}
+
+// A read-only file is deleted too: its attribute is cleared first.
+TEST(Delete, ReadOnlyFileIsDeleted) {
+    Sandbox box;
+    box.write('c', "SRC/RO.TXT", "ro");
+    ::chmod(box.native('c', "SRC/RO.TXT").c_str(), 0444);
+    RunResult r = box.run({"/DEL", "C:\\SRC\\RO.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "  RO.TXT", count(1, "File(s) found"), count(1, "File(s) deleted")}),
+              outlines(r));
+    EXPECT_EQ(Lines{}, tree(box.native('c', "SRC")));
+}
+
+// Marks a file immutable for the life of the object (root only), so that
+// even root cannot delete or rename it.
+class Immutable {
+public:
+    explicit Immutable(const std::string &path) : path_(path) { ok_ = set(true); }
+    ~Immutable() {
+        if (ok_)
+            set(false);
+    }
+    Immutable(const Immutable &) = delete;
+    Immutable &operator=(const Immutable &) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    bool set(bool on) {
+        int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (done) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        ::close(fd);
+        return done;
+    }
+    std::string path_;
+    bool ok_ = false;
+};
+
+// A file the system refuses to delete is reported and counted, the run goes
+// on with the next file, and the status says that something failed. /V-
+// hides the per-file report but never the failed count.
+TEST(Delete, RefusedDeleteGoesOn) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to make a file immutable";
+    Sandbox box;
+    box.write('c', "S/A.TXT", "a");
+    box.write('c', "S/B.TXT", "b");
+    Immutable lock(box.native('c', "S/A.TXT"));
+    if (!lock.ok())
+        GTEST_SKIP() << "this file system has no immutable flag";
+    RunResult r = box.run({"/DEL", "C:\\S\\*.TXT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "failed!:A.TXT", "  B.TXT", count(2, "File(s) found"),
+                     count(1, "File(s) deleted"), count(1, "File(s) failed")}),
+              outlines(r));
+    EXPECT_EQ((Lines{"A.TXT"}), tree(box.native('c', "S")));
+
+    r = box.run({"/V-", "/DEL", "C:\\S\\*.TXT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, count(0, "File(s) deleted"), count(1, "File(s) failed")}),
+              outlines(r));
+    EXPECT_EQ("a", box.read('c', "S/A.TXT"));
+}
+
+// C:\SRC against the reference D:\REF: A is older than its counterpart, B
+// newer, C has none, D has the same time.
+void make_reference(const Sandbox &box) {
+    const char *names[] = {"A.TXT", "B.TXT", "C.TXT", "D.TXT"};
+    const time_t src_t[] = {T0, T0 + 100, T0, T0 + 50};
+    for (int i = 0; i < 4; ++i) {
+        box.write('c', std::string("SRC/") + names[i], std::string("src ") + names[i]);
+        set_mtime(box.native('c', std::string("SRC/") + names[i]), src_t[i]);
+    }
+    box.write('d', "REF/A.TXT", "ref A");
+    set_mtime(box.native('d', "REF/A.TXT"), T0 + 10);
+    box.write('d', "REF/B.TXT", "ref B");
+    set_mtime(box.native('d', "REF/B.TXT"), T0);
+    box.write('d', "REF/D.TXT", "ref D");
+    set_mtime(box.native('d', "REF/D.TXT"), T0 + 50);
+}
+
+// With a destination the delete modes write nothing there: it only decides
+// which source files go. The table: alone, every file; /O, those with a
+// counterpart; /N, those without; /U, those without or not newer.
+TEST(Delete, ReferenceDestinationDecides) {
+    struct Case {
+        const char *mode;
+        const char *filter;  // "" for none
+        const char *gone;    // letters of the files that go
+    } cases[] = {
+        {"/DEL", "", "ABCD"},   {"/DEL", "/O", "ABD"},  {"/DEL", "/N", "C"},
+        {"/DEL", "/U", "ACD"},  {"/DEL!", "", "ABCD"},  {"/DEL!", "/O", "ABD"},
+        {"/DEL!", "/U", "ACD"}, {"/DEL+", "/N", "C"},   {"/DEL+", "/U", "ACD"},
+    };
+    for (const Case &c : cases) {
+        std::string mode = c.mode, gone = c.gone;
+        std::string label = mode + " " + c.filter;
+        Sandbox box;
+        make_reference(box);
+        Lines args{mode};
+        if (*c.filter)
+            args.push_back(c.filter);
+        args.push_back("C:\\SRC\\*.TXT");
+        args.push_back("D:\\REF");
+        RunResult r = box.run(args);
+        EXPECT_EQ(0, r.status) << label << "\n" << r.out;
+
+        Lines want{READING, "C:\\SRC --> D:\\REF"}, left;
+        for (char f : std::string("ABCD")) {
+            std::string name = std::string(1, f) + ".TXT";
+            if (gone.find(f) != std::string::npos)
+                add_file_line(want, mode, name);
+            else
+                left.push_back(name);
+        }
+        want.push_back(count(4, "File(s) found"));
+        want.push_back(done_line(mode, static_cast<unsigned>(gone.size())));
+        EXPECT_EQ(want, outlines(r)) << label;
+        EXPECT_EQ(left, tree(box.native('c', "SRC"))) << label;
+        for (char f : gone) {
+            std::string at = disposed_at(box, mode, std::string(1, f) + ".TXT");
+            if (!at.empty()) {
+                EXPECT_TRUE(::access(at.c_str(), F_OK) == 0) << label << " " << at;
+            }
+        }
+        // The reference is read, never written.
+        EXPECT_EQ((Lines{"A.TXT", "B.TXT", "D.TXT"}), tree(box.native('d', "REF"))) << label;
+        EXPECT_EQ("ref A", box.read('d', "REF/A.TXT"));
+        EXPECT_EQ(T0 / 2, mtime_of(box.native('d', "REF/B.TXT")) / 2);
+    }
+}
+
+// A reference tree is followed level by level with /S: a file is judged by
+// its counterpart in the matching subdirectory, not in the base.
+TEST(Delete, ReferenceFollowsStructure) {
+    Sandbox box;
+    box.write('c', "SRC/TOP.TXT", "t");
+    box.write('c', "SRC/SUB/IN.TXT", "i");
+    box.write('c', "SRC/SUB/OUT.TXT", "o");
+    box.write('d', "REF/SUB/IN.TXT", "ref");
+    box.write('d', "REF/OUT.TXT", "at the wrong level");
+    RunResult r = box.run({"/S", "/O", "/DEL", "C:\\SRC\\*.TXT", "D:\\REF"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "C:\\SRC --> D:\\REF", "C:\\SRC\\SUB --> D:\\REF\\SUB", "  IN.TXT",
+                     count(3, "File(s) found"), count(1, "File(s) deleted"),
+                     count(1, "Dir(s)  searched")}),
+              outlines(r));
+    EXPECT_EQ((Lines{"SUB/", "SUB/OUT.TXT", "TOP.TXT"}), tree(box.native('c', "SRC")));
+    EXPECT_EQ((Lines{"OUT.TXT", "SUB/", "SUB/IN.TXT"}), tree(box.native('d', "REF")));
+}
+
+// Deleting a whole tree removes the emptied directories, base included, and
+// the run says so and succeeds; a base already removed by the walk must not
+// turn the status into a failure.
+TEST(Delete, WholeTreeRemovesDirectories) {
+    for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
+        Sandbox box;
+        box.write('c', "S/A.TXT", "a");
+        box.write('c', "S/X/B.TXT", "b");
+        box.mkdir('c', "S/EMPTY");
+        RunResult r = box.run({"/Y", mode, "C:\\S"});
+        EXPECT_EQ(0, r.status) << mode << "\n" << r.out;
+        Lines want{READING};
+        add_file_line(want, mode, "A.TXT");
+        add_file_line(want, mode, "B.TXT");
+        want.insert(want.end(), {count(2, "File(s) found"), done_line(mode, 2),
+                                 count(2, "Dir(s)  searched"), count(3, "Dir(s)  deleted"),
+                                 "<C:\\S> deleted"});
+        EXPECT_EQ(want, outlines(r)) << mode;
+        EXPECT_FALSE(box.exists('c', "S")) << mode;
+        if (mode == "/DEL!") {
+            // The trash rebuilds the levels of the tree.
+            EXPECT_EQ((Lines{"S/", "S/A.TXT", "S/X/", "S/X/B.TXT"}),
+                      tree(box.native('c', "TRASH$$$")));
+        }
+    }
+}
+
+// Echo mode in every delete mode: the files and directories stay, and the
+// lines and counts show what would have gone.
+TEST(Delete, EchoChangesNothing) {
+    for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
+        Sandbox box;
+        box.write('c', "S/A.TXT", "a");
+        box.write('c', "S/X/B.TXT", "b");
+        RunResult r = box.run({"/E", "/Y", mode, "C:\\S"});
+        EXPECT_EQ(0, r.status) << mode << "\n" << r.out;
+        Lines want{"This is TEST Mode", READING};
+        if (mode != "/DEL!") {
+            want.push_back("(delete test) A.TXT");
+            want.push_back("(delete test) B.TXT");
+        }
+        want.insert(want.end(), {count(2, "File(s) found"), done_line(mode, 2),
+                                 count(1, "Dir(s)  searched"), "<C:\\S> deleted"});
+        EXPECT_EQ(want, outlines(r)) << mode;
+        EXPECT_EQ((Lines{"A.TXT", "X/", "X/B.TXT"}), tree(box.native('c', "S"))) << mode;
+        EXPECT_FALSE(box.exists('c', "TRASH$$$")) << mode;
+        EXPECT_EQ(Lines{}, tree(box.root() + "/data")) << mode;
+    }
+}
+
+// Two files of one name from two directories: the second is numbered in the
+// trash instead of replacing the first. With /S each keeps its own level.
+TEST(Trash, SameNamesDoNotCollide) {
+    Sandbox box;
+    box.write('c', "S/X/A.TXT", "from X");
+    box.write('c', "S/Y/A.TXT", "from Y");
+    RunResult r = box.run({"/G", "/DEL!", "C:\\S\\*.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, count(2, "File(s) found"), count(2, "File(s) moved to <TRASH$$$>"),
+                     count(2, "Dir(s)  searched")}),
+              outlines(r));
+    EXPECT_EQ((Lines{"A(000).TXT", "A.TXT"}), tree(box.native('c', "TRASH$$$")));
+    EXPECT_EQ("from X", box.read('c', "TRASH$$$/A.TXT"));
+    EXPECT_EQ("from Y", box.read('c', "TRASH$$$/A(000).TXT"));
+
+    Sandbox box2;
+    box2.write('c', "S/X/A.TXT", "from X");
+    box2.write('c', "S/Y/A.TXT", "from Y");
+    r = box2.run({"/S", "/DEL!", "C:\\S\\*.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{"S/", "S/X/", "S/X/A.TXT", "S/Y/", "S/Y/A.TXT"}),
+              tree(box2.native('c', "TRASH$$$")));
+    EXPECT_EQ("from Y", box2.read('c', "TRASH$$$/S/Y/A.TXT"));
+
+    // /F numbers the extension instead.
+    Sandbox box3;
+    box3.write('c', "S/X/A.TXT", "from X");
+    box3.write('c', "S/Y/A.TXT", "from Y");
+    r = box3.run({"/G", "/F", "/DEL!", "C:\\S\\*.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{"A.000", "A.TXT"}), tree(box3.native('c', "TRASH$$$")));
+    EXPECT_EQ("from Y", box3.read('c', "TRASH$$$/A.000"));
+}
+
+// A file goes to the trash of its own drive, never the current one.
+TEST(Trash, OwnDrive) {
+    Sandbox box;
+    box.write('d', "W/F.TXT", "on D");
+    RunResult r = box.run({"/DEL!", "D:\\W\\F.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ("on D", box.read('d', "TRASH$$$/F.TXT"));
+    EXPECT_FALSE(box.exists('c', "TRASH$$$"));
+}
+
+// A plain file where the trash directory belongs: the move is refused, the
+// file stays where it was, the refusal counts as a failure and the status
+// says so. Neither the blocking file nor the source may be touched.
+TEST(Trash, BlockedByAPlainFile) {
+    Sandbox box;
+    box.write('c', "TRASH$$$", "not a directory");
+    box.write('c', "S/A.TXT", "a");
+    box.write('c', "S/B.TXT", "b");
+    RunResult r = box.run({"/DEL!", "C:\\S\\*.TXT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    Lines out = outlines(r);
+    ASSERT_EQ(6u, out.size()) << r.out;
+    EXPECT_EQ(READING, out[0]);
+    EXPECT_EQ("Error! can't mkdir C:\\TRASH$$$", out[1]);
+    EXPECT_EQ(ABORT, out[2]);
+    // out[3] is the found count: whether an aborted walk's files count is
+    // not settled.
+    EXPECT_EQ(count(0, "File(s) moved to <TRASH$$$>"), out[4]);
+    EXPECT_EQ(count(1, "File(s) failed"), out[5]);
+    EXPECT_EQ("not a directory", box.read('c', "TRASH$$$"));
+    EXPECT_EQ((Lines{"A.TXT", "B.TXT"}), tree(box.native('c', "S")));
+}
+
+// Deleting with a *.* pattern asks first; only "y" goes on. Without a
+// terminal the answer is no, so a script cannot wipe a directory by accident.
+TEST(Delete, AllFilesAsksFirst) {
+    for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
+        for (const char *key : {"y", "n", ""}) {
+            Sandbox box;
+            box.write('c', "S/A.TXT", "a");
+            RunResult r;
+            std::string k = key;
+            if (k.empty()) {
+                r = box.run({mode, "C:\\S\\*.*"});
+                EXPECT_EQ(Lines{BYE}, outlines(r)) << mode;
+            } else {
+                r = box.run_pty({mode, "C:\\S\\*.*"}, {{SURE, k}});
+                ASSERT_FALSE(r.timed_out) << r.out;
+                std::string asked = "Delete all Files : C:\\S\n" + std::string(SURE) +
+                                    (k == "y" ? "Y\n" : "N\n");
+                EXPECT_NE(std::string::npos, r.out.find(asked)) << mode << "\n" << r.out;
+            }
+            EXPECT_EQ(0, r.status) << mode << " " << key << "\n" << r.out;
+            bool gone = k == "y";
+            EXPECT_EQ(gone, !box.exists('c', "S/A.TXT")) << mode << " " << key;
+            EXPECT_EQ(!gone, r.out.find(BYE) != std::string::npos) << mode << " " << key;
+        }
+    }
+}
+
+// A whole drive root: /DEL asks a second time, and either "n" stops it;
+// /DEL! and /DEL+ ask once.
+TEST(Delete, DriveRootAsksTwiceForDelete) {
+    struct Case {
+        const char *mode;
+        Lines keys;
+        bool gone;
+    } cases[] = {
+        {"/DEL", {"y", "y"}, true},
+        {"/DEL", {"y", "n"}, false},
+        {"/DEL", {"n"}, false},
+        {"/DEL!", {"y"}, true},
+        {"/DEL+", {"y"}, true},
+    };
+    const std::string first = "Delete all Files : C:\\\n" + std::string(SURE);
+    const std::string second = "Delete all Files in this Drive\n" + std::string(SURE);
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('c', "R.TXT", "at the root");
+        std::string mode = c.mode;
+        std::vector<PtyStep> steps{{first, c.keys[0]}};
+        if (c.keys.size() > 1)
+            steps.push_back({second, c.keys[1]});
+        RunResult r = box.run_pty({mode, "C:\\*.*"}, steps);
+        ASSERT_FALSE(r.timed_out) << mode << "\n" << r.out;
+        EXPECT_EQ(0, r.status) << mode << "\n" << r.out;
+        bool asked_twice = r.out.find(second) != std::string::npos;
+        EXPECT_EQ(mode == "/DEL" && c.keys[0] == "y", asked_twice) << mode << "\n" << r.out;
+        EXPECT_EQ(c.gone, !box.exists('c', "R.TXT")) << mode << "\n" << r.out;
+        EXPECT_EQ(!c.gone, r.out.find(BYE) != std::string::npos) << mode << "\n" << r.out;
+    }
+}
+
+} // namespace

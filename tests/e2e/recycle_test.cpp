@@ -1,0 +1,123 @@
+// The recycle bin (/DEL+) is the desktop's own trash, so that what we put
+// there can be listed and restored by the usual tools; these tests look at
+// it from outside, in the sandbox's data directory only.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "disposal_util.h"
+#include "engine_util.h"
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// The "Path=" value of a .trashinfo file, or "" when it has none.
+std::string info_path(const std::string &info) {
+    for (const std::string &l : lines(info))
+        if (l.rfind("Path=", 0) == 0)
+            return l.substr(5);
+    return "";
+}
+
+// Listing of the trash of whoever runs the tests, to prove it untouched.
+Lines real_trash() {
+    std::string dir;
+    if (const char *x = std::getenv("XDG_DATA_HOME"); x != nullptr && *x == '/')
+        dir = std::string(x) + "/Trash";
+    else if (const char *h = std::getenv("HOME"); h != nullptr && *h == '/')
+        dir = std::string(h) + "/.local/share/Trash";
+    return dir.empty() ? Lines{} : tree(dir);
+}
+
+// Each recycled file lands in the sandbox's trash with an info file that
+// records where it came from, so a file manager can put it back. A space in
+// the name is escaped in the record, as the trash format asks.
+TEST(Recycle, FilesAndInfoInTheSandboxTrash) {
+    Lines before = real_trash();
+    Sandbox box;
+    box.write('c', "R/A.TXT", "recycled a");
+    box.write('c', "R/SUB/MY FILE.TXT", "with a space");
+    RunResult r = box.run({"/S", "/DEL+", "C:\\R\\*.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "  A.TXT", "  MY FILE.TXT", count(2, "File(s) found"),
+                     count(2, "File(s) deleted"), count(1, "Dir(s)  searched")}),
+              outlines(r));
+    EXPECT_EQ((Lines{"SUB/"}), tree(box.native('c', "R")));
+
+    const std::string trash = box.root() + "/data/Trash";
+    EXPECT_EQ((Lines{"A.TXT", "MY FILE.TXT"}), tree(trash + "/files"));
+    EXPECT_EQ((Lines{"A.TXT.trashinfo", "MY FILE.TXT.trashinfo"}), tree(trash + "/info"));
+    EXPECT_EQ("recycled a", read_native(trash + "/files/A.TXT"));
+    EXPECT_EQ("with a space", read_native(trash + "/files/MY FILE.TXT"));
+    std::string info = read_native(trash + "/info/A.TXT.trashinfo");
+    EXPECT_EQ("[Trash Info]", lines(info).at(0));
+    EXPECT_EQ(box.native('c', "R/A.TXT"), info_path(info));
+    EXPECT_EQ(box.native('c', "R/SUB/MY%20FILE.TXT"),
+              info_path(read_native(trash + "/info/MY FILE.TXT.trashinfo")));
+    EXPECT_EQ(before, real_trash());
+}
+
+// A second file of the same name does not replace the first in the bin.
+TEST(Recycle, SameNameTwice) {
+    Sandbox box;
+    box.write('c', "R/X/A.TXT", "first");
+    box.write('c', "R/Y/A.TXT", "second");
+    RunResult r = box.run({"/S", "/DEL+", "C:\\R\\*.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    Lines files = tree(box.root() + "/data/Trash/files");
+    ASSERT_EQ(2u, files.size());
+    std::string both = read_native(box.root() + "/data/Trash/files/" + files[0]) + "+" +
+                       read_native(box.root() + "/data/Trash/files/" + files[1]);
+    EXPECT_TRUE(both == "first+second" || both == "second+first") << both;
+}
+
+// A file that cannot be recycled stays where it is and counts as failed; it
+// is never deleted in its place, and the walk goes on to the next file. A
+// plain file where the trash directory belongs makes every recycle fail,
+// for root as well.
+TEST(Recycle, RefusedMoveKeepsTheFile) {
+    Sandbox box;
+    box.write('c', "R/KEEP.TXT", "keep me");
+    box.write('c', "R/KEEP2.TXT", "keep me too");
+    std::string blocker = box.root() + "/data/Trash";
+    FILE *fp = std::fopen(blocker.c_str(), "wb");
+    ASSERT_NE(nullptr, fp);
+    std::fclose(fp);
+    RunResult r = box.run({"/DEL+", "C:\\R\\*.TXT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "Error! SHFileOperation() failed", "Error! SHFileOperation() failed",
+                     count(2, "File(s) found"), count(0, "File(s) deleted"),
+                     count(2, "File(s) failed")}),
+              outlines(r));
+    EXPECT_EQ("keep me", box.read('c', "R/KEEP.TXT"));
+    EXPECT_EQ("keep me too", box.read('c', "R/KEEP2.TXT"));
+    EXPECT_EQ("", read_native(blocker));
+}
+
+// `gio trash --list` with the sandbox's data directory sees the file. It
+// needs the trash backend of the desktop's virtual file system; where that
+// is not installed the listing cannot work at all and the test is skipped.
+TEST(Recycle, GioListsTheFile) {
+    if (::access("/usr/bin/gio", X_OK) != 0)
+        GTEST_SKIP() << "no /usr/bin/gio";
+    Sandbox box;
+    box.write('c', "R/LISTED.TXT", "x");
+    RunResult r = box.run({"/DEL+", "C:\\R\\LISTED.TXT"});
+    ASSERT_EQ(0, r.status) << r.out;
+    RunOptions opt;
+    opt.program = "/usr/bin/gio";
+    RunResult g = box.run({"trash", "--list"}, opt);
+    if (g.status != 0 && g.err.find("not supported") != std::string::npos)
+        GTEST_SKIP() << "gio cannot list the trash here: " << g.err;
+    EXPECT_EQ(0, g.status) << g.err;
+    EXPECT_NE(std::string::npos, g.out.find(box.native('c', "R/LISTED.TXT"))) << g.out;
+}
+
+} // namespace

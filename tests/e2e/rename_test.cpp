@@ -1,0 +1,251 @@
+// Renaming by a format or a case setting, in place and while copying, and
+// the question asked before renaming a whole directory.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "disposal_util.h"
+#include "engine_util.h"
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// Today in the time zone the harness gives the program (UTC), as
+// "%04d%02d%02d". A run across midnight could disagree; the test reads the
+// date right before and after its run and accepts either.
+std::string today() {
+    time_t now = ::time(nullptr);
+    struct tm tm;
+    ::gmtime_r(&now, &tm);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    return buf;
+}
+
+struct FormatCase {
+    const char *format;
+    const char *taken;  // a name that already exists beside the file, or ""
+    std::string want;   // the new name
+};
+
+std::vector<FormatCase> format_cases(const std::string &day) {
+    return {
+        {"$4F$04N.$E", "", "PROG0000.EXE"},
+        {"$4F$04N.$E", "PROG0000.EXE", "PROG0001.EXE"},
+        {"$04N$-4F.$E", "", "0000GRAM.EXE"},
+        {"MY$4F.$03N", "", "MYPROG.000"},
+        {"MY$4F.$03N", "MYPROG.000", "MYPROG.001"},
+        {"$F($N).$E", "", "PROGRAM(0).EXE"},
+        // A directory of the candidate name counts as taken as well.
+        {"$F($N).$E", "PROGRAM(0).EXE/", "PROGRAM(1).EXE"},
+        {"$YY$M$D.$E", "", day + ".EXE"},
+        {"$Y$M$D_$F", "", day.substr(2) + "_PROGRAM"},
+        {"$3,2F.$e", "", "OG.EXE"},
+        {"$-4,2F", "", "GR"},
+        // Width on $E and the lower-case macro letters.
+        {"$f.$2e", "", "PROGRAM.EX"},
+    };
+}
+
+void make_taken(const Sandbox &box, char drive, const std::string &dir, const std::string &taken) {
+    if (taken.empty())
+        return;
+    if (taken.back() == '/')
+        box.mkdir(drive, dir + "/" + taken.substr(0, taken.size() - 1));
+    else
+        box.write(drive, dir + "/" + taken, "already here");
+}
+
+// Each macro of the format on a real file, renamed in its own directory.
+TEST(Rename, FormatInPlace) {
+    std::string day = today();
+    for (const FormatCase &c : format_cases(day)) {
+        Sandbox box;
+        box.write('c', "DIR/PROGRAM.EXE", "the program");
+        make_taken(box, 'c', "DIR", c.taken);
+        RunResult r = box.run({std::string("=") + c.format, "C:\\DIR\\PROGRAM.EXE"});
+        EXPECT_EQ(0, r.status) << c.format << "\n" << r.out;
+        if (today() != day)
+            continue;  // midnight passed during the run
+        EXPECT_EQ((Lines{READING, "PROGRAM.EXE as " + c.want, count(1, "File(s) found"),
+                         count(1, "File(s) renamed")}),
+                  outlines(r))
+            << c.format;
+        EXPECT_FALSE(box.exists('c', "DIR/PROGRAM.EXE")) << c.format;
+        EXPECT_EQ("the program", box.read('c', "DIR/" + c.want)) << c.format;
+    }
+}
+
+// With a destination the file is copied there under the new name; the
+// source stays, and the counter looks at the destination directory.
+TEST(Rename, FormatWithDestination) {
+    std::string day = today();
+    for (const FormatCase &c : format_cases(day)) {
+        Sandbox box;
+        box.write('c', "DIR/PROGRAM.EXE", "the program");
+        box.mkdir('d', "OUT");
+        make_taken(box, 'd', "OUT", c.taken);
+        RunResult r = box.run({std::string("=") + c.format, "C:\\DIR\\PROGRAM.EXE", "D:\\OUT"});
+        EXPECT_EQ(0, r.status) << c.format << "\n" << r.out;
+        if (today() != day)
+            continue;
+        EXPECT_EQ((Lines{READING, "C:\\DIR --> D:\\OUT", "  PROGRAM.EXE",
+                         count(1, "File(s) found"), count(1, "File(s) copied")}),
+                  outlines(r))
+            << c.format;
+        EXPECT_EQ("the program", box.read('c', "DIR/PROGRAM.EXE")) << c.format;
+        EXPECT_EQ("the program", box.read('d', "OUT/" + c.want)) << c.format;
+    }
+}
+
+// The counter moves on for every file of a run, as each new name is taken
+// in turn.
+TEST(Rename, CounterAcrossFiles) {
+    Sandbox box;
+    box.write('c', "PIX/A.JPG", "a");
+    box.write('c', "PIX/B.JPG", "b");
+    box.write('c', "PIX/C.JPG", "c");
+    RunResult r = box.run({"=IMG$03N.$E", "C:\\PIX\\*.JPG"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "A.JPG as IMG000.JPG", "B.JPG as IMG001.JPG", "C.JPG as IMG002.JPG",
+                     count(3, "File(s) found"), count(3, "File(s) renamed")}),
+              outlines(r));
+    EXPECT_EQ((Lines{"IMG000.JPG", "IMG001.JPG", "IMG002.JPG"}), tree(box.native('c', "PIX")));
+    EXPECT_EQ("b", box.read('c', "PIX/IMG001.JPG"));
+}
+
+// A "%" in a format is text like any other. Were the built name used as the
+// printf pattern of the counter, "%s" and "%n" would read and write through
+// arguments that were never passed.
+TEST(Rename, PercentIsLiteral) {
+    Sandbox box;
+    box.write('c', "P/X.TXT", "x");
+    box.write('c', "P/Y.TXT", "y");
+    RunResult r = box.run({"=a%s%n$N.txt", "C:\\P\\*.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "X.TXT as a%s%n0.txt", "Y.TXT as a%s%n1.txt",
+                     count(2, "File(s) found"), count(2, "File(s) renamed")}),
+              outlines(r));
+    EXPECT_EQ((Lines{"a%s%n0.txt", "a%s%n1.txt"}), tree(box.native('c', "P")));
+
+    // The same with a width, and with no counter at all.
+    r = box.run({"=%d%%$03N", "C:\\P\\a%s%n0.txt"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "a%s%n0.txt as %d%%000")) << r.out;
+    r = box.run({"=100%.TXT", "C:\\P\\a%s%n1.txt"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "a%s%n1.txt as 100%.TXT")) << r.out;
+    EXPECT_EQ((Lines{"%d%%000", "100%.TXT"}), tree(box.native('c', "P")));
+}
+
+// A literal format gives every file the same name. The first file takes it;
+// renaming the second onto it would destroy the first, so that rename is
+// refused and reported, and the run fails instead of claiming two renames.
+TEST(Rename, LiteralNameNeverReplaces) {
+    Sandbox box;
+    box.write('c', "P/X.TXT", "x");
+    box.write('c', "P/Y.TXT", "y");
+    RunResult r = box.run({"=SAME.TXT", "C:\\P\\*.TXT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "X.TXT as SAME.TXT", "Error! rename failed: C:\\P\\Y.TXT",
+                     count(2, "File(s) found"), count(1, "File(s) renamed"),
+                     count(1, "File(s) failed")}),
+              outlines(r));
+    EXPECT_EQ("x", box.read('c', "P/SAME.TXT"));
+    EXPECT_EQ("y", box.read('c', "P/Y.TXT"));
+}
+
+// /L and /L+ change the case of the name alone; a name already in that case
+// is still reported (and renamed onto itself harmlessly).
+TEST(Rename, CaseInPlace) {
+    Sandbox box;
+    box.write('c', "DOC/README.TXT", "read me");
+    RunResult r = box.run({"/L", "C:\\DOC\\README.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "README.TXT as readme.txt", count(1, "File(s) found"),
+                     count(1, "File(s) renamed")}),
+              outlines(r));
+    EXPECT_EQ((Lines{"readme.txt"}), tree(box.native('c', "DOC")));
+    EXPECT_EQ("read me", box.read('c', "DOC/readme.txt"));
+
+    r = box.run({"/L", "C:\\DOC\\README.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "readme.txt as readme.txt")) << r.out;
+    EXPECT_EQ((Lines{"readme.txt"}), tree(box.native('c', "DOC")));
+
+    r = box.run({"/L+", "C:\\DOC\\readme.txt"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "readme.txt as README.TXT")) << r.out;
+    EXPECT_EQ((Lines{"README.TXT"}), tree(box.native('c', "DOC")));
+}
+
+// Echo mode says what it would rename and counts it, and renames nothing.
+TEST(Rename, EchoRenamesNothing) {
+    Sandbox box;
+    box.write('c', "DIR/PROGRAM.EXE", "p");
+    box.write('c', "DIR/OTHER.EXE", "o");
+    RunResult r = box.run({"/E", "/Y", "=$4F$04N.$E", "C:\\DIR\\*.*"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{"This is TEST Mode", READING, "OTHER.EXE as OTHE0000.EXE",
+                     "PROGRAM.EXE as PROG0000.EXE", count(2, "File(s) found"),
+                     count(2, "File(s) renamed")}),
+              outlines(r));
+    EXPECT_EQ((Lines{"OTHER.EXE", "PROGRAM.EXE"}), tree(box.native('c', "DIR")));
+}
+
+// Renaming every file of a directory in place asks first. Only "y" goes on;
+// "n", and a run with no terminal to ask on, end with status 0 and leave
+// every name alone. /Y does not ask.
+TEST(Rename, AllFilesAsksFirst) {
+    struct Case {
+        const char *how;  // "pty-y", "pty-n", "none", "/Y"
+        bool renamed;
+    } cases[] = {{"pty-y", true}, {"pty-n", false}, {"none", false}, {"/Y", true}};
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('c', "DIR/A.TXT", "a");
+        std::string how = c.how;
+        RunResult r;
+        if (how == "pty-y" || how == "pty-n") {
+            std::string key = how == "pty-y" ? "y" : "n";
+            // Enter is ignored at this question; only the letter answers.
+            r = box.run_pty({"/L", "C:\\DIR\\*.*"}, {{SURE, "\r" + key}});
+            ASSERT_FALSE(r.timed_out) << r.out;
+            EXPECT_NE(std::string::npos,
+                      r.out.find("Rename All Files : C:\\DIR\n" + std::string(SURE) +
+                                 (how == "pty-y" ? "Y\n" : "N\n")))
+                << r.out;
+        } else if (how == "none") {
+            r = box.run({"/L", "C:\\DIR\\*.*"});
+            EXPECT_EQ(Lines{BYE}, outlines(r));
+        } else {
+            r = box.run({"/Y", "/L", "C:\\DIR\\*.*"});
+            EXPECT_EQ((Lines{READING, "A.TXT as a.txt", count(1, "File(s) found"),
+                             count(1, "File(s) renamed")}),
+                      outlines(r));
+            EXPECT_EQ(std::string::npos, r.err.find(SURE)) << r.err;
+        }
+        EXPECT_EQ(0, r.status) << c.how << "\n" << r.out;
+        EXPECT_EQ(c.renamed ? Lines{"a.txt"} : Lines{"A.TXT"}, tree(box.native('c', "DIR")))
+            << c.how;
+        EXPECT_EQ(!c.renamed, r.out.find(BYE) != std::string::npos) << c.how << "\n" << r.out;
+    }
+}
+
+// A pattern other than *.* names the files deliberately: no question.
+TEST(Rename, NarrowPatternDoesNotAsk) {
+    Sandbox box;
+    box.write('c', "DIR/A.TXT", "a");
+    RunResult r = box.run({"/L", "C:\\DIR\\*.TXT"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_TRUE(has_line(r, "A.TXT as a.txt")) << r.out;
+}
+
+} // namespace
