@@ -6,14 +6,12 @@
 #include <cstring>
 
 #include "front/mox.h"
+#include "search/pathexp.h"
 #include "search/pathstr.h"
 #include "sys/out.h"
 
 enum {
-    BACKUP_LIMIT = 1000,
-    // Any entry at all takes a number: files, directories, read-only,
-    // hidden and system ones alike.
-    ANY_ENTRY = 0x17 | PLAT_ATTR_ARCHIVE,
+    BACKUP_LIMIT = 1000, // any entry at all takes a number (pathtaken)
 };
 
 // Where the extension starts: the length of the base (the path without the
@@ -41,15 +39,6 @@ static int candidate(char *out, const char *path, size_t baselen, const char *ex
     return len >= 0 && len <= MAX_PATHLEN ? 0 : -1;
 }
 
-static int taken(const char *name) {
-    PlatEntry entry;
-    PlatFind *find = plat_findfirst(name, ANY_ENTRY, &entry);
-    if (find == nullptr)
-        return 0;
-    plat_findclose(find);
-    return 1;
-}
-
 int backupname(char *out, const char *path) {
     const char *ext;
     size_t baselen = splitext(path, &ext);
@@ -59,7 +48,7 @@ int backupname(char *out, const char *path) {
             out[0] = 0;
             return -1;
         }
-        if (!taken(out))
+        if (!pathtaken(out))
             return 0;
     }
     outf("Error! number is out of range: %d\n", BACKUP_LIMIT);

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "search/pathexp.h"
 #include "search/pathstr.h"
 #include "sys/out.h"
 
@@ -30,9 +31,6 @@ enum {
     // anyway.
     WIDTH_CAP = 9,
     OFFSET_CAP = 100000, // offsets past any name are held to it
-    // The probe counts any entry: files and directories, read-only,
-    // hidden and system ones alike.
-    PROBE_MASK = 0x37,
 };
 
 // The old name of one file, split in place.
@@ -321,15 +319,6 @@ static long counterbound(int width) {
     return (long)bound;
 }
 
-static int taken(const char *path) {
-    PlatEntry entry;
-    PlatFind *find = plat_findfirst(path, PROBE_MASK, &entry);
-    if (find == nullptr)
-        return 0;
-    plat_findclose(find);
-    return 1;
-}
-
 static int probecounter(char *out, const char *path, const OldName *old, const Name *nm) {
     long bound = counterbound(nm->width);
     char digits[PATH_SIZE];
@@ -340,7 +329,7 @@ static int probecounter(char *out, const char *path, const OldName *old, const N
         if (nd < 0 || (size_t)nd >= sizeof digits ||
             assemble(out, path, old, nm, digits, (size_t)nd) != 0)
             return toolong(nm);
-        if (!taken(out))
+        if (!pathtaken(out))
             return 0;
     }
     outf("Error! number is out of range: %ld\n", bound);

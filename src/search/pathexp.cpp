@@ -353,3 +353,12 @@ int samedrive(const char *p, const char *q) {
         return a == b;
     return (a != 0 ? a : b) == plat_curdrive();
 }
+
+int pathtaken(const char *path) {
+    PlatEntry entry;
+    PlatFind *find = plat_findfirst(path, 0x37, &entry);
+    if (find == nullptr)
+        return 0;
+    plat_findclose(find);
+    return 1;
+}

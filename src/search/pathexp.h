@@ -53,6 +53,10 @@ int getattr(const char *path, unsigned *attrib);
 // long to handle. Directories made before a failure stay.
 int mkdirs(const char *path);
 
+// 1 when an entry of exactly this path exists: a file or a directory,
+// read-only, hidden and system ones included. Names that would be taken.
+int pathtaken(const char *path);
+
 // 1 when both paths lie on the same drive; a path without "X:" lies on the
 // drive of the current directory.
 int samedrive(const char *p, const char *q);

@@ -292,6 +292,19 @@ int plat_fileid(const char *path, PlatFileId *id) {
     return 0;
 }
 
+// A new temporary file made: known to the lookup cache, and its name
+// handed back in the core's spelling. The handle, or -1 (no file left).
+static int handtemp(int fd, const char *native, char *path, size_t size) {
+    if (fd < 0)
+        return -1;
+    lookup_added_path(native);
+    if (core_path(native, path, size) < 0) {
+        drop_temp(fd, native);
+        return -1;
+    }
+    return fd;
+}
+
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) {
     if (fail_now(PLAT_CALL_OPEN))
         return -1;
@@ -302,15 +315,7 @@ int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) 
         plat_setlasterror(PLAT_ERR_INVALID_NAME);
         return -1;
     }
-    int fd = create_unique(ndir, nprefix, native, sizeof native);
-    if (fd < 0)
-        return -1;
-    lookup_added_path(native);
-    if (core_path(native, path, size) < 0) {
-        drop_temp(fd, native);
-        return -1;
-    }
-    return fd;
+    return handtemp(create_unique(ndir, nprefix, native, sizeof native), native, path, size);
 }
 
 int plat_mktemp(char *path, size_t size) {
@@ -331,10 +336,5 @@ int plat_mktemp(char *path, size_t size) {
         set_open_error(native, errno);
         return -1;
     }
-    lookup_added_path(native);
-    if (core_path(native, path, size) < 0) {
-        drop_temp(fd, native);
-        return -1;
-    }
-    return fd;
+    return handtemp(fd, native, path, size);
 }

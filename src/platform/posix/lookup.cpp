@@ -308,35 +308,37 @@ void lookup_fill_end(LookupFill *fill, const struct stat *dirst) {
     delete fill;
 }
 
-void lookup_added(const char *dir, const char *name) {
+// The backend's own change of `name` in `dir`: forgets what lay below it
+// and stamps the directory's cached names as current again. Returns those
+// names with the name's folded key, or null when nothing is cached (or the
+// cache cannot be kept true, and is dropped).
+static DirNames *touched(const char *dir, const char *name, char *key) {
     forget_tree(child(dir, name));
     auto it = cache.find(dir);
     if (it == cache.end())
-        return;
+        return nullptr;
     struct stat st;
-    char key[NAME_KEY_SIZE];
-    if (stat(dir, &st) != 0 || name_fold(name, key, sizeof key) < 0) {
+    if (stat(dir, &st) != 0 || name_fold(name, key, NAME_KEY_SIZE) < 0) {
         cache.erase(it);
-        return;
+        return nullptr;
     }
     set_stamp(&it->second, &st);
-    add_spelling(&it->second, name, key);
+    return &it->second;
+}
+
+void lookup_added(const char *dir, const char *name) {
+    char key[NAME_KEY_SIZE];
+    if (DirNames *names = touched(dir, name, key))
+        add_spelling(names, name, key);
 }
 
 void lookup_removed(const char *dir, const char *name) {
-    forget_tree(child(dir, name));
-    auto it = cache.find(dir);
-    if (it == cache.end())
-        return;
-    struct stat st;
     char key[NAME_KEY_SIZE];
-    if (stat(dir, &st) != 0 || name_fold(name, key, sizeof key) < 0) {
-        cache.erase(it);
+    DirNames *names = touched(dir, name, key);
+    if (names == nullptr)
         return;
-    }
-    set_stamp(&it->second, &st);
-    auto slot = it->second.byfold.find(key);
-    if (slot == it->second.byfold.end())
+    auto slot = names->byfold.find(key);
+    if (slot == names->byfold.end())
         return;
     Spellings &s = slot->second;
     for (auto sp = s.begin(); sp != s.end(); ++sp)
@@ -345,7 +347,7 @@ void lookup_removed(const char *dir, const char *name) {
             break;
         }
     if (s.empty())
-        it->second.byfold.erase(slot);
+        names->byfold.erase(slot);
 }
 
 unsigned long lookup_scans(void) { return scans; }
