@@ -120,4 +120,20 @@ TEST(Recycle, GioListsTheFile) {
     EXPECT_NE(std::string::npos, g.out.find(box.native('c', "R/LISTED.TXT"))) << g.out;
 }
 
+// trash-cli reads the same freedesktop.org Trash the desktop uses; if it
+// lists the file, a user can find and restore it with the usual tools.
+TEST(Recycle, TrashCliListsTheFile) {
+    if (::access("/usr/bin/trash-list", X_OK) != 0)
+        GTEST_SKIP() << "no /usr/bin/trash-list";
+    Sandbox box;
+    box.write('c', "R/LISTED.TXT", "x");
+    RunResult r = box.run({"/DEL+", "C:\\R\\LISTED.TXT"});
+    ASSERT_EQ(0, r.status) << r.out;
+    RunOptions opt;
+    opt.program = "/usr/bin/trash-list";
+    RunResult t = box.run({}, opt);
+    EXPECT_EQ(0, t.status) << t.err;
+    EXPECT_NE(std::string::npos, t.out.find(" " + box.native('c', "R/LISTED.TXT") + "\n")) << t.out;
+}
+
 } // namespace
