@@ -254,14 +254,26 @@ static int update(const FileJob *j, const Probe *pr) {
 }
 
 // dstfull becomes the destination of the file, spelled as on disk.
+// dstcurdir spelled as the disk stores it. Every file of a directory goes
+// to the same destination directory, so its spelling is worked out once
+// per directory rather than once per file and component.
+static const char *spelleddir(const char *dstcurdir) {
+    static char given[PATH_SIZE], spelled[PATH_SIZE];
+    if (given[0] == 0 || std::strcmp(given, dstcurdir) != 0) {
+        if (longpath(spelled, MAX_PATHLEN, dstcurdir) < 0)
+            pathcopy(spelled, PATH_SIZE, dstcurdir);
+        pathcopy(given, PATH_SIZE, dstcurdir);
+    }
+    return spelled;
+}
+
 static int builddst(const FileJob *j) {
-    // longpath would upper-case a name with wildcards as a pattern.
+    // A name with wildcards would be taken for a pattern by a look-up.
     if (iswild(j->name))
         return plainjoin(dstfull, j->param->dstcurdir, j->name);
-    char joined[PATH_SIZE];
-    if (joinname(joined, j->param->dstcurdir, j->name) < 0)
-        return -1;
-    return longpath(dstfull, MAX_PATHLEN, joined) < 0 ? -1 : 0;
+    // The name as an existing destination file spells it, in the directory
+    // as the disk spells it: what longpath gives for the whole path.
+    return joinname(dstfull, spelleddir(j->param->dstcurdir), j->name);
 }
 
 static int newnameway(const FileJob *j, char *tmpl);

@@ -110,7 +110,10 @@ int change_mode(const char *native, mode_t mode) {
 int update_xattr(const char *native, const struct stat *st, unsigned bits) {
     unsigned have;
     int present = read_xattr(native, &have);
-    if ((present && have == bits && bits != 0) || (!present && bits == 0))
+    // Without the attribute a dot name reads as hidden: asking for exactly
+    // that again must not write an attribute onto a file nobody changed.
+    unsigned implied = base_name(native)[0] == '.' ? PLAT_ATTR_HIDDEN : 0;
+    if ((present && have == bits && bits != 0) || (!present && (bits == 0 || bits == implied)))
         return 0;
     if (write_xattr(native, bits) == 0)
         return 0;

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -328,13 +329,67 @@ int native_comp(const char *dir, const char *comp, int *missing, char *name, siz
     return 0;
 }
 
+// ---- directories resolved before ----------------------------------------------
+//
+// A walk resolves the same few directories for every file it handles. The
+// native spelling of a directory whose components all exist is kept here,
+// keyed by its DOS text, so that a path costs one look-up for its final
+// name instead of one per component. The backend's own changes drop what
+// lies below the directory they touch (memo_forget_below); the lookup
+// cache still answers for names inside a directory.
+
+enum { MEMO_SLOTS = 64 };
+
+struct DirMemo {
+    std::string key, native;
+};
+DirMemo memo[MEMO_SLOTS];
+int memonext;
+
+// The key of the directory part of r: its root and all but the last
+// component.
+void memo_key(const char *root, const Resolved *r, std::string *key) {
+    key->assign(root);
+    for (int i = 0; i + 1 < r->n; i++) {
+        key->push_back('\\');
+        key->append(r->text + r->start[i]);
+    }
+}
+
+const DirMemo *memo_find(const std::string &key) {
+    for (const DirMemo &m : memo)
+        if (!m.key.empty() && m.key == key)
+            return &m;
+    return nullptr;
+}
+
+void memo_put(const std::string &key, const char *native) {
+    memo[memonext].key = key;
+    memo[memonext].native = native;
+    memonext = (memonext + 1) % MEMO_SLOTS;
+}
+
 int to_native(const char *root, const Resolved *r, char *out, size_t size) {
     size_t len = 0;
     int missing = 0;
+    int first = 0;
+    std::string key;
     out[0] = '\0';
-    if (append(out, size, &len, root) != 0)
+    if (r->n >= 2) {
+        memo_key(root, r, &key);
+        if (const DirMemo *m = memo_find(key)) {
+            if (m->native.size() >= size)
+                goto toolong;
+            std::memcpy(out, m->native.c_str(), m->native.size() + 1);
+            len = m->native.size();
+            first = r->n - 1;
+        }
+    }
+    if (first == 0 && append(out, size, &len, root) != 0)
         goto toolong;
-    for (int i = 0; i < r->n; i++) {
+    for (int i = first; i < r->n; i++) {
+        if (i == r->n - 1 && i > 0 && first == 0 && !missing)
+            memo_put(key, out);
         char name[NATIVE_PATH_SIZE];
         if (native_comp(out, r->text + r->start[i], &missing, name, sizeof name) != 0)
             return -1;
@@ -398,6 +453,7 @@ int native_as_dos(const char *path, char *out, size_t size) {
 void plat_reload(void) {
     load();
     lookup_forget();
+    memo_forget_below("/");
 }
 
 int native_isroot(const char *native) {
@@ -498,3 +554,18 @@ int native_path(const char *path, char *out, size_t size) {
 int plat_fullpath(const char *path, char *out, size_t size) { return full_path(path, 1, out, size); }
 
 int dos_path(const char *native, char *out, size_t size) { return full_path(native, 0, out, size); }
+
+void memo_forget_below(const char *dir) {
+    size_t n = std::strlen(dir);
+    for (DirMemo &m : memo) {
+        const std::string &v = m.native;
+        if (m.key.empty())
+            continue;
+        // Everything below dir, or everything at all for the root.
+        if ((n == 1 && dir[0] == '/') ||
+            (v.size() > n && v.compare(0, n, dir) == 0 && v[n] == '/')) {
+            m.key.clear();
+            m.native.clear();
+        }
+    }
+}

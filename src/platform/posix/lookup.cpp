@@ -314,6 +314,7 @@ void lookup_fill_end(LookupFill *fill, const struct stat *dirst) {
 // cache cannot be kept true, and is dropped).
 static DirNames *touched(const char *dir, const char *name, char *key) {
     forget_tree(child(dir, name));
+    memo_forget_below(dir);
     auto it = cache.find(dir);
     if (it == cache.end())
         return nullptr;

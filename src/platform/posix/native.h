@@ -86,3 +86,7 @@ unsigned long lookup_scans(void);
 
 // Drops every cached directory (plat_reload).
 void lookup_forget(void);
+
+// Forgets the resolved directories below the native directory dir (all of
+// them for "/"), after a change inside dir could respell them.
+void memo_forget_below(const char *dir);
