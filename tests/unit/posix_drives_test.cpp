@@ -159,4 +159,20 @@ TEST_F(PosixDrives, NativePathSpellsExistingComponentsAsOnDisk) {
     EXPECT_EQ(native("Q:\\x"), "error 3");
 }
 
+// Directories resolved once are remembered for the run; the run's own
+// renames, creations and removals must show at once, or files would be
+// written where a directory used to be.
+TEST_F(PosixDrives, RememberedDirectoriesFollowTheRunsChanges) {
+    mkdir_at("c/Data");
+    mkdir_at("c/Data/Sub");
+    EXPECT_EQ(native("C:\\data\\sub\\f.txt"), at("c/Data/Sub/f.txt"));
+    ASSERT_EQ(plat_move("C:\\Data\\Sub", "C:\\Data\\Moved"), 0);
+    EXPECT_EQ(native("C:\\data\\sub\\f.txt"), at("c/Data/sub/f.txt"));
+    EXPECT_EQ(native("C:\\data\\moved\\f.txt"), at("c/Data/Moved/f.txt"));
+    ASSERT_EQ(plat_mkdir("C:\\Data\\SUB"), 0);
+    EXPECT_EQ(native("C:\\data\\sub\\f.txt"), at("c/Data/SUB/f.txt"));
+    ASSERT_EQ(plat_rmdir("C:\\Data\\SUB"), 0);
+    EXPECT_EQ(native("C:\\data\\sub\\f.txt"), at("c/Data/sub/f.txt"));
+}
+
 } // namespace
