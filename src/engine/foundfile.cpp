@@ -276,6 +276,26 @@ static int builddst(const FileJob *j) {
     return joinname(dstfull, spelleddir(j->param->dstcurdir), j->name);
 }
 
+// The destination answers to this name in another spelling. When the
+// source directory holds a file of exactly that spelling too (a Linux tree
+// may have both README and readme), the destination is that file's copy:
+// writing over it would keep one of the two and lose the other without a
+// word.
+static int casetwin(const FileJob *j, const Probe *pr) {
+    if (std::strcmp(pr->entry.name, j->name) == 0)
+        return 0;
+    char twin[PATH_SIZE];
+    if (plainjoin(twin, j->dir, pr->entry.name) < 0)
+        return 0;
+    PlatEntry e;
+    PlatFind *find = plat_findfirst(twin, 0x37, &e);
+    if (find == nullptr)
+        return 0;
+    int exact = std::strcmp(e.name, pr->entry.name) == 0;
+    plat_findclose(find);
+    return exact;
+}
+
 static int newnameway(const FileJob *j, char *tmpl);
 
 static int transferway(const FileJob *j, int changed) {
@@ -305,6 +325,11 @@ static int transferway(const FileJob *j, int changed) {
         return absentdst(j);
     if (samefile())
         return refusesame();
+    if (!deletemode() && casetwin(j, &pr)) {
+        outf("Error! %s and %s differ only in case\n", srcfull, dstfull);
+        filesfailed++;
+        return 0;
+    }
     if (opt_noover == 1)
         return 0;
     if (opt_update != 1)

@@ -183,4 +183,25 @@ TEST(Safety, SameFileThroughAnotherSpelling) {
     }
 }
 
+// A Linux directory may hold README and readme side by side; under the
+// case-blind lookup the second used to overwrite the first's copy, and the
+// run ended with status 0 and one file fewer at the destination.
+TEST(Safety, CaseTwinsAreNotCopiedOverEachOther) {
+    Sandbox box;
+    box.write('C', "S/README", "upper");
+    box.write('C', "S/readme", "lower");
+    RunResult r = box.run({"C:\\S", "D:\\O"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! C:\\S\\readme and D:\\O\\README differ only in case"))
+        << r.out;
+    EXPECT_EQ("upper", box.read('D', "O/README"));
+    EXPECT_FALSE(box.exists('D', "O/readme"));
+    // An ordinary case difference at the destination is still overwritten.
+    box.write('C', "T/NOTES.TXT", "new");
+    box.write('D', "P/notes.txt", "old");
+    r = box.run({"C:\\T", "D:\\P"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ("new", box.read('D', "P/notes.txt"));
+}
+
 } // namespace
