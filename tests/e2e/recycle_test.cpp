@@ -101,37 +101,36 @@ TEST(Recycle, RefusedMoveKeepsTheFile) {
     EXPECT_EQ("", read_native(blocker));
 }
 
-// `gio trash --list` with the sandbox's data directory sees the file. It
-// needs the trash backend of the desktop's virtual file system; where that
-// is not installed the listing cannot work at all and the test is skipped.
+// What /DEL+ recycled must be listed by the tools a user restores files
+// with: gio (which needs the desktop's virtual file system backend, so it
+// is skipped where that is missing) and trash-cli, which reads the
+// freedesktop.org Trash directly.
+RunResult recycleandlist(const Sandbox &box, const std::string &program,
+                         const std::vector<std::string> &args) {
+    box.write('c', "R/LISTED.TXT", "x");
+    RunResult r = box.run({"/DEL+", "C:\\R\\LISTED.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    RunOptions opt;
+    opt.program = program;
+    return box.run(args, opt);
+}
+
 TEST(Recycle, GioListsTheFile) {
     if (::access("/usr/bin/gio", X_OK) != 0)
         GTEST_SKIP() << "no /usr/bin/gio";
     Sandbox box;
-    box.write('c', "R/LISTED.TXT", "x");
-    RunResult r = box.run({"/DEL+", "C:\\R\\LISTED.TXT"});
-    ASSERT_EQ(0, r.status) << r.out;
-    RunOptions opt;
-    opt.program = "/usr/bin/gio";
-    RunResult g = box.run({"trash", "--list"}, opt);
+    RunResult g = recycleandlist(box, "/usr/bin/gio", {"trash", "--list"});
     if (g.status != 0 && g.err.find("not supported") != std::string::npos)
         GTEST_SKIP() << "gio cannot list the trash here: " << g.err;
     EXPECT_EQ(0, g.status) << g.err;
     EXPECT_NE(std::string::npos, g.out.find(box.native('c', "R/LISTED.TXT"))) << g.out;
 }
 
-// trash-cli reads the same freedesktop.org Trash the desktop uses; if it
-// lists the file, a user can find and restore it with the usual tools.
 TEST(Recycle, TrashCliListsTheFile) {
     if (::access("/usr/bin/trash-list", X_OK) != 0)
         GTEST_SKIP() << "no /usr/bin/trash-list";
     Sandbox box;
-    box.write('c', "R/LISTED.TXT", "x");
-    RunResult r = box.run({"/DEL+", "C:\\R\\LISTED.TXT"});
-    ASSERT_EQ(0, r.status) << r.out;
-    RunOptions opt;
-    opt.program = "/usr/bin/trash-list";
-    RunResult t = box.run({}, opt);
+    RunResult t = recycleandlist(box, "/usr/bin/trash-list", {});
     EXPECT_EQ(0, t.status) << t.err;
     EXPECT_NE(std::string::npos, t.out.find(" " + box.native('c', "R/LISTED.TXT") + "\n")) << t.out;
 }
