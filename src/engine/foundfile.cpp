@@ -91,10 +91,17 @@ static int trashmove(void) {
     return r;
 }
 
+// The source file a delete mode last disposed of. Names that differ only
+// in case are listed next to each other, so when README has just gone,
+// this remembers that readme had a twin whose copy the reference holds.
+static char lastgone[PATH_SIZE];
+
 // Deletes, trashes or recycles the source when a delete mode is set. 1
 // when one was (*result is then what the walk gets), else 0.
 static int deleteaction(const FileJob *j, int *result) {
     *result = 0;
+    if (deletemode())
+        std::strcpy(lastgone, srcfull);
     if (opt_delete == 1)
         deletefile(srcfull, j->name);
     else if (opt_trash == 1)
@@ -162,8 +169,10 @@ static void probedst(Probe *pr) {
     if (find == nullptr)
         return;
     do {
-        // A name with wildcards lists its look-alikes too; only itself counts.
-        if (wild && !samepath(e.name, want))
+        // A name with wildcards lists its look-alikes too, and a name ending
+        // in a dot finds the name without it: only a spelling of the name
+        // itself counts.
+        if ((wild || std::strcmp(e.name, want) != 0) && !samepath(e.name, want))
             continue;
         pr->exists = 1;
         pr->isdir = (e.attrib & PLAT_ATTR_DIRECTORY) != 0;
@@ -192,10 +201,30 @@ static int samefile(void) {
 }
 
 // A file asked for and not copied is a failure the exit status tells of;
-// the walk goes on with the next file.
+// the walk goes on with the next file. The very same path, spelled alike,
+// is no failure: the file already is where it was to go.
 static int refusesame(void) {
     outf("Error! %s and %s are same path\n", srcfull, dstfull);
-    filesfailed++;
+    if (std::strcmp(srcfull, dstfull) != 0)
+        filesfailed++;
+    return 0;
+}
+
+static int casetwin(const FileJob *j, const Probe *pr);
+
+// The existing destination is not this file's counterpart to write over
+// or to trust as a reference: the file itself under another spelling, or
+// the copy of a case twin. 1 after the report, else 0.
+static int notcounterpart(const FileJob *j, const Probe *pr) {
+    if (samefile()) {
+        refusesame();
+        return 1;
+    }
+    if (casetwin(j, pr)) {
+        outf("Error! %s and %s differ only in case\n", srcfull, dstfull);
+        filesfailed++;
+        return 1;
+    }
     return 0;
 }
 
@@ -221,6 +250,8 @@ static int absentdst(const FileJob *j) {
 }
 
 static int overwrite(const FileJob *j, const Probe *pr) {
+    if (notcounterpart(j, pr))
+        return 0;
     int r;
     if (deleteaction(j, &r))
         return r;
@@ -237,6 +268,8 @@ static int overwrite(const FileJob *j, const Probe *pr) {
 static int update(const FileJob *j, const Probe *pr) {
     if (!datelater(j->date, j->time, pr->entry.date, pr->entry.time)) {
         int r;
+        if (deletemode() && notcounterpart(j, pr))
+            return 0;
         if (!deleteaction(j, &r)) {
             if (!opt_quiet)
                 outf("skip!(not newer): %s\n", j->name);
@@ -246,6 +279,8 @@ static int update(const FileJob *j, const Probe *pr) {
     }
     if (deletemode())
         return 0; // a newer source is kept
+    if (notcounterpart(j, pr))
+        return 0;
     if (opt_backup == 1 && backup() != 0)
         return 0;
     if (!spaceok(j, dstfull))
@@ -287,6 +322,8 @@ static int casetwin(const FileJob *j, const Probe *pr) {
     char twin[PATH_SIZE];
     if (plainjoin(twin, j->dir, pr->entry.name) < 0)
         return 0;
+    if (std::strcmp(twin, lastgone) == 0)
+        return 1;
     PlatEntry e;
     PlatFind *find = plat_findfirst(twin, 0x37, &e);
     if (find == nullptr)
@@ -323,13 +360,9 @@ static int transferway(const FileJob *j, int changed) {
     // any failed copy. It is never renamed aside as a backup.
     if (!pr.exists || pr.isdir)
         return absentdst(j);
-    if (samefile())
-        return refusesame();
-    if (!deletemode() && casetwin(j, &pr)) {
-        outf("Error! %s and %s differ only in case\n", srcfull, dstfull);
-        filesfailed++;
-        return 0;
-    }
+    // /N leaves an existing file alone, whatever it is; the checks that
+    // the file is this one's counterpart come with the actions that rely on
+    // it (overwrite, backup, delete).
     if (opt_noover == 1)
         return 0;
     if (opt_update != 1)
@@ -342,7 +375,7 @@ static int transferway(const FileJob *j, int changed) {
 // With a format the existing file of the new name is set aside first;
 // one that is to be appended to stays in place and is copied aside. 1
 // when the file is not to be written (*result is then what the walk gets).
-static int backuprenamed(int *result) {
+static int backuprenamed(const FileJob *j, int *result) {
     *result = 0;
     Probe pr;
     probedst(&pr);
@@ -370,9 +403,13 @@ static int backuprenamed(int *result) {
         *result = XFIND_ABORT;
         return 1;
     }
-    // The copy aside keeps the old file's own time and attributes.
+    // The copy aside keeps the old file's own time and attributes, and its
+    // contents: /Z empties what is written, never a backup.
     const XFINDENTRY *e = &pr.entry;
-    int r = copyormove(dstfull, saved, e->name, e->date, e->time, e->attrib, e->attrib, 0);
+    int zero = opt_zerobyte;
+    opt_zerobyte = 0;
+    int r = copyormove(dstfull, saved, j->name, e->date, e->time, e->attrib, e->attrib, 0);
+    opt_zerobyte = zero;
     if (r != 0) {
         filesfailed++;
         *result = r;
@@ -383,7 +420,7 @@ static int backuprenamed(int *result) {
 
 static int copyrenamed(const FileJob *j) {
     int r;
-    if (opt_backup == 1 && backuprenamed(&r))
+    if (opt_backup == 1 && backuprenamed(j, &r))
         return r;
     if (!spaceok(j, dstfull))
         return XFIND_ABORT;

@@ -133,8 +133,12 @@ int joinfound(char *out, const char *dir, const char *name) {
         out[0] = 0;
         return -1;
     }
+    // A plain name takes the stored spelling only of itself: the listing
+    // matches "NAME." to NAME as a pattern would, and on Linux those are two
+    // different files.
     char found[PATH_SIZE];
-    if (storedname(out, found) == 0 && at + std::strlen(found) < PATH_SIZE)
+    if (storedname(out, found) == 0 && at + std::strlen(found) < PATH_SIZE &&
+        (iswild(name) || samepath(found, name)))
         std::strcpy(out + at, found);
     return 0;
 }

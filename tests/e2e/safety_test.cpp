@@ -204,4 +204,54 @@ TEST(Safety, CaseTwinsAreNotCopiedOverEachOther) {
     EXPECT_EQ("new", box.read('D', "P/notes.txt"));
 }
 
+// A reference file that is a case twin's copy is no counterpart: /DEL /O
+// used to delete readme because README's copy answered to its name, and
+// the text of readme was gone for good.
+TEST(Safety, CaseTwinsAreNoReferenceForDeleting) {
+    Sandbox box;
+    box.write('C', "S/README", "upper");
+    box.write('C', "S/readme", "lower");
+    box.write('D', "R/README", "upper");
+    RunResult r = box.run({"/DEL", "/O", "/Y", "C:\\S\\*.*", "D:\\R"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! C:\\S\\readme and D:\\R\\README differ only in case"))
+        << r.out;
+    EXPECT_FALSE(box.exists('C', "S/README"));
+    EXPECT_EQ("lower", box.read('C', "S/readme"));
+}
+
+// On Linux NAME. and NAME are two files; a lookup that matched one for the
+// other as a pattern would overwrite or delete the wrong file.
+TEST(Safety, TrailingDotNamesAreTheirOwnFiles) {
+    Sandbox box;
+    box.write('C', "S/foo.", "dotted");
+    box.write('D', "O/foo", "precious");
+    RunResult r = box.run({"C:\\S", "D:\\O"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ("precious", box.read('D', "O/foo"));
+    EXPECT_EQ("dotted", box.read('D', "O/foo."));
+}
+
+// /N never writes over an existing file, so finding that the destination
+// is the source itself (a hard link) is no failure of the run.
+TEST(Safety, NoOverwriteIgnoresWhatItWouldNotWrite) {
+    Sandbox box;
+    box.write('C', "S/A.TXT", "a");
+    box.mkdir('C', "O");
+    ASSERT_EQ(0, ::link(box.native('C', "S/A.TXT").c_str(), box.native('C', "O/A.TXT").c_str()));
+    RunResult r = box.run({"/N", "C:\\S", "C:\\O"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_FALSE(has_line(r, count(1, "File(s) failed"))) << r.out;
+}
+
+// /Z empties what is written, never the backup kept of an old file.
+TEST(Safety, ZeroByteNeverEmptiesABackup) {
+    Sandbox box;
+    box.write('C', "S/a.txt", "new");
+    box.write('C', "D/a.txt", "OLDDATA");
+    RunResult r = box.run({"/Z", "/I", "/B", "=$F.$E", "C:\\S\\a.txt", "C:\\D"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ("OLDDATA", box.read('C', "D/a(000).txt"));
+}
+
 } // namespace

@@ -438,7 +438,8 @@ TEST_F(EngineRun, ListedDirectory) {
 
 // With a reference destination, /DEL /O deletes exactly the sources that
 // have a counterpart; a reference file that the gather walk meets as a
-// source is its own counterpart and must survive.
+// source is its own counterpart and must survive. Meeting itself under the
+// very same spelling is reported but is no failure: nothing went wrong.
 TEST_F(EngineRun, DeleteWithReference) {
     file("S/A.TXT");
     file("S/B.TXT");
@@ -447,7 +448,7 @@ TEST_F(EngineRun, DeleteWithReference) {
     opt_overonly = 1;
     opt_gather = 1;
     opt_structure = 0;
-    EXPECT_EQ(run("C:\\S\\*.TXT", "C:\\S\\REF"), 1) << out;
+    EXPECT_EQ(run("C:\\S\\*.TXT", "C:\\S\\REF"), 0) << out;
     EXPECT_FALSE(exists("S/A.TXT"));
     EXPECT_TRUE(exists("S/B.TXT"));
     EXPECT_TRUE(exists("S/REF/A.TXT"));
