@@ -85,6 +85,10 @@ static int clampsize(unsigned size) {
 
 // The trash has no counter for refusals; a file that stayed is a failure.
 static int trashmove(void) {
+    // A walk from the drive's root meets the trash itself: its files are
+    // already where they were to go.
+    if (intrashdir(srcfull))
+        return 0;
     int r = totrash(srcfull);
     if (r != 0)
         filesfailed++;

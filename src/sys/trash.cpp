@@ -68,7 +68,7 @@ static int isfilepath(const char *path) {
 
 // A file already inside X:\TRASH$$$ would only be shuffled around the trash
 // (or, with /S, nested one level deeper each run): it stays where it is.
-static int intrash(const char *path) {
+int intrashdir(const char *path) {
     if (std::strlen(path) <= TRASHDIR_LEN || path[TRASHDIR_LEN] != '\\')
         return 0;
     char head[TRASHDIR_LEN + 1];
@@ -135,7 +135,7 @@ static int buildtarget(const char *path) {
 
 // A refused move is reported and the file counts as not moved: it is still
 // where it was, and the summary must not claim otherwise.
-static int movefile(const char *path, const char *target) {
+static int movetotrash(const char *path, const char *target) {
     if (opt_echo || plat_move(path, target) == 0)
         return 0;
     outf("Error! can't move to trash: %s\n", path);
@@ -148,7 +148,7 @@ int totrash(const char *path) {
         outf("Error! can't move to trash: %s\n", path);
         return -1;
     }
-    if (intrash(path)) {
+    if (intrashdir(path)) {
         outf("Error! already in the trash: %s\n", path);
         return -1;
     }
@@ -164,7 +164,7 @@ int totrash(const char *path) {
             return -1; // it has said why
         target = trashalt;
     }
-    if (movefile(path, target) != 0)
+    if (movetotrash(path, target) != 0)
         return -1;
     trashcount++;
     return 0;

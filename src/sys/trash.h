@@ -12,6 +12,10 @@ void trashfree(void);
 // message (the file then stays where it was).
 int totrash(const char *path);
 
+// 1 when path lies inside the trash directory of its own drive: a walk
+// that meets the trash leaves what is in it alone.
+int intrashdir(const char *path);
+
 // Sends the file at path to the recycle bin. 0, or -1 after a message (the
 // file then stays where it was).
 int torecycle(const char *path);

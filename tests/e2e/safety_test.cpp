@@ -254,4 +254,20 @@ TEST(Safety, ZeroByteNeverEmptiesABackup) {
     EXPECT_EQ("OLDDATA", box.read('C', "D/a(000).txt"));
 }
 
+// Trashing a whole drive from its root meets the trash itself on the next
+// run; that used to end the walk at the first file already in the trash,
+// so nothing after it was handled, run after run.
+TEST(Safety, TrashFromTheRootLeavesTheTrashAlone) {
+    Sandbox box;
+    box.write('C', "a.txt", "a");
+    RunResult r = box.run({"/S", "/DEL!", "/Y", "C:\\*.*"});
+    ASSERT_EQ(0, r.status) << r.out;
+    box.write('C', "z/b.txt", "b");
+    r = box.run({"/S", "/DEL!", "/Y", "C:\\*.*"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_FALSE(box.exists('C', "z/b.txt"));
+    EXPECT_EQ("b", box.read('C', "TRASH$$$/z/b.txt"));
+    EXPECT_EQ("a", box.read('C', "TRASH$$$/a.txt"));
+}
+
 } // namespace
