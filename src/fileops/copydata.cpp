@@ -116,6 +116,14 @@ int replacewith(int in, const char *dst, unsigned date, unsigned time, unsigned 
         droptemp(out, tmp);
         return -1;
     }
+    // The new file must be no more open to others than the one it
+    // replaces, and when the source is deleted next its copy must already
+    // be on disk.
+    if (plat_keepperms(out, dst) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
+        errline(plat_lasterror());
+        droptemp(out, tmp);
+        return -1;
+    }
     if (finishfile(out, date, time) < 0) {
         droptemp(-1, tmp);
         return -1;

@@ -139,8 +139,13 @@ int casedir(char *oldpath, char *newpath, const char *dir, const char *name) {
     casechange(sep != nullptr ? sep + 1 : newpath);
     if (std::strcmp(oldpath, newpath) == 0)
         return 0;
-    if (!opt_echo)
-        movefile(oldpath, newpath);
+    // A rename the system refuses (a directory of the new spelling is
+    // already there) is reported, not shown as done.
+    if (!opt_echo && !movefile(oldpath, newpath)) {
+        outf("Error! rename failed: %s\n", oldpath);
+        filesfailed++;
+        return 0;
+    }
     outf("  %s -> %s\n", oldpath, newpath);
     return 0;
 }

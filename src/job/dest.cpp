@@ -54,7 +54,8 @@ static void expandfailed(const char *arg) {
 
 int checkdstdir(char *out, const char *arg) {
     plat_setlasterror(0);
-    if (pathexpand(out, arg, isLFNmode) != 0) {
+    // An empty argument would quietly mean the current directory.
+    if (arg[0] == '\0' || pathexpand(out, arg, isLFNmode) != 0) {
         out[0] = 0;
         expandfailed(arg);
         return -1;
@@ -83,11 +84,22 @@ int setupdst(PARAM *param, const char *arg) {
 // The part of srcdir below srcbasedir, without its leading separator; ""
 // for the base itself. The search reports a root as "C:" while the base
 // reads "C:\", so a directory no longer than the base is the base.
+// The part of srcdir below srcbasedir; null when srcdir does not lie
+// below it (a later line of a list may name any directory), for cutting
+// such a path at the base's length would map unrelated directories onto
+// one made-up name and copy them over each other.
 static const char *relpart(const char *srcdir, const char *srcbasedir) {
     size_t baselen = std::strlen(srcbasedir);
-    if (std::strlen(srcdir) <= baselen)
-        return "";
+    size_t dirlen = std::strlen(srcdir);
+    if (dirlen <= baselen) // the base itself, a root reading "C:" included
+        return samepath(srcdir, srcbasedir) ? "" : nullptr;
+    char head[PATH_SIZE];
+    std::memcpy(head, srcdir, baselen);
+    head[baselen] = 0;
     const char *rel = srcdir + baselen;
+    int isroot_ = baselen > 0 && srcbasedir[baselen - 1] == '\\';
+    if (!samepath(head, srcbasedir) || (!isroot_ && *rel != '\\'))
+        return nullptr;
     return *rel == '\\' ? rel + 1 : rel;
 }
 
@@ -140,6 +152,11 @@ int makedstcurdir(const char *srcdir, const char *srcbasedir, char *dstcurdir, i
         return -1;
     }
     const char *rel = relpart(srcdir, srcbasedir);
+    if (rel == nullptr) {
+        outf("Error! directory not below source base: %s\n", srcdir);
+        dstcurdir[dstbaselen] = 0;
+        return -1;
+    }
     if (*rel == 0)
         return 0;
     if (pathappend(dstcurdir, PATH_SIZE, rel) != 0) {

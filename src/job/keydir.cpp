@@ -34,7 +34,7 @@ int matchkeydir(PARAM *param) {
         delbackslash(param->dstbasedir);
         last = lastcomponent(param->dstbasedir);
         if (last == nullptr) {
-            outf("Error! key directory matching failed");
+            outf("Error! key directory matching failed\n"); // a line of its own, like every message
             return -1;
         }
         if (samepath(last, key))

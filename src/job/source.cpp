@@ -76,6 +76,12 @@ static int classify(char *arg, PARAM *param) {
 }
 
 int expandsrc(char *arg, PARAM *param) {
+    // An empty argument (an unset variable in a script) would expand to the
+    // current directory: a delete of everything nobody asked for.
+    if (arg[0] == '\0') {
+        outf("Error! path expand failed. %s\n", arg);
+        return -1;
+    }
     int dirarg = namesdir(arg);
     mbstrupr(arg);
     if (pathexpand(param->srcbasedir, arg, isLFNmode) != 0) {

@@ -234,6 +234,16 @@ int plat_close(int handle);
 // Sets the last-write time from DOS words read as local time. 0, or -1.
 int plat_setfiletime(int handle, unsigned short date, unsigned short time);
 
+// Gives the open file the permissions (and, where allowed, the owner and
+// group) of the existing file at model, so that a file written to replace
+// it is no more open to others than the one it replaces. 0 (also when
+// model does not exist), or -1.
+int plat_keepperms(int handle, const char *model);
+
+// Puts the file's data on disk before the caller relies on it (a source
+// is deleted once its copy is complete). 0, or -1.
+int plat_syncfile(int handle);
+
 // ---- free space -------------------------------------------------------------
 
 // Bytes available to the caller on the file system that holds `path` (its

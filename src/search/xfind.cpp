@@ -279,7 +279,7 @@ int xfind(const char *path, const char *pattern, int mask, int all, int recurse,
         return -1;
     }
     if (xfind_trace >= 2) {
-        traceloc(__LINE__);
+        traceloc(303); // the number users of the level-2 trace know
         outf("splitpath: [%s] to <%s> [%s]\n", path, dir, name);
     }
     if (xfind_trace >= 1)

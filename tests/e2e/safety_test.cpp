@@ -2,6 +2,7 @@
 // the guarantees that keep the user's bytes alive when something fails.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -268,6 +269,83 @@ TEST(Safety, TrashFromTheRootLeavesTheTrashAlone) {
     EXPECT_FALSE(box.exists('C', "z/b.txt"));
     EXPECT_EQ("b", box.read('C', "TRASH$$$/z/b.txt"));
     EXPECT_EQ("a", box.read('C', "TRASH$$$/a.txt"));
+}
+
+// An empty argument (an unset variable in a script) used to stand for the
+// current directory: /DEL /Y "" deleted everything in it.
+TEST(Safety, EmptyArgumentsAreRefused) {
+    Sandbox box;
+    box.write('C', "W/a.txt", "a");
+    RunOptions opt;
+    opt.cwd = box.native('C', "W");
+    RunResult r = box.run({"/DEL", "/Y", ""}, opt);
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_EQ((Lines{"Error! path expand failed. "}), lines(r.out));
+    EXPECT_TRUE(box.exists('C', "W/a.txt"));
+    r = box.run({"C:\\W", ""}, opt);
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_EQ("Error! path expand failed. ", lines(r.out).at(0));
+}
+
+// Deleting a link clears the marks of what it names first, as for any
+// file; that used to strip a read-only target of its protection.
+TEST(Safety, DeletingALinkKeepsItsTargetProtected) {
+    Sandbox box;
+    box.write('C', "T/target.txt", "keep");
+    box.mkdir('C', "L");
+    std::string target = box.native('C', "T/target.txt");
+    ASSERT_EQ(0, ::chmod(target.c_str(), 0444));
+    ASSERT_EQ(0, ::symlink(target.c_str(), box.native('C', "L/link.txt").c_str()));
+    RunResult r = box.run({"/DEL", "/Y", "C:\\L\\*.*"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_FALSE(box.exists('C', "L/link.txt"));
+    struct stat st;
+    ASSERT_EQ(0, ::stat(target.c_str(), &st));
+    EXPECT_EQ(0444u, st.st_mode & 07777);
+}
+
+// Structure mode maps each directory below the list's base; a later line
+// from elsewhere used to be cut at the base's length into a made-up name,
+// and unrelated files were copied over each other.
+TEST(Safety, ListLinesOutsideTheBaseAreNotMappedAtRandom) {
+    Sandbox box;
+    box.write('C', "LA/SUB/a.txt", "1");
+    box.write('C', "LB/PROJ/x.txt", "2");
+    box.write('C', "LC/ABCJ/x.txt", "3");
+    box.write('C', "list.txt", "C:\\LA\\SUB\\a.txt\nC:\\LB\\PROJ\\x.txt\nC:\\LC\\ABCJ\\x.txt\n");
+    RunResult r = box.run({"/S", "@C:\\list.txt", "D:\\LL"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! directory not below source base: C:\\LB\\PROJ")) << r.out;
+    EXPECT_EQ("1", box.read('D', "LL/a.txt"));
+    EXPECT_FALSE(box.exists('D', "LL/J"));
+}
+
+// A file written to replace another is no more open to others than the
+// one it replaces: a private file stays private.
+TEST(Safety, OverwriteKeepsThePermissions) {
+    Sandbox box;
+    box.write('C', "S/secret.txt", "new");
+    box.write('D', "O/secret.txt", "old");
+    std::string dst = box.native('D', "O/secret.txt");
+    ASSERT_EQ(0, ::chmod(dst.c_str(), 0600));
+    RunResult r = box.run({"C:\\S", "D:\\O"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ("new", box.read('D', "O/secret.txt"));
+    struct stat st;
+    ASSERT_EQ(0, ::stat(dst.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+}
+
+// A directory rename to another case that the system refuses used to be
+// shown as done.
+TEST(Safety, RefusedDirectoryCaseRenameIsReported) {
+    Sandbox box;
+    box.write('C', "S/TEMP/a.txt", "a");
+    box.write('C', "S/temp/b.txt", "b");
+    RunResult r = box.run({"/S", "/L", "/Y", "C:\\S"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! rename failed: C:\\S\\TEMP")) << r.out;
+    EXPECT_FALSE(has_line(r, "  C:\\S\\TEMP -> C:\\S\\temp")) << r.out;
 }
 
 } // namespace

@@ -180,10 +180,15 @@ int plat_setattr(const char *path, unsigned attrib) {
     struct stat st;
     if (native_path(path, native, sizeof native) < 0)
         return -1;
-    if (stat(native, &st) != 0) {
+    if (lstat(native, &st) != 0) {
         set_missing_error(native, errno);
         return -1;
     }
+    // A link has no marks of its own, and the callers mean the entry, not
+    // what it points to: clearing read-only before deleting a link must not
+    // strip the protection from its target.
+    if (S_ISLNK(st.st_mode))
+        return 0;
     if (attrib & PLAT_ATTR_NORMAL)
         attrib &= ~(PLAT_ATTR_READONLY | XATTR_BITS);
     int want_ro = (attrib & PLAT_ATTR_READONLY) != 0;

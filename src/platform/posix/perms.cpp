@@ -1,0 +1,35 @@
+// Keeping a replaced file's permissions and putting data on disk.
+#include "platform/platform.h"
+#include "platform/posix/native.h"
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+int plat_keepperms(int handle, const char *model) {
+    char native[NATIVE_PATH_SIZE];
+    struct stat st;
+    if (native_path(model, native, sizeof native) < 0 || stat(native, &st) != 0)
+        return 0; // nothing to keep: the new file keeps the creation defaults
+    // Owner and group first: changing them may clear set-id bits, which the
+    // mode then puts back. Only root may give a file away; others keep
+    // their own ownership, which is no wider than before.
+    if (fchown(handle, st.st_uid, st.st_gid) != 0 && errno != EPERM) {
+        set_errno_error(errno);
+        return -1;
+    }
+    if (fchmod(handle, st.st_mode & 07777) != 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    return 0;
+}
+
+int plat_syncfile(int handle) {
+    if (fsync(handle) != 0 && errno != EINVAL && errno != EROFS) {
+        set_errno_error(errno);
+        return -1;
+    }
+    return 0;
+}
