@@ -105,7 +105,14 @@ static int entersubdir(PARAM *param, char *srcfull, const char *dir, const char 
         outf("Error! path too long: %s\\%s\n", dir, name);
         return XFIND_ABORT;
     }
-    if (makedstcurdir(srcfull, param->srcbasedir, param->dstcurdir, param->dstbaselen) != 0)
+    // A counterpart too long to name is reported and skipped: its files
+    // find the same when they come, and are skipped with their directory.
+    int made = makedstcurdir(srcfull, param->srcbasedir, param->dstcurdir, param->dstbaselen);
+    if (made == DSTDIR_TOOLONG) {
+        srcfull[0] = 0;
+        return 0;
+    }
+    if (made != 0)
         return XFIND_ABORT;
     pathcopy(param->srccurdir, PATH_SIZE, srcfull);
     srcfull[0] = 0;

@@ -341,8 +341,15 @@ static int newnameway(const FileJob *j, char *tmpl);
 
 static int transferway(const FileJob *j, int changed) {
     PARAM *p = j->param;
-    if (changed && makedstcurdir(j->dir, p->srcbasedir, p->dstcurdir, p->dstbaselen) != 0)
-        return XFIND_ABORT;
+    if (changed) {
+        int made = makedstcurdir(j->dir, p->srcbasedir, p->dstcurdir, p->dstbaselen);
+        if (made == DSTDIR_TOOLONG) {
+            filesfailed++; // the directory's files stay uncopied
+            return XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP;
+        }
+        if (made != 0)
+            return XFIND_ABORT;
+    }
     announce(j->dir, p->dstcurdir);
     if (builddst(j) < 0)
         return toolong(p->dstcurdir, j->name);

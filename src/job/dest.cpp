@@ -162,7 +162,7 @@ int makedstcurdir(const char *srcdir, const char *srcbasedir, char *dstcurdir, i
     if (pathappend(dstcurdir, PATH_SIZE, rel) != 0) {
         outf("Error! path too long: %s%s\n", dstcurdir, rel);
         dstcurdir[dstbaselen] = 0;
-        return -1;
+        return DSTDIR_TOOLONG;
     }
     // The delete modes only compare against the destination and /E only
     // shows: neither may leave a directory behind.

@@ -31,7 +31,10 @@ int setupdst(PARAM *param, const char *arg);
 int checkdstdir(char *out, const char *arg);
 
 // Rebuilds dstcurdir as the counterpart of the source directory srcdir
-// below dstbasedir, creating it when needed. 0, or -1 after its message.
+// below dstbasedir, creating it when needed. 0; DSTDIR_TOOLONG when the
+// counterpart would pass 260 characters (that directory is to be skipped,
+// the walk goes on); -1 after its message otherwise.
+enum { DSTDIR_TOOLONG = -2 };
 int makedstcurdir(const char *srcdir, const char *srcbasedir, char *dstcurdir, int dstbaselen);
 
 // ---- counters and small actions (counters.cpp) --------------------------------

@@ -348,4 +348,21 @@ TEST(Safety, RefusedDirectoryCaseRenameIsReported) {
     EXPECT_FALSE(has_line(r, "  C:\\S\\TEMP -> C:\\S\\temp")) << r.out;
 }
 
+// A destination subdirectory too long to name used to end the whole walk;
+// it is reported and skipped, and the directories after it are copied.
+TEST(Safety, TooLongDestinationDirectoryIsSkippedNotFatal) {
+    Sandbox box;
+    std::string base = std::string(240, 'x');
+    std::string longsub = "sub" + std::string(20, 'y');
+    box.write('C', "S/a.txt", "a");
+    box.write('C', "S/" + longsub + "/c.txt", "c");
+    box.write('C', "S/zz/b.txt", "b");
+    RunResult r = box.run({"/S", "C:\\S", "D:\\" + base});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_FALSE(has_line(r, ABORT)) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("Error! path too long: D:\\" + base)) << r.out;
+    EXPECT_EQ("a", box.read('D', base + "/a.txt"));
+    EXPECT_EQ("b", box.read('D', base + "/zz/b.txt"));
+}
+
 } // namespace
