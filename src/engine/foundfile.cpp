@@ -292,7 +292,6 @@ static int update(const FileJob *j, const Probe *pr) {
     return transfer(j, dstfull, j->append);
 }
 
-// dstfull becomes the destination of the file, spelled as on disk.
 // dstcurdir spelled as the disk stores it. Every file of a directory goes
 // to the same destination directory, so its spelling is worked out once
 // per directory rather than once per file and component.
@@ -306,6 +305,7 @@ static const char *spelleddir(const char *dstcurdir) {
     return spelled;
 }
 
+// dstfull becomes the destination of the file, spelled as on disk.
 static int builddst(const FileJob *j) {
     // A name with wildcards would be taken for a pattern by a look-up.
     if (iswild(j->name))
