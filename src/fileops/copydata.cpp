@@ -102,7 +102,7 @@ int finishfile(int out, unsigned date, unsigned time) {
 // Writes the source's data (nothing when in is -1: zero-byte mode) into a
 // new temporary file and renames it over dst. Closes in.
 int replacewith(int in, const char *dst, unsigned date, unsigned time, unsigned newattrib) {
-    char dir[PATH_SIZE], tmp[PATH_SIZE];
+    char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
     int out = -1;
     if (tempdir(dst, dir) == 0)
         out = plat_opentemp(dir, TEMP_PREFIX, tmp, sizeof tmp);

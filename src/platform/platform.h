@@ -100,7 +100,8 @@ void plat_errortext(unsigned code, char *out, size_t size);
 // Windows: an exact match wins, otherwise the first entry in listing order.
 
 enum {
-    PLAT_PATH_SIZE = 261, // a full path of 260 characters and its terminator
+    PLAT_PATH_SIZE = 261,    // a full path of 260 characters and its terminator
+    PLAT_NATIVE_SIZE = 4096, // a native path a service may hand back
 };
 
 // Drive types, numbered as Win32 numbers them.
@@ -220,8 +221,11 @@ enum { PLAT_SEEK_SET = 0, PLAT_SEEK_CUR = 1, PLAT_SEEK_END = 2 };
 // A handle (>= 0), or -1.
 int plat_open(const char *path, int how);
 // Creates a new, empty file with a unique name in the directory `dir`
-// (its name begins with `prefix`), writes its DOS path into `path` and
-// returns its handle open for writing, or -1.
+// (its name begins with `prefix`), writes its path into `path` and returns
+// its handle open for writing, or -1. The path is a DOS path, or a native
+// absolute one when the DOS spelling would pass 260 characters (the
+// temporary name is longer than many a final one): give PLAT_NATIVE_SIZE
+// bytes of room.
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size);
 // Bytes read (0 at the end), or -1.
 long plat_read(int handle, void *buf, unsigned long len);

@@ -365,4 +365,18 @@ TEST(Safety, TooLongDestinationDirectoryIsSkippedNotFatal) {
     EXPECT_EQ("b", box.read('D', base + "/zz/b.txt"));
 }
 
+// The temporary file beside a destination has a longer name than a short
+// final one; in a directory of 250 characters its DOS path used not to fit,
+// and a copy whose own path was well within bounds failed.
+TEST(Safety, CopyIntoADeepDirectoryNeedsOnlyTheFinalPathToFit) {
+    Sandbox box;
+    std::string dir = std::string(252, 'q'); // D:\ + 252 = 255 characters
+    box.write('C', "S/a", "a");
+    box.write('D', dir + "/a", "old");
+    RunResult r = box.run({"C:\\S\\a", "D:\\" + dir});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ("a", box.read('D', dir + "/a"));
+    EXPECT_EQ((Lines{"a"}), tree(box.native('D', dir)));
+}
+
 } // namespace

@@ -61,7 +61,10 @@ int open_flags(int how) {
 int core_path(const char *native, char *out, size_t size) {
     if (dos_path(native, out, size) >= 0)
         return 0;
-    if (plat_lasterror() != PLAT_ERR_PATH_NOT_FOUND)
+    // On no drive, or too long to spell as a DOS path: the native path,
+    // which every service takes as well.
+    if (plat_lasterror() != PLAT_ERR_PATH_NOT_FOUND &&
+        plat_lasterror() != PLAT_ERR_FILENAME_TOO_LONG)
         return -1;
     int n = enc_to_core(native, strlen(native), out, size);
     if (n < 0) {
