@@ -7,10 +7,6 @@
 #include "search/pathexp.h"
 #include "sys/out.h"
 
-static int deletemode(void) {
-    return opt_delete || opt_trash || opt_recycle;
-}
-
 // "." and ".." come back from every "*.*" listing; they are never work.
 static int dotname(const char *name) {
     return name[0] == '.';

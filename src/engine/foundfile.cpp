@@ -32,10 +32,6 @@ struct Probe {
     XFINDENTRY entry;
 };
 
-static int deletemode(void) {
-    return opt_delete || opt_trash || opt_recycle;
-}
-
 // A path that would not fit a path buffer is reported and the file counted
 // as failed; the walk goes on with the next file.
 static int toolong(const char *dir, const char *name) {

@@ -23,10 +23,6 @@ enum {
     LIST_ENTRY_MAX = 255, // characters of one list entry
 };
 
-static int deletemode(void) {
-    return opt_delete || opt_trash || opt_recycle;
-}
-
 static int walkmask(const PARAM *param) {
     return param->attrib | PLAT_ATTR_DIRECTORY;
 }

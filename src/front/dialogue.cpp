@@ -16,7 +16,6 @@ const char *const LONGCREDIT =
 
 const char *onoff(int value) { return value == 1 ? "ON" : "OFF"; }
 
-int upper(int c) { return (c >= 'a' && c <= 'z') ? c - 0x20 : c; }
 
 } // namespace
 
@@ -166,7 +165,7 @@ int askcontinue(void) {
         else if (key == 27)
             key = 'Q';
         else
-            key = upper(key);
+            key = upcase(key);
         plat_flush(PLAT_STDOUT);
     } while (key != 'C' && key != 'Q');
     errf("%c\n", key);
@@ -180,15 +179,14 @@ int asksure(const char *fmt, const char *text) {
     int key;
     do {
         key = plat_readkey();
-        key = key < 0 ? 'N' : upper(key);
+        key = key < 0 ? 'N' : upcase(key);
     } while (key != 'Y' && key != 'N');
     errf("%c\n", key);
     return key == 'Y';
 }
 
 int confirmall(const char *srcbasedir, const char *srcmask) {
-    int deleting = opt_delete || opt_trash || opt_recycle;
-    int yes = asksure(deleting ? "Delete all Files : %s\n" : "Rename All Files : %s\n", srcbasedir);
+    int yes = asksure(deletemode() ? "Delete all Files : %s\n" : "Rename All Files : %s\n", srcbasedir);
     if (yes && opt_delete && isroot(srcbasedir) && std::strcmp(srcmask, "*.*") == 0)
         yes = asksure("Delete all Files in this Drive\n", "");
     if (!yes)

@@ -13,13 +13,10 @@
 
 namespace {
 
-int upper(int c) { return (c >= 'a' && c <= 'z') ? c - 0x20 : c; }
 
 int sameword(const char *a, const char *b) {
     for (; *a != '\0' && *b != '\0'; a++, b++) {
-        int x = (*a >= 'a' && *a <= 'z') ? *a - 0x20 : *a;
-        int y = (*b >= 'a' && *b <= 'z') ? *b - 0x20 : *b;
-        if (x != y)
+        if (upcase(*a) != upcase(*b))
             return 0;
     }
     return *a == *b;
@@ -107,9 +104,8 @@ int setuppaths(JOB *job, char **argv) {
     renamemode = param->format[0] != '\0' || opt_lower || opt_upper;
     if ((param->srctype & SRCTYPE_DIR) && !opt_gather && opt_structure == -1)
         opt_structure = 1;
-    int deleting = opt_delete || opt_trash || opt_recycle;
     if (job->pos.dstarg == 0) {
-        if (!renamemode && !deleting) {
+        if (!renamemode && !deletemode()) {
             outf("Error! no action is required\n");
             return -1;
         }
@@ -123,7 +119,7 @@ int setuppaths(JOB *job, char **argv) {
             return -1;
         }
     }
-    if (opt_move && upper(param->srcbasedir[0]) == upper(param->dstbasedir[0]))
+    if (opt_move && upcase(param->srcbasedir[0]) == upcase(param->dstbasedir[0]))
         opt_chkdrive = 0;
     if (checkopts(param, job->source, job->pos.extfirst != 0 && job->pos.extlast != 0) != 0) {
         LOCLINE();
@@ -151,7 +147,7 @@ int confirmed(const PARAM *param) {
     if (param->dstcurdir[0] == '\0' && renamemode &&
         !confirmall(param->srcbasedir, param->srcmask))
         return 0;
-    if ((opt_delete || opt_trash || opt_recycle) && !confirmall(param->srcbasedir, param->srcmask))
+    if (deletemode() && !confirmall(param->srcbasedir, param->srcmask))
         return 0;
     return 1;
 }

@@ -67,6 +67,9 @@ extern int rmsubdir;         // derived: the walk removes emptied directories
 extern const char *progname; // the name the program was started by
 extern int isRedirected;     // standard output is not a character device
 
+// 1 when any of the delete modes (/DEL, /DEL!, /DEL+) is in force.
+int deletemode(void);
+
 // Puts every run setting back to its default (for tests running several
 // command lines in one process).
 void resetsettings(void);

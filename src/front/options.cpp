@@ -10,15 +10,13 @@ namespace {
 
 enum { MAX_DATE_DIGITS = 79 };
 
-int upper(int c) { return (c >= 'a' && c <= 'z') ? c - 0x20 : c; }
 int isdigitc(int c) { return c >= '0' && c <= '9'; }
 
-int deleting(void) { return opt_delete || opt_trash || opt_recycle; }
 
 // "/DEL", "/DEL+" or "/DEL!" (either prefix, letters in any case) as the
 // whole argument: 1, 2 or 3; 0 for anything else.
 int delform(const char *arg) {
-    if (upper(arg[1]) != 'D' || upper(arg[2]) != 'E' || upper(arg[3]) != 'L')
+    if (upcase(arg[1]) != 'D' || upcase(arg[2]) != 'E' || upcase(arg[3]) != 'L')
         return 0;
     if (arg[4] == '\0')
         return 1;
@@ -72,7 +70,7 @@ int *plainoption(int letter) {
 // One letter with its suffix at arg[i]. Returns the number of characters
 // taken (1 or 2), or 0 when the option is refused at its letter.
 int takeletter(const char *arg, int i) {
-    int c = upper((unsigned char)arg[i]);
+    int c = upcase((unsigned char)arg[i]);
     char sfx = arg[i + 1];
     int minus = sfx == '-', plus = sfx == '+';
     if (int *flag = plainoption(c)) {
@@ -99,7 +97,7 @@ int takeletter(const char *arg, int i) {
             opt_incremental = 0;
             return 2;
         }
-        if (opt_move || deleting())
+        if (opt_move || deletemode())
             return 0;
         opt_incremental = 1;
         return 1;
@@ -112,7 +110,7 @@ int takeletter(const char *arg, int i) {
             opt_move = opt_moveplus = opt_rmdir = 0;
             return 2;
         }
-        if (deleting() || opt_incremental)
+        if (deletemode() || opt_incremental)
             return 0;
         opt_move = 1;
         if (plus)
@@ -216,7 +214,7 @@ int parseopt(const char *arg, int *date1, int *date2) {
     if (delform(arg) != 0)
         return setdelete(delform(arg)) == 0 ? 0 : 1;
     while (arg[i] != '\0') {
-        if (upper((unsigned char)arg[i]) == 'D') {
+        if (upcase((unsigned char)arg[i]) == 'D') {
             if (!isdigitc(arg[i + 1]) && arg[i + 1] != '-')
                 return i;
             int r = parsedateopt(arg + i + 1, date1, date2);
@@ -274,7 +272,7 @@ int takeformat(const char *arg, char *format, int *offset) {
         formatusage();
         return -2;
     }
-    if (deleting()) {
+    if (deletemode()) {
         *offset = 0;
         return -1;
     }
@@ -306,7 +304,7 @@ int parseargs(int argc, char **argv, char *format, int *date1, int *date2, ARGPO
                 goto fail;
             }
             offset = parseopt(arg, date1, date2);
-            if (offset != 0 || (deleting() && format[0] != '\0'))
+            if (offset != 0 || (deletemode() && format[0] != '\0'))
                 goto fail;
         } else if (arg[0] == '[') {
             int isext, first, last;
@@ -348,7 +346,7 @@ int checkopts(PARAM *param, const char *src, int extmasks) {
             mismatch("/I", "no destination path");
             return -1;
         }
-        if (!deleting())
+        if (!deletemode())
             opt_gather = 0;
         opt_attrib = 0;
     }
@@ -357,7 +355,7 @@ int checkopts(PARAM *param, const char *src, int extmasks) {
     int wholetree = ((param->srctype & SRCTYPE_DIR) || src[0] == '@' ||
                      std::strstr(param->srcmask, "*.*") != nullptr) &&
                     !extmasks && opt_structure == 1;
-    if (deleting()) {
+    if (deletemode()) {
         if (wholetree) {
             opt_rmdir = 1;
             rmsubdir = 1;

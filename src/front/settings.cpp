@@ -11,6 +11,8 @@ int opt_zerobyte, checkmode, renamemode, recursemode, rmsubdir;
 const char *progname = "";
 int isRedirected;
 
+int deletemode(void) { return opt_delete || opt_trash || opt_recycle; }
+
 // The defaults of every run setting, in one place.
 void resetsettings(void) {
     opt_attrib = 1;

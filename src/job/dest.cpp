@@ -166,7 +166,7 @@ int makedstcurdir(const char *srcdir, const char *srcbasedir, char *dstcurdir, i
     }
     // The delete modes only compare against the destination and /E only
     // shows: neither may leave a directory behind.
-    int create = !(opt_delete || opt_trash || opt_recycle || opt_echo);
+    int create = !(deletemode() || opt_echo);
     if (create && makecurdir(dstcurdir, dstbaselen) != 0)
         return -1;
     delbackslash(dstcurdir);

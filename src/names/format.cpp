@@ -66,7 +66,6 @@ void settoday(void) {
 }
 
 static int isdig(char c) { return c >= '0' && c <= '9'; }
-static int upper(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 
 // ---- the old name -------------------------------------------------------------
 
@@ -202,7 +201,7 @@ static int macro(const char **pp, const char *dollar, const Mod *m, long offset,
     const char *p = *pp;
     const char *from;
     size_t n;
-    switch (upper(*p)) {
+    switch (upcase(*p)) {
     case 'F':
         n = piece(old->base, old->baselen, offset, m->width, &from);
         put(nm, from, n, n);
@@ -219,7 +218,7 @@ static int macro(const char **pp, const char *dollar, const Mod *m, long offset,
         addcounter(nm, m);
         break;
     case 'Y':
-        if (upper(p[1]) == 'Y') {
+        if (upcase(p[1]) == 'Y') {
             putdate(nm, 0, 4);
             p++;
         } else {

@@ -14,10 +14,6 @@ static int isletter(unsigned char b) {
     return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
 }
 
-static char upletter(char c) {
-    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
-}
-
 // 2 when s begins with a drive letter and a colon, else 0.
 static size_t driveprefix(const char *s) {
     return isletter((unsigned char)s[0]) && s[1] == ':' ? 2 : 0;
@@ -232,7 +228,7 @@ int longpath(char *out, size_t cap, const char *in) {
     Built b = {out, 0, cap};
     const char *p = in;
     if (driveprefix(in) != 0) {
-        char prefix[3] = {upletter(in[0]), ':', '\\'};
+        char prefix[3] = {(char)upcase(in[0]), ':', '\\'};
         size_t n = in[2] == '\\' ? 3 : 2;
         if (put(&b, prefix, n) < 0)
             return -1;
@@ -346,7 +342,7 @@ int mkdirs(const char *path) {
 // ---- drives -----------------------------------------------------------------
 
 static int driveletter(const char *p) {
-    return driveprefix(p) != 0 ? upletter(p[0]) : 0;
+    return driveprefix(p) != 0 ? (char)upcase(p[0]) : 0;
 }
 
 int samedrive(const char *p, const char *q) {

@@ -181,10 +181,6 @@ int iswild(const char *s) {
     return std::strpbrk(s, "*?") != nullptr;
 }
 
-static unsigned char foldcase(unsigned char b) {
-    return (b >= 'a' && b <= 'z') ? (unsigned char)(b ^ 0x20) : b;
-}
-
 // Letter case is ignored only in single-byte characters: 0x83 0x41 and
 // 0x83 0x61 are two different characters. Case folding keeps the byte
 // kinds of both strings in step, because a letter and its other case fall
@@ -204,7 +200,7 @@ int samepath(const char *a, const char *b) {
         kind = nextkind(kind, x);
         if (x == y)
             continue;
-        if (kind == 2 || foldcase(x) != foldcase(y))
+        if (kind == 2 || upcase(x) != upcase(y))
             return 0;
     }
     return 1;

@@ -15,6 +15,9 @@ enum {
 // 2 trail byte, -1 when i is outside the string.
 int mbtype(const char *s, int i);
 
+// ASCII upper case of one character; every other byte as it is.
+inline int upcase(int c) { return (c >= 'a' && c <= 'z') ? c - 0x20 : c; }
+
 // ASCII case change in place, stepping over double-byte characters.
 char *mbstrupr(char *s);
 char *mbstrlwr(char *s);

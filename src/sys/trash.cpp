@@ -50,9 +50,7 @@ void trashfree(void) {
 // ---- checks on the path ---------------------------------------------------------
 
 static int driveletter(const char *path) {
-    int c = (unsigned char)path[0];
-    if (c >= 'a' && c <= 'z')
-        c -= 'a' - 'A';
+    int c = upcase((unsigned char)path[0]);
     return c >= 'A' && c <= 'Z' ? c : 0;
 }
 
