@@ -5,7 +5,7 @@
 #include "engine/moxmain.h"
 #include "job/moxsub.h"
 #include "search/pathexp.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 // "." and ".." come back from every "*.*" listing; they are never work.
 static int dotname(const char *name) {

@@ -12,7 +12,7 @@
 #include "search/pathexp.h"
 #include "sys/dates.h"
 #include "sys/drive.h"
-#include "sys/out.h"
+#include "base/out.h"
 #include "sys/trash.h"
 
 // What the steps share about the one file being handled.

@@ -2,13 +2,11 @@
 // every entry the search finds, what happens to it.
 #pragma once
 
-#include "front/mox.h"
+#include "base/param.h"
 #include "search/xfind.h"
 
 // ---- run driver (run.cpp) -----------------------------------------------------
 
-// The case conversion for new names: mbstrlwr (/L), mbstrupr (/L+) or none.
-extern char *(*casechange)(char *);
 extern char srcfull[PATH_SIZE], dstfull[PATH_SIZE], lastsrcdir[PATH_SIZE];
 // Rename source subdirectories in place (/S with /L or /L+, no destination).
 extern int srcdirlower, srcdirupper;

@@ -6,12 +6,12 @@
 #include "engine/moxmain.h"
 #include "fileops/filecopy.h"
 #include "job/moxsub.h"
+#include "names/backup.h"
 #include "names/format.h"
 #include "search/pathexp.h"
-#include "sys/out.h"
+#include "base/out.h"
 #include "sys/trash.h"
 
-char *(*casechange)(char *);
 char srcfull[PATH_SIZE], dstfull[PATH_SIZE], lastsrcdir[PATH_SIZE];
 int srcdirlower, srcdirupper;
 
@@ -272,7 +272,7 @@ int runsrc(const char *source, PARAM *param) {
     lastsrcdir[0] = 0;
     if (!deletemode() && alloccopybuf() != 0)
         return -1;
-    if (opt_trash == 1 && trashinit() != 0) {
+    if (opt_trash == 1 && trashinit(backupname) != 0) {
         freecopybuf();
         return -1;
     }

@@ -8,11 +8,11 @@
 // keeping the existing content is its whole point; it can only add bytes at
 // the end, never lose what is there.
 #include "fileops/filecopy.h"
-#include "front/mox.h"
+#include "base/param.h"
 #include "platform/platform.h"
 #include "search/pathexp.h"
 #include "search/pathstr.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 namespace {
 

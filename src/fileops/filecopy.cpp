@@ -6,11 +6,11 @@
 
 #include <cstdlib>
 
-#include "front/mox.h"
+#include "base/param.h"
 #include "platform/platform.h"
 #include "search/pathexp.h"
 #include "search/pathstr.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 char *copybuf = nullptr;
 int copybufsize = 0;

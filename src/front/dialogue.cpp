@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "front/texts.h"
-#include "sys/out.h"
+#include "search/pathstr.h"
+#include "base/out.h"
 
 namespace {
 

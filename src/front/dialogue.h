@@ -2,7 +2,7 @@
 // version, usage, check-mode dumps and the prompts.
 #pragma once
 
-#include "front/mox.h"
+#include "base/param.h"
 #include "front/options.h"
 
 void printbanner(void);

@@ -9,7 +9,8 @@
 #include "job/moxsub.h"
 #include "front/options.h"
 #include "front/texts.h"
-#include "sys/out.h"
+#include "search/pathstr.h"
+#include "base/out.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "front/dialogue.h"
 #include "sys/dates.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 namespace {
 

@@ -2,7 +2,8 @@
 // two positional arguments.
 #pragma once
 
-#include "front/mox.h"
+#include "base/param.h"
+#include "search/pathstr.h"
 
 // Where parseargs found things; indexes into the argument vector as the
 // entry point passes it, 0 = absent.

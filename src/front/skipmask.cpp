@@ -3,7 +3,7 @@
 
 #include "front/options.h"
 #include "front/texts.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 namespace {
 

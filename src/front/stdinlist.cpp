@@ -8,7 +8,7 @@
 
 #include "fileops/filecopy.h"
 #include "platform/platform.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 namespace {
 

@@ -2,11 +2,10 @@
 // per-file action and the directory handling share.
 #include <cstring>
 
-#include "engine/moxmain.h"
 #include "job/moxsub.h"
 #include "search/pathexp.h"
 #include "sys/drive.h"
-#include "sys/out.h"
+#include "base/out.h"
 #include "sys/trash.h"
 
 unsigned filesdone, filesfailed, filesskipped, filesdeleted;

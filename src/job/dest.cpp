@@ -4,7 +4,7 @@
 
 #include "job/moxsub.h"
 #include "search/pathexp.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 int dstdirlower, dstdirupper;
 

@@ -5,7 +5,7 @@
 
 #include "job/moxsub.h"
 #include "search/pathexp.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "front/mox.h"
+#include "base/param.h"
 #include "search/xfind.h"
 
 // ---- source (source.cpp) ------------------------------------------------------

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "front/mox.h"
+#include "base/param.h"
 #include "search/pathexp.h"
 #include "search/pathstr.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 enum {
     BACKUP_LIMIT = 1000, // any entry at all takes a number (pathtaken)

@@ -16,7 +16,7 @@
 #include "platform/platform.h"
 #include "search/pathexp.h"
 #include "search/pathstr.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 char todaystr[9];
 

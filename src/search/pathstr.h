@@ -6,17 +6,16 @@
 
 #include <cstddef>
 
-enum {
-    MAX_PATHLEN = 260, // characters in a path, terminator not counted
-    PATH_SIZE = 261,   // bytes of a path buffer
-};
+#include "base/param.h"
 
 // Kind of byte at index i of s: 0 single-byte character, 1 lead byte,
 // 2 trail byte, -1 when i is outside the string.
 int mbtype(const char *s, int i);
 
 // ASCII upper case of one character; every other byte as it is.
-inline int upcase(int c) { return (c >= 'a' && c <= 'z') ? c - 0x20 : c; }
+inline int upcase(int c) {
+    return (c >= 'a' && c <= 'z') ? c - 0x20 : c;
+}
 
 // ASCII case change in place, stepping over double-byte characters.
 char *mbstrupr(char *s);

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "front/mox.h"
+#include "base/param.h"
 #include "platform/platform.h"
 #include "search/pathexp.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 int xfind_errcode;
 int xfind_keepstart;

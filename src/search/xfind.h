@@ -4,22 +4,7 @@
 // removes each directory after its contents.
 #pragma once
 
-#include "search/pathstr.h"
-
-// One entry as the search reports it; handed to the callbacks by value.
-struct XFINDENTRY {
-    unsigned reserved;     // the listing's; callbacks ignore it
-    unsigned size;         // low 32 bits
-    unsigned attrib;       // 0x01 read-only 0x02 hidden 0x04 system 0x10 dir 0x20 archive
-    unsigned short time;   // last write, local, DOS time word
-    unsigned short date;   // last write, local, DOS date word
-    char name[PATH_SIZE];  // the name as stored
-};
-
-// Called with the directory being searched (a full path without a final
-// separator; a drive root reads "C:"), the entry and the caller's pointer.
-// Returns 0 to go on, or XFIND_* bits.
-typedef int (*XFINDFUNC)(const char *dir, XFINDENTRY entry, void *user);
+#include "base/param.h"
 
 enum {
     XFIND_ABORT = 0x02,       // end the whole search (xfind_errcode 253)

@@ -1,7 +1,7 @@
 #include "sys/drive.h"
 
 #include "platform/platform.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 // Every kind of entry, so that a hidden or read-only file in the way is
 // seen and its size counted.

@@ -6,11 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "front/mox.h"
-#include "names/backup.h"
+#include "base/param.h"
 #include "search/pathexp.h"
 #include "search/pathstr.h"
-#include "sys/out.h"
+#include "base/out.h"
 
 unsigned trashcount;
 
@@ -19,6 +18,7 @@ unsigned trashcount;
 // subdirectory of a trash known to exist, so that a /S walk through one
 // source directory checks its trash directory once, not once per file.
 static char *trashpath, *trashalt, *trashmade;
+static TRASHNAMEFUNC trashaltname;
 
 // Drives (bit 0 = A) whose \TRASH$$$ is known to exist in this run.
 static unsigned rootready;
@@ -26,8 +26,9 @@ static unsigned rootready;
 static const char TRASHDIR[] = "?:\\TRASH$$$";
 enum { TRASHDIR_LEN = sizeof TRASHDIR - 1 };
 
-int trashinit(void) {
+int trashinit(TRASHNAMEFUNC altname) {
     trashfree();
+    trashaltname = altname;
     trashpath = (char *)std::calloc(PATH_SIZE, 1);
     trashalt = (char *)std::calloc(PATH_SIZE, 1);
     trashmade = (char *)std::calloc(PATH_SIZE, 1);
@@ -158,7 +159,7 @@ int totrash(const char *path) {
     const char *target = trashpath;
     unsigned attrib;
     if (getattr(trashpath, &attrib) == 0) {
-        if (backupname(trashalt, trashpath) != 0)
+        if (trashaltname(trashalt, trashpath) != 0)
             return -1; // it has said why
         target = trashalt;
     }

@@ -4,8 +4,14 @@
 
 extern unsigned trashcount; // files moved to a trash directory
 
-// The trash's work buffers for the run. 0, or -1 after a message.
-int trashinit(void);
+// Finds a free name for a file whose place in the trash is taken: the
+// numbered backup names, handed down by the run driver (they live a layer
+// above). 0 with the name in out (PATH_SIZE bytes), or -1 after a message.
+typedef int (*TRASHNAMEFUNC)(char *out, const char *path);
+
+// The trash's work buffers for the run, and how it names a second file of
+// one name. 0, or -1 after a message.
+int trashinit(TRASHNAMEFUNC altname);
 void trashfree(void);
 
 // Moves the file at path into \TRASH$$$ of its drive. 0, or -1 after a

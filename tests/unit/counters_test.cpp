@@ -9,6 +9,7 @@
 #include "engine/moxmain.h"
 #include "front/mox.h"
 #include "job/moxsub.h"
+#include "search/pathstr.h"
 #include "search/xfind.h"
 #include "sys/trash.h"
 #include "tree.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "front/mox.h"
+#include "names/backup.h"
 #include "sys/trash.h"
 #include "tree.h"
 
@@ -17,7 +18,7 @@ protected:
         TreeTest::SetUp();
         resetsettings();
         trashcount = 0;
-        ASSERT_EQ(trashinit(), 0);
+        ASSERT_EQ(trashinit(backupname), 0);
     }
     void TearDown() override {
         trashfree();
@@ -58,7 +59,7 @@ TEST_F(Trash, SameNameFromSeveralDirectories) {
         SCOPED_TRACE(k.want[1]);
         std::filesystem::remove_all(at("TRASH$$$"));
         trashfree();
-        ASSERT_EQ(trashinit(), 0);
+        ASSERT_EQ(trashinit(backupname), 0);
         trashcount = 0;
         opt_structure = k.structure;
         opt_extforth = k.extforth;

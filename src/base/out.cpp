@@ -1,4 +1,4 @@
-#include "sys/out.h"
+#include "base/out.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "front/mox.h"
+#include "base/param.h"
 
 #include <cstdlib>
 
@@ -10,6 +10,7 @@ int opt_zerobyte, checkmode, renamemode, recursemode, rmsubdir;
 
 const char *progname = "";
 int isRedirected;
+char *(*casechange)(char *);
 
 int deletemode(void) { return opt_delete || opt_trash || opt_recycle; }
 
