@@ -58,6 +58,13 @@ int plat_keyhit(void);
 
 // ---- clock ------------------------------------------------------------------
 
+// A moment as a file system stores it: seconds since 1970-01-01 00:00 UTC
+// (negative before) and nanoseconds 0..999999999. Any year; no time zone.
+struct PlatFileTime {
+    long long sec;
+    long nsec;
+};
+
 // The local date and time now (month 1..12, day 1..31).
 struct PlatTime {
     int year, month, day, hour, minute, second;
