@@ -17,6 +17,12 @@ command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 [ -f /usr/include/glib-2.0/gio/gio.h ] || need+=(libglib2.0-dev)
 command -v gio >/dev/null 2>&1 || need+=(libglib2.0-bin)
 command -v trash-list >/dev/null 2>&1 || need+=(trash-cli) # the tests list the recycle bin with it
+# The manual page, install and package tests: groff checks the page, man-db
+# reads its NAME line, CPack's Debian generator needs file and dpkg-shlibdeps.
+command -v groff >/dev/null 2>&1 || need+=(groff-base)
+command -v lexgrog >/dev/null 2>&1 || need+=(man-db)
+command -v file >/dev/null 2>&1 || need+=(file)
+command -v dpkg-shlibdeps >/dev/null 2>&1 || need+=(dpkg-dev)
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing: ${need[*]}" >&2
     if [ "$(id -u)" = 0 ]; then sudo=""; else sudo="sudo"; fi
