@@ -198,6 +198,12 @@ static void removedir(const char *dir) {
     unsigned attrib;
     if (getattr(dir, &attrib) < 0 || (attrib & PLAT_ATTR_REPARSE) != 0)
         return;
+    // Echo mode empties nothing, so no directory would ever be found empty:
+    // it counts as removed, as the run driver counts its base, and stays.
+    if (opt_echo) {
+        dirsremoved++;
+        return;
+    }
     unsigned marks = attrib & (PLAT_ATTR_READONLY | PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM);
     if (marks != 0)
         plat_setattr(dir, PLAT_ATTR_NORMAL);

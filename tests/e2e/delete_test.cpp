@@ -252,26 +252,49 @@ TEST(Delete, WholeTreeRemovesDirectories) {
     }
 }
 
-// Echo mode in every delete mode: the files and directories stay, and the
-// lines and counts show what would have gone.
+// Echo mode changes nothing, emptied directories included: the walk used to
+// remove an empty subdirectory for real and count it as deleted. The
+// directories count as removed, as the base does, and all of them stay.
 TEST(Delete, EchoChangesNothing) {
-    for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
+    const Lines moved{"C:\\S --> D:\\O", "  A.TXT", "C:\\S\\X --> D:\\O\\X", "  B.TXT"};
+    const Lines tested{"(delete test) A.TXT", "(delete test) B.TXT"};
+    struct Case {
+        Lines args;
+        Lines files;        // the per-file lines
+        std::string done;   // the first summary line
+        bool listed;        // the base is a listed directory: removed before the summary
+    } cases[] = {
+        {{"/DEL", "C:\\S"}, tested, "File(s) deleted", false},
+        {{"/DEL!", "C:\\S"}, {}, "File(s) moved to <TRASH$$$>", false},
+        {{"/DEL+", "C:\\S"}, tested, "File(s) deleted", false},
+        {{"/M", "C:\\S", "D:\\O"}, moved, "File(s) copied", false},
+        {{"/DEL", "/S", "@C:\\LIST.TXT"}, tested, "File(s) deleted", true},
+    };
+    for (const Case &c : cases) {
         Sandbox box;
         box.write('c', "S/A.TXT", "a");
         box.write('c', "S/X/B.TXT", "b");
-        RunResult r = box.run({"/E", "/Y", mode, "C:\\S"});
-        EXPECT_EQ(0, r.status) << mode << "\n" << r.out;
+        box.mkdir('c', "S/EMPTY");
+        box.write('c', "LIST.TXT", "C:\\S\n");
+        Lines args{"/E", "/Y"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::string label = args[2];
+        RunResult r = box.run(args);
+        EXPECT_EQ(0, r.status) << label << "\n" << r.out;
         Lines want{"This is TEST Mode", READING};
-        if (mode != "/DEL!") {
-            want.push_back("(delete test) A.TXT");
-            want.push_back("(delete test) B.TXT");
-        }
-        want.insert(want.end(), {count(2, "File(s) found"), done_line(mode, 2),
-                                 count(1, "Dir(s)  searched"), "<C:\\S> deleted"});
-        EXPECT_EQ(want, outlines(r)) << mode;
-        EXPECT_EQ((Lines{"A.TXT", "X/", "X/B.TXT"}), tree(box.native('c', "S"))) << mode;
-        EXPECT_FALSE(box.exists('c', "TRASH$$$")) << mode;
-        EXPECT_EQ(Lines{}, tree(box.root() + "/data")) << mode;
+        want.insert(want.end(), c.files.begin(), c.files.end());
+        if (c.listed)
+            want.push_back("<C:\\S> deleted");
+        want.insert(want.end(), {count(2, "File(s) found"), count(2, c.done),
+                                 count(2, "Dir(s)  searched"), count(3, "Dir(s)  deleted")});
+        if (!c.listed)
+            want.push_back("<C:\\S> deleted");
+        EXPECT_EQ(want, outlines(r)) << label;
+        EXPECT_EQ((Lines{"A.TXT", "EMPTY/", "X/", "X/B.TXT"}), tree(box.native('c', "S")))
+            << label;
+        EXPECT_FALSE(box.exists('c', "TRASH$$$")) << label;
+        EXPECT_EQ(Lines{}, tree(box.native('d'))) << label;
+        EXPECT_EQ(Lines{}, tree(box.root() + "/data")) << label;
     }
 }
 
