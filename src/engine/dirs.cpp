@@ -164,9 +164,11 @@ int srcdirchanged(const char *dir, PARAM *param) {
         outf("Directory Changed! ...\n");
         outf("old:[%s]\nnew:[%s]\n", param->srccurdir, dir);
     }
-    // With /DEL and /DEL+ the destination is only a reference that is
-    // never written to, so nothing below it can be our own output.
-    if (!opt_delete && !opt_recycle && insidedst(param, dir)) {
+    // A copy's own output is not walked again; in the delete modes the
+    // reference is not source: walked, its files would be judged against a
+    // counterpart below themselves and deleted after the sources they had
+    // just let go, and both copies would be lost.
+    if (insidedst(param, dir)) {
         if (opt_verbose)
             LOCLINE();
         skipline(dir);

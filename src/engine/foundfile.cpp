@@ -189,10 +189,8 @@ static void probedst(Probe *pr) {
 
 // The destination may be the source itself under another spelling (a
 // second drive letter, a link). A backup would then rename the source away
-// before the copy. In the delete modes it happens when gathering walks a
-// reference directory inside the source tree: each of its files finds
-// itself as its own reference, and deleting it would take away the copy
-// that /O trusted.
+// before the copy. In the delete modes a file that finds itself as its own
+// reference would be deleted on the word of the copy it is.
 static int samefile(void) {
     PlatFileId a, b;
     if (plat_fileid(srcfull, &a) != 0 || plat_fileid(dstfull, &b) != 0)
@@ -529,6 +527,15 @@ static int filteredout(const FileJob *j) {
     return 0;
 }
 
+// The job's current directory follows the walk in structure mode. Deleting
+// while gathering follows it too, only to keep a reference directory that
+// lies inside the source out of the walk; the destination stays the base.
+static int followsdirs(const PARAM *p) {
+    if (opt_structure == 1)
+        return 1;
+    return deletemode() && opt_gather == 1 && p->dstcurdir[0] != 0;
+}
+
 int foundfile(const char *dir, XFINDENTRY entry, void *user) {
     FileJob j;
     j.dir = dir;
@@ -548,11 +555,11 @@ int foundfile(const char *dir, XFINDENTRY entry, void *user) {
     if (plainjoin(srcfull, dir, entry.name) < 0)
         return toolong(dir, entry.name);
     int changed = 0;
-    if (opt_structure == 1 && std::strcmp(dir, j.param->srccurdir) != 0) {
+    if (followsdirs(j.param) && std::strcmp(dir, j.param->srccurdir) != 0) {
         int r = srcdirchanged(dir, j.param);
         if (r != 0)
             return r;
-        changed = 1;
+        changed = opt_structure == 1;
     }
     if (j.param->dstcurdir[0] == 0)
         return inplaceway(&j);

@@ -225,6 +225,40 @@ TEST(Delete, ReferenceFollowsStructure) {
     EXPECT_EQ((Lines{"OUT.TXT", "SUB/", "SUB/IN.TXT"}), tree(box.native('d', "REF")));
 }
 
+// A reference inside the source tree is no source: /DEL /S /U deleted
+// C:\DATA\A.TXT on the word of REF\A.TXT, then walked REF, found no
+// REF\REF\A.TXT and deleted that too, and both copies were gone.
+TEST(Delete, ReferenceInsideTheSourceIsNotWalked) {
+    for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
+        for (std::string walk : {"/S", "/G"}) {
+            for (std::string filter : {"/U", "/O", ""}) {
+                std::string label = mode + " " + walk + " " + filter;
+                Sandbox box;
+                box.write('c', "DATA/A.TXT", "old");
+                set_mtime(box.native('c', "DATA/A.TXT"), T0);
+                box.write('c', "DATA/REF/A.TXT", "reference");
+                set_mtime(box.native('c', "DATA/REF/A.TXT"), T0 + 10);
+                Lines args{mode, walk, "/Y"};
+                if (!filter.empty())
+                    args.push_back(filter);
+                args.insert(args.end(), {"C:\\DATA", "C:\\DATA\\REF"});
+                RunResult r = box.run(args);
+                // /S asks for the whole tree, whose base cannot go now.
+                EXPECT_EQ(walk == "/S" ? 1 : 0, r.status) << label << "\n" << r.out;
+                Lines want{READING, "C:\\DATA --> C:\\DATA\\REF"};
+                add_file_line(want, mode, "A.TXT");
+                want.insert(want.end(), {"skip!: <C:\\DATA\\REF>", count(2, "File(s) found"),
+                                         done_line(mode, 1), count(1, "Dir(s)  searched")});
+                if (walk == "/S")
+                    want.push_back("<C:\\DATA> not deleted");
+                EXPECT_EQ(want, outlines(r)) << label;
+                EXPECT_EQ((Lines{"REF/", "REF/A.TXT"}), tree(box.native('c', "DATA"))) << label;
+                EXPECT_EQ("reference", read_native(box.native('c', "DATA/REF/A.TXT"))) << label;
+            }
+        }
+    }
+}
+
 // Deleting a whole tree removes the emptied directories, base included, and
 // the run says so and succeeds; a base already removed by the walk must not
 // turn the status into a failure.
