@@ -198,13 +198,11 @@ static int samefile(void) {
     return a.device == b.device && a.inode == b.inode;
 }
 
-// A file asked for and not copied is a failure the exit status tells of;
-// the walk goes on with the next file. The very same path, spelled alike,
-// is no failure: the file already is where it was to go.
+// A file asked for and not copied is a failure the exit status tells of,
+// however the sameness was found; the walk goes on with the next file.
 static int refusesame(void) {
     outf("Error! %s and %s are same path\n", srcfull, dstfull);
-    if (std::strcmp(srcfull, dstfull) != 0)
-        filesfailed++;
+    filesfailed++;
     return 0;
 }
 
