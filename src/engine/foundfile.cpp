@@ -378,10 +378,9 @@ static int transferway(const FileJob *j, int changed) {
 // With a format the existing file of the new name is set aside first;
 // one that is to be appended to stays in place and is copied aside. 1
 // when the file is not to be written (*result is then what the walk gets).
-static int backuprenamed(const FileJob *j, int *result) {
+static int backuprenamed(const FileJob *j, const Probe *found, int *result) {
     *result = 0;
-    Probe pr;
-    probedst(&pr);
+    const Probe &pr = *found;
     if (!pr.exists)
         return 0;
     if (pr.isdir) {
@@ -422,8 +421,18 @@ static int backuprenamed(const FileJob *j, int *result) {
 }
 
 static int copyrenamed(const FileJob *j) {
+    Probe pr;
+    pr.exists = pr.isdir = 0;
+    if (opt_backup == 1 || opt_noover == 1 || opt_overonly == 1)
+        probedst(&pr);
+    // /N and /O judge the new name as the transfer way judges a file's own
+    // name: an existing file is left alone, a missing one is not made; a
+    // directory of the name is no file.
+    int present = pr.exists && !pr.isdir;
+    if ((opt_noover == 1 && present) || (opt_overonly == 1 && !present))
+        return 0;
     int r;
-    if (opt_backup == 1 && backuprenamed(j, &r))
+    if (opt_backup == 1 && backuprenamed(j, &pr, &r))
         return r;
     if (!spaceok(j, dstfull))
         return XFIND_ABORT;
