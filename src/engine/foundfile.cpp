@@ -334,9 +334,15 @@ static int newnameway(const FileJob *j, char *tmpl);
 static int transferway(const FileJob *j, int changed) {
     PARAM *p = j->param;
     if (changed) {
+        // A directory without a counterpart is reported once, by whichever
+        // of its entry and its first file came first.
+        if (dsttoolong(j->dir)) {
+            backtobase(p);
+            return XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP;
+        }
         int made = makedstcurdir(j->dir, p->srcbasedir, p->dstcurdir, p->dstbaselen);
         if (made == DSTDIR_TOOLONG) {
-            filesfailed++; // the directory's files stay uncopied
+            notetoolong(p, j->dir);
             return XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP;
         }
         if (made != 0)

@@ -289,6 +289,7 @@ int runsrc(const char *source, PARAM *param) {
         settoday();
     unsigned found;
     int status = walksource(source, param, callback, &found);
+    forgettoolong();
     freecopybuf();
     if (opt_trash == 1)
         trashfree();
