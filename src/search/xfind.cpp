@@ -14,6 +14,7 @@ static unsigned filesfound;   // files handed out by the last search
 static unsigned dirssearched; // subdirectories entered by the last search
 static unsigned dirsremoved;  // since the start of the run
 static unsigned toolongcount; // since the start of the run
+static unsigned unlistedcount; // since the start of the run
 static int firstcall;         // the starting directory is not expanded yet
 
 // What stays the same on every level of one search.
@@ -59,6 +60,25 @@ static void joinpath(char *out, const char *dir, size_t dirlen, const char *name
 static void reporttoolong(const char *dir, const char *name) {
     outf("Error! path too long: %s\\%s\n", dir, name);
     toolongcount++;
+}
+
+// 1 when a listing that found nothing could not read its directory. No
+// match, or a directory that went away meanwhile, is no news.
+static int readfailed(void) {
+    unsigned code = plat_lasterror();
+    return code != PLAT_ERR_FILE_NOT_FOUND && code != PLAT_ERR_PATH_NOT_FOUND &&
+           code != PLAT_ERR_NO_MORE_FILES;
+}
+
+// A directory that cannot be read is no empty one: taken for empty, its
+// files would be missing from a copy with nothing said. Reported with the
+// system's reason, right after the listing that failed.
+static void reportunread(const char *dir, size_t dirlen) {
+    char text[256];
+    plat_errortext(plat_lasterror(), text, sizeof text);
+    const char *root = dirlen == 2 && dir[1] == ':' ? "\\" : "";
+    outf("Error! directory read failed: %s%s (%s)\n", dir, root, text);
+    unlistedcount++;
 }
 
 // A link to a directory may lead out of the tree or back into it; the walk
@@ -108,9 +128,10 @@ static int handout(const char *dir, const PlatEntry *e, const Walk *w) {
 }
 
 // Hands out the entries of dir that match the pattern. Returns the last
-// callback result; *reported is set when the listing itself was too long.
+// callback result; *reported is set when the listing itself was too long,
+// *unread when the directory could not be read (reported here).
 static int filephase(const char *dir, size_t dirlen, const Walk *w, unsigned *files,
-                     int *reported) {
+                     int *reported, int *unread) {
     if (w->pattern[0] == 0)
         return 0; // C:\WORK\ asks for the subdirectories only
     if (!fits(dirlen, w->pattern)) {
@@ -122,8 +143,13 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, unsigned *fi
     joinpath(target, dir, dirlen, w->pattern);
     PlatEntry e;
     PlatFind *find = plat_findfirst(target, w->mask, &e);
-    if (find == nullptr)
+    if (find == nullptr) {
+        if (readfailed()) {
+            reportunread(dir, dirlen);
+            *unread = 1;
+        }
         return 0;
+    }
     int r = 0;
     do {
         if (!handable(dir, dirlen, &e, w->recurse))
@@ -151,9 +177,9 @@ static int descend(const char *dir, size_t dirlen, const char *name, const Walk 
 }
 
 // Walks every subdirectory of dir. Returns a negative result when a walk
-// below aborted.
+// below aborted; *unread is set when dir could not be read (reported here).
 static int subdirphase(const char *dir, size_t dirlen, const Walk *w, unsigned *subs,
-                       int reported) {
+                       int reported, int *unread) {
     // "*" is one character shorter than "*.*" and lists the same names: it
     // reaches the subdirectories of a directory of 258 characters.
     const char *every = fits(dirlen, "*.*") ? "*.*" : "*";
@@ -168,8 +194,13 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, unsigned *
         outf("target = %s\n", target);
     PlatEntry e;
     PlatFind *find = plat_findfirst(target, PLAT_ATTR_DIRECTORY, &e);
-    if (find == nullptr)
+    if (find == nullptr) {
+        if (readfailed()) {
+            reportunread(dir, dirlen);
+            *unread = 1;
+        }
         return 0;
+    }
     int r = 0;
     do {
         if ((e.attrib & PLAT_ATTR_DIRECTORY) == 0 || isdots(e.name))
@@ -246,13 +277,15 @@ static int walkdir(const char *given, const Walk *w) {
     if (xfind_trace >= 1)
         outf("searching dir: <%s>\n", dir);
     unsigned files = 0, subs = 0;
-    int reported = 0;
-    int last = filephase(dir, dirlen, w, &files, &reported);
+    int reported = 0, unread = 0;
+    int last = filephase(dir, dirlen, w, &files, &reported, &unread);
     if (xfind_errcode != 0)
         return -1;
-    if (w->recurse && (last & XFIND_DIR_SKIP) == 0) {
-        subdirphase(dir, dirlen, w, &subs, reported);
-        if (w->rmdirs && !isdriveroot(dir, dirlen) && !(start && xfind_keepstart))
+    // Both phases list the same directory: one that could not be read is
+    // reported once, and one whose contents were never seen is not removed.
+    if (w->recurse && (last & XFIND_DIR_SKIP) == 0 && !unread) {
+        subdirphase(dir, dirlen, w, &subs, reported, &unread);
+        if (w->rmdirs && !unread && !isdriveroot(dir, dirlen) && !(start && xfind_keepstart))
             removedir(dir);
         if (xfind_errcode != 0)
             return -1;
@@ -324,6 +357,10 @@ unsigned xfind_rmdirs(void) {
 
 unsigned xfind_toolong(void) {
     return toolongcount;
+}
+
+unsigned xfind_unlisted(void) {
+    return unlistedcount;
 }
 
 void xfind_settrace(int level) {

@@ -38,7 +38,9 @@ extern int xfind_keepstart;
 // Links to directories (attribute 0x400) are never handed out, entered or
 // removed; the walk prints "skip!(link): <dir\name>" for each (not with
 // /V-). An entry whose joined path would pass 260 characters is reported
-// as "Error! path too long: dir\name" and skipped.
+// as "Error! path too long: dir\name" and skipped. A directory that cannot
+// be read is reported once as "Error! directory read failed: dir (reason)",
+// and neither descended into nor removed.
 int xfind(const char *path, const char *pattern, int mask, int all, int recurse, int rmdirs,
           XFINDFUNC callback, void *user);
 
@@ -49,4 +51,5 @@ unsigned xfind_files(void);   // files handed out by the last search
 unsigned xfind_dirs(void);    // subdirectories entered by the last search
 unsigned xfind_rmdirs(void);  // directories removed since the start of the run
 unsigned xfind_toolong(void); // entries skipped as too long since the start of the run
+unsigned xfind_unlisted(void); // directories not read since the start of the run
 void xfind_settrace(int level);
