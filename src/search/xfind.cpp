@@ -81,6 +81,27 @@ static void reportunread(const char *dir, size_t dirlen) {
     unlistedcount++;
 }
 
+// A Linux name may hold a backslash, which no DOS path can spell: a path
+// built from it would name another file, so it is skipped, and said so.
+// The name is shown with each backslash of its own written as \x5c, as a
+// shell's $'...' quoting writes that byte, so that it can be told from the
+// separators around it and typed back to find the file.
+static void reportbadname(const char *dir, const char *name) {
+    char shown[4 * PATH_SIZE];
+    size_t n = 0;
+    for (int i = 0; name[i] != 0; i++) {
+        if (name[i] == '\\' && mbtype(name, i) == 0) {
+            std::memcpy(shown + n, "\\x5c", 4);
+            n += 4;
+        } else {
+            shown[n++] = name[i];
+        }
+    }
+    shown[n] = 0;
+    outf("Error! backslash in name: %s\\%s\n", dir, shown);
+    unlistedcount++;
+}
+
 // A link to a directory may lead out of the tree or back into it; the walk
 // neither enters nor removes it, so nothing outside the tree is touched.
 static void reportlink(const char *dir, const char *name) {
@@ -92,9 +113,17 @@ static void reportlink(const char *dir, const char *name) {
 
 // 1 when the entry may go to the callback. A link or a too-long directory
 // is reported here only when the walk does not recurse; otherwise the
-// subdirectory phase meets it and reports it there, once.
+// subdirectory phase meets it and reports it there, once. A name holding a
+// backslash is reported where the walk would have worked on it: a file
+// here when the pattern selects it (as it would, were the name spelled), a
+// directory in the subdirectory phase, which enters any.
 static int handable(const char *dir, size_t dirlen, const PlatEntry *e, int recurse) {
     int isdir = (e->attrib & PLAT_ATTR_DIRECTORY) != 0;
+    if ((e->attrib & PLAT_ATTR_BADNAME) != 0) {
+        if (!isdir)
+            reportbadname(dir, e->name);
+        return 0;
+    }
     if ((e->attrib & PLAT_ATTR_REPARSE) != 0) {
         if (!recurse)
             reportlink(dir, e->name);
@@ -142,7 +171,7 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, unsigned *fi
     char target[PATH_SIZE];
     joinpath(target, dir, dirlen, w->pattern);
     PlatEntry e;
-    PlatFind *find = plat_findfirst(target, w->mask, &e);
+    PlatFind *find = plat_findfirst(target, w->mask | PLAT_ATTR_BADNAME, &e);
     if (find == nullptr) {
         if (readfailed()) {
             reportunread(dir, dirlen);
@@ -193,7 +222,7 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, unsigned *
     if (xfind_trace >= 2)
         outf("target = %s\n", target);
     PlatEntry e;
-    PlatFind *find = plat_findfirst(target, PLAT_ATTR_DIRECTORY, &e);
+    PlatFind *find = plat_findfirst(target, PLAT_ATTR_DIRECTORY | PLAT_ATTR_BADNAME, &e);
     if (find == nullptr) {
         if (readfailed()) {
             reportunread(dir, dirlen);
@@ -205,6 +234,10 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, unsigned *
     do {
         if ((e.attrib & PLAT_ATTR_DIRECTORY) == 0 || isdots(e.name))
             continue;
+        if ((e.attrib & PLAT_ATTR_BADNAME) != 0) {
+            reportbadname(dir, e.name);
+            continue;
+        }
         if ((e.attrib & PLAT_ATTR_REPARSE) != 0) {
             reportlink(dir, e.name);
             continue;

@@ -40,7 +40,9 @@ extern int xfind_keepstart;
 // /V-). An entry whose joined path would pass 260 characters is reported
 // as "Error! path too long: dir\name" and skipped. A directory that cannot
 // be read is reported once as "Error! directory read failed: dir (reason)",
-// and neither descended into nor removed.
+// and neither descended into nor removed. A name holding a backslash of
+// its own is reported once as "Error! backslash in name: dir\name" (the
+// backslash shown as \x5c) and skipped.
 int xfind(const char *path, const char *pattern, int mask, int all, int recurse, int rmdirs,
           XFINDFUNC callback, void *user);
 
@@ -51,5 +53,5 @@ unsigned xfind_files(void);   // files handed out by the last search
 unsigned xfind_dirs(void);    // subdirectories entered by the last search
 unsigned xfind_rmdirs(void);  // directories removed since the start of the run
 unsigned xfind_toolong(void); // entries skipped as too long since the start of the run
-unsigned xfind_unlisted(void); // directories not read since the start of the run
+unsigned xfind_unlisted(void); // directories not read and names not spelled, since the start
 void xfind_settrace(int level);

@@ -60,6 +60,45 @@ TEST(Walk, FilesBesideATooLongDirectoryKeepTheirPlace) {
     EXPECT_EQ((Lines{"P/", "P/z.txt"}), tree(box.native('D', base)));
 }
 
+// A Linux name holding a backslash was left out of every listing, so a copy
+// of the tree silently lacked it. Each is reported once, where the walk
+// would have worked on it: a file when the pattern selects it, a directory
+// when the walk recurses. A backslash that is the second byte of a
+// double-byte character (表 is 0x95 0x5C) is no backslash of its own.
+TEST(Walk, NamesHoldingABackslashAreReported) {
+    const std::string a = "Error! backslash in name: C:\\S\\a\\x5cb.txt";
+    const std::string c = "Error! backslash in name: C:\\S\\c\\x5cd.doc";
+    const std::string sub = "Error! backslash in name: C:\\S\\sub\\x5cdir";
+    const std::string kanji = "Error! backslash in name: C:\\S\\表\\x5c.txt";
+    const Lines copied{"C:\\S --> D:\\O", "  t.txt"};
+    struct Case {
+        Lines args;
+        Lines want;
+    } cases[] = {
+        {{"/S", "C:\\S", "D:\\O"},
+         {READING, a, c, copied[0], copied[1], kanji, sub, count(1, "File(s) found"),
+          count(1, "File(s) copied"), count(0, "Dir(s)  searched")}},
+        {{"/S", "C:\\S\\*.TXT", "D:\\O"},
+         {READING, a, copied[0], copied[1], kanji, sub, count(1, "File(s) found"),
+          count(1, "File(s) copied"), count(0, "Dir(s)  searched")}},
+        {{"C:\\S\\*.*", "D:\\O"},
+         {READING, a, c, copied[0], copied[1], kanji, count(1, "File(s) found"),
+          count(1, "File(s) copied")}},
+    };
+    for (const Case &k : cases) {
+        Sandbox box;
+        box.write('C', "S/a\\b.txt", "a");
+        box.write('C', "S/c\\d.doc", "c");
+        box.write('C', "S/sub\\dir/x.txt", "x");
+        box.write('C', "S/表\\.txt", "k");
+        box.write('C', "S/t.txt", "t");
+        RunResult r = box.run(k.args);
+        EXPECT_EQ(1, r.status) << k.args[1] << "\n" << r.out;
+        EXPECT_EQ(k.want, outlines(r)) << k.args[1];
+        EXPECT_EQ((Lines{"t.txt"}), tree(box.native('D', "O"))) << k.args[1];
+    }
+}
+
 // ---- unreadable directories ------------------------------------------------
 
 constexpr uid_t NOBODY = 65534;

@@ -339,13 +339,19 @@ int add_match(PlatFind *f, const char *native, const char *name, const Pattern *
               unsigned mask) {
     char core[CORE_NAME_SIZE], path[NATIVE_PATH_SIZE];
     if (hidden_system_tree(native, name) ||
-        enc_to_core(name, std::strlen(name), core, sizeof core) < 0 ||
-        has_own_backslash(core) || !matches(p, core) || join(native, name, path, sizeof path) != 0)
+        enc_to_core(name, std::strlen(name), core, sizeof core) < 0 || !matches(p, core) ||
+        join(native, name, path, sizeof path) != 0)
+        return 0;
+    int bad = has_own_backslash(core);
+    if (bad && (mask & PLAT_ATTR_BADNAME) == 0)
         return 0;
     Item it;
     int got = make_item(path, name, core, mask, &it);
-    if (got == 0)
+    if (got == 0) {
+        if (bad)
+            it.attrib |= PLAT_ATTR_BADNAME;
         f->items.push_back(it);
+    }
     return got == ITEM_UNREADABLE ? ITEM_UNREADABLE : 0;
 }
 
