@@ -14,7 +14,7 @@ static unsigned filesfound;   // files handed out by the last search
 static unsigned dirssearched; // subdirectories entered by the last search
 static unsigned dirsremoved;  // since the start of the run
 static unsigned toolongcount; // since the start of the run
-static unsigned unlistedcount; // since the start of the run
+static unsigned unlistcount;  // since the start of the run
 static int firstcall;         // the starting directory is not expanded yet
 
 // What stays the same on every level of one search.
@@ -78,7 +78,7 @@ static void reportunread(const char *dir, size_t dirlen) {
     plat_errortext(plat_lasterror(), text, sizeof text);
     const char *root = dirlen == 2 && dir[1] == ':' ? "\\" : "";
     outf("Error! directory read failed: %s%s (%s)\n", dir, root, text);
-    unlistedcount++;
+    unlistcount++;
 }
 
 // A Linux name may hold a backslash, which no DOS path can spell: a path
@@ -99,7 +99,7 @@ static void reportbadname(const char *dir, const char *name) {
     }
     shown[n] = 0;
     outf("Error! backslash in name: %s\\%s\n", dir, shown);
-    unlistedcount++;
+    unlistcount++;
 }
 
 // A link to a directory may lead out of the tree or back into it; the walk
@@ -393,7 +393,7 @@ unsigned xfind_toolong(void) {
 }
 
 unsigned xfind_unlisted(void) {
-    return unlistedcount;
+    return unlistcount;
 }
 
 void xfind_settrace(int level) {

@@ -53,5 +53,7 @@ unsigned xfind_files(void);   // files handed out by the last search
 unsigned xfind_dirs(void);    // subdirectories entered by the last search
 unsigned xfind_rmdirs(void);  // directories removed since the start of the run
 unsigned xfind_toolong(void); // entries skipped as too long since the start of the run
-unsigned xfind_unlisted(void); // directories not read and names not spelled, since the start
+// Directories that could not be read and names that cannot be spelled,
+// since the start of the run.
+unsigned xfind_unlisted(void);
 void xfind_settrace(int level);
