@@ -1,5 +1,6 @@
 // Directory handling: which directories the walk works in, and keeping the
 // job's current source and destination directories in step with it.
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/moxmain.h"
@@ -39,6 +40,54 @@ int insidedst(const PARAM *param, const char *dir) {
     std::memcpy(prefix, dir, len);
     prefix[len] = 0;
     return samepath(prefix, base);
+}
+
+// ---- destination directories too long to name ---------------------------------
+
+// Source directories whose destination counterpart makedstcurdir reported
+// as too long, PATH_SIZE bytes each. A subdirectory's entry is handled
+// before the walk comes into it, and the entries of its siblings before
+// any of them is walked, so several may be waiting at once.
+static char *toolongdirs;
+static unsigned toolongused, toolongroom;
+
+int dsttoolong(const char *dir) {
+    size_t dirlen = std::strlen(dir);
+    for (unsigned i = 0; i < toolongused; i++) {
+        const char *seen = toolongdirs + (size_t)i * PATH_SIZE;
+        size_t len = std::strlen(seen);
+        // The walk spells every path below a directory as it spelled the
+        // directory, and seen ends on a whole character.
+        if (len <= dirlen && std::memcmp(dir, seen, len) == 0 &&
+            (dir[len] == 0 || dir[len] == '\\'))
+            return 1;
+    }
+    return 0;
+}
+
+void backtobase(PARAM *param) {
+    pathcopy(param->srccurdir, PATH_SIZE, param->srcbasedir);
+    pathcopy(param->dstcurdir, PATH_SIZE, param->dstbasedir);
+}
+
+void notetoolong(PARAM *param, const char *dir) {
+    filesfailed++; // the directory's files stay where they are
+    backtobase(param);
+    if (toolongused == toolongroom) {
+        unsigned room = toolongroom != 0 ? 2 * toolongroom : 8;
+        char *more = (char *)std::realloc(toolongdirs, (size_t)room * PATH_SIZE);
+        if (more == nullptr)
+            return; // it may be reported again, nothing worse
+        toolongdirs = more;
+        toolongroom = room;
+    }
+    pathcopy(toolongdirs + (size_t)toolongused++ * PATH_SIZE, PATH_SIZE, dir);
+}
+
+void forgettoolong(void) {
+    std::free(toolongdirs);
+    toolongdirs = nullptr;
+    toolongused = toolongroom = 0;
 }
 
 // ---- maskfilter ----------------------------------------------------------------
@@ -101,10 +150,16 @@ static int entersubdir(PARAM *param, char *srcfull, const char *dir, const char 
         outf("Error! path too long: %s\\%s\n", dir, name);
         return XFIND_ABORT;
     }
-    // A counterpart too long to name is reported and skipped: its files
-    // find the same when they come, and are skipped with their directory.
+    // A counterpart too long to name is reported once and skipped: its
+    // files are skipped with their directory when the walk comes into it,
+    // and inside it nothing below can be made either.
+    if (dsttoolong(srcfull)) {
+        srcfull[0] = 0;
+        return dsttoolong(dir) ? XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP : 0;
+    }
     int made = makedstcurdir(srcfull, param->srcbasedir, param->dstcurdir, param->dstbaselen);
     if (made == DSTDIR_TOOLONG) {
+        notetoolong(param, srcfull);
         srcfull[0] = 0;
         return 0;
     }
@@ -164,9 +219,11 @@ int srcdirchanged(const char *dir, PARAM *param) {
         outf("Directory Changed! ...\n");
         outf("old:[%s]\nnew:[%s]\n", param->srccurdir, dir);
     }
-    // With /DEL and /DEL+ the destination is only a reference that is
-    // never written to, so nothing below it can be our own output.
-    if (!opt_delete && !opt_recycle && insidedst(param, dir)) {
+    // A copy's own output is not walked again; in the delete modes the
+    // reference is not source: walked, its files would be judged against a
+    // counterpart below themselves and deleted after the sources they had
+    // just let go, and both copies would be lost.
+    if (insidedst(param, dir)) {
         if (opt_verbose)
             LOCLINE();
         skipline(dir);

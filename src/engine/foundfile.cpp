@@ -189,10 +189,8 @@ static void probedst(Probe *pr) {
 
 // The destination may be the source itself under another spelling (a
 // second drive letter, a link). A backup would then rename the source away
-// before the copy. In the delete modes it happens when gathering walks a
-// reference directory inside the source tree: each of its files finds
-// itself as its own reference, and deleting it would take away the copy
-// that /O trusted.
+// before the copy. In the delete modes a file that finds itself as its own
+// reference would be deleted on the word of the copy it is.
 static int samefile(void) {
     PlatFileId a, b;
     if (plat_fileid(srcfull, &a) != 0 || plat_fileid(dstfull, &b) != 0)
@@ -200,13 +198,11 @@ static int samefile(void) {
     return a.device == b.device && a.inode == b.inode;
 }
 
-// A file asked for and not copied is a failure the exit status tells of;
-// the walk goes on with the next file. The very same path, spelled alike,
-// is no failure: the file already is where it was to go.
+// A file asked for and not copied is a failure the exit status tells of,
+// however the sameness was found; the walk goes on with the next file.
 static int refusesame(void) {
     outf("Error! %s and %s are same path\n", srcfull, dstfull);
-    if (std::strcmp(srcfull, dstfull) != 0)
-        filesfailed++;
+    filesfailed++;
     return 0;
 }
 
@@ -338,9 +334,15 @@ static int newnameway(const FileJob *j, char *tmpl);
 static int transferway(const FileJob *j, int changed) {
     PARAM *p = j->param;
     if (changed) {
+        // A directory without a counterpart is reported once, by whichever
+        // of its entry and its first file came first.
+        if (dsttoolong(j->dir)) {
+            backtobase(p);
+            return XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP;
+        }
         int made = makedstcurdir(j->dir, p->srcbasedir, p->dstcurdir, p->dstbaselen);
         if (made == DSTDIR_TOOLONG) {
-            filesfailed++; // the directory's files stay uncopied
+            notetoolong(p, j->dir);
             return XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP;
         }
         if (made != 0)
@@ -382,10 +384,9 @@ static int transferway(const FileJob *j, int changed) {
 // With a format the existing file of the new name is set aside first;
 // one that is to be appended to stays in place and is copied aside. 1
 // when the file is not to be written (*result is then what the walk gets).
-static int backuprenamed(const FileJob *j, int *result) {
+static int backuprenamed(const FileJob *j, const Probe *found, int *result) {
     *result = 0;
-    Probe pr;
-    probedst(&pr);
+    const Probe &pr = *found;
     if (!pr.exists)
         return 0;
     if (pr.isdir) {
@@ -426,8 +427,18 @@ static int backuprenamed(const FileJob *j, int *result) {
 }
 
 static int copyrenamed(const FileJob *j) {
+    Probe pr;
+    pr.exists = pr.isdir = 0;
+    if (opt_backup == 1 || opt_noover == 1 || opt_overonly == 1)
+        probedst(&pr);
+    // /N and /O judge the new name as the transfer way judges a file's own
+    // name: an existing file is left alone, a missing one is not made; a
+    // directory of the name is no file.
+    int present = pr.exists && !pr.isdir;
+    if ((opt_noover == 1 && present) || (opt_overonly == 1 && !present))
+        return 0;
     int r;
-    if (opt_backup == 1 && backuprenamed(j, &r))
+    if (opt_backup == 1 && backuprenamed(j, &pr, &r))
         return r;
     if (!spaceok(j, dstfull))
         return XFIND_ABORT;
@@ -529,6 +540,15 @@ static int filteredout(const FileJob *j) {
     return 0;
 }
 
+// The job's current directory follows the walk in structure mode. Deleting
+// while gathering follows it too, only to keep a reference directory that
+// lies inside the source out of the walk; the destination stays the base.
+static int followsdirs(const PARAM *p) {
+    if (opt_structure == 1)
+        return 1;
+    return deletemode() && opt_gather == 1 && p->dstcurdir[0] != 0;
+}
+
 int foundfile(const char *dir, XFINDENTRY entry, void *user) {
     FileJob j;
     j.dir = dir;
@@ -548,11 +568,11 @@ int foundfile(const char *dir, XFINDENTRY entry, void *user) {
     if (plainjoin(srcfull, dir, entry.name) < 0)
         return toolong(dir, entry.name);
     int changed = 0;
-    if (opt_structure == 1 && std::strcmp(dir, j.param->srccurdir) != 0) {
+    if (followsdirs(j.param) && std::strcmp(dir, j.param->srccurdir) != 0) {
         int r = srcdirchanged(dir, j.param);
         if (r != 0)
             return r;
-        changed = 1;
+        changed = opt_structure == 1;
     }
     if (j.param->dstcurdir[0] == 0)
         return inplaceway(&j);

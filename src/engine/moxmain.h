@@ -30,3 +30,14 @@ int srcdirchanged(const char *dir, PARAM *param);
 // 1 when dir lies inside the destination tree (whole components compared),
 // else 0.
 int insidedst(const PARAM *param, const char *dir);
+
+// Source directories whose destination counterpart would pass 260
+// characters: makedstcurdir reports one, notetoolong counts it as failed
+// and remembers it, and dsttoolong (1 for it and everything below it) keeps
+// it from being reported again. backtobase puts the job's current source
+// and destination directories back at the base, a pair that always holds;
+// forgettoolong ends the run's memory.
+int dsttoolong(const char *dir);
+void notetoolong(PARAM *param, const char *dir);
+void backtobase(PARAM *param);
+void forgettoolong(void);

@@ -268,6 +268,7 @@ static int walksource(const char *source, PARAM *param, XFINDFUNC callback, unsi
 int runsrc(const char *source, PARAM *param) {
     unsigned failedbefore = filesfailed;
     unsigned toolongbefore = xfind_toolong();
+    unsigned unlistedbefore = xfind_unlisted();
     runfaults = 0;
     lastsrcdir[0] = 0;
     if (!deletemode() && alloccopybuf() != 0)
@@ -289,6 +290,7 @@ int runsrc(const char *source, PARAM *param) {
         settoday();
     unsigned found;
     int status = walksource(source, param, callback, &found);
+    forgettoolong();
     freecopybuf();
     if (opt_trash == 1)
         trashfree();
@@ -298,7 +300,8 @@ int runsrc(const char *source, PARAM *param) {
     // A run refused before its walk removes nothing.
     if (status == 0 && opt_rmdir == 1 && !isroot(param->srcbasedir))
         status = removebase(param->srcbasedir);
-    int failed = filesfailed != failedbefore || runfaults || xfind_toolong() != toolongbefore;
+    int failed = filesfailed != failedbefore || runfaults || xfind_toolong() != toolongbefore ||
+                 xfind_unlisted() != unlistedbefore;
     if (status == 0 && failed)
         status = 1;
     return status;

@@ -81,6 +81,7 @@ enum {
     PLAT_ERR_ACCESS_DENIED = 5,
     PLAT_ERR_NOT_ENOUGH_MEMORY = 8,
     PLAT_ERR_NOT_SAME_DEVICE = 17,
+    PLAT_ERR_NO_MORE_FILES = 18,
     PLAT_ERR_SHARING_VIOLATION = 32,
     PLAT_ERR_FILE_EXISTS = 80,
     PLAT_ERR_INVALID_PARAMETER = 87,
@@ -165,9 +166,12 @@ struct PlatFind; // an open listing
 // passes only when the mask shares one of them. "." and ".." come first
 // except at a drive root, then the names sorted ignoring case. /proc, /sys
 // and /dev are never listed; a dangling link is left out; a link to a
-// directory reports 0x10 | 0x400.
-// Returns the listing with its first entry in *entry, or null when nothing
-// matches or the directory cannot be read (last error 2 or 3).
+// directory reports 0x10 | 0x400; a name holding a backslash is left out
+// unless the mask holds PLAT_ATTR_BADNAME.
+// Returns the listing with its first entry in *entry, or null: last error
+// 2 (or 18) when nothing matches, 3 when the directory does not exist, and
+// any other code (5 when access is denied) when it cannot be read, or not
+// to its end; a directory that can be read but not searched cannot be read.
 PlatFind *plat_findfirst(const char *pattern, unsigned mask, PlatEntry *entry);
 // The next entry: 1, or 0 at the end.
 int plat_findnext(PlatFind *find, PlatEntry *entry);
@@ -183,6 +187,10 @@ enum {
     PLAT_ATTR_ARCHIVE = 0x20,
     PLAT_ATTR_NORMAL = 0x80,
     PLAT_ATTR_REPARSE = 0x400, // a link to a directory
+    // A name holding a backslash of its own (legal on Linux), which no DOS
+    // path can spell. Listed only when the listing's mask asks for it; the
+    // entry then carries this bit and its name as stored, to be reported.
+    PLAT_ATTR_BADNAME = 0x40000000,
 };
 
 // 0 with the attribute word, or -1 (last error 2 or 3).

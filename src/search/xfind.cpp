@@ -14,6 +14,7 @@ static unsigned filesfound;   // files handed out by the last search
 static unsigned dirssearched; // subdirectories entered by the last search
 static unsigned dirsremoved;  // since the start of the run
 static unsigned toolongcount; // since the start of the run
+static unsigned unlistcount;  // since the start of the run
 static int firstcall;         // the starting directory is not expanded yet
 
 // What stays the same on every level of one search.
@@ -61,6 +62,46 @@ static void reporttoolong(const char *dir, const char *name) {
     toolongcount++;
 }
 
+// 1 when a listing that found nothing could not read its directory. No
+// match, or a directory that went away meanwhile, is no news.
+static int readfailed(void) {
+    unsigned code = plat_lasterror();
+    return code != PLAT_ERR_FILE_NOT_FOUND && code != PLAT_ERR_PATH_NOT_FOUND &&
+           code != PLAT_ERR_NO_MORE_FILES;
+}
+
+// A directory that cannot be read is no empty one: taken for empty, its
+// files would be missing from a copy with nothing said. Reported with the
+// system's reason, right after the listing that failed.
+static void reportunread(const char *dir, size_t dirlen) {
+    char text[256];
+    plat_errortext(plat_lasterror(), text, sizeof text);
+    const char *root = dirlen == 2 && dir[1] == ':' ? "\\" : "";
+    outf("Error! directory read failed: %s%s (%s)\n", dir, root, text);
+    unlistcount++;
+}
+
+// A Linux name may hold a backslash, which no DOS path can spell: a path
+// built from it would name another file, so it is skipped, and said so.
+// The name is shown with each backslash of its own written as \x5c, as a
+// shell's $'...' quoting writes that byte, so that it can be told from the
+// separators around it and typed back to find the file.
+static void reportbadname(const char *dir, const char *name) {
+    char shown[4 * PATH_SIZE];
+    size_t n = 0;
+    for (int i = 0; name[i] != 0; i++) {
+        if (name[i] == '\\' && mbtype(name, i) == 0) {
+            std::memcpy(shown + n, "\\x5c", 4);
+            n += 4;
+        } else {
+            shown[n++] = name[i];
+        }
+    }
+    shown[n] = 0;
+    outf("Error! backslash in name: %s\\%s\n", dir, shown);
+    unlistcount++;
+}
+
 // A link to a directory may lead out of the tree or back into it; the walk
 // neither enters nor removes it, so nothing outside the tree is touched.
 static void reportlink(const char *dir, const char *name) {
@@ -72,9 +113,17 @@ static void reportlink(const char *dir, const char *name) {
 
 // 1 when the entry may go to the callback. A link or a too-long directory
 // is reported here only when the walk does not recurse; otherwise the
-// subdirectory phase meets it and reports it there, once.
+// subdirectory phase meets it and reports it there, once. A name holding a
+// backslash is reported where the walk would have worked on it: a file
+// here when the pattern selects it (as it would, were the name spelled), a
+// directory in the subdirectory phase, which enters any.
 static int handable(const char *dir, size_t dirlen, const PlatEntry *e, int recurse) {
     int isdir = (e->attrib & PLAT_ATTR_DIRECTORY) != 0;
+    if ((e->attrib & PLAT_ATTR_BADNAME) != 0) {
+        if (!isdir)
+            reportbadname(dir, e->name);
+        return 0;
+    }
     if ((e->attrib & PLAT_ATTR_REPARSE) != 0) {
         if (!recurse)
             reportlink(dir, e->name);
@@ -108,9 +157,10 @@ static int handout(const char *dir, const PlatEntry *e, const Walk *w) {
 }
 
 // Hands out the entries of dir that match the pattern. Returns the last
-// callback result; *reported is set when the listing itself was too long.
+// callback result; *reported is set when the listing itself was too long,
+// *unread when the directory could not be read (reported here).
 static int filephase(const char *dir, size_t dirlen, const Walk *w, unsigned *files,
-                     int *reported) {
+                     int *reported, int *unread) {
     if (w->pattern[0] == 0)
         return 0; // C:\WORK\ asks for the subdirectories only
     if (!fits(dirlen, w->pattern)) {
@@ -121,9 +171,14 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, unsigned *fi
     char target[PATH_SIZE];
     joinpath(target, dir, dirlen, w->pattern);
     PlatEntry e;
-    PlatFind *find = plat_findfirst(target, w->mask, &e);
-    if (find == nullptr)
+    PlatFind *find = plat_findfirst(target, w->mask | PLAT_ATTR_BADNAME, &e);
+    if (find == nullptr) {
+        if (readfailed()) {
+            reportunread(dir, dirlen);
+            *unread = 1;
+        }
         return 0;
+    }
     int r = 0;
     do {
         if (!handable(dir, dirlen, &e, w->recurse))
@@ -151,9 +206,9 @@ static int descend(const char *dir, size_t dirlen, const char *name, const Walk 
 }
 
 // Walks every subdirectory of dir. Returns a negative result when a walk
-// below aborted.
+// below aborted; *unread is set when dir could not be read (reported here).
 static int subdirphase(const char *dir, size_t dirlen, const Walk *w, unsigned *subs,
-                       int reported) {
+                       int reported, int *unread) {
     // "*" is one character shorter than "*.*" and lists the same names: it
     // reaches the subdirectories of a directory of 258 characters.
     const char *every = fits(dirlen, "*.*") ? "*.*" : "*";
@@ -167,13 +222,22 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, unsigned *
     if (xfind_trace >= 2)
         outf("target = %s\n", target);
     PlatEntry e;
-    PlatFind *find = plat_findfirst(target, PLAT_ATTR_DIRECTORY, &e);
-    if (find == nullptr)
+    PlatFind *find = plat_findfirst(target, PLAT_ATTR_DIRECTORY | PLAT_ATTR_BADNAME, &e);
+    if (find == nullptr) {
+        if (readfailed()) {
+            reportunread(dir, dirlen);
+            *unread = 1;
+        }
         return 0;
+    }
     int r = 0;
     do {
         if ((e.attrib & PLAT_ATTR_DIRECTORY) == 0 || isdots(e.name))
             continue;
+        if ((e.attrib & PLAT_ATTR_BADNAME) != 0) {
+            reportbadname(dir, e.name);
+            continue;
+        }
         if ((e.attrib & PLAT_ATTR_REPARSE) != 0) {
             reportlink(dir, e.name);
             continue;
@@ -198,6 +262,12 @@ static void removedir(const char *dir) {
     unsigned attrib;
     if (getattr(dir, &attrib) < 0 || (attrib & PLAT_ATTR_REPARSE) != 0)
         return;
+    // Echo mode empties nothing, so no directory would ever be found empty:
+    // it counts as removed, as the run driver counts its base, and stays.
+    if (opt_echo) {
+        dirsremoved++;
+        return;
+    }
     unsigned marks = attrib & (PLAT_ATTR_READONLY | PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM);
     if (marks != 0)
         plat_setattr(dir, PLAT_ATTR_NORMAL);
@@ -240,13 +310,15 @@ static int walkdir(const char *given, const Walk *w) {
     if (xfind_trace >= 1)
         outf("searching dir: <%s>\n", dir);
     unsigned files = 0, subs = 0;
-    int reported = 0;
-    int last = filephase(dir, dirlen, w, &files, &reported);
+    int reported = 0, unread = 0;
+    int last = filephase(dir, dirlen, w, &files, &reported, &unread);
     if (xfind_errcode != 0)
         return -1;
-    if (w->recurse && (last & XFIND_DIR_SKIP) == 0) {
-        subdirphase(dir, dirlen, w, &subs, reported);
-        if (w->rmdirs && !isdriveroot(dir, dirlen) && !(start && xfind_keepstart))
+    // Both phases list the same directory: one that could not be read is
+    // reported once, and one whose contents were never seen is not removed.
+    if (w->recurse && (last & XFIND_DIR_SKIP) == 0 && !unread) {
+        subdirphase(dir, dirlen, w, &subs, reported, &unread);
+        if (w->rmdirs && !unread && !isdriveroot(dir, dirlen) && !(start && xfind_keepstart))
             removedir(dir);
         if (xfind_errcode != 0)
             return -1;
@@ -318,6 +390,10 @@ unsigned xfind_rmdirs(void) {
 
 unsigned xfind_toolong(void) {
     return toolongcount;
+}
+
+unsigned xfind_unlisted(void) {
+    return unlistcount;
 }
 
 void xfind_settrace(int level) {

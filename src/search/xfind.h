@@ -31,14 +31,18 @@ extern int xfind_keepstart;
 // path for its final component). mask is the attribute mask of the listing;
 // all = 0 hands out only the first entry of each directory; recurse walks
 // the subdirectories; rmdirs (with recurse) removes every directory after
-// its contents when it can. callback may be null (entries are only
-// counted). Returns 0 when a file of the starting directory itself was
+// its contents when it can (in echo mode it only counts it as removed).
+// callback may be null (entries are only counted). Returns 0 when a file of the starting directory itself was
 // handed out, 1 when none was, -1 on error (xfind_errcode says why).
 //
 // Links to directories (attribute 0x400) are never handed out, entered or
 // removed; the walk prints "skip!(link): <dir\name>" for each (not with
 // /V-). An entry whose joined path would pass 260 characters is reported
-// as "Error! path too long: dir\name" and skipped.
+// as "Error! path too long: dir\name" and skipped. A directory that cannot
+// be read is reported once as "Error! directory read failed: dir (reason)",
+// and neither descended into nor removed. A name holding a backslash of
+// its own is reported once as "Error! backslash in name: dir\name" (the
+// backslash shown as \x5c) and skipped.
 int xfind(const char *path, const char *pattern, int mask, int all, int recurse, int rmdirs,
           XFINDFUNC callback, void *user);
 
@@ -49,4 +53,7 @@ unsigned xfind_files(void);   // files handed out by the last search
 unsigned xfind_dirs(void);    // subdirectories entered by the last search
 unsigned xfind_rmdirs(void);  // directories removed since the start of the run
 unsigned xfind_toolong(void); // entries skipped as too long since the start of the run
+// Directories that could not be read and names that cannot be spelled,
+// since the start of the run.
+unsigned xfind_unlisted(void);
 void xfind_settrace(int level);

@@ -225,6 +225,40 @@ TEST(Delete, ReferenceFollowsStructure) {
     EXPECT_EQ((Lines{"OUT.TXT", "SUB/", "SUB/IN.TXT"}), tree(box.native('d', "REF")));
 }
 
+// A reference inside the source tree is no source: /DEL /S /U deleted
+// C:\DATA\A.TXT on the word of REF\A.TXT, then walked REF, found no
+// REF\REF\A.TXT and deleted that too, and both copies were gone.
+TEST(Delete, ReferenceInsideTheSourceIsNotWalked) {
+    for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
+        for (std::string walk : {"/S", "/G"}) {
+            for (std::string filter : {"/U", "/O", ""}) {
+                std::string label = mode + " " + walk + " " + filter;
+                Sandbox box;
+                box.write('c', "DATA/A.TXT", "old");
+                set_mtime(box.native('c', "DATA/A.TXT"), T0);
+                box.write('c', "DATA/REF/A.TXT", "reference");
+                set_mtime(box.native('c', "DATA/REF/A.TXT"), T0 + 10);
+                Lines args{mode, walk, "/Y"};
+                if (!filter.empty())
+                    args.push_back(filter);
+                args.insert(args.end(), {"C:\\DATA", "C:\\DATA\\REF"});
+                RunResult r = box.run(args);
+                // /S asks for the whole tree, whose base cannot go now.
+                EXPECT_EQ(walk == "/S" ? 1 : 0, r.status) << label << "\n" << r.out;
+                Lines want{READING, "C:\\DATA --> C:\\DATA\\REF"};
+                add_file_line(want, mode, "A.TXT");
+                want.insert(want.end(), {"skip!: <C:\\DATA\\REF>", count(2, "File(s) found"),
+                                         done_line(mode, 1), count(1, "Dir(s)  searched")});
+                if (walk == "/S")
+                    want.push_back("<C:\\DATA> not deleted");
+                EXPECT_EQ(want, outlines(r)) << label;
+                EXPECT_EQ((Lines{"REF/", "REF/A.TXT"}), tree(box.native('c', "DATA"))) << label;
+                EXPECT_EQ("reference", read_native(box.native('c', "DATA/REF/A.TXT"))) << label;
+            }
+        }
+    }
+}
+
 // Deleting a whole tree removes the emptied directories, base included, and
 // the run says so and succeeds; a base already removed by the walk must not
 // turn the status into a failure.
@@ -252,26 +286,49 @@ TEST(Delete, WholeTreeRemovesDirectories) {
     }
 }
 
-// Echo mode in every delete mode: the files and directories stay, and the
-// lines and counts show what would have gone.
+// Echo mode changes nothing, emptied directories included: the walk used to
+// remove an empty subdirectory for real and count it as deleted. The
+// directories count as removed, as the base does, and all of them stay.
 TEST(Delete, EchoChangesNothing) {
-    for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
+    const Lines moved{"C:\\S --> D:\\O", "  A.TXT", "C:\\S\\X --> D:\\O\\X", "  B.TXT"};
+    const Lines tested{"(delete test) A.TXT", "(delete test) B.TXT"};
+    struct Case {
+        Lines args;
+        Lines files;        // the per-file lines
+        std::string done;   // the first summary line
+        bool listed;        // the base is a listed directory: removed before the summary
+    } cases[] = {
+        {{"/DEL", "C:\\S"}, tested, "File(s) deleted", false},
+        {{"/DEL!", "C:\\S"}, {}, "File(s) moved to <TRASH$$$>", false},
+        {{"/DEL+", "C:\\S"}, tested, "File(s) deleted", false},
+        {{"/M", "C:\\S", "D:\\O"}, moved, "File(s) copied", false},
+        {{"/DEL", "/S", "@C:\\LIST.TXT"}, tested, "File(s) deleted", true},
+    };
+    for (const Case &c : cases) {
         Sandbox box;
         box.write('c', "S/A.TXT", "a");
         box.write('c', "S/X/B.TXT", "b");
-        RunResult r = box.run({"/E", "/Y", mode, "C:\\S"});
-        EXPECT_EQ(0, r.status) << mode << "\n" << r.out;
+        box.mkdir('c', "S/EMPTY");
+        box.write('c', "LIST.TXT", "C:\\S\n");
+        Lines args{"/E", "/Y"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::string label = args[2];
+        RunResult r = box.run(args);
+        EXPECT_EQ(0, r.status) << label << "\n" << r.out;
         Lines want{"This is TEST Mode", READING};
-        if (mode != "/DEL!") {
-            want.push_back("(delete test) A.TXT");
-            want.push_back("(delete test) B.TXT");
-        }
-        want.insert(want.end(), {count(2, "File(s) found"), done_line(mode, 2),
-                                 count(1, "Dir(s)  searched"), "<C:\\S> deleted"});
-        EXPECT_EQ(want, outlines(r)) << mode;
-        EXPECT_EQ((Lines{"A.TXT", "X/", "X/B.TXT"}), tree(box.native('c', "S"))) << mode;
-        EXPECT_FALSE(box.exists('c', "TRASH$$$")) << mode;
-        EXPECT_EQ(Lines{}, tree(box.root() + "/data")) << mode;
+        want.insert(want.end(), c.files.begin(), c.files.end());
+        if (c.listed)
+            want.push_back("<C:\\S> deleted");
+        want.insert(want.end(), {count(2, "File(s) found"), count(2, c.done),
+                                 count(2, "Dir(s)  searched"), count(3, "Dir(s)  deleted")});
+        if (!c.listed)
+            want.push_back("<C:\\S> deleted");
+        EXPECT_EQ(want, outlines(r)) << label;
+        EXPECT_EQ((Lines{"A.TXT", "EMPTY/", "X/", "X/B.TXT"}), tree(box.native('c', "S")))
+            << label;
+        EXPECT_FALSE(box.exists('c', "TRASH$$$")) << label;
+        EXPECT_EQ(Lines{}, tree(box.native('d'))) << label;
+        EXPECT_EQ(Lines{}, tree(box.root() + "/data")) << label;
     }
 }
 

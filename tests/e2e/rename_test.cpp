@@ -105,6 +105,36 @@ TEST(Rename, FormatWithDestination) {
     }
 }
 
+// /N and /O judge the formatted name as they judge a file's own name: /N
+// =$F.BAK used to write over an existing PROGRAM.BAK, and /O made TOOL.BAK
+// where nothing was there to overwrite. Leaving a file alone prints nothing
+// and counts nothing.
+TEST(Rename, FormatHonoursNoOverwriteAndOverwriteOnly) {
+    struct Case {
+        const char *option;
+        const char *copied;    // the one file copied
+        const char *program;   // PROGRAM.BAK afterwards
+        const char *tool;      // TOOL.BAK afterwards
+    } cases[] = {
+        {"/N", "TOOL.EXE", "old", "tool"},
+        {"/O", "PROGRAM.EXE", "program", "<missing>"},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('c', "DIR/PROGRAM.EXE", "program");
+        box.write('c', "DIR/TOOL.EXE", "tool");
+        box.write('d', "OUT/PROGRAM.BAK", "old");
+        RunResult r = box.run({c.option, "=$F.BAK", "C:\\DIR\\*.EXE", "D:\\OUT"});
+        EXPECT_EQ(0, r.status) << c.option << "\n" << r.out;
+        EXPECT_EQ((Lines{READING, "C:\\DIR --> D:\\OUT", std::string("  ") + c.copied,
+                         count(2, "File(s) found"), count(1, "File(s) copied")}),
+                  outlines(r))
+            << c.option;
+        EXPECT_EQ(c.program, box.read('d', "OUT/PROGRAM.BAK")) << c.option;
+        EXPECT_EQ(c.tool, read_native(box.native('d', "OUT/TOOL.BAK"))) << c.option;
+    }
+}
+
 // The counter moves on for every file of a run, as each new name is taken
 // in turn.
 TEST(Rename, CounterAcrossFiles) {

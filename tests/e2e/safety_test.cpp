@@ -184,6 +184,42 @@ TEST(Safety, SameFileThroughAnotherSpelling) {
     }
 }
 
+// A copy refused because source and destination are one file failed the
+// run when found by device and inode, but counted nothing when found by
+// comparing the spellings (gathering into the source's own subdirectory
+// meets its own copies), and the run ended with status 0.
+TEST(Safety, SameFileRefusalsFailTheRunAlike) {
+    struct Case {
+        Lines args;
+        Lines want;
+    } cases[] = {
+        {{"/G", "C:\\DATA", "C:\\DATA\\OUT"},
+         {READING, "C:\\DATA --> C:\\DATA\\OUT", "  A.TXT", "C:\\DATA\\OUT --> C:\\DATA\\OUT",
+          "Error! C:\\DATA\\OUT\\A.TXT and C:\\DATA\\OUT\\A.TXT are same path",
+          count(2, "File(s) found"), count(1, "File(s) copied"), count(1, "File(s) failed"),
+          count(1, "Dir(s)  searched")}},
+        {{"C:\\DATA", "D:\\OUT"},
+         {READING, "C:\\DATA --> D:\\OUT", "Error! C:\\DATA\\A.TXT and D:\\OUT\\A.TXT are same path",
+          count(1, "File(s) found"), count(0, "File(s) copied"), count(1, "File(s) failed"),
+          count(0, "Dir(s)  searched")}},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('C', "DATA/A.TXT", "a");
+        if (c.args[0] == "/G") {
+            box.mkdir('C', "DATA/OUT");
+        } else {
+            box.mkdir('D', "OUT");
+            ASSERT_EQ(0, ::link(box.native('C', "DATA/A.TXT").c_str(),
+                                box.native('D', "OUT/A.TXT").c_str()));
+        }
+        RunResult r = box.run(c.args);
+        EXPECT_EQ(1, r.status) << r.out;
+        EXPECT_EQ(c.want, outlines(r));
+        EXPECT_EQ("a", box.read('C', "DATA/A.TXT"));
+    }
+}
+
 // A Linux directory may hold README and readme side by side; under the
 // case-blind lookup the second used to overwrite the first's copy, and the
 // run ended with status 0 and one file fewer at the destination.

@@ -211,12 +211,24 @@ int hidden_system_tree(const char *dir, const char *name) {
             std::strcmp(name, "dev") == 0);
 }
 
-// Fills an item for the native path; 0, or -1 when it is to be left out (a
+// 1 when the entry itself cannot be looked at: its directory may be read
+// but not searched. Leaving such entries out would show the directory
+// emptier than it is, so the whole listing fails instead.
+int unsearchable(const char *native) {
+    struct stat st;
+    return errno == EACCES && lstat(native, &st) != 0 && errno == EACCES;
+}
+
+enum { ITEM_UNREADABLE = -2 };
+
+// Fills an item for the native path; 0, -1 when it is to be left out (a
 // dangling link, a link loop, a device or pipe, gone meanwhile, or filtered
-// by the mask).
+// by the mask), or ITEM_UNREADABLE with errno set.
 int make_item(const char *native, const char *ext, const char *core, unsigned mask, Item *it) {
     NativeInfo info;
-    if (native_info(native, &info) != 0 || info.special || !passes_mask(info.attrib, mask))
+    if (native_info(native, &info) != 0)
+        return unsearchable(native) ? ITEM_UNREADABLE : -1;
+    if (info.special || !passes_mask(info.attrib, mask))
         return -1;
     it->attrib = info.attrib;
     it->size = (unsigned)info.size;
@@ -321,8 +333,31 @@ void add_dots(PlatFind *f, const char *native, const Pattern *p, unsigned mask) 
     f->items.insert(f->items.begin(), dots.begin(), dots.end());
 }
 
+// Adds the entry `name` of the native directory when it matches and may be
+// listed. 0, or ITEM_UNREADABLE when it cannot be looked at.
+int add_match(PlatFind *f, const char *native, const char *name, const Pattern *p,
+              unsigned mask) {
+    char core[CORE_NAME_SIZE], path[NATIVE_PATH_SIZE];
+    if (hidden_system_tree(native, name) ||
+        enc_to_core(name, std::strlen(name), core, sizeof core) < 0 || !matches(p, core) ||
+        join(native, name, path, sizeof path) != 0)
+        return 0;
+    int bad = has_own_backslash(core);
+    if (bad && (mask & PLAT_ATTR_BADNAME) == 0)
+        return 0;
+    Item it;
+    int got = make_item(path, name, core, mask, &it);
+    if (got == 0) {
+        if (bad)
+            it.attrib |= PLAT_ATTR_BADNAME;
+        f->items.push_back(it);
+    }
+    return got == ITEM_UNREADABLE ? ITEM_UNREADABLE : 0;
+}
+
 // Reads the whole directory once, keeping what matches and handing every
-// name to the lookup cache on the way.
+// name to the lookup cache on the way. A directory that cannot be read to
+// its end fails as a whole: part of it is no listing.
 int scan_matches(PlatFind *f, const char *native, const Pattern *p, unsigned mask) {
     struct stat dirst;
     DIR *d = opendir(native);
@@ -333,23 +368,31 @@ int scan_matches(PlatFind *f, const char *native, const Pattern *p, unsigned mas
         return -1;
     }
     LookupFill *fill = lookup_fill_begin(native);
-    char core[CORE_NAME_SIZE], path[NATIVE_PATH_SIZE], key[NAME_KEY_SIZE];
-    struct dirent *e;
-    while ((e = readdir(d)) != nullptr) {
+    char key[NAME_KEY_SIZE];
+    int err = 0;
+    for (;;) {
+        errno = 0;
+        struct dirent *e = readdir(d);
+        if (e == nullptr) {
+            err = errno;
+            break;
+        }
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
             continue;
         if (name_fold(e->d_name, key, sizeof key) >= 0)
             lookup_fill_add(fill, e->d_name, key);
-        Item it;
-        if (hidden_system_tree(native, e->d_name) ||
-            enc_to_core(e->d_name, std::strlen(e->d_name), core, sizeof core) < 0 ||
-            has_own_backslash(core) || !matches(p, core) ||
-            join(native, e->d_name, path, sizeof path) != 0 ||
-            make_item(path, e->d_name, core, mask, &it) != 0)
-            continue;
-        f->items.push_back(it);
+        if (add_match(f, native, e->d_name, p, mask) == ITEM_UNREADABLE) {
+            err = EACCES;
+            break;
+        }
     }
     closedir(d);
+    if (err != 0) {
+        lookup_fill_end(fill, nullptr);
+        f->items.clear();
+        set_errno_error(err);
+        return -1;
+    }
     lookup_fill_end(fill, &dirst);
     std::sort(f->items.begin(), f->items.end(), item_less);
     add_dots(f, native, p, mask);
@@ -368,10 +411,16 @@ int find_one(PlatFind *f, const char *native, const char *final, unsigned mask) 
         return -1;
     }
     Item it;
-    if (rc == 1 && !hidden_system_tree(native, found) &&
-        enc_to_core(found, std::strlen(found), core, sizeof core) >= 0 &&
-        join(native, found, path, sizeof path) == 0 &&
-        make_item(path, found, core, mask, &it) == 0)
+    if (rc != 1 || hidden_system_tree(native, found) ||
+        enc_to_core(found, std::strlen(found), core, sizeof core) < 0 ||
+        join(native, found, path, sizeof path) != 0)
+        return 0;
+    int got = make_item(path, found, core, mask, &it);
+    if (got == ITEM_UNREADABLE) {
+        set_errno_error(EACCES);
+        return -1;
+    }
+    if (got == 0)
         f->items.push_back(it);
     return 0;
 }

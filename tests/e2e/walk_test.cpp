@@ -1,0 +1,190 @@
+// What a walk cannot do is reported once and fails the run, never skipped in
+// silence: a destination directory too long to name, a directory that
+// cannot be read, a name that no DOS path can spell.
+#include <gtest/gtest.h>
+
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "engine_util.h"
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// A destination directory too long to name used to be reported once for
+// its entry and again for its first file; two such siblings have their
+// entries handled before either is walked, and nothing below one is
+// reported again.
+TEST(Walk, TooLongDestinationDirectoryIsReportedOnce) {
+    const std::string base = "D:\\" + std::string(240, 'x');
+    const std::string sub = "sub" + std::string(20, 'y');
+    for (std::string source : {"C:\\S", "C:\\S\\*.TXT"}) {
+        Sandbox box;
+        box.write('C', "S/a.txt", "a");
+        box.write('C', "S/" + sub + "/c.txt", "c");
+        box.write('C', "S/" + sub + "/d.txt", "d");
+        box.write('C', "S/" + sub + "/deeper/e.txt", "e");
+        box.write('C', "S/" + sub + "2/f.txt", "f");
+        box.write('C', "S/zz/b.txt", "b");
+        RunResult r = box.run({"/S", source, base});
+        EXPECT_EQ(1, r.status) << source << "\n" << r.out;
+        EXPECT_EQ((Lines{READING, "C:\\S --> " + base, "  a.txt",
+                         "Error! path too long: " + base + "\\" + sub,
+                         "Error! path too long: " + base + "\\" + sub + "2",
+                         "C:\\S\\zz --> " + base + "\\zz", "  b.txt", count(4, "File(s) found"),
+                         count(2, "File(s) copied"), count(2, "File(s) failed"),
+                         count(3, "Dir(s)  searched")}),
+                  outlines(r))
+            << source;
+    }
+}
+
+// A too-long subdirectory's entry left the job's destination at the base,
+// and the files after it in the same directory were copied there instead
+// of into their own directory's counterpart.
+TEST(Walk, FilesBesideATooLongDirectoryKeepTheirPlace) {
+    const std::string base(236, 'x'); // D:\ + 236 + \P fits, + \P\sub... does not
+    Sandbox box;
+    box.write('C', "S/P/sub" + std::string(20, 'y') + "/c.txt", "c");
+    box.write('C', "S/P/z.txt", "z");
+    RunResult r = box.run({"/S", "C:\\S", "D:\\" + base});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_EQ((Lines{"P/", "P/z.txt"}), tree(box.native('D', base)));
+}
+
+// A Linux name holding a backslash was left out of every listing, so a copy
+// of the tree silently lacked it. Each is reported once, where the walk
+// would have worked on it: a file when the pattern selects it, a directory
+// when the walk recurses. A backslash that is the second byte of a
+// double-byte character (表 is 0x95 0x5C) is no backslash of its own.
+TEST(Walk, NamesHoldingABackslashAreReported) {
+    const std::string a = "Error! backslash in name: C:\\S\\a\\x5cb.txt";
+    const std::string c = "Error! backslash in name: C:\\S\\c\\x5cd.doc";
+    const std::string sub = "Error! backslash in name: C:\\S\\sub\\x5cdir";
+    const std::string kanji = "Error! backslash in name: C:\\S\\表\\x5c.txt";
+    const Lines copied{"C:\\S --> D:\\O", "  t.txt"};
+    struct Case {
+        Lines args;
+        Lines want;
+    } cases[] = {
+        {{"/S", "C:\\S", "D:\\O"},
+         {READING, a, c, copied[0], copied[1], kanji, sub, count(1, "File(s) found"),
+          count(1, "File(s) copied"), count(0, "Dir(s)  searched")}},
+        {{"/S", "C:\\S\\*.TXT", "D:\\O"},
+         {READING, a, copied[0], copied[1], kanji, sub, count(1, "File(s) found"),
+          count(1, "File(s) copied"), count(0, "Dir(s)  searched")}},
+        {{"C:\\S\\*.*", "D:\\O"},
+         {READING, a, c, copied[0], copied[1], kanji, count(1, "File(s) found"),
+          count(1, "File(s) copied")}},
+    };
+    for (const Case &k : cases) {
+        Sandbox box;
+        box.write('C', "S/a\\b.txt", "a");
+        box.write('C', "S/c\\d.doc", "c");
+        box.write('C', "S/sub\\dir/x.txt", "x");
+        box.write('C', "S/表\\.txt", "k");
+        box.write('C', "S/t.txt", "t");
+        RunResult r = box.run(k.args);
+        EXPECT_EQ(1, r.status) << k.args[1] << "\n" << r.out;
+        EXPECT_EQ(k.want, outlines(r)) << k.args[1];
+        EXPECT_EQ((Lines{"t.txt"}), tree(box.native('D', "O"))) << k.args[1];
+    }
+}
+
+// ---- unreadable directories ------------------------------------------------
+
+constexpr uid_t NOBODY = 65534;
+
+int give_to_nobody(const char *path, const struct stat *, int, struct FTW *) {
+    return ::lchown(path, NOBODY, NOBODY);
+}
+
+// Root reads every directory: as root the program runs as nobody through
+// setpriv, on a sandbox handed to nobody; otherwise it runs as it is. ""
+// when that works here, else why not.
+std::string prepare_unprivileged(const Sandbox &box, std::string *setpriv) {
+    setpriv->clear();
+    if (::geteuid() != 0)
+        return "";
+    for (const char *p : {"/usr/bin/setpriv", "/bin/setpriv"})
+        if (::access(p, X_OK) == 0)
+            *setpriv = p;
+    if (setpriv->empty())
+        return "running as root without setpriv to drop privileges";
+    // nobody must reach the sandbox through every directory above it.
+    for (std::string dir = box.root(); dir.size() > 1;) {
+        dir = dir.substr(0, dir.rfind('/'));
+        struct stat st;
+        if (::stat(dir.empty() ? "/" : dir.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0)
+            return "nobody cannot reach the sandbox below " + dir;
+    }
+    if (::nftw(box.root().c_str(), give_to_nobody, 16, FTW_PHYS) != 0)
+        return "cannot hand the sandbox to nobody";
+    return "";
+}
+
+RunResult run_unprivileged(const Sandbox &box, const std::string &setpriv, const Lines &args) {
+    if (setpriv.empty())
+        return box.run(args);
+    RunOptions o;
+    o.program = "/bin/sh";
+    Lines all{"-c", "exec " + setpriv + " --reuid=65534 --regid=65534 --clear-groups -- \"$0\" \"$@\"",
+              MOX32_BIN};
+    all.insert(all.end(), args.begin(), args.end());
+    return box.run(all, o);
+}
+
+// A directory that could not be read was taken for an empty one: nothing
+// was said, its files were missing from the copy and the run ended with
+// status 0. Read and search permission are both needed to list it; either
+// phase of the walk may meet it, and it is reported once. Its counterpart
+// is made when its entry is handled, before it is read, and stays empty.
+TEST(Walk, UnreadableDirectoryIsReported) {
+    const std::string denied = " (Permission denied)";
+    struct Case {
+        const char *locked;  // below C:\S
+        mode_t mode;
+        Lines args;
+        Lines want;
+    } cases[] = {
+        {"LOCKED", 0, {"/S", "C:\\S", "D:\\O"},
+         {READING, "Error! directory read failed: C:\\S\\LOCKED" + denied,
+          "C:\\S\\OK --> D:\\O\\OK", "  b.txt", count(1, "File(s) found"),
+          count(1, "File(s) copied"), count(2, "Dir(s)  searched")}},
+        {"LOCKED", 0444, {"/S", "C:\\S\\*.TXT", "D:\\O"},
+         {READING, "Error! directory read failed: C:\\S\\LOCKED" + denied,
+          "C:\\S\\OK --> D:\\O\\OK", "  b.txt", count(1, "File(s) found"),
+          count(1, "File(s) copied"), count(2, "Dir(s)  searched")}},
+        {"LOCKED", 0, {"/S", "C:\\S\\LOCKED", "D:\\O"},
+         {READING, "Error! directory read failed: C:\\S\\LOCKED" + denied,
+          count(0, "File(s) found"), count(0, "File(s) copied"), count(0, "Dir(s)  searched")}},
+        {"LOCKED", 0, {"/DEL", "/S", "/Y", "C:\\S"},
+         {READING, "Error! directory read failed: C:\\S\\LOCKED" + denied,
+          "  b.txt", count(1, "File(s) found"), count(1, "File(s) deleted"),
+          count(2, "Dir(s)  searched"), count(1, "Dir(s)  deleted"), "<C:\\S> not deleted"}},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('C', "S/LOCKED/a.txt", "a");
+        box.write('C', "S/OK/b.txt", "b");
+        std::string setpriv, why = prepare_unprivileged(box, &setpriv);
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        ASSERT_EQ(0, ::chmod(box.native('C', "S/LOCKED").c_str(), c.mode));
+        RunResult r = run_unprivileged(box, setpriv, c.args);
+        EXPECT_EQ(1, r.status) << c.args[1] << "\n" << r.out << r.err;
+        EXPECT_EQ(c.want, outlines(r)) << c.args[1];
+        ASSERT_EQ(0, ::chmod(box.native('C', "S/LOCKED").c_str(), 0755));
+        EXPECT_EQ("a", box.read('C', "S/LOCKED/a.txt"));
+    }
+}
+
+} // namespace
