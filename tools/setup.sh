@@ -17,6 +17,7 @@ command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 [ -f /usr/include/glib-2.0/gio/gio.h ] || need+=(libglib2.0-dev)
 command -v gio >/dev/null 2>&1 || need+=(libglib2.0-bin)
 command -v trash-list >/dev/null 2>&1 || need+=(trash-cli) # the tests list the recycle bin with it
+[ -f /usr/share/zoneinfo/Europe/Berlin ] || need+=(tzdata) # the tests copy times in other zones
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing: ${need[*]}" >&2
     if [ "$(id -u)" = 0 ]; then sudo=""; else sudo="sudo"; fi

@@ -21,6 +21,7 @@ struct FileJob {
     const char *name; // the entry's name as stored
     PARAM *param;
     unsigned attrib, date, time, size;
+    PlatFileTime mtime; // the last write exactly, for the copy
     unsigned newattrib; // what the copy is given
     int append;         // /I
 };
@@ -145,7 +146,7 @@ static int spaceok(const FileJob *j, const char *path) {
 }
 
 static int transfer(const FileJob *j, const char *to, int append) {
-    int r = copyormove(srcfull, to, j->name, j->date, j->time, j->newattrib, j->attrib, append);
+    int r = copyormove(srcfull, to, j->name, &j->mtime, j->newattrib, j->attrib, append);
     if (r == 0)
         filesdone++;
     else
@@ -181,6 +182,7 @@ static void probedst(Probe *pr) {
         pr->entry.attrib = e.attrib;
         pr->entry.time = e.time;
         pr->entry.date = e.date;
+        pr->entry.mtime = e.mtime;
         std::memcpy(pr->entry.name, e.name, sizeof pr->entry.name);
         break;
     } while (plat_findnext(find, &e));
@@ -415,7 +417,7 @@ static int backuprenamed(const FileJob *j, int *result) {
     const XFINDENTRY *e = &pr.entry;
     int zero = opt_zerobyte;
     opt_zerobyte = 0;
-    int r = copyormove(dstfull, saved, j->name, e->date, e->time, e->attrib, e->attrib, 0);
+    int r = copyormove(dstfull, saved, j->name, &e->mtime, e->attrib, e->attrib, 0);
     opt_zerobyte = zero;
     if (r != 0) {
         filesfailed++;
@@ -468,8 +470,8 @@ static int renameinplace(const FileJob *j, char *newname) {
         if (opt_incremental == 1) {
             if (!spaceok(j, newname))
                 return XFIND_ABORT;
-            int r = copyormove(srcfull, newname, j->name, j->date, j->time, j->newattrib,
-                               j->attrib, j->append);
+            int r = copyormove(srcfull, newname, j->name, &j->mtime, j->newattrib, j->attrib,
+                               j->append);
             if (r != 0) {
                 filesfailed++;
                 return r;
@@ -535,6 +537,7 @@ int foundfile(const char *dir, XFINDENTRY entry, void *user) {
     j.name = entry.name;
     j.param = (PARAM *)user;
     getfindinfo(&j.attrib, &j.date, &j.time, &j.size, &entry);
+    j.mtime = entry.mtime;
     j.append = opt_incremental == 1;
     if (opt_verbose)
         tracefound(dir, &j);

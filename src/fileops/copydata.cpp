@@ -7,6 +7,11 @@
 // temporary file is removed. Only an append (/I) writes in place, because
 // keeping the existing content is its whole point; it can only add bytes at
 // the end, never lose what is there.
+//
+// A copy is given its source's modification time exactly, never one
+// rebuilt from DOS words: those hold local time in two-second steps from
+// 1980 to 2107, and read back they are an hour off in the hour that
+// repeats when summer time ends.
 #include "fileops/filecopy.h"
 #include "base/param.h"
 #include "platform/platform.h"
@@ -88,10 +93,10 @@ int filldata(int in, int out, long long limit) {
 
 // Gives the written file its time and closes it. A close can be the first
 // to report a full disk (data still in flight), so its failure fails the
-// copy. The time itself is best effort: a date word no calendar holds
+// copy. The time itself is best effort: a file system that cannot hold it
 // leaves the time of the write.
-int finishfile(int out, unsigned date, unsigned time) {
-    plat_setfiletime(out, (unsigned short)date, (unsigned short)time);
+int finishfile(int out, const PlatFileTime *mtime) {
+    plat_setfiletime(out, mtime);
     if (plat_close(out) < 0) {
         errline(plat_lasterror());
         return -1;
@@ -101,7 +106,7 @@ int finishfile(int out, unsigned date, unsigned time) {
 
 // Writes the source's data (nothing when in is -1: zero-byte mode) into a
 // new temporary file and renames it over dst. Closes in.
-int replacewith(int in, const char *dst, unsigned date, unsigned time, unsigned newattrib) {
+int replacewith(int in, const char *dst, const PlatFileTime *mtime, unsigned newattrib) {
     char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
     int out = -1;
     if (tempdir(dst, dir) == 0)
@@ -124,7 +129,7 @@ int replacewith(int in, const char *dst, unsigned date, unsigned time, unsigned 
         droptemp(out, tmp);
         return -1;
     }
-    if (finishfile(out, date, time) < 0) {
+    if (finishfile(out, mtime) < 0) {
         droptemp(-1, tmp);
         return -1;
     }
@@ -152,7 +157,7 @@ long long sourcesize(int in) {
 
 // Appends the source's data to dst in place (created when missing). Closes
 // in. Nothing is written unless the end of dst was found.
-int appendto(int in, const char *dst, unsigned date, unsigned time, unsigned newattrib) {
+int appendto(int in, const char *dst, const PlatFileTime *mtime, unsigned newattrib) {
     long long size = sourcesize(in);
     if (size < 0) {
         plat_close(in);
@@ -174,7 +179,7 @@ int appendto(int in, const char *dst, unsigned date, unsigned time, unsigned new
         plat_close(out);
         return -1;
     }
-    if (finishfile(out, date, time) < 0)
+    if (finishfile(out, mtime) < 0)
         return -1;
     setattrib(dst, newattrib);
     return 0;
@@ -182,10 +187,10 @@ int appendto(int in, const char *dst, unsigned date, unsigned time, unsigned new
 
 } // namespace
 
-int filecopy(const char *src, const char *dst, unsigned date, unsigned time, unsigned newattrib,
+int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsigned newattrib,
              int append) {
     if (opt_zerobyte == 1) // the source is not even opened
-        return replacewith(-1, dst, date, time, newattrib);
+        return replacewith(-1, dst, mtime, newattrib);
     if (copybuf == nullptr || copybufsize <= 0) {
         errline(PLAT_ERR_NOT_ENOUGH_MEMORY);
         return -1;
@@ -198,6 +203,6 @@ int filecopy(const char *src, const char *dst, unsigned date, unsigned time, uns
     }
     showlasterror(1);
     if (append)
-        return appendto(in, dst, date, time, newattrib);
-    return replacewith(in, dst, date, time, newattrib);
+        return appendto(in, dst, mtime, newattrib);
+    return replacewith(in, dst, mtime, newattrib);
 }

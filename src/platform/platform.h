@@ -146,11 +146,13 @@ int plat_fullpath(const char *path, char *out, size_t size);
 
 // ---- listing ----------------------------------------------------------------
 
-// One listed entry. Times are the last write in local time as DOS words.
+// One listed entry. The last write is given twice: as DOS words in local
+// time (what is compared and shown) and exactly (what a copy is given).
 struct PlatEntry {
     unsigned attrib;
     unsigned size;           // low 32 bits
     unsigned short time, date;
+    PlatFileTime mtime;
     int toolong;             // the name does not fit: `name` is cut short
     char name[PLAT_PATH_SIZE];
 };
@@ -242,8 +244,9 @@ long plat_write_file(int handle, const void *buf, unsigned long len);
 long long plat_seek(int handle, long long offset, int whence);
 // 0, or -1 (a write that failed only now, 112).
 int plat_close(int handle);
-// Sets the last-write time from DOS words read as local time. 0, or -1.
-int plat_setfiletime(int handle, unsigned short date, unsigned short time);
+// Sets the last-write time exactly; the access time stays. 0, or -1 (87
+// when nsec is out of range).
+int plat_setfiletime(int handle, const PlatFileTime *mtime);
 
 // Gives the open file the permissions (and, where allowed, the owner and
 // group) of the existing file at model, so that a file written to replace

@@ -1,0 +1,120 @@
+// What a copy keeps besides the data: its source's modification time to the
+// nanosecond.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine_util.h"
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+void set_mtim(const std::string &path, long long sec, long nsec) {
+    struct timespec ts[2] = {{static_cast<time_t>(sec), nsec}, {static_cast<time_t>(sec), nsec}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, path.c_str(), ts, AT_SYMLINK_NOFOLLOW)) << path;
+}
+
+// "sec.nsec" of a file's modification time, for messages that show both.
+std::string mtim(const std::string &path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return "missing";
+    return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
+std::string when(long long sec, long nsec) { return std::to_string(sec) + "." + std::to_string(nsec); }
+
+// A copy used to get its time back from local DOS words: the fraction and
+// the odd second were lost (make and rsync saw a changed file), years
+// outside 1980..2107 were clamped, and in the hour that repeats in autumn
+// the copy came out an hour off. Every way of writing a file keeps it.
+TEST(Metadata, CopyKeepsTheExactTime) {
+    struct Moment {
+        const char *tz;
+        long long sec;
+        long nsec;
+    } moments[] = {
+        {"UTC", T0 + 1, 123456789},
+        {"UTC", 86399, 5},                    // 1970
+        {"UTC", 7258118400LL + 1, 999999999}, // 2200
+        // 2004-10-31, both times the clock showed 01:30 in New York and
+        // 02:30 in Berlin: the DOS words cannot tell them apart.
+        {"America/New_York", 1099200600, 0},
+        {"America/New_York", 1099204200, 0},
+        {"Europe/Berlin", 1099182600, 0},
+        {"Europe/Berlin", 1099186200, 0},
+    };
+    struct Way {
+        Lines opts;
+        bool existing; // the destination holds a file to append to
+    } ways[] = {{{}, false}, {{"/I"}, true}, {{"/Z"}, false}, {{"/M"}, false}};
+    for (const Moment &m : moments) {
+        std::string zone = std::string("/usr/share/zoneinfo/") + m.tz;
+        if (::access(zone.c_str(), R_OK) != 0)
+            GTEST_SKIP() << "no time zone data for " << m.tz;
+        for (const Way &w : ways) {
+            std::string trace = std::string(m.tz) + " " + when(m.sec, m.nsec) +
+                                (w.opts.empty() ? "" : " " + w.opts[0]);
+            Sandbox box;
+            box.write('c', "S/F.TXT", "data");
+            set_mtim(box.native('c', "S/F.TXT"), m.sec, m.nsec);
+            if (w.existing)
+                box.write('d', "O/F.TXT", "old ");
+            Lines args = w.opts;
+            args.insert(args.end(), {"C:\\S\\F.TXT", "D:\\O"});
+            RunOptions o;
+            o.env = {{"TZ", m.tz}};
+            RunResult r = box.run(args, o);
+            EXPECT_EQ(0, r.status) << trace << "\n" << r.out;
+            EXPECT_EQ(when(m.sec, m.nsec), mtim(box.native('d', "O/F.TXT"))) << trace;
+        }
+    }
+}
+
+// The copy of an existing file set aside for an append (/I /B with a
+// format) is the old file's, time included.
+TEST(Metadata, BackupByCopyKeepsTheOldFilesExactTime) {
+    Sandbox box;
+    box.write('C', "S/a.txt", "new");
+    box.write('C', "D/a.txt", "old");
+    set_mtim(box.native('C', "D/a.txt"), T0 + 3, 777);
+    RunResult r = box.run({"/I", "/B", "=$F.$E", "C:\\S\\a.txt", "C:\\D"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ("old", box.read('C', "D/a(000).txt"));
+    EXPECT_EQ(when(T0 + 3, 777), mtim(box.native('C', "D/a(000).txt")));
+}
+
+// A move onto another file system is a copy and a delete; the copy keeps
+// the exact time whether the drive letter changes or not (root only).
+TEST(Metadata, MoveAcrossFileSystemsKeepsTheExactTime) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a file system needs root";
+    for (const char *to : {"C:\\MNT", "D:\\"}) {
+        Sandbox box;
+        box.mkdir('c', "MNT");
+        TmpfsMount mnt(std::string(to)[0] == 'C' ? box.native('c', "MNT") : box.native('d'), "1m");
+        if (!mnt.ok())
+            GTEST_SKIP() << "no tmpfs here";
+        box.write('c', "S/F.TXT", "moving");
+        set_mtim(box.native('c', "S/F.TXT"), T0 + 1, 123456789);
+        RunResult r = box.run({"/M", "C:\\S\\F.TXT", to});
+        EXPECT_EQ(0, r.status) << to << "\n" << r.out;
+        std::string moved = std::string(to)[0] == 'C' ? box.native('c', "MNT/F.TXT")
+                                                       : box.native('d', "F.TXT");
+        EXPECT_FALSE(box.exists('c', "S/F.TXT")) << to;
+        EXPECT_EQ(when(T0 + 1, 123456789), mtim(moved)) << to;
+    }
+}
+
+} // namespace
