@@ -15,7 +15,7 @@ enum {
 // One entry as the search reports it; handed to the callbacks by value.
 struct XFINDENTRY {
     unsigned reserved;       // the listing's; callbacks ignore it
-    unsigned size;           // low 32 bits
+    unsigned long long size; // bytes
     unsigned attrib;         // 0x01 read-only 0x02 hidden 0x04 system 0x10 dir 0x20 archive
     unsigned short time;     // last write, local, DOS time word
     unsigned short date;     // last write, local, DOS date word

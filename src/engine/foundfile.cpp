@@ -1,7 +1,6 @@
 // The per-file action: for every entry the walk finds, the filters, where
 // the file goes and under which name, what is already there, and then the
 // copy, move, append, backup, delete or skip, with the run counters.
-#include <climits>
 #include <cstring>
 
 #include "engine/moxmain.h"
@@ -20,7 +19,8 @@ struct FileJob {
     const char *dir; // the directory being scanned
     const char *name; // the entry's name as stored
     PARAM *param;
-    unsigned attrib, date, time, size;
+    unsigned attrib, date, time;
+    unsigned long long size;
     PlatFileTime mtime; // the last write exactly, for the copy
     unsigned newattrib; // what the copy is given
     int append;         // /I
@@ -70,12 +70,6 @@ static void applycase(char *path) {
     char *name = namepart(path);
     if (casechange != nullptr && name[0] != 0)
         casechange(name);
-}
-
-// The free-space tests take an int; a file of 2 GiB or more still asks
-// for at least that much instead of wrapping to a negative need.
-static int clampsize(unsigned size) {
-    return size > (unsigned)INT_MAX ? INT_MAX : (int)size;
 }
 
 // ---- the delete modes ----------------------------------------------------------
@@ -139,7 +133,7 @@ static int backup(void) {
 static int spaceok(const FileJob *j, const char *path) {
     if (opt_chkdrive != 1 || j->size == 0)
         return 1;
-    if (checkspace(clampsize(j->size), path) == 0)
+    if (checkspace(j->size, path) == 0)
         return 1;
     filesfailed++;
     return 0;
@@ -407,7 +401,7 @@ static int backuprenamed(const FileJob *j, int *result) {
         filesfailed++;
         return 1;
     }
-    if (opt_chkdrive == 1 && checkspace(clampsize(pr.entry.size), dstfull) != 0) {
+    if (opt_chkdrive == 1 && checkspace(pr.entry.size, dstfull) != 0) {
         filesfailed++;
         *result = XFIND_ABORT;
         return 1;

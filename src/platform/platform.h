@@ -150,7 +150,7 @@ int plat_fullpath(const char *path, char *out, size_t size);
 // time (what is compared and shown) and exactly (what a copy is given).
 struct PlatEntry {
     unsigned attrib;
-    unsigned size;           // low 32 bits
+    unsigned long long size; // bytes
     unsigned short time, date;
     PlatFileTime mtime;
     int toolong;             // the name does not fit: `name` is cut short

@@ -1,5 +1,5 @@
 // What a copy keeps besides the data: its source's modification time to the
-// nanosecond.
+// nanosecond and sizes beyond 4 GiB in every comparison.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -34,6 +34,20 @@ std::string mtim(const std::string &path) {
 }
 
 std::string when(long long sec, long nsec) { return std::to_string(sec) + "." + std::to_string(nsec); }
+
+long long size_of(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// Makes the file sparse at size bytes: nothing of it is written. False
+// where the file system cannot hold such a file.
+bool make_sparse(const Sandbox &box, char drive, const std::string &rel, long long size) {
+    box.write(drive, rel, "");
+    return ::truncate(box.native(drive, rel).c_str(), size) == 0;
+}
+
+constexpr long long GiB = 1LL << 30;
 
 // A copy used to get its time back from local DOS words: the fraction and
 // the odd second were lost (make and rsync saw a changed file), years
@@ -114,6 +128,62 @@ TEST(Metadata, MoveAcrossFileSystemsKeepsTheExactTime) {
                                                        : box.native('d', "F.TXT");
         EXPECT_FALSE(box.exists('c', "S/F.TXT")) << to;
         EXPECT_EQ(when(T0 + 1, 123456789), mtim(moved)) << to;
+    }
+}
+
+// Sizes used to be their low 32 bits: gathering took a file 4 GiB larger
+// than its namesake for the same file and wrote over it without a backup.
+TEST(Metadata, GatherKeepsAFileThatDiffersBy4GiB) {
+    Sandbox box;
+    box.write('c', "G/README.TXT", "");
+    if (!make_sparse(box, 'd', "OUT/README.TXT", 4 * GiB))
+        GTEST_SKIP() << "no sparse files of 4 GiB here";
+    set_mtime(box.native('c', "G/README.TXT"), T0);
+    set_mtime(box.native('d', "OUT/README.TXT"), T0);
+    RunResult r = box.run({"/G", "C:\\G", "D:\\OUT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{"README(000).TXT", "README.TXT"}), tree(box.native('d', "OUT")));
+    EXPECT_EQ(4 * GiB, size_of(box.native('d', "OUT/README(000).TXT")));
+    EXPECT_EQ(0, size_of(box.native('d', "OUT/README.TXT")));
+}
+
+// The free-space test used to take the low 32 bits of the size: 5 GiB
+// asked for 1 GiB, 4 GiB and 16 KiB for 16 KiB, and the copy started on a
+// disk that could never hold it. Echo mode makes the test too (root only;
+// neither run writes anything).
+TEST(Metadata, FreeSpaceTestCountsEveryByte) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    struct Case {
+        long long size;
+        const char *room;
+        bool echo;
+    } cases[] = {{5 * GiB, "2g", true}, {4 * GiB + 16384, "64k", false}};
+    for (const Case &k : cases) {
+        Sandbox box;
+        if (!make_sparse(box, 'c', "BIG/BIG.DAT", k.size))
+            GTEST_SKIP() << "no sparse files of 5 GiB here";
+        TmpfsMount small(box.native('d'), k.room);
+        if (!small.ok())
+            GTEST_SKIP() << "no tmpfs here";
+        Lines args = {"C:\\BIG\\BIG.DAT", "D:\\OUT"};
+        if (k.echo)
+            args.insert(args.begin(), "/E");
+        RunResult r = box.run(args);
+        EXPECT_EQ(1, r.status) << k.room << "\n" << r.out;
+        // Whether the aborted directory's file counts as found is not
+        // settled; the line is left out.
+        Lines want = {READING, "C:\\BIG --> D:\\OUT",
+                      "Error! drive freespace not enough, or path not found", ABORT,
+                      count(0, "File(s) copied"), count(1, "File(s) failed")};
+        if (k.echo)
+            want.insert(want.begin(), "This is TEST Mode");
+        Lines out = outlines(r);
+        std::erase_if(out, [](const std::string &l) {
+            return l.find(" File(s) found") != std::string::npos;
+        });
+        EXPECT_EQ(want, out) << k.room;
+        EXPECT_EQ(Lines{}, tree(box.native('d', "OUT"))) << k.room;
     }
 }
 

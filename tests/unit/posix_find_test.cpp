@@ -188,11 +188,11 @@ TEST_F(PosixFind, EntryFields) {
         EXPECT_EQ(e.mtime.sec, (long long)k.when);
         EXPECT_EQ(e.mtime.nsec, 987654321L);
     }
-    // Sizes are the low 32 bits: 5 GiB reads as 1 GiB.
+    // Sizes are whole: 5 GiB used to read as its low 32 bits, 1 GiB.
     ASSERT_EQ(truncate((c + "/t").c_str(), 5LL << 30), 0);
     PlatEntry e;
     ASSERT_TRUE(first("C:\\t", &e));
-    EXPECT_EQ(e.size, 1u << 30);
+    EXPECT_EQ(e.size, 5ull << 30);
     EXPECT_EQ(e.toolong, 0);
 
     // A name longer than 260 bytes in code page 932 is flagged and cut at a

@@ -23,7 +23,7 @@ enum { CORE_NAME_SIZE = 4 * 256 + 1, MAX_TOKENS = PLAT_PATH_SIZE };
 
 struct Item {
     unsigned attrib;
-    unsigned size;
+    unsigned long long size;
     unsigned short time, date;
     PlatFileTime mtime;
     std::string name; // code page 932, whole
@@ -220,7 +220,7 @@ int make_item(const char *native, const char *ext, const char *core, unsigned ma
     if (native_info(native, &info) != 0 || info.special || !passes_mask(info.attrib, mask))
         return -1;
     it->attrib = info.attrib;
-    it->size = (unsigned)info.size;
+    it->size = info.size;
     it->mtime = info.mtime;
     dos_time(info.mtime.sec, &it->date, &it->time);
     it->name = core;
