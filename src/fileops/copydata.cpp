@@ -5,8 +5,8 @@
 // the time and the close have all succeeded. A full disk, a refused write or
 // a crash half-way therefore leaves the old destination as it was, and the
 // temporary file is removed. Only an append (/I) writes in place, because
-// keeping the existing content is its whole point; it can only add bytes at
-// the end, never lose what is there.
+// keeping the existing content is its whole point; it only adds bytes at
+// the end, and takes them back when it fails.
 //
 // A copy is given its source's modification time exactly, never one
 // rebuilt from DOS words: those hold local time in two-second steps from
@@ -155,8 +155,25 @@ long long sourcesize(int in) {
     return size;
 }
 
+// Cuts dst back to the length it had before a failed append, so that a
+// retry does not add its data after a torn tail. out is the append's
+// handle, closed here, or -1 when a failed close has taken it already (the
+// file is opened again for the cut). The error line has named the failure;
+// the last error stays the one it printed.
+void cutback(int out, const char *dst, long long size) {
+    unsigned code = plat_lasterror();
+    if (out < 0)
+        out = plat_open(dst, PLAT_OPEN_APPEND);
+    if (out >= 0) {
+        plat_truncate(out, size);
+        plat_close(out);
+    }
+    plat_setlasterror(code);
+}
+
 // Appends the source's data to dst in place (created when missing). Closes
-// in. Nothing is written unless the end of dst was found.
+// in. Nothing is written unless the end of dst was found, and a failure
+// leaves dst as long as it was.
 int appendto(int in, const char *dst, const PlatFileTime *mtime, unsigned newattrib) {
     long long size = sourcesize(in);
     if (size < 0) {
@@ -169,18 +186,21 @@ int appendto(int in, const char *dst, const PlatFileTime *mtime, unsigned newatt
         plat_close(in);
         return -1;
     }
-    if (plat_seek(out, 0, PLAT_SEEK_END) < 0) {
+    long long oldsize = plat_seek(out, 0, PLAT_SEEK_END);
+    if (oldsize < 0) {
         errline(plat_lasterror());
         plat_close(in);
         plat_close(out);
         return -1;
     }
     if (filldata(in, out, size) < 0) {
-        plat_close(out);
+        cutback(out, dst, oldsize);
         return -1;
     }
-    if (finishfile(out, mtime) < 0)
+    if (finishfile(out, mtime) < 0) {
+        cutback(-1, dst, oldsize);
         return -1;
+    }
     setattrib(dst, newattrib);
     return 0;
 }

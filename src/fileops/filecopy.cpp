@@ -160,7 +160,9 @@ int copyormove(const char *src, const char *dst, const char *text, const PlatFil
             return -1;
         }
     }
-    if (filecopy(src, dst, mtime, newattrib, append) < 0) {
+    // An append onto nothing is a copy, and is made as one: written beside
+    // and renamed into place, so that a failure leaves no file behind.
+    if (filecopy(src, dst, mtime, newattrib, append && l.dstattrib != NO_FILE) < 0) {
         outf("Error! copy failed\n");
         restoreattribs(src, dst, &l);
         return -1;

@@ -15,7 +15,8 @@ void freecopybuf(void);
 // printing "  text" first; in echo mode only prints. dst gets the
 // modification time mtime (the source's, exactly) and the attributes
 // newattrib; srcattrib is the source's own word. A file replaced at dst is
-// replaced whole or not at all. 0, or -1 after a message.
+// replaced whole or not at all; a failed append leaves it as long as it
+// was. 0, or -1 after a message.
 int copyormove(const char *src, const char *dst, const char *text, const PlatFileTime *mtime,
                unsigned newattrib, unsigned srcattrib, int append);
 

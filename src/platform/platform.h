@@ -247,6 +247,8 @@ int plat_close(int handle);
 // Sets the last-write time exactly; the access time stays. 0, or -1 (87
 // when nsec is out of range).
 int plat_setfiletime(int handle, const PlatFileTime *mtime);
+// Cuts the open file back to size bytes. 0, or -1.
+int plat_truncate(int handle, long long size);
 
 // Gives the open file the permissions (and, where allowed, the owner and
 // group) of the existing file at model, so that a file written to replace

@@ -226,18 +226,47 @@ TEST_F(FileCopy, AppendAddsOrCreates) {
     EXPECT_FALSE(writable(at("new")));
 }
 
-// An append that fails half-way can only have added bytes: what the file
-// held before is still its beginning, and its read-only attribute is back.
+// An append that failed half-way used to leave the bytes it had added, and
+// a retry appended after that torn tail. Whatever call fails, the file is
+// cut back to what it held, and its read-only attribute is back.
 TEST_F(FileCopy, FailedAppendKeepsExistingContent) {
+    struct Case {
+        const char *what;
+        PlatCall call;
+        int nth;
+        unsigned code;
+    } cases[] = {
+        {"write half-way", PLAT_CALL_WRITE, 2, 112},
+        {"read half-way", PLAT_CALL_READ, 2, 5},
+        {"closing the source", PLAT_CALL_CLOSE, 1, 5},
+        {"closing the destination", PLAT_CALL_CLOSE, 2, 112},
+    };
     put(at("src"), pattern(40000));
-    put(at("dst"), "precious");
-    ASSERT_EQ(::chmod(at("dst").c_str(), 0444), 0);
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        put(at("dst"), "precious");
+        ASSERT_EQ(::chmod(at("dst").c_str(), 0444), 0);
+        plat_failcall(k.call, k.nth, k.code);
+        Result r = run("C:\\src", "C:\\dst", 0x20, 0x20, 1);
+        plat_failcall(k.call, 0, 0);
+        EXPECT_EQ(r.rc, -1);
+        EXPECT_EQ(r.out, "  f\n GetLastError=[" + std::to_string(k.code) + "]\nError! copy failed\n");
+        std::string left = get(at("dst"));
+        EXPECT_TRUE(left == "precious") << left.size() << " bytes";
+        EXPECT_FALSE(writable(at("dst")));
+        ::chmod(at("dst").c_str(), 0644);
+    }
+}
+
+// An append onto a file that is not there is a copy: one that fails
+// leaves no file behind, not a piece of the source.
+TEST_F(FileCopy, FailedAppendOntoNothingLeavesNothing) {
+    put(at("src"), pattern(40000));
     plat_failcall(PLAT_CALL_WRITE, 2, 112);
     Result r = run("C:\\src", "C:\\dst", 0x20, 0x20, 1);
     EXPECT_EQ(r.rc, -1);
-    EXPECT_EQ(r.out, "  f\n GetLastError=[112]\nError! copy failed\n");
-    EXPECT_EQ(get(at("dst")).substr(0, 8), "precious");
-    EXPECT_FALSE(writable(at("dst")));
+    EXPECT_FALSE(exists("dst"));
+    EXPECT_EQ(temps(c), "");
 }
 
 // Appending a file to itself used to read on after the bytes it was adding,

@@ -253,6 +253,18 @@ int plat_setfiletime(int handle, const PlatFileTime *mtime) {
     return 0;
 }
 
+int plat_truncate(int handle, long long size) {
+    int r;
+    do {
+        r = ftruncate(handle, (off_t)size);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    return 0;
+}
+
 int plat_fileid(const char *path, PlatFileId *id) {
     char native[NATIVE_PATH_SIZE];
     if (native_path(path, native, sizeof native) < 0)
