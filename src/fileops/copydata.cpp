@@ -104,9 +104,18 @@ int finishfile(int out, const PlatFileTime *mtime) {
     return 0;
 }
 
+// The mode a complete copy takes: that of the file it replaces, with its
+// owner, or when it replaces nothing its source's as far as the umask
+// allows. Until then the temporary file is its owner's alone. 0, or -1.
+int finalperms(int out, const char *src, const char *dst) {
+    int r = plat_keepperms(out, dst);
+    return r == 1 ? plat_newperms(out, src) : r;
+}
+
 // Writes the source's data (nothing when in is -1: zero-byte mode) into a
 // new temporary file and renames it over dst. Closes in.
-int replacewith(int in, const char *dst, const PlatFileTime *mtime, unsigned newattrib) {
+int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mtime,
+                unsigned newattrib) {
     char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
     int out = -1;
     if (tempdir(dst, dir) == 0)
@@ -121,10 +130,8 @@ int replacewith(int in, const char *dst, const PlatFileTime *mtime, unsigned new
         droptemp(out, tmp);
         return -1;
     }
-    // The new file must be no more open to others than the one it
-    // replaces, and when the source is deleted next its copy must already
-    // be on disk.
-    if (plat_keepperms(out, dst) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
+    // When the source is deleted next, its copy must already be on disk.
+    if (finalperms(out, src, dst) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
         errline(plat_lasterror());
         droptemp(out, tmp);
         return -1;
@@ -210,7 +217,7 @@ int appendto(int in, const char *dst, const PlatFileTime *mtime, unsigned newatt
 int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsigned newattrib,
              int append) {
     if (opt_zerobyte == 1) // the source is not even opened
-        return replacewith(-1, dst, mtime, newattrib);
+        return replacewith(-1, src, dst, mtime, newattrib);
     if (copybuf == nullptr || copybufsize <= 0) {
         errline(PLAT_ERR_NOT_ENOUGH_MEMORY);
         return -1;
@@ -224,5 +231,5 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
     showlasterror(1);
     if (append)
         return appendto(in, dst, mtime, newattrib);
-    return replacewith(in, dst, mtime, newattrib);
+    return replacewith(in, src, dst, mtime, newattrib);
 }

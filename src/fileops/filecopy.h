@@ -20,7 +20,8 @@ void freecopybuf(void);
 int copyormove(const char *src, const char *dst, const char *text, const PlatFileTime *mtime,
                unsigned newattrib, unsigned srcattrib, int append);
 
-// The data copy under copyormove. 0, or -1 after a message.
+// The data copy under copyormove. A new file gets src's permission bits
+// under the umask, a replaced one keeps its own. 0, or -1 after a message.
 int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsigned newattrib,
              int append);
 

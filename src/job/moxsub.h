@@ -28,7 +28,9 @@ extern int dstdirlower, dstdirupper;
 // Expands, checks and (unless /E or /DEL) creates the destination; fills
 // dstbasedir, dstcurdir and dstbaselen. 0, or -1 after its message.
 int setupdst(PARAM *param, const char *arg);
-int checkdstdir(char *out, const char *arg);
+// The same for one directory into out; one it creates is made like the
+// directory model (null: the default mode).
+int checkdstdir(char *out, const char *arg, const char *model);
 
 // Rebuilds dstcurdir as the counterpart of the source directory srcdir
 // below dstbasedir, creating it when needed. 0; DSTDIR_TOOLONG when the

@@ -1,9 +1,11 @@
 // What a copy keeps besides the data: its source's modification time to the
-// nanosecond and sizes beyond 4 GiB in every comparison.
+// nanosecond, sizes beyond 4 GiB in every comparison, and access no wider
+// than the source gave.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +37,11 @@ std::string mtim(const std::string &path) {
 
 std::string when(long long sec, long nsec) { return std::to_string(sec) + "." + std::to_string(nsec); }
 
+unsigned mode_of(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
 long long size_of(const std::string &path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
@@ -45,6 +52,16 @@ long long size_of(const std::string &path) {
 bool make_sparse(const Sandbox &box, char drive, const std::string &rel, long long size) {
     box.write(drive, rel, "");
     return ::truncate(box.native(drive, rel).c_str(), size) == 0;
+}
+
+// Runs mox32 through the shell, so that a setting of the shell (the umask,
+// a file size limit) applies to it first.
+RunResult run_after(const Sandbox &box, const std::string &setting, const Lines &args,
+                    RunOptions o = {}) {
+    o.program = "/bin/sh";
+    Lines all = {"-c", setting + "; exec \"$0\" \"$@\"", MOX32_BIN};
+    all.insert(all.end(), args.begin(), args.end());
+    return box.run(all, o);
 }
 
 constexpr long long GiB = 1LL << 30;
@@ -185,6 +202,56 @@ TEST(Metadata, FreeSpaceTestCountsEveryByte) {
         EXPECT_EQ(want, out) << k.room;
         EXPECT_EQ(Lines{}, tree(box.native('d', "OUT"))) << k.room;
     }
+}
+
+// New files used to get 0644 and new directories 0755 whatever their
+// sources had: a private file or directory arrived readable by all. They
+// take the source's bits as far as the umask lets them (never set-id
+// bits), the destination base included.
+TEST(Metadata, CopiesAreNoMoreOpenThanTheirSources) {
+    struct Case {
+        const char *umask;
+        unsigned file, dir;         // the source's modes
+        unsigned wantfile, wantdir; // the copy's
+    } cases[] = {
+        {"022", 0600, 0700, 0600, 0700},
+        {"077", 0644, 0755, 0600, 0700},
+        {"022", 04755, 0750, 0755, 0750},
+        {"022", 0444, 0555, 0444, 0755}, // the owner can still fill it
+    };
+    for (const Case &k : cases) {
+        std::string trace = std::string(k.umask) + " " + std::to_string(k.file);
+        Sandbox box;
+        box.write('c', "S/PRIV/f.txt", "secret");
+        ASSERT_EQ(0, ::chmod(box.native('c', "S/PRIV/f.txt").c_str(), k.file));
+        ASSERT_EQ(0, ::chmod(box.native('c', "S/PRIV").c_str(), k.dir));
+        ASSERT_EQ(0, ::chmod(box.native('c', "S").c_str(), k.dir));
+        RunResult r = run_after(box, "umask " + std::string(k.umask), {"/S", "C:\\S", "D:\\O"});
+        EXPECT_EQ(0, r.status) << trace << "\n" << r.out;
+        EXPECT_EQ("secret", box.read('d', "O/PRIV/f.txt")) << trace;
+        EXPECT_EQ(k.wantfile, mode_of(box.native('d', "O/PRIV/f.txt"))) << trace;
+        EXPECT_EQ(k.wantdir, mode_of(box.native('d', "O/PRIV"))) << trace;
+        EXPECT_EQ(k.wantdir, mode_of(box.native('d', "O"))) << trace;
+        ::chmod(box.native('c', "S").c_str(), 0755);
+        ::chmod(box.native('c', "S/PRIV").c_str(), 0755);
+    }
+}
+
+// The temporary file of a copy used to be 0644 while it was written, so a
+// run killed half-way left a copy of a private file readable by all. The
+// file size limit stops the run in the middle of the write.
+TEST(Metadata, InterruptedCopyLeavesNothingReadable) {
+    Sandbox box;
+    box.write('c', "S/BIG.DAT", std::string(300 * 1024, 's'));
+    box.write('d', "O/BIG.DAT", "old");
+    RunResult r = run_after(box, "ulimit -c 0; ulimit -f 100", {"C:\\S\\BIG.DAT", "D:\\O"});
+    EXPECT_EQ(128 + SIGXFSZ, r.status) << r.out;
+    Lines left = tree(box.native('d', "O"));
+    ASSERT_EQ(2u, left.size()) << r.out;
+    EXPECT_EQ("BIG.DAT", left[0]);
+    EXPECT_EQ(0u, left[1].rfind("_MOX_", 0)) << left[1];
+    EXPECT_EQ(0600u, mode_of(box.native('d', "O/" + left[1])));
+    EXPECT_EQ("old", box.read('d', "O/BIG.DAT"));
 }
 
 } // namespace

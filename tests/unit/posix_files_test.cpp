@@ -160,8 +160,9 @@ TEST_F(PosixFiles, MakeTempInTempDirectory) {
 }
 
 // The temporary file of an overwrite becomes the user's file in place of
-// the old one: it must be new (never an existing file), unique, and get the
-// mode any created file gets, not mkstemp's 0600.
+// the old one: it must be new (never an existing file) and unique. It used
+// to be created 0644 like any file, so an interrupted copy of a secret was
+// left readable by all: it is its owner's alone until it is complete.
 TEST_F(PosixFiles, OpenTempMakesUniqueNewFiles) {
     ASSERT_EQ(mkdir((c + "/Sub").c_str(), 0777), 0);
     char p1[PLAT_PATH_SIZE], p2[PLAT_PATH_SIZE];
@@ -175,11 +176,9 @@ TEST_F(PosixFiles, OpenTempMakesUniqueNewFiles) {
     plat_close(h1);
     plat_close(h2);
     EXPECT_EQ(read_file(c + "/Sub/" + (p1 + 7)), "x");
-    mode_t mask = umask(022);
-    umask(mask);
     struct stat st;
     ASSERT_EQ(stat((c + "/Sub/" + (p1 + 7)).c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     EXPECT_EQ(plat_opentemp("C:\\nodir", "~mx", p1, sizeof p1), -1);
     EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_PATH_NOT_FOUND);

@@ -103,9 +103,10 @@ void fill_unique(char *p) {
     }
 }
 
-// Creates a new file "<dir>/<prefix>XXXXXX" with O_EXCL. Unlike mkstemp the
-// mode is 0666 less the umask: the file becomes a user's copy in place of
-// the destination, so it must get the mode an ordinary create gives.
+// Creates a new file "<dir>/<prefix>XXXXXX" with O_EXCL, readable by its
+// owner alone: it holds a copy of someone's data while it is written, and a
+// run that is interrupted leaves it behind. The caller gives it its final
+// mode once it is complete.
 int create_unique(const char *ndir, const char *nprefix, char *native, size_t size) {
     int n = snprintf(native, size, "%s%s%sXXXXXX", ndir,
                      ndir[0] && ndir[strlen(ndir) - 1] == '/' ? "" : "/", nprefix);
@@ -115,7 +116,7 @@ int create_unique(const char *ndir, const char *nprefix, char *native, size_t si
     }
     for (int tries = 0; tries < 100; tries++) {
         fill_unique(native + n - 6);
-        int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0)
             return fd;
         if (errno != EEXIST && errno != EINTR) {

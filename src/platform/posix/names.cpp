@@ -286,6 +286,20 @@ int move_across(const char *from, const char *to, const struct stat *st) {
     return 0;
 }
 
+// ---- making directories ---------------------------------------------------
+
+// The mode a new directory asks for (the umask still applies): the
+// model's bits with full access for the owner, who is to fill it; the
+// default without a model that can be read.
+mode_t dir_mode(const char *model) {
+    char native[NATIVE_PATH_SIZE];
+    struct stat st;
+    if (model == nullptr || model[0] == 0 || native_path(model, native, sizeof native) < 0 ||
+        stat(native, &st) != 0 || !S_ISDIR(st.st_mode))
+        return 0777;
+    return (st.st_mode & 0777) | S_IRWXU;
+}
+
 } // namespace
 
 void lookup_added_path(const char *native) {
@@ -313,13 +327,15 @@ void set_missing_error(const char *native) {
         plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
 }
 
-int plat_mkdir(const char *path) {
+int plat_mkdir(const char *path) { return plat_mkdirlike(path, nullptr); }
+
+int plat_mkdirlike(const char *path, const char *model) {
     if (fail_now(PLAT_CALL_MKDIR))
         return -1;
     char native[NATIVE_PATH_SIZE];
     if (native_path(path, native, sizeof native) < 0)
         return -1;
-    if (mkdir(native, 0777) < 0) {
+    if (mkdir(native, dir_mode(model)) < 0) {
         if (errno == EEXIST)
             plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
         else if (errno == ENOENT || errno == ENOTDIR)
