@@ -254,4 +254,34 @@ TEST(Metadata, InterruptedCopyLeavesNothingReadable) {
     EXPECT_EQ("old", box.read('d', "O/BIG.DAT"));
 }
 
+// A move onto another file system by a user who cannot give the copy its
+// owner and group: the set-id bit used to stay, and the group bits then
+// opened the file to the mover's group. The copy gets no set-id bit and
+// its new group no more than everyone else (root, running as nobody).
+TEST(Metadata, MoveByAnotherUserOpensNothingToItsGroup) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "changing users needs root";
+    if (::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "no setpriv here";
+    Sandbox box;
+    box.mkdir('c', "M");
+    TmpfsMount mnt(box.native('c', "M"), "1m");
+    if (!mnt.ok())
+        GTEST_SKIP() << "no tmpfs here";
+    for (const std::string &dir : {box.root(), box.native('c'), box.native('c', "M")})
+        ASSERT_EQ(0, ::chmod(dir.c_str(), 0777)) << dir;
+    box.write('c', "M/s.txt", "shared");
+    ASSERT_EQ(0, ::chmod(box.native('c', "M/s.txt").c_str(), 02664));
+    RunOptions o;
+    o.program = "/usr/bin/setpriv";
+    RunResult r = box.run({"--reuid=65534", "--regid=65534", "--clear-groups", MOX32_BIN,
+                           "/DEL!", "C:\\M\\s.txt"},
+                          o);
+    EXPECT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_FALSE(box.exists('c', "M/s.txt"));
+    std::string moved = box.native('c', "TRASH$$$/s.txt");
+    EXPECT_EQ("shared", box.read('c', "TRASH$$$/s.txt"));
+    EXPECT_EQ(0644u, mode_of(moved));
+}
+
 } // namespace
