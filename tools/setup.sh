@@ -23,6 +23,7 @@ command -v groff >/dev/null 2>&1 || need+=(groff-base)
 command -v lexgrog >/dev/null 2>&1 || need+=(man-db)
 command -v file >/dev/null 2>&1 || need+=(file)
 command -v dpkg-shlibdeps >/dev/null 2>&1 || need+=(dpkg-dev)
+[ -f /usr/share/zoneinfo/Europe/Berlin ] || need+=(tzdata) # the tests copy times in other zones
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing: ${need[*]}" >&2
     if [ "$(id -u)" = 0 ]; then sudo=""; else sudo="sudo"; fi

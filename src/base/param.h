@@ -5,6 +5,8 @@
 // then this, then the platform layer).
 #pragma once
 
+#include "platform/platform.h"
+
 enum {
     MAX_PATHLEN = 260, // characters in a path, terminator not counted
     PATH_SIZE = 261,   // bytes of a path buffer
@@ -12,12 +14,13 @@ enum {
 
 // One entry as the search reports it; handed to the callbacks by value.
 struct XFINDENTRY {
-    unsigned reserved;    // the listing's; callbacks ignore it
-    unsigned size;        // low 32 bits
-    unsigned attrib;      // 0x01 read-only 0x02 hidden 0x04 system 0x10 dir 0x20 archive
-    unsigned short time;  // last write, local, DOS time word
-    unsigned short date;  // last write, local, DOS date word
-    char name[PATH_SIZE]; // the name as stored
+    unsigned reserved;       // the listing's; callbacks ignore it
+    unsigned long long size; // bytes
+    unsigned attrib;         // 0x01 read-only 0x02 hidden 0x04 system 0x10 dir 0x20 archive
+    unsigned short time;     // last write, local, DOS time word
+    unsigned short date;     // last write, local, DOS date word
+    PlatFileTime mtime;      // last write exactly: what a copy is given
+    char name[PATH_SIZE];    // the name as stored
 };
 
 // Called with the directory being searched (a full path without a final

@@ -1,7 +1,6 @@
 // The per-file action: for every entry the walk finds, the filters, where
 // the file goes and under which name, what is already there, and then the
 // copy, move, append, backup, delete or skip, with the run counters.
-#include <climits>
 #include <cstring>
 
 #include "engine/moxmain.h"
@@ -20,7 +19,9 @@ struct FileJob {
     const char *dir; // the directory being scanned
     const char *name; // the entry's name as stored
     PARAM *param;
-    unsigned attrib, date, time, size;
+    unsigned attrib, date, time;
+    unsigned long long size;
+    PlatFileTime mtime; // the last write exactly, for the copy
     unsigned newattrib; // what the copy is given
     int append;         // /I
 };
@@ -69,12 +70,6 @@ static void applycase(char *path) {
     char *name = namepart(path);
     if (casechange != nullptr && name[0] != 0)
         casechange(name);
-}
-
-// The free-space tests take an int; a file of 2 GiB or more still asks
-// for at least that much instead of wrapping to a negative need.
-static int clampsize(unsigned size) {
-    return size > (unsigned)INT_MAX ? INT_MAX : (int)size;
 }
 
 // ---- the delete modes ----------------------------------------------------------
@@ -138,14 +133,14 @@ static int backup(void) {
 static int spaceok(const FileJob *j, const char *path) {
     if (opt_chkdrive != 1 || j->size == 0)
         return 1;
-    if (checkspace(clampsize(j->size), path) == 0)
+    if (checkspace(j->size, path) == 0)
         return 1;
     filesfailed++;
     return 0;
 }
 
 static int transfer(const FileJob *j, const char *to, int append) {
-    int r = copyormove(srcfull, to, j->name, j->date, j->time, j->newattrib, j->attrib, append);
+    int r = copyormove(srcfull, to, j->name, &j->mtime, j->newattrib, j->attrib, append);
     if (r == 0)
         filesdone++;
     else
@@ -181,6 +176,7 @@ static void probedst(Probe *pr) {
         pr->entry.attrib = e.attrib;
         pr->entry.time = e.time;
         pr->entry.date = e.date;
+        pr->entry.mtime = e.mtime;
         std::memcpy(pr->entry.name, e.name, sizeof pr->entry.name);
         break;
     } while (plat_findnext(find, &e));
@@ -406,7 +402,7 @@ static int backuprenamed(const FileJob *j, const Probe *found, int *result) {
         filesfailed++;
         return 1;
     }
-    if (opt_chkdrive == 1 && checkspace(clampsize(pr.entry.size), dstfull) != 0) {
+    if (opt_chkdrive == 1 && checkspace(pr.entry.size, dstfull) != 0) {
         filesfailed++;
         *result = XFIND_ABORT;
         return 1;
@@ -416,7 +412,7 @@ static int backuprenamed(const FileJob *j, const Probe *found, int *result) {
     const XFINDENTRY *e = &pr.entry;
     int zero = opt_zerobyte;
     opt_zerobyte = 0;
-    int r = copyormove(dstfull, saved, j->name, e->date, e->time, e->attrib, e->attrib, 0);
+    int r = copyormove(dstfull, saved, j->name, &e->mtime, e->attrib, e->attrib, 0);
     opt_zerobyte = zero;
     if (r != 0) {
         filesfailed++;
@@ -479,8 +475,8 @@ static int renameinplace(const FileJob *j, char *newname) {
         if (opt_incremental == 1) {
             if (!spaceok(j, newname))
                 return XFIND_ABORT;
-            int r = copyormove(srcfull, newname, j->name, j->date, j->time, j->newattrib,
-                               j->attrib, j->append);
+            int r = copyormove(srcfull, newname, j->name, &j->mtime, j->newattrib, j->attrib,
+                               j->append);
             if (r != 0) {
                 filesfailed++;
                 return r;
@@ -555,6 +551,7 @@ int foundfile(const char *dir, XFINDENTRY entry, void *user) {
     j.name = entry.name;
     j.param = (PARAM *)user;
     getfindinfo(&j.attrib, &j.date, &j.time, &j.size, &entry);
+    j.mtime = entry.mtime;
     j.append = opt_incremental == 1;
     if (opt_verbose)
         tracefound(dir, &j);

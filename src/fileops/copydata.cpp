@@ -5,8 +5,13 @@
 // the time and the close have all succeeded. A full disk, a refused write or
 // a crash half-way therefore leaves the old destination as it was, and the
 // temporary file is removed. Only an append (/I) writes in place, because
-// keeping the existing content is its whole point; it can only add bytes at
-// the end, never lose what is there.
+// keeping the existing content is its whole point; it only adds bytes at
+// the end, and takes them back when it fails.
+//
+// A copy is given its source's modification time exactly, never one
+// rebuilt from DOS words: those hold local time in two-second steps from
+// 1980 to 2107, and read back they are an hour off in the hour that
+// repeats when summer time ends.
 #include "fileops/filecopy.h"
 #include "base/param.h"
 #include "platform/platform.h"
@@ -88,10 +93,10 @@ int filldata(int in, int out, long long limit) {
 
 // Gives the written file its time and closes it. A close can be the first
 // to report a full disk (data still in flight), so its failure fails the
-// copy. The time itself is best effort: a date word no calendar holds
+// copy. The time itself is best effort: a file system that cannot hold it
 // leaves the time of the write.
-int finishfile(int out, unsigned date, unsigned time) {
-    plat_setfiletime(out, (unsigned short)date, (unsigned short)time);
+int finishfile(int out, const PlatFileTime *mtime) {
+    plat_setfiletime(out, mtime);
     if (plat_close(out) < 0) {
         errline(plat_lasterror());
         return -1;
@@ -99,9 +104,18 @@ int finishfile(int out, unsigned date, unsigned time) {
     return 0;
 }
 
+// The mode a complete copy takes: that of the file it replaces, with its
+// owner, or when it replaces nothing its source's as far as the umask
+// allows. Until then the temporary file is its owner's alone. 0, or -1.
+int finalperms(int out, const char *src, const char *dst) {
+    int r = plat_keepperms(out, dst);
+    return r == 1 ? plat_newperms(out, src) : r;
+}
+
 // Writes the source's data (nothing when in is -1: zero-byte mode) into a
 // new temporary file and renames it over dst. Closes in.
-int replacewith(int in, const char *dst, unsigned date, unsigned time, unsigned newattrib) {
+int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mtime,
+                unsigned newattrib) {
     char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
     int out = -1;
     if (tempdir(dst, dir) == 0)
@@ -116,15 +130,13 @@ int replacewith(int in, const char *dst, unsigned date, unsigned time, unsigned 
         droptemp(out, tmp);
         return -1;
     }
-    // The new file must be no more open to others than the one it
-    // replaces, and when the source is deleted next its copy must already
-    // be on disk.
-    if (plat_keepperms(out, dst) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
+    // When the source is deleted next, its copy must already be on disk.
+    if (finalperms(out, src, dst) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
         errline(plat_lasterror());
         droptemp(out, tmp);
         return -1;
     }
-    if (finishfile(out, date, time) < 0) {
+    if (finishfile(out, mtime) < 0) {
         droptemp(-1, tmp);
         return -1;
     }
@@ -150,9 +162,26 @@ long long sourcesize(int in) {
     return size;
 }
 
+// Cuts dst back to the length it had before a failed append, so that a
+// retry does not add its data after a torn tail. out is the append's
+// handle, closed here, or -1 when a failed close has taken it already (the
+// file is opened again for the cut). The error line has named the failure;
+// the last error stays the one it printed.
+void cutback(int out, const char *dst, long long size) {
+    unsigned code = plat_lasterror();
+    if (out < 0)
+        out = plat_open(dst, PLAT_OPEN_APPEND);
+    if (out >= 0) {
+        plat_truncate(out, size);
+        plat_close(out);
+    }
+    plat_setlasterror(code);
+}
+
 // Appends the source's data to dst in place (created when missing). Closes
-// in. Nothing is written unless the end of dst was found.
-int appendto(int in, const char *dst, unsigned date, unsigned time, unsigned newattrib) {
+// in. Nothing is written unless the end of dst was found, and a failure
+// leaves dst as long as it was.
+int appendto(int in, const char *dst, const PlatFileTime *mtime, unsigned newattrib) {
     long long size = sourcesize(in);
     if (size < 0) {
         plat_close(in);
@@ -164,28 +193,31 @@ int appendto(int in, const char *dst, unsigned date, unsigned time, unsigned new
         plat_close(in);
         return -1;
     }
-    if (plat_seek(out, 0, PLAT_SEEK_END) < 0) {
+    long long oldsize = plat_seek(out, 0, PLAT_SEEK_END);
+    if (oldsize < 0) {
         errline(plat_lasterror());
         plat_close(in);
         plat_close(out);
         return -1;
     }
     if (filldata(in, out, size) < 0) {
-        plat_close(out);
+        cutback(out, dst, oldsize);
         return -1;
     }
-    if (finishfile(out, date, time) < 0)
+    if (finishfile(out, mtime) < 0) {
+        cutback(-1, dst, oldsize);
         return -1;
+    }
     setattrib(dst, newattrib);
     return 0;
 }
 
 } // namespace
 
-int filecopy(const char *src, const char *dst, unsigned date, unsigned time, unsigned newattrib,
+int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsigned newattrib,
              int append) {
     if (opt_zerobyte == 1) // the source is not even opened
-        return replacewith(-1, dst, date, time, newattrib);
+        return replacewith(-1, src, dst, mtime, newattrib);
     if (copybuf == nullptr || copybufsize <= 0) {
         errline(PLAT_ERR_NOT_ENOUGH_MEMORY);
         return -1;
@@ -198,6 +230,6 @@ int filecopy(const char *src, const char *dst, unsigned date, unsigned time, uns
     }
     showlasterror(1);
     if (append)
-        return appendto(in, dst, date, time, newattrib);
-    return replacewith(in, dst, date, time, newattrib);
+        return appendto(in, dst, mtime, newattrib);
+    return replacewith(in, src, dst, mtime, newattrib);
 }

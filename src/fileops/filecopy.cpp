@@ -136,7 +136,7 @@ void showlasterror(int flag) {
     plat_setlasterror(0);
 }
 
-int copyormove(const char *src, const char *dst, const char *text, unsigned date, unsigned time,
+int copyormove(const char *src, const char *dst, const char *text, const PlatFileTime *mtime,
                unsigned newattrib, unsigned srcattrib, int append) {
     showlasterror(1);
     Lifted l;
@@ -160,7 +160,9 @@ int copyormove(const char *src, const char *dst, const char *text, unsigned date
             return -1;
         }
     }
-    if (filecopy(src, dst, date, time, newattrib, append) < 0) {
+    // An append onto nothing is a copy, and is made as one: written beside
+    // and renamed into place, so that a failure leaves no file behind.
+    if (filecopy(src, dst, mtime, newattrib, append && l.dstattrib != NO_FILE) < 0) {
         outf("Error! copy failed\n");
         restoreattribs(src, dst, &l);
         return -1;

@@ -118,7 +118,7 @@ int isnumext(const char *name) {
     return 1;
 }
 
-int checkspace(int needed, const char *path) {
+int checkspace(unsigned long long needed, const char *path) {
     int r = checkfree(needed, path);
     if (r == -1)
         outf("Error! drive freespace not enough, or path not found\n");
@@ -151,7 +151,7 @@ int casedir(char *oldpath, char *newpath, const char *dir, const char *name) {
 
 int movefile(const char *from, const char *to) { return plat_move(from, to) == 0; }
 
-void getfindinfo(unsigned *attrib, unsigned *date, unsigned *time, unsigned *size,
+void getfindinfo(unsigned *attrib, unsigned *date, unsigned *time, unsigned long long *size,
                  const XFINDENTRY *entry) {
     *attrib = entry->attrib;
     *date = entry->date;
@@ -159,6 +159,6 @@ void getfindinfo(unsigned *attrib, unsigned *date, unsigned *time, unsigned *siz
     *size = entry->size;
 }
 
-int samefindinfo(unsigned date, unsigned time, unsigned size, const XFINDENTRY *entry) {
+int samefindinfo(unsigned date, unsigned time, unsigned long long size, const XFINDENTRY *entry) {
     return date == entry->date && time == entry->time && size == entry->size ? 0 : -1;
 }

@@ -21,15 +21,16 @@ static int drivemissing(const char *arg) {
 }
 
 // A destination that does not exist yet: the reference directory of /DEL
-// must, /E only pretends, anything else is made with its parents.
-static int createdst(const char *out, const char *arg) {
+// must, /E only pretends, anything else is made with its parents, itself
+// like the source directory it is to hold the copy of.
+static int createdst(const char *out, const char *arg, const char *model) {
     if (opt_delete == 1) {
         outf("Error! referential dst directory for delete not found!: %s\n", arg);
         return -1;
     }
     if (opt_echo)
         return 0;
-    if (mkdirs(out) != 0) {
+    if (mkdirslike(out, model) != 0) {
         outf("Error! creat directory failed: %s\n", arg);
         return -1;
     }
@@ -52,7 +53,7 @@ static void expandfailed(const char *arg) {
         outf("Error! path expand failed. %s\n", arg);
 }
 
-int checkdstdir(char *out, const char *arg) {
+int checkdstdir(char *out, const char *arg, const char *model) {
     plat_setlasterror(0);
     // An empty argument would quietly mean the current directory.
     if (arg[0] == '\0' || pathexpand(out, arg, isLFNmode) != 0) {
@@ -62,7 +63,7 @@ int checkdstdir(char *out, const char *arg) {
     }
     unsigned attrib;
     if (getattr(out, &attrib) != 0)
-        return createdst(out, arg);
+        return createdst(out, arg, model);
     if (attrib & PLAT_ATTR_DIRECTORY)
         return 0;
     outf("Error! path is not directory!: %s\n", arg);
@@ -70,7 +71,7 @@ int checkdstdir(char *out, const char *arg) {
 }
 
 int setupdst(PARAM *param, const char *arg) {
-    if (checkdstdir(param->dstbasedir, arg) != 0)
+    if (checkdstdir(param->dstbasedir, arg, param->srcbasedir) != 0)
         return -1;
     if (!isroot(param->dstbasedir))
         delbackslash(param->dstbasedir);
@@ -124,11 +125,14 @@ static void respell(char *dstcurdir, int dstbaselen) {
         movefile(old, dstcurdir);
 }
 
-static int makecurdir(char *dstcurdir, int dstbaselen) {
+// A copy of a directory is no more open to others than the directory it
+// copies: it is made like srcdir (the levels above it, made in the same
+// go, get the default mode).
+static int makecurdir(char *dstcurdir, int dstbaselen, const char *srcdir) {
     unsigned attrib;
     if (getattr(dstcurdir, &attrib) != 0) {
         setcase(dstcurdir, dstbaselen);
-        if (mkdirs(dstcurdir) != 0) {
+        if (mkdirslike(dstcurdir, srcdir) != 0) {
             outf("Error! create directory failed: %s\n", dstcurdir);
             return -1;
         }
@@ -167,7 +171,7 @@ int makedstcurdir(const char *srcdir, const char *srcbasedir, char *dstcurdir, i
     // The delete modes only compare against the destination and /E only
     // shows: neither may leave a directory behind.
     int create = !(deletemode() || opt_echo);
-    if (create && makecurdir(dstcurdir, dstbaselen) != 0)
+    if (create && makecurdir(dstcurdir, dstbaselen, srcdir) != 0)
         return -1;
     delbackslash(dstcurdir);
     return 0;

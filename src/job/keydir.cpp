@@ -53,7 +53,7 @@ int matchkeydir(PARAM *param) {
     }
     std::strcpy(param->dstbasedir, extended);
     if (!opt_echo) {
-        int r = mkdirs(param->dstbasedir);
+        int r = mkdirslike(param->dstbasedir, param->srcbasedir);
         if (r != 0) {
             outf("Error! creat directory failed: %s\n", param->dstbasedir);
             return r;

@@ -28,7 +28,9 @@ extern int dstdirlower, dstdirupper;
 // Expands, checks and (unless /E or /DEL) creates the destination; fills
 // dstbasedir, dstcurdir and dstbaselen. 0, or -1 after its message.
 int setupdst(PARAM *param, const char *arg);
-int checkdstdir(char *out, const char *arg);
+// The same for one directory into out; one it creates is made like the
+// directory model (null: the default mode).
+int checkdstdir(char *out, const char *arg, const char *model);
 
 // Rebuilds dstcurdir as the counterpart of the source directory srcdir
 // below dstbasedir, creating it when needed. 0; DSTDIR_TOOLONG when the
@@ -54,7 +56,7 @@ int isnumext(const char *name);
 
 // The free-space test before a write: checkfree's result, with the message
 // for "not enough".
-int checkspace(int needed, const char *path);
+int checkspace(unsigned long long needed, const char *path);
 
 // Gives the directory entry dir\name the case of /L or /L+ (renaming it
 // unless /E) and reports the change. oldpath and newpath are PATH_SIZE
@@ -65,10 +67,10 @@ int casedir(char *oldpath, char *newpath, const char *dir, const char *name);
 // on success, 0 on failure (as the platform's move reports it).
 int movefile(const char *from, const char *to);
 
-void getfindinfo(unsigned *attrib, unsigned *date, unsigned *time, unsigned *size,
+void getfindinfo(unsigned *attrib, unsigned *date, unsigned *time, unsigned long long *size,
                  const XFINDENTRY *entry);
 // 0 when date, time and size all equal the entry's, else -1.
-int samefindinfo(unsigned date, unsigned time, unsigned size, const XFINDENTRY *entry);
+int samefindinfo(unsigned date, unsigned time, unsigned long long size, const XFINDENTRY *entry);
 
 // ---- key directories (keydir.cpp) ---------------------------------------------
 

@@ -147,11 +147,13 @@ int plat_fullpath(const char *path, char *out, size_t size);
 
 // ---- listing ----------------------------------------------------------------
 
-// One listed entry. Times are the last write in local time as DOS words.
+// One listed entry. The last write is given twice: as DOS words in local
+// time (what is compared and shown) and exactly (what a copy is given).
 struct PlatEntry {
     unsigned attrib;
-    unsigned size;           // low 32 bits
+    unsigned long long size; // bytes
     unsigned short time, date;
+    PlatFileTime mtime;
     int toolong;             // the name does not fit: `name` is cut short
     char name[PLAT_PATH_SIZE];
 };
@@ -203,6 +205,11 @@ int plat_setattr(const char *path, unsigned attrib);
 
 // 0, or -1 (183 when it exists, 3 when the parent is missing).
 int plat_mkdir(const char *path);
+// plat_mkdir for the copy of the directory `model`: the new directory gets
+// model's permission bits less the umask, as a new copy of it would; the
+// owner keeps full access, so that the copy can be filled. A model that
+// cannot be read leaves the default mode.
+int plat_mkdirlike(const char *path, const char *model);
 // 0, or -1 (145 when not empty, 5 when refused).
 int plat_rmdir(const char *path);
 // Renames or moves a file or directory; never replaces an existing
@@ -236,8 +243,9 @@ enum { PLAT_SEEK_SET = 0, PLAT_SEEK_CUR = 1, PLAT_SEEK_END = 2 };
 // A handle (>= 0), or -1.
 int plat_open(const char *path, int how);
 // Creates a new, empty file with a unique name in the directory `dir`
-// (its name begins with `prefix`), writes its path into `path` and returns
-// its handle open for writing, or -1. The path is a DOS path, or a native
+// (its name begins with `prefix`), private to its owner (mode 0600) until
+// it is given its final mode, writes its path into `path` and returns its
+// handle open for writing, or -1. The path is a DOS path, or a native
 // absolute one when the DOS spelling would pass 260 characters (the
 // temporary name is longer than many a final one): give PLAT_NATIVE_SIZE
 // bytes of room.
@@ -250,14 +258,21 @@ long plat_write_file(int handle, const void *buf, unsigned long len);
 long long plat_seek(int handle, long long offset, int whence);
 // 0, or -1 (a write that failed only now, 112).
 int plat_close(int handle);
-// Sets the last-write time from DOS words read as local time. 0, or -1.
-int plat_setfiletime(int handle, unsigned short date, unsigned short time);
+// Sets the last-write time exactly; the access time stays. 0, or -1 (87
+// when nsec is out of range).
+int plat_setfiletime(int handle, const PlatFileTime *mtime);
+// Cuts the open file back to size bytes. 0, or -1.
+int plat_truncate(int handle, long long size);
 
 // Gives the open file the permissions (and, where allowed, the owner and
 // group) of the existing file at model, so that a file written to replace
-// it is no more open to others than the one it replaces. 0 (also when
-// model does not exist), or -1.
+// it is no more open to others than the one it replaces. 0, 1 when model
+// does not exist (nothing kept), or -1.
 int plat_keepperms(int handle, const char *model);
+// Gives the open file, a new copy of source, the permission bits a copy
+// gets: source's read, write and execute bits less the umask, never set-id
+// bits; the owner stays. 0, or -1 (source gone: 2 or 3).
+int plat_newperms(int handle, const char *source);
 
 // Puts the file's data on disk before the caller relies on it (a source
 // is deleted once its copy is complete). 0, or -1.

@@ -302,18 +302,21 @@ static int firstmade(const char *path) {
     return path[0] != 0 ? 0 : -1;
 }
 
-// Makes the directory work names unless it exists as one. 0, or -1.
-static int makeone(const char *work) {
+// Makes the directory work names unless it exists as one, like model when
+// there is one. 0, or -1.
+static int makeone(const char *work, const char *model) {
     unsigned attrib;
     if (getattr(work, &attrib) == 0 && (attrib & PLAT_ATTR_DIRECTORY) != 0)
         return 0;
-    if (plat_mkdir(work) < 0)
+    if (plat_mkdirlike(work, model) < 0)
         return -1;
     mkdircount++;
     return 0;
 }
 
-int mkdirs(const char *path) {
+int mkdirs(const char *path) { return mkdirslike(path, nullptr); }
+
+int mkdirslike(const char *path, const char *model) {
     mkdircount = 0;
     char work[PATH_SIZE];
     if (path == nullptr || pathcopy(work, sizeof work, path) < 0)
@@ -330,7 +333,8 @@ int mkdirs(const char *path) {
         }
         if (sep != nullptr)
             *sep = 0;
-        int r = makeone(work);
+        int last = sep == nullptr || sep[1] == 0;
+        int r = makeone(work, last ? model : nullptr);
         if (sep == nullptr || r < 0)
             return r;
         *sep = '\\';

@@ -52,6 +52,10 @@ int getattr(const char *path, unsigned *attrib);
 // (a file in the way, no access), for a bare drive root, or for a path too
 // long to handle. Directories made before a failure stay.
 int mkdirs(const char *path);
+// mkdirs for the copy of the directory model: the last level, when it is
+// made, gets model's permission bits (under the umask); the levels above
+// it get the default.
+int mkdirslike(const char *path, const char *model);
 
 // 1 when an entry of exactly this path exists: a file or a directory,
 // read-only, hidden and system ones included. Names that would be taken.

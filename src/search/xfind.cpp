@@ -146,6 +146,7 @@ static int handout(const char *dir, const PlatEntry *e, const Walk *w) {
     x.attrib = e->attrib;
     x.time = e->time;
     x.date = e->date;
+    x.mtime = e->mtime;
     std::memcpy(x.name, e->name, sizeof x.name);
     x.name[sizeof x.name - 1] = 0;
     int r = w->func(dir, x, w->user);

@@ -7,15 +7,14 @@
 // seen and its size counted.
 enum { ANY_ENTRY = 0x37 };
 
-void spaceneeded(int size, const char *path, int *needed) {
+void spaceneeded(unsigned long long size, const char *path, unsigned long long *needed) {
     *needed = size;
     PlatEntry e;
     PlatFind *find = plat_findfirst(path, ANY_ENTRY, &e);
     if (find == nullptr)
         return;
     plat_findclose(find);
-    long long more = (long long)size - (long long)e.size;
-    *needed = more > 0 ? (int)more : 0;
+    *needed = size > e.size ? size - e.size : 0;
 }
 
 int diskfree(const char *root, unsigned long long *bytes) {
@@ -39,7 +38,7 @@ void drivemsg(int stream) {
 // The file system that receives the write is the one to ask: one drive
 // letter may span several mounts, and the drive's root can have room while
 // a stick mounted below it is full.
-int checkfree(int needed, const char *path) {
+int checkfree(unsigned long long needed, const char *path) {
     if (path != nullptr && path[0] == 0)
         path = nullptr;
     unsigned long long bytes = 0;
@@ -47,6 +46,5 @@ int checkfree(int needed, const char *path) {
         drivemsg(PLAT_STDERR);
         return -2;
     }
-    unsigned long long want = needed > 0 ? (unsigned long long)needed : 0;
-    return want <= bytes ? 0 : -1;
+    return needed <= bytes ? 0 : -1;
 }

@@ -4,7 +4,7 @@
 
 // Bytes a write of size bytes adds at path: size less the size of what
 // exists there already, never below 0; size itself when nothing does.
-void spaceneeded(int size, const char *path, int *needed);
+void spaceneeded(unsigned long long size, const char *path, unsigned long long *needed);
 
 // Free bytes available to the user where root (or any path) lies; null
 // means the current drive. Non-zero on success, 0 on failure.
@@ -21,4 +21,4 @@ void drivemsg(int stream);
 // existing directory; a relative path or null: the current drive). 0 when
 // they do, -1 when they do not, -2 after "Drive Not Ready!" on standard
 // error when the free space cannot be told (an unmapped drive).
-int checkfree(int needed, const char *path);
+int checkfree(unsigned long long needed, const char *path);

@@ -145,6 +145,31 @@ TEST(Safety, FailedOverwriteKeepsTheOldFile) {
     EXPECT_EQ(fresh.size(), box.read('c', "BIG/BIG.DAT").size());
 }
 
+// An append (/I) that ran out of room used to leave part of the source
+// after the old bytes, and a retry appended again after that torn tail.
+// The file is cut back to what it held.
+TEST(Safety, FailedAppendLeavesTheFileAsItWas) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    Sandbox box;
+    box.write('c', "BIG/LOG.DAT", std::string(150 * 1024, 'n'));
+    TmpfsMount small(box.native('d'), "256k");
+    if (!small.ok())
+        GTEST_SKIP() << "no tmpfs here";
+    const std::string old(100 * 1024, 'o');
+    box.write('d', "OUT/LOG.DAT", old);
+    unsigned long long left = free_bytes(box.native('d'));
+    ASSERT_GT(left, 50ull * 1024);
+    box.write('d', "FILL", std::string(left - 50 * 1024, 'f'));
+
+    RunResult r = box.run({"/I", "/C-", "C:\\BIG\\LOG.DAT", "D:\\OUT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, " GetLastError=[112]")) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! copy failed")) << r.out;
+    expect_tail(outlines(r), 0, 1);
+    EXPECT_TRUE(box.read('d', "OUT/LOG.DAT") == old) << "old destination damaged";
+}
+
 // A file reached through a second spelling is the same file: copying,
 // moving or appending it onto itself would truncate, delete or double it.
 TEST(Safety, SameFileThroughAnotherSpelling) {

@@ -18,7 +18,7 @@ TEST_F(Drive, SpaceNeededCountsWhatIsReplaced) {
     file(".hidden", 300);
     struct Case {
         const char *path;
-        int want;
+        unsigned long long want;
     } cases[] = {
         {"C:\\old300", 700},
         {"C:\\BIG", 0},
@@ -26,7 +26,7 @@ TEST_F(Drive, SpaceNeededCountsWhatIsReplaced) {
         {"C:\\.hidden", 700}, // a hidden file in the way counts too
     };
     for (const Case &c : cases) {
-        int needed = -1;
+        unsigned long long needed = ~0ull;
         spaceneeded(1000, c.path, &needed);
         EXPECT_EQ(needed, c.want) << c.path;
     }

@@ -177,19 +177,22 @@ TEST_F(PosixFind, EntryFields) {
         {0, (0 << 9) | (1 << 5) | 1, 0},                                   // before 1980
         {(time_t)8000000000LL, (127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29},
     };
+    // The DOS words are pinned to their years; the exact time is not.
     for (const Case &k : cases) {
-        struct timespec ts[2] = {{k.when, 0}, {k.when, 0}};
+        struct timespec ts[2] = {{k.when, 0}, {k.when, 987654321}};
         ASSERT_EQ(utimensat(AT_FDCWD, (c + "/t").c_str(), ts, 0), 0);
         PlatEntry e;
         ASSERT_TRUE(first("C:\\t", &e));
         EXPECT_EQ(e.date, k.date) << k.when;
         EXPECT_EQ(e.time, k.time) << k.when;
+        EXPECT_EQ(e.mtime.sec, (long long)k.when);
+        EXPECT_EQ(e.mtime.nsec, 987654321L);
     }
-    // Sizes are the low 32 bits: 5 GiB reads as 1 GiB.
+    // Sizes are whole: 5 GiB used to read as its low 32 bits, 1 GiB.
     ASSERT_EQ(truncate((c + "/t").c_str(), 5LL << 30), 0);
     PlatEntry e;
     ASSERT_TRUE(first("C:\\t", &e));
-    EXPECT_EQ(e.size, 1u << 30);
+    EXPECT_EQ(e.size, 5ull << 30);
     EXPECT_EQ(e.toolong, 0);
 
     // A name longer than 260 bytes in code page 932 is flagged and cut at a

@@ -155,7 +155,8 @@ int native_info(const char *native, NativeInfo *info) {
         attrib |= PLAT_ATTR_HIDDEN;
     info->attrib = attrib != 0 ? attrib : (unsigned)PLAT_ATTR_NORMAL;
     info->size = S_ISDIR(st.st_mode) ? 0 : (unsigned long long)st.st_size;
-    info->mtime = (long long)st.st_mtime;
+    info->mtime.sec = (long long)st.st_mtim.tv_sec;
+    info->mtime.nsec = (long)st.st_mtim.tv_nsec;
     info->special = !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode);
     return 0;
 }

@@ -103,9 +103,10 @@ void fill_unique(char *p) {
     }
 }
 
-// Creates a new file "<dir>/<prefix>XXXXXX" with O_EXCL. Unlike mkstemp the
-// mode is 0666 less the umask: the file becomes a user's copy in place of
-// the destination, so it must get the mode an ordinary create gives.
+// Creates a new file "<dir>/<prefix>XXXXXX" with O_EXCL, readable by its
+// owner alone: it holds a copy of someone's data while it is written, and a
+// run that is interrupted leaves it behind. The caller gives it its final
+// mode once it is complete.
 int create_unique(const char *ndir, const char *nprefix, char *native, size_t size) {
     int n = snprintf(native, size, "%s%s%sXXXXXX", ndir,
                      ndir[0] && ndir[strlen(ndir) - 1] == '/' ? "" : "/", nprefix);
@@ -115,7 +116,7 @@ int create_unique(const char *ndir, const char *nprefix, char *native, size_t si
     }
     for (int tries = 0; tries < 100; tries++) {
         fill_unique(native + n - 6);
-        int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0)
             return fd;
         if (errno != EEXIST && errno != EINTR) {
@@ -138,30 +139,6 @@ const char *temp_dir(void) {
             return v;
     }
     return "/tmp";
-}
-
-// DOS date and time words to seconds since the epoch, read as local time.
-// Values no calendar holds are refused rather than carried into a
-// neighbouring day.
-int dos_to_time(unsigned short date, unsigned short time, time_t *out) {
-    struct tm tm;
-    memset(&tm, 0, sizeof tm);
-    tm.tm_year = 80 + (date >> 9);
-    tm.tm_mon = ((date >> 5) & 15) - 1;
-    tm.tm_mday = date & 31;
-    tm.tm_hour = time >> 11;
-    tm.tm_min = (time >> 5) & 63;
-    tm.tm_sec = (time & 31) * 2;
-    tm.tm_isdst = -1;
-    if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_hour > 23 || tm.tm_min > 59 ||
-        tm.tm_sec > 59)
-        return -1;
-    int mday = tm.tm_mday, mon = tm.tm_mon;
-    time_t t = mktime(&tm);
-    if (t == (time_t)-1 || tm.tm_mday != mday || tm.tm_mon != mon)
-        return -1;
-    *out = t;
-    return 0;
 }
 
 } // namespace
@@ -260,18 +237,29 @@ int plat_close(int handle) {
     return failed ? -1 : 0;
 }
 
-int plat_setfiletime(int handle, unsigned short date, unsigned short time) {
-    time_t t;
-    if (dos_to_time(date, time, &t) < 0) {
+int plat_setfiletime(int handle, const PlatFileTime *mtime) {
+    if (mtime->nsec < 0 || mtime->nsec > 999999999) {
         plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
         return -1;
     }
     struct timespec ts[2];
     ts[0].tv_sec = 0;
     ts[0].tv_nsec = UTIME_OMIT; // the access time stays as it is
-    ts[1].tv_sec = t;
-    ts[1].tv_nsec = 0;
+    ts[1].tv_sec = (time_t)mtime->sec;
+    ts[1].tv_nsec = mtime->nsec;
     if (futimens(handle, ts) < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    return 0;
+}
+
+int plat_truncate(int handle, long long size) {
+    int r;
+    do {
+        r = ftruncate(handle, (off_t)size);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
         set_errno_error(errno);
         return -1;
     }

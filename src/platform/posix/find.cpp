@@ -23,8 +23,9 @@ enum { CORE_NAME_SIZE = 4 * 256 + 1, MAX_TOKENS = PLAT_PATH_SIZE };
 
 struct Item {
     unsigned attrib;
-    unsigned size;
+    unsigned long long size;
     unsigned short time, date;
+    PlatFileTime mtime;
     std::string name; // code page 932, whole
     std::string key;  // sort key of the external name
     std::string ext;  // external name, the tie-break
@@ -231,8 +232,9 @@ int make_item(const char *native, const char *ext, const char *core, unsigned ma
     if (info.special || !passes_mask(info.attrib, mask))
         return -1;
     it->attrib = info.attrib;
-    it->size = (unsigned)info.size;
-    dos_time(info.mtime, &it->date, &it->time);
+    it->size = info.size;
+    it->mtime = info.mtime;
+    dos_time(info.mtime.sec, &it->date, &it->time);
     it->name = core;
     it->ext = ext;
     char key[NAME_KEY_SIZE];
@@ -259,6 +261,7 @@ void fill_entry(const Item &it, PlatEntry *e) {
     e->size = it.size;
     e->time = it.time;
     e->date = it.date;
+    e->mtime = it.mtime;
     size_t n = it.name.size();
     e->toolong = n >= sizeof e->name;
     if (e->toolong) { // cut at a character boundary

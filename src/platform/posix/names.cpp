@@ -185,13 +185,29 @@ int copy_dosattrib(int in, int out) {
     return 0;
 }
 
+// The mode a moved copy may keep when it has a new owner or group: set-id
+// bits would now run with the mover's rights, and the group bits now speak
+// for another group, which gets no more than everyone else has.
+mode_t narrowed(mode_t mode, const struct stat *src, const struct stat *copy) {
+    if (copy->st_uid != src->st_uid || copy->st_gid != src->st_gid)
+        mode &= ~(mode_t)(S_ISUID | S_ISGID);
+    if (copy->st_gid != src->st_gid)
+        mode = (mode & ~(mode_t)S_IRWXG) | (mode & ((mode & S_IRWXO) << 3));
+    return mode;
+}
+
 int copy_metadata(int out, const struct stat *st) {
     // Keeping the owner needs privilege; without it the mover owns the copy,
-    // as with any copy. fchown clears set-id bits, so the mode comes after.
-    int owned = fchown(out, st->st_uid, st->st_gid);
-    (void)owned;
+    // as with any copy, and keeps the group if the mover belongs to it.
+    // fchown clears set-id bits, so the mode comes after.
+    if (fchown(out, st->st_uid, st->st_gid) != 0) {
+        int grouped = fchown(out, (uid_t)-1, st->st_gid);
+        (void)grouped;
+    }
+    struct stat copy;
     struct timespec ts[2] = {st->st_atim, st->st_mtim};
-    if (fchmod(out, st->st_mode & 07777) < 0 || futimens(out, ts) < 0) {
+    if (fstat(out, &copy) < 0 || fchmod(out, narrowed(st->st_mode & 07777, st, &copy)) < 0 ||
+        futimens(out, ts) < 0) {
         set_errno_error(errno);
         return -1;
     }
@@ -286,6 +302,20 @@ int move_across(const char *from, const char *to, const struct stat *st) {
     return 0;
 }
 
+// ---- making directories ---------------------------------------------------
+
+// The mode a new directory asks for (the umask still applies): the
+// model's bits with full access for the owner, who is to fill it; the
+// default without a model that can be read.
+mode_t dir_mode(const char *model) {
+    char native[NATIVE_PATH_SIZE];
+    struct stat st;
+    if (model == nullptr || model[0] == 0 || native_path(model, native, sizeof native) < 0 ||
+        stat(native, &st) != 0 || !S_ISDIR(st.st_mode))
+        return 0777;
+    return (st.st_mode & 0777) | S_IRWXU;
+}
+
 } // namespace
 
 void lookup_added_path(const char *native) {
@@ -313,13 +343,15 @@ void set_missing_error(const char *native) {
         plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
 }
 
-int plat_mkdir(const char *path) {
+int plat_mkdir(const char *path) { return plat_mkdirlike(path, nullptr); }
+
+int plat_mkdirlike(const char *path, const char *model) {
     if (fail_now(PLAT_CALL_MKDIR))
         return -1;
     char native[NATIVE_PATH_SIZE];
     if (native_path(path, native, sizeof native) < 0)
         return -1;
-    if (mkdir(native, 0777) < 0) {
+    if (mkdir(native, dir_mode(model)) < 0) {
         if (errno == EEXIST)
             plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
         else if (errno == ENOENT || errno == ENOTDIR)

@@ -53,7 +53,7 @@ int native_isroot(const char *native);
 struct NativeInfo {
     unsigned attrib;
     unsigned long long size;
-    long long mtime; // seconds since the epoch
+    PlatFileTime mtime; // the last write
     int special;     // not a regular file, directory or link to one
 };
 int native_info(const char *native, NativeInfo *info);
