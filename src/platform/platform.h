@@ -216,12 +216,17 @@ struct PlatFileId {
 // 0, or -1 when it does not exist.
 int plat_fileid(const char *path, PlatFileId *id);
 
+// 1 when the final component of path is a symbolic link (a dangling one
+// too), 0 when it is anything else or does not exist.
+int plat_islink(const char *path);
+
 // ---- file contents ----------------------------------------------------------
 
 enum {
     PLAT_OPEN_READ = 1,   // an existing file, read only
     PLAT_OPEN_CREATE = 2, // create or truncate, write only
-    PLAT_OPEN_APPEND = 3, // create or open at the end, write only
+    PLAT_OPEN_APPEND = 3, // create or open at the end, write only; never
+                          // through a final symbolic link (5)
 };
 enum { PLAT_SEEK_SET = 0, PLAT_SEEK_CUR = 1, PLAT_SEEK_END = 2 };
 
@@ -248,7 +253,8 @@ int plat_setfiletime(int handle, unsigned short date, unsigned short time);
 // Gives the open file the permissions (and, where allowed, the owner and
 // group) of the existing file at model, so that a file written to replace
 // it is no more open to others than the one it replaces. 0 (also when
-// model does not exist), or -1.
+// model does not exist or is a symbolic link, which is replaced as an
+// entry and is no model), or -1.
 int plat_keepperms(int handle, const char *model);
 
 // Puts the file's data on disk before the caller relies on it (a source
@@ -294,6 +300,12 @@ enum PlatCall {
 // Makes the nth call (1 = the next) of `call` from now on fail with `code`
 // without touching anything. n = 0 disarms.
 void plat_failcall(PlatCall call, int nth, unsigned code);
+// Runs hook(arg) at the start of the nth call (1 = the next) of `call` from
+// now on, before the call does anything, so that a test can change the
+// file system at that very moment (a file that appears, a source that
+// grows) or end the process there. The call then goes on as usual. n = 0
+// disarms; the hook may arm itself again.
+void plat_hookcall(PlatCall call, int nth, void (*hook)(void *arg), void *arg);
 
 // Reads MOX32_DRIVES and the working directory again and forgets every
 // cached directory listing (for tests that set up a new sandbox in the

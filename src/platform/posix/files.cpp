@@ -50,7 +50,9 @@ int open_flags(int how) {
     case PLAT_OPEN_CREATE:
         return O_WRONLY | O_CREAT | O_TRUNC;
     case PLAT_OPEN_APPEND:
-        return O_WRONLY | O_CREAT | O_APPEND;
+        // Appending through a link would grow whatever file it names,
+        // wherever that is.
+        return O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
     }
     return -1;
 }
@@ -179,7 +181,12 @@ int plat_open(const char *path, int how) {
         return -1;
     int fd = open_nonblocking(native, flags);
     if (fd < 0) {
-        set_open_error(native, errno);
+        struct stat st;
+        if (errno == ELOOP && how == PLAT_OPEN_APPEND && lstat(native, &st) == 0 &&
+            S_ISLNK(st.st_mode))
+            plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
+        else
+            set_open_error(native, errno);
         return -1;
     }
     // Opening a directory read-only succeeds on Linux; Windows refuses it.
@@ -293,6 +300,13 @@ int plat_fileid(const char *path, PlatFileId *id) {
     id->device = (unsigned long long)st.st_dev;
     id->inode = (unsigned long long)st.st_ino;
     return 0;
+}
+
+int plat_islink(const char *path) {
+    char native[NATIVE_PATH_SIZE];
+    struct stat st;
+    return native_path(path, native, sizeof native) >= 0 && lstat(native, &st) == 0 &&
+           S_ISLNK(st.st_mode);
 }
 
 // A new temporary file made: known to the lookup cache, and its name

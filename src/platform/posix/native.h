@@ -25,6 +25,7 @@ void set_errno_error(int err);
 
 // 1 when an armed failure of `call` fires now (the last error is then set
 // to the armed code and the caller must fail without touching anything).
+// A hook armed for the call runs first.
 int fail_now(PlatCall call);
 
 // Keeps the case-insensitive lookup cache true after the backend itself
