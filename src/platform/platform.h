@@ -200,7 +200,8 @@ int plat_rmdir(const char *path);
 // Renames or moves a file or directory; never replaces an existing
 // destination (183), except that a change of letter case only respells the
 // same entry. Across file systems a file is copied (data, time, attributes)
-// then deleted; a directory fails with 17. 0, or -1.
+// under a temporary name beside `to`, renamed into place, then deleted; a
+// directory fails with 17. 0, or -1.
 int plat_move(const char *from, const char *to);
 // Moves `from` over `to` in one atomic step, replacing it. Both must be on
 // one file system. 0, or -1 (the destination is untouched then).

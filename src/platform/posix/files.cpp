@@ -168,6 +168,10 @@ int dos_to_time(unsigned short date, unsigned short time, time_t *out) {
 
 } // namespace
 
+int create_temp(const char *ndir, const char *nprefix, char *native, size_t size) {
+    return create_unique(ndir, nprefix, native, size);
+}
+
 int plat_open(const char *path, int how) {
     if (fail_now(PLAT_CALL_OPEN))
         return -1;
@@ -332,7 +336,7 @@ int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) 
         plat_setlasterror(PLAT_ERR_INVALID_NAME);
         return -1;
     }
-    return handtemp(create_unique(ndir, nprefix, native, sizeof native), native, path, size);
+    return handtemp(create_temp(ndir, nprefix, native, sizeof native), native, path, size);
 }
 
 int plat_mktemp(char *path, size_t size) {

@@ -150,10 +150,11 @@ int lstat_existing(const char *native, struct stat *st) {
 
 // ---- moving a file to another file system ---------------------------------
 //
-// The copy is made under the destination name with O_EXCL (so nothing
-// existing is replaced), written, given the source's mode, owner,
-// attributes and times, flushed to disk, and only then is the source
-// deleted. Any failure removes the partial copy and leaves the source.
+// The copy is written under a temporary name beside the destination, given
+// the source's mode, owner, attributes and times, flushed to disk, and
+// renamed into place without replacing anything: a move killed half-way
+// leaves no truncated file under the final name. Only then is the source
+// deleted. Any failure removes the copy and leaves the source.
 
 enum { COPY_CHUNK = 65536 };
 
@@ -210,32 +211,63 @@ void sync_dir_of(const char *native) {
     }
 }
 
-int copy_file_across(const char *from, const char *to, const struct stat *st) {
-    int in = open(from, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (in < 0) {
+// Writes the copy of the open source `in` into a new temporary file in
+// the destination's directory; its path in tmp. 0, or -1 with nothing left.
+int write_copy(int in, const char *to, const struct stat *st, char *tmp, size_t size) {
+    char dir[NATIVE_PATH_SIZE];
+    const char *name;
+    if (split_native(to, dir, sizeof dir, &name) < 0) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    int out = create_temp(dir, "_MOX_", tmp, size);
+    if (out < 0)
+        return -1;
+    // Private until it has the source's own mode, as the source may be.
+    int ok = fchmod(out, 0600) == 0;
+    if (!ok)
         set_errno_error(errno);
-        return -1;
-    }
-    int out = open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        set_move_error(to, errno);
-        close(in);
-        return -1;
-    }
-    int ok = copy_data(in, out) == 0 && copy_dosattrib(in, out) == 0 &&
-             copy_metadata(out, st) == 0;
+    ok = ok && copy_data(in, out) == 0 && copy_dosattrib(in, out) == 0 &&
+         copy_metadata(out, st) == 0;
     if (ok && fsync(out) < 0) {
         set_errno_error(errno);
         ok = 0;
     }
-    close(in);
     if (close(out) < 0 && ok) {
         set_errno_error(errno);
         ok = 0;
     }
     if (!ok) {
         unsigned keep = plat_lasterror();
-        unlink(to);
+        unlink(tmp);
+        plat_setlasterror(keep);
+        return -1;
+    }
+    return 0;
+}
+
+// Copies the file and renames the copy into place.
+int copy_file_across(const char *from, const char *to, const struct stat *st) {
+    struct stat there;
+    if (lstat(to, &there) == 0) { // no copy made in vain
+        plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
+        return -1;
+    }
+    int in = open(from, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    char tmp[NATIVE_PATH_SIZE];
+    int r = write_copy(in, to, st, tmp, sizeof tmp);
+    close(in);
+    if (r < 0)
+        return -1;
+    // Someone else may have taken the name meanwhile: theirs stays.
+    if (rename_noreplace(tmp, to, 0) != 0) {
+        set_move_error(to, errno);
+        unsigned keep = plat_lasterror();
+        unlink(tmp);
         plat_setlasterror(keep);
         return -1;
     }

@@ -91,3 +91,8 @@ void lookup_forget(void);
 // Forgets the resolved directories below the native directory dir (all of
 // them for "/"), after a change inside dir could respell them.
 void memo_forget_below(const char *dir);
+
+// Creates a new file "<ndir>/<nprefix>XXXXXX" (native, external encoding)
+// with O_EXCL, its path in `native`. The descriptor, open for writing, or
+// -1 with the last error set.
+int create_temp(const char *ndir, const char *nprefix, char *native, size_t size);
