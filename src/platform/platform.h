@@ -238,7 +238,8 @@ int plat_open(const char *path, int how);
 // its handle open for writing, or -1. The path is a DOS path, or a native
 // absolute one when the DOS spelling would pass 260 characters (the
 // temporary name is longer than many a final one): give PLAT_NATIVE_SIZE
-// bytes of room.
+// bytes of room. Until it is renamed into place or deleted, the file is
+// removed if SIGINT, SIGTERM or SIGHUP ends the process.
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size);
 // Bytes read (0 at the end), or -1.
 long plat_read(int handle, void *buf, unsigned long len);
@@ -281,6 +282,7 @@ int plat_recycle(const char *path);
 // Creates a new file named "_MOX_..." in the directory named by TEMP (else
 // TMPDIR, else /tmp), writes its path into `path` (a DOS path, or a native
 // one when that directory lies on no drive) and returns its handle, or -1.
+// Like plat_opentemp's files, it goes if a signal ends the process.
 int plat_mktemp(char *path, size_t size);
 
 // Takes over a redirected standard input for reading (a handle for

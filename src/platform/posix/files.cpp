@@ -81,6 +81,7 @@ void drop_temp(int fd, const char *native) {
     unsigned keep = plat_lasterror();
     close(fd);
     unlink(native);
+    temp_forget(native);
     lookup_removed_path(native);
     plat_setlasterror(keep);
 }
@@ -169,7 +170,10 @@ int dos_to_time(unsigned short date, unsigned short time, time_t *out) {
 } // namespace
 
 int create_temp(const char *ndir, const char *nprefix, char *native, size_t size) {
-    return create_unique(ndir, nprefix, native, size);
+    int fd = create_unique(ndir, nprefix, native, size);
+    if (fd >= 0)
+        temp_remember(native);
+    return fd;
 }
 
 int plat_open(const char *path, int how) {
@@ -357,5 +361,6 @@ int plat_mktemp(char *path, size_t size) {
         set_open_error(native, errno);
         return -1;
     }
+    temp_remember(native);
     return handtemp(fd, native, path, size);
 }

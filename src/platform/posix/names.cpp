@@ -240,6 +240,7 @@ int write_copy(int in, const char *to, const struct stat *st, char *tmp, size_t 
     if (!ok) {
         unsigned keep = plat_lasterror();
         unlink(tmp);
+        temp_forget(tmp);
         plat_setlasterror(keep);
         return -1;
     }
@@ -268,9 +269,11 @@ int copy_file_across(const char *from, const char *to, const struct stat *st) {
         set_move_error(to, errno);
         unsigned keep = plat_lasterror();
         unlink(tmp);
+        temp_forget(tmp);
         plat_setlasterror(keep);
         return -1;
     }
+    temp_forget(tmp);
     sync_dir_of(to);
     return 0;
 }
@@ -408,6 +411,7 @@ int plat_delete(const char *path) {
         set_errno_error(errno);
         return -1;
     }
+    temp_forget(native);
     lookup_removed_path(native);
     return 0;
 }
@@ -425,6 +429,7 @@ int plat_move(const char *from, const char *to) {
     if (strcmp(nfrom, nto) == 0)
         return typed_name(to, want, sizeof want) < 0 ? 0 : respell(nfrom, want);
     if (rename_noreplace(nfrom, nto, S_ISDIR(st.st_mode)) == 0) {
+        temp_forget(nfrom);
         lookup_removed_path(nfrom);
         lookup_added_path(nto);
         return 0;
@@ -461,6 +466,7 @@ int plat_replace(const char *from, const char *to) {
             set_errno_error(err);
         return -1;
     }
+    temp_forget(nfrom);
     lookup_removed_path(nfrom);
     lookup_added_path(nto);
     return 0;

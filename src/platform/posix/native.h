@@ -92,7 +92,26 @@ void lookup_forget(void);
 // them for "/"), after a change inside dir could respell them.
 void memo_forget_below(const char *dir);
 
+// ---- temporary files and the signals that end a run ---------------------------
+
 // Creates a new file "<ndir>/<nprefix>XXXXXX" (native, external encoding)
-// with O_EXCL, its path in `native`. The descriptor, open for writing, or
-// -1 with the last error set.
+// with O_EXCL, its path in `native`, remembered as a temporary file (see
+// temp_remember). The descriptor, open for writing, or -1 with the last
+// error set. (files.cpp)
 int create_temp(const char *ndir, const char *nprefix, char *native, size_t size);
+
+// (signals.cpp) The run's own temporary files: remembered from their creation until they
+// are renamed into place or deleted, and removed by the handler of the
+// signals that end a run (SIGINT, SIGTERM, SIGHUP, SIGQUIT), which then
+// lets the signal end the process as it would have. Forgetting a path that
+// is not remembered does nothing.
+void temp_remember(const char *native);
+void temp_forget(const char *native);
+
+// Installs that handler once, for the rest of the process; a signal the
+// user left ignored (nohup) stays ignored.
+void signals_hook(void);
+
+// Called by the handler (so async-signal-safe): puts the terminal back in
+// its own mode when a key read left it raw (console.cpp).
+void console_on_signal(void);
