@@ -102,10 +102,13 @@ static int entersubdir(PARAM *param, char *srcfull, const char *dir, const char 
         return XFIND_ABORT;
     }
     // A counterpart too long to name is reported and skipped: its files
-    // find the same when they come, and are skipped with their directory.
+    // find the same when they come. srccurdir goes with dstcurdir, so that
+    // the next file of this directory, too, builds its own counterpart
+    // again rather than land in the base.
     int made = makedstcurdir(srcfull, param->srcbasedir, param->dstcurdir, param->dstbaselen);
     if (made == DSTDIR_TOOLONG) {
         srcfull[0] = 0;
+        param->srccurdir[0] = 0;
         return 0;
     }
     if (made != 0)
