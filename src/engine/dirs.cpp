@@ -101,12 +101,12 @@ static int entersubdir(PARAM *param, char *srcfull, const char *dir, const char 
         outf("Error! path too long: %s\\%s\n", dir, name);
         return XFIND_ABORT;
     }
-    // A counterpart too long to name is reported and skipped: its files
-    // find the same when they come. srccurdir goes with dstcurdir, so that
-    // the next file of this directory, too, builds its own counterpart
-    // again rather than land in the base.
+    // A counterpart too long to name, or a link, is reported and skipped:
+    // its files find the same when they come. srccurdir goes with
+    // dstcurdir, so that the next file of this directory, too, builds its
+    // own counterpart again rather than land in the base.
     int made = makedstcurdir(srcfull, param->srcbasedir, param->dstcurdir, param->dstbaselen);
-    if (made == DSTDIR_TOOLONG) {
+    if (made == DSTDIR_TOOLONG || made == DSTDIR_LINK) {
         srcfull[0] = 0;
         param->srccurdir[0] = 0;
         return 0;

@@ -145,6 +145,13 @@ static int spaceok(const FileJob *j, const char *path) {
 }
 
 static int transfer(const FileJob *j, const char *to, int append) {
+    // An append writes into the file itself: through a link it would grow
+    // whatever the link names, wherever that is.
+    if (append && plat_islink(to)) {
+        outf("Error! can't append to a link: %s\n", to);
+        filesfailed++;
+        return 0;
+    }
     int r = copyormove(srcfull, to, j->name, j->date, j->time, j->newattrib, j->attrib, append);
     if (r == 0)
         filesdone++;
@@ -342,6 +349,14 @@ static int transferway(const FileJob *j, int changed) {
         if (made == DSTDIR_TOOLONG) {
             filesfailed++; // the directory's files stay uncopied
             return XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP;
+        }
+        if (made == DSTDIR_LINK) {
+            // Each file of the directory fails on its own: srccurdir is
+            // forgotten, so the next one asks again instead of going to
+            // the counterpart of the directory before.
+            p->srccurdir[0] = 0;
+            filesfailed++;
+            return 0;
         }
         if (made != 0)
             return XFIND_ABORT;
