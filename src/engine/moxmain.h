@@ -28,5 +28,8 @@ int foundsubdir(PARAM *param, char *srcfull, char *dstfull, const char *dir, con
 int srcdirchanged(const char *dir, PARAM *param);
 
 // 1 when dir lies inside the destination tree (whole components compared),
-// else 0.
+// or is the destination base itself under another path, else 0.
 int insidedst(const PARAM *param, const char *dir);
+// Takes the destination base's identity for insidedst; once per run,
+// before the walk.
+void notedstbase(const PARAM *param);

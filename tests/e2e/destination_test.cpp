@@ -1,11 +1,13 @@
-// What a run writes stays inside the destination tree, and a run ended by
-// a signal leaves none of its temporary files behind.
+// What a run writes stays inside the destination tree, a destination
+// inside the source is seen however it is reached, and a run ended by a
+// signal leaves none of its temporary files behind.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -118,6 +120,42 @@ TEST(Destination, TheBaseMayBeALink) {
     RunResult r = box.run({"/S", "C:\\S", "D:\\O"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ("a", box.read('d', "REAL/SUB/a.txt"));
+}
+
+// The inside-destination test compared text only: a destination reached
+// through a link in the source's path was copied into itself 49 levels
+// deep, 4 files becoming 196.
+TEST(Destination, InsideTheSourceThroughALink) {
+    Sandbox box;
+    for (const char *f : {"f1.txt", "f2.txt", "f3.txt", "f4.txt"})
+        box.write('c', std::string("REAL/SUB/") + f, f);
+    box.mkdir('c', "REAL/SUB/BACK");
+    ASSERT_EQ(0, ::symlink("REAL", box.native('c', "L").c_str()));
+    RunResult r = box.run({"/S", "C:\\L\\SUB", "C:\\REAL\\SUB\\BACK"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "skip!: <C:\\L\\SUB\\BACK>")) << r.out;
+    EXPECT_EQ((Lines{"BACK/", "f1.txt", "f2.txt", "f3.txt", "f4.txt"}),
+              tree(box.native('c', "REAL/SUB/BACK")));
+}
+
+// The same through a bind mount, which no path text can reveal.
+TEST(Destination, InsideTheSourceThroughABindMount) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "bind mounts need root";
+    Sandbox box;
+    box.write('c', "SRC/a.txt", "a");
+    box.mkdir('c', "SRC/MNT");
+    box.mkdir('d', "OUT");
+    if (::mount(box.native('d', "OUT").c_str(), box.native('c', "SRC/MNT").c_str(), nullptr,
+                MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no bind mounts here";
+    RunResult r = box.run({"/S", "C:\\SRC", "D:\\OUT"});
+    ::umount2(box.native('c', "SRC/MNT").c_str(), MNT_DETACH);
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "skip!: <C:\\SRC\\MNT>")) << r.out;
+    Lines out = tree(box.native('d', "OUT"));
+    EXPECT_TRUE(std::find(out.begin(), out.end(), "MNT/MNT/") == out.end()) << r.out;
+    EXPECT_EQ("a", box.read('d', "OUT/a.txt"));
 }
 
 // Ended by a signal while it captured a list from standard input, a run
