@@ -99,9 +99,25 @@ int finishfile(int out, unsigned date, unsigned time) {
     return 0;
 }
 
+// Puts the finished temporary file in dst's place: over it, or, when dst
+// was absent (isnew), only where nothing has taken the name since. 0,
+// COPY_APPEARED, or -1 after the error-code line; tmp is gone unless 0.
+int placetemp(const char *tmp, const char *dst, int isnew) {
+    int r = isnew ? plat_move(tmp, dst) : plat_replace(tmp, dst);
+    if (r == 0)
+        return 0;
+    unsigned code = plat_lasterror();
+    droptemp(-1, tmp);
+    if (isnew && code == PLAT_ERR_ALREADY_EXISTS)
+        return COPY_APPEARED;
+    errline(code);
+    return -1;
+}
+
 // Writes the source's data (nothing when in is -1: zero-byte mode) into a
 // new temporary file and renames it over dst. Closes in.
-int replacewith(int in, const char *dst, unsigned date, unsigned time, unsigned newattrib) {
+int replacewith(int in, const char *dst, unsigned date, unsigned time, unsigned newattrib,
+                int isnew) {
     char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
     int out = -1;
     if (tempdir(dst, dir) == 0)
@@ -128,13 +144,10 @@ int replacewith(int in, const char *dst, unsigned date, unsigned time, unsigned 
         droptemp(-1, tmp);
         return -1;
     }
-    if (plat_replace(tmp, dst) < 0) {
-        errline(plat_lasterror());
-        droptemp(-1, tmp);
-        return -1;
-    }
-    setattrib(dst, newattrib);
-    return 0;
+    int r = placetemp(tmp, dst, isnew);
+    if (r == 0)
+        setattrib(dst, newattrib);
+    return r;
 }
 
 // The source's size when the append starts. An append copies that much and
@@ -183,9 +196,10 @@ int appendto(int in, const char *dst, unsigned date, unsigned time, unsigned new
 } // namespace
 
 int filecopy(const char *src, const char *dst, unsigned date, unsigned time, unsigned newattrib,
-             int append) {
+             int how) {
+    int isnew = (how & COPY_NEW) != 0;
     if (opt_zerobyte == 1) // the source is not even opened
-        return replacewith(-1, dst, date, time, newattrib);
+        return replacewith(-1, dst, date, time, newattrib, isnew);
     if (copybuf == nullptr || copybufsize <= 0) {
         errline(PLAT_ERR_NOT_ENOUGH_MEMORY);
         return -1;
@@ -197,7 +211,7 @@ int filecopy(const char *src, const char *dst, unsigned date, unsigned time, uns
         return -1;
     }
     showlasterror(1);
-    if (append)
+    if (how & COPY_APPEND)
         return appendto(in, dst, date, time, newattrib);
-    return replacewith(in, dst, date, time, newattrib);
+    return replacewith(in, dst, date, time, newattrib, isnew);
 }

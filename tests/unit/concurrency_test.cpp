@@ -1,5 +1,6 @@
-// Whole runs, in-process, while a signal ends the run at a chosen moment (a
-// platform hook): nothing is lost or left behind.
+// Whole runs, in-process, while something else changes the file system at
+// a chosen moment (a platform hook), or a signal ends the run half-way: a
+// decision holds until the write, and nothing is left behind.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -38,6 +39,24 @@ void put(const std::string &native, const std::string &text, time_t t) {
     std::ofstream(native, std::ios::binary | std::ios::app) << text;
     struct utimbuf u = {t, t};
     ::utime(native.c_str(), &u);
+}
+
+// What a hook does: add text to a file (creating it), or make a directory.
+struct Change {
+    std::string path, text;
+    time_t t = NEW;
+    bool dir = false;
+    PlatCall rearm = PLAT_CALL_COUNT; // arm again on each call of this
+};
+
+void apply(void *arg) {
+    Change *c = static_cast<Change *>(arg);
+    if (c->dir)
+        std::filesystem::create_directories(c->path);
+    else
+        put(c->path, c->text, c->t);
+    if (c->rearm != PLAT_CALL_COUNT)
+        plat_hookcall(c->rearm, 1, apply, c);
 }
 
 void terminate(void *) { ::raise(SIGTERM); }
@@ -86,6 +105,79 @@ protected:
         return r;
     }
 };
+
+// The final rename replaced whatever was there by then: two runs into one
+// destination, and /N overwrote the other's files, /B without a backup.
+// A file that takes the name after the look is present, decided anew.
+TEST_F(Concurrent, FileAppearingBeforeTheRenameIsDecidedAgain) {
+    struct Case {
+        const char *opts, *format;
+        char drive;       // of the destination; C: makes /M a rename
+        const char *name; // the destination file
+        const char *now, *saved; // its content afterwards, and the backup's
+    } cases[] = {
+        {"N", "", 'D', "A.TXT", "theirs", nullptr},
+        {"B", "", 'D', "A.TXT", "mine", "theirs"},
+        {"U", "", 'D', "A.TXT", "theirs", nullptr}, // theirs is newer
+        {"", "", 'D', "A.TXT", "mine", nullptr},
+        {"MN", "", 'C', "A.TXT", "theirs", nullptr},
+        {"B", "$F_1.$E", 'D', "A_1.TXT", "mine", "theirs"},
+    };
+    for (const Case &c : cases) {
+        reset();
+        freeparam(&p);
+        ASSERT_EQ(initparam(&p), 0);
+        std::filesystem::remove_all(at("S"));
+        std::filesystem::remove_all(dn("T"));
+        std::filesystem::remove_all(at("T"));
+        std::string tdir = c.drive == 'C' ? at("T") : dn("T");
+        std::filesystem::create_directories(tdir);
+        put(at("S/A.TXT"), "mine", OLD);
+        opt_noover = std::strchr(c.opts, 'N') != nullptr;
+        opt_backup = std::strchr(c.opts, 'B') != nullptr;
+        opt_update = std::strchr(c.opts, 'U') != nullptr;
+        opt_move = std::strchr(c.opts, 'M') != nullptr;
+        std::strcpy(p.format, c.format);
+        Change appear{tdir + "/" + c.name, "theirs"};
+        plat_hookcall(PLAT_CALL_MOVE, 1, apply, &appear);
+        std::string what = std::string("/") + c.opts + " " + c.format;
+        int r = run("C:\\S\\A.TXT", std::string(1, c.drive) + ":\\T");
+        EXPECT_EQ(r, 0) << what << "\n" << out;
+        EXPECT_EQ(slurp(tdir + "/" + c.name), c.now) << what << "\n" << out;
+        std::string backup = std::string(c.name).insert(std::strlen(c.name) - 4, "(000)");
+        EXPECT_EQ(std::filesystem::exists(tdir + "/" + backup), c.saved != nullptr)
+            << what << "\n" << out;
+        if (c.saved != nullptr) {
+            EXPECT_EQ(slurp(tdir + "/" + backup), c.saved) << what;
+        }
+        EXPECT_TRUE(exists("S/A.TXT")) << what; // /M /N: the move did not happen
+    }
+}
+
+// A destination directory another process made between the look and the
+// make was taken for a failure, and the walk ended.
+TEST_F(Concurrent, DirectoryMadeMeanwhileIsNoFailure) {
+    put(at("S/SUB/A.TXT"), "a", OLD);
+    std::filesystem::create_directories(dn("T"));
+    Change made{dn("T/SUB"), "", NEW, true};
+    plat_hookcall(PLAT_CALL_MKDIR, 1, apply, &made);
+    opt_structure = 1;
+    EXPECT_EQ(run("C:\\S", "D:\\T"), 0) << out;
+    EXPECT_EQ(slurp(dn("T/SUB/A.TXT")), "a");
+}
+
+// A name taken again at every attempt must not hold the run forever.
+TEST_F(Concurrent, NameTakenAgainAndAgainIsGivenUp) {
+    put(at("S/A.TXT"), "mine", OLD);
+    std::filesystem::create_directories(dn("T"));
+    Change appear{dn("T/A.TXT"), "x", NEW, false, PLAT_CALL_MOVE};
+    plat_hookcall(PLAT_CALL_MOVE, 1, apply, &appear);
+    opt_backup = 1;
+    EXPECT_EQ(run("C:\\S\\A.TXT", "D:\\T"), 1) << out;
+    EXPECT_NE(out.find("\nError! destination keeps changing: D:\\T\\A.TXT\n"), std::string::npos)
+        << out;
+    EXPECT_NE(slurp(dn("T/A.TXT")), "mine");
+}
 
 // Ended by a signal half-way through a copy, a run left its temporary file
 // beside the destination, and no later run removed it.
