@@ -18,6 +18,12 @@ namespace {
 
 const char TEMP_PREFIX[] = "_MOX_";
 
+// The source as the last copy found it when it opened it. readknown is 1
+// then, 0 when that copy read no source, -1 when its state was not to be
+// had (a move then keeps the source).
+PlatFileState readstate;
+int readknown;
+
 // The error-code line. The code is taken by the caller before any clean-up
 // (a close or a delete) could overwrite it: the line must name the call
 // that failed.
@@ -197,6 +203,7 @@ int appendto(int in, const char *dst, unsigned date, unsigned time, unsigned new
 
 int filecopy(const char *src, const char *dst, unsigned date, unsigned time, unsigned newattrib,
              int how) {
+    readknown = 0;
     int isnew = (how & COPY_NEW) != 0;
     if (opt_zerobyte == 1) // the source is not even opened
         return replacewith(-1, dst, date, time, newattrib, isnew);
@@ -210,8 +217,29 @@ int filecopy(const char *src, const char *dst, unsigned date, unsigned time, uns
         openfailed();
         return -1;
     }
+    readknown = plat_filestate(in, &readstate) == 0 ? 1 : -1;
     showlasterror(1);
     if (how & COPY_APPEND)
         return appendto(in, dst, date, time, newattrib);
     return replacewith(in, dst, date, time, newattrib, isnew);
+}
+
+static int samestate(const PlatFileState *a, const PlatFileState *b) {
+    return a->id.device == b->id.device && a->id.inode == b->id.inode && a->size == b->size &&
+           a->mtime.sec == b->mtime.sec && a->mtime.nsec == b->mtime.nsec &&
+           a->ctime.sec == b->ctime.sec && a->ctime.nsec == b->ctime.nsec;
+}
+
+// The path may name another file by now (one renamed over it): the
+// identity is part of the state.
+int sourceunchanged(const char *src) {
+    if (readknown <= 0)
+        return readknown == 0;
+    int in = plat_open(src, PLAT_OPEN_READ);
+    if (in < 0)
+        return 0;
+    PlatFileState now;
+    int known = plat_filestate(in, &now) == 0;
+    plat_close(in);
+    return known && samestate(&readstate, &now);
 }

@@ -71,6 +71,10 @@ void restoreattribs(const char *src, const char *dst, const Lifted *l) {
 
 enum { ACROSS = 2 }; // renamefile: another file system under the same letter
 
+void changedline(const char *src) {
+    outf("Error! source changed while copied, not removed: %s\n", src);
+}
+
 // A move within one drive: one rename over the destination, so that there
 // is never a moment in which neither file exists; a destination that was
 // absent is only ever created, never replaced. 0 when moved, ACROSS when the
@@ -87,14 +91,25 @@ int renamefile(const char *src, const char *dst, unsigned newattrib, int isnew) 
         return ACROSS;
     if (code == PLAT_ERR_ALREADY_EXISTS && isnew)
         return COPY_APPEARED;
-    outf("Error! Rename Failed\n");
+    if (code == PLAT_ERR_SHARING_VIOLATION && isnew)
+        changedline(src);
+    else
+        outf("Error! Rename Failed\n");
     return -1;
 }
 
 // After a successful copy: a move deletes its source, a copy marks the
-// source as backed up by clearing its archive bit.
+// source as backed up by clearing its archive bit. A source that someone
+// wrote to while it was copied holds what the copy lacks: it stays, and
+// so does the copy.
 int finishsource(const char *src, const Lifted *l) {
     if (opt_move == 1) {
+        if (!sourceunchanged(src)) {
+            changedline(src);
+            if (l->srclifted)
+                setattrib(src, l->srcattrib);
+            return -1;
+        }
         if (plat_delete(src) < 0) {
             outf("Error! remove failed: %s\n", src);
             if (l->srclifted)

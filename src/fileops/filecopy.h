@@ -24,7 +24,8 @@ enum { COPY_APPEARED = 1 };
 // Copies (or with /M moves, with /I appends, with /Z empties) src to dst,
 // printing "  text" first; in echo mode only prints. dst gets the DOS date
 // and time and the attributes newattrib; srcattrib is the source's own
-// word. A file replaced at dst is replaced whole or not at all. 0,
+// word. A file replaced at dst is replaced whole or not at all; a moved
+// source is deleted only if nobody wrote to it while it was copied. 0,
 // COPY_APPEARED, or -1 after a message.
 int copyormove(const char *src, const char *dst, const char *text, unsigned date, unsigned time,
                unsigned newattrib, unsigned srcattrib, int how);
@@ -32,6 +33,11 @@ int copyormove(const char *src, const char *dst, const char *text, unsigned date
 // The data copy under copyormove. 0, COPY_APPEARED, or -1 after a message.
 int filecopy(const char *src, const char *dst, unsigned date, unsigned time, unsigned newattrib,
              int how);
+
+// 1 when the file at src is still the one the last filecopy read, as it
+// was when the copy opened it (size, write and change times), or when
+// that copy read nothing (zero-byte mode); else 0.
+int sourceunchanged(const char *src);
 
 // Sets the attribute word; non-zero on success.
 int setattrib(const char *path, unsigned attrib);

@@ -201,7 +201,8 @@ int plat_rmdir(const char *path);
 // destination (183), except that a change of letter case only respells the
 // same entry. Across file systems a file is copied (data, time, attributes)
 // under a temporary name beside `to`, renamed into place, then deleted; a
-// directory fails with 17. 0, or -1.
+// source that changed while it was copied stays, and the copy is removed
+// (32). A directory fails with 17. 0, or -1.
 int plat_move(const char *from, const char *to);
 // Moves `from` over `to` in one atomic step, replacing it. Both must be on
 // one file system. 0, or -1 (the destination is untouched then).
@@ -251,6 +252,17 @@ long long plat_seek(int handle, long long offset, int whence);
 int plat_close(int handle);
 // Sets the last-write time from DOS words read as local time. 0, or -1.
 int plat_setfiletime(int handle, unsigned short date, unsigned short time);
+
+// What changes when anyone writes to a file: a copy whose source still has
+// the state it had when the copy opened it copied the whole of it.
+struct PlatFileState {
+    PlatFileId id;
+    unsigned long long size;
+    PlatFileTime mtime; // last write
+    PlatFileTime ctime; // last change of data or attributes
+};
+// The state of an open file. 0, or -1.
+int plat_filestate(int handle, PlatFileState *state);
 
 // Gives the open file the permissions (and, where allowed, the owner and
 // group) of the existing file at model, so that a file written to replace

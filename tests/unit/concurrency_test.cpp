@@ -1,6 +1,6 @@
 // Whole runs, in-process, while something else changes the file system at
 // a chosen moment (a platform hook), or a signal ends the run half-way: a
-// decision holds until the write, and nothing is left behind.
+// decision holds until the write, and nothing is lost or left behind.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -177,6 +177,22 @@ TEST_F(Concurrent, NameTakenAgainAndAgainIsGivenUp) {
     EXPECT_NE(out.find("\nError! destination keeps changing: D:\\T\\A.TXT\n"), std::string::npos)
         << out;
     EXPECT_NE(slurp(dn("T/A.TXT")), "mine");
+}
+
+// A move across drives deleted its source after the copy even when the
+// source had grown meanwhile: what was written during the copy was lost.
+TEST_F(Concurrent, MovedSourceThatChangedIsKept) {
+    put(at("S/A.TXT"), "first", OLD);
+    Change grow{at("S/A.TXT"), " and more", NEW};
+    plat_hookcall(PLAT_CALL_READ, 1, apply, &grow);
+    opt_move = 1;
+    EXPECT_EQ(run("C:\\S\\A.TXT", "D:\\T"), 1) << out;
+    EXPECT_NE(out.find("\nError! source changed while copied, not removed: C:\\S\\A.TXT\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(slurp(at("S/A.TXT")), "first and more");
+    EXPECT_TRUE(std::filesystem::exists(dn("T/A.TXT")));
+    EXPECT_EQ(filesfailed, 1u);
 }
 
 // Ended by a signal half-way through a copy, a run left its temporary file

@@ -211,6 +211,23 @@ TEST_F(PosixNames, CrossDeviceMoveUndoneWhenSourceStays) {
     EXPECT_FALSE(exists(d + "/f"));
 }
 
+// A source written to while a move across file systems copied it was
+// deleted all the same, and what was written meanwhile was lost.
+TEST_F(PosixNames, CrossDeviceMoveKeepsASourceThatChanged) {
+    if (!other_device())
+        GTEST_SKIP() << "no second file system to move to";
+    static std::string src;
+    src = c + "/f.bin";
+    write_file(src, "first");
+    plat_hookcall(PLAT_CALL_READ, 1,
+                  [](void *) { std::ofstream(src, std::ios::binary | std::ios::app) << " more"; },
+                  nullptr);
+    EXPECT_EQ(plat_move("C:\\f.bin", "D:\\f.bin"), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_SHARING_VIOLATION);
+    EXPECT_EQ(read_file(src), "first more");
+    EXPECT_EQ(names_in(d), std::set<std::string>{});
+}
+
 // Killed half-way, a move across file systems left a truncated file under
 // the final name, where it looks like the whole file (a move into the
 // trash on another file system, say).

@@ -317,6 +317,22 @@ int plat_islink(const char *path) {
            S_ISLNK(st.st_mode);
 }
 
+int plat_filestate(int handle, PlatFileState *state) {
+    struct stat st;
+    if (fstat(handle, &st) != 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    state->id.device = (unsigned long long)st.st_dev;
+    state->id.inode = (unsigned long long)st.st_ino;
+    state->size = (unsigned long long)st.st_size;
+    state->mtime.sec = (long long)st.st_mtim.tv_sec;
+    state->mtime.nsec = (long)st.st_mtim.tv_nsec;
+    state->ctime.sec = (long long)st.st_ctim.tv_sec;
+    state->ctime.nsec = (long)st.st_ctim.tv_nsec;
+    return 0;
+}
+
 // A new temporary file made: known to the lookup cache, and its name
 // handed back in the core's spelling. The handle, or -1 (no file left).
 static int handtemp(int fd, const char *native, char *path, size_t size) {

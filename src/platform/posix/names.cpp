@@ -154,7 +154,9 @@ int lstat_existing(const char *native, struct stat *st) {
 // the source's mode, owner, attributes and times, flushed to disk, and
 // renamed into place without replacing anything: a move killed half-way
 // leaves no truncated file under the final name. Only then is the source
-// deleted. Any failure removes the copy and leaves the source.
+// deleted, and only when nobody wrote to it while it was copied, since it
+// would hold data the copy lacks. Any failure removes the copy and leaves
+// the source.
 
 enum { COPY_CHUNK = 65536 };
 
@@ -211,6 +213,14 @@ void sync_dir_of(const char *native) {
     }
 }
 
+// The same file, unchanged: what a write, a truncation or a replacement
+// by another file would change.
+int same_state(const struct stat *a, const struct stat *b) {
+    return a->st_dev == b->st_dev && a->st_ino == b->st_ino && a->st_size == b->st_size &&
+           a->st_mtim.tv_sec == b->st_mtim.tv_sec && a->st_mtim.tv_nsec == b->st_mtim.tv_nsec &&
+           a->st_ctim.tv_sec == b->st_ctim.tv_sec && a->st_ctim.tv_nsec == b->st_ctim.tv_nsec;
+}
+
 // Writes the copy of the open source `in` into a new temporary file in
 // the destination's directory; its path in tmp. 0, or -1 with nothing left.
 int write_copy(int in, const char *to, const struct stat *st, char *tmp, size_t size) {
@@ -247,8 +257,9 @@ int write_copy(int in, const char *to, const struct stat *st, char *tmp, size_t 
     return 0;
 }
 
-// Copies the file and renames the copy into place.
-int copy_file_across(const char *from, const char *to, const struct stat *st) {
+// Copies the file and renames the copy into place; *seen is the state of
+// the source that the copy read.
+int copy_file_across(const char *from, const char *to, struct stat *seen) {
     struct stat there;
     if (lstat(to, &there) == 0) { // no copy made in vain
         plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
@@ -260,7 +271,11 @@ int copy_file_across(const char *from, const char *to, const struct stat *st) {
         return -1;
     }
     char tmp[NATIVE_PATH_SIZE];
-    int r = write_copy(in, to, st, tmp, sizeof tmp);
+    int r = -1;
+    if (fstat(in, seen) != 0)
+        set_errno_error(errno);
+    else
+        r = write_copy(in, to, seen, tmp, sizeof tmp);
     close(in);
     if (r < 0)
         return -1;
@@ -295,10 +310,25 @@ int copy_link_across(const char *from, const char *to) {
     return 0;
 }
 
+// A source written to while it was copied is kept, and the copy, which may
+// hold half of the change, goes. A source that is gone altogether keeps
+// its copy: that may be the only one left.
+int source_changed(const char *from, const char *to, const struct stat *seen) {
+    struct stat now;
+    int gone = lstat(from, &now) != 0;
+    if (!gone && same_state(seen, &now))
+        return 0;
+    if (!gone)
+        unlink(to);
+    plat_setlasterror(PLAT_ERR_SHARING_VIOLATION);
+    return 1;
+}
+
 int move_across(const char *from, const char *to, const struct stat *st) {
     int r;
+    struct stat seen;
     if (S_ISREG(st->st_mode))
-        r = copy_file_across(from, to, st);
+        r = copy_file_across(from, to, &seen);
     else if (S_ISLNK(st->st_mode))
         r = copy_link_across(from, to);
     else {
@@ -306,6 +336,8 @@ int move_across(const char *from, const char *to, const struct stat *st) {
         r = -1;
     }
     if (r < 0)
+        return -1;
+    if (S_ISREG(st->st_mode) && source_changed(from, to, &seen))
         return -1;
     if (unlink(from) < 0) {
         // The source cannot go (its directory is read-only, say): undo the
