@@ -18,11 +18,88 @@ static void skipline(const char *dir) {
         outf("skip!: <%s>\n", dir);
 }
 
+// The destination base as a file (device and inode), taken once per run.
+static PlatFileId baseid;
+static int baseknown;
+
+// The directory last asked about, and the length of its shortest leading
+// part (whole components) that is the destination base; 0 when none is.
+// Every leading part of it was looked at, so a directory that shares some
+// of them needs only its own further parts looked at: one look-up per
+// directory the walk enters.
+static char chain[PATH_SIZE];
+static size_t chainbase;
+
+void notedstbase(const PARAM *param) {
+    baseknown = param->dstbasedir != nullptr && param->dstbasedir[0] != 0 &&
+                !isroot(param->dstbasedir) && plat_fileid(param->dstbasedir, &baseid) == 0;
+    chain[0] = 0;
+    chainbase = 0;
+}
+
+static int isbaseitself(const char *path) {
+    PlatFileId id;
+    return plat_fileid(path, &id) == 0 && id.device == baseid.device && id.inode == baseid.inode;
+}
+
+static int endsitem(const char *s, size_t i) {
+    return s[i] == 0 || (s[i] == '\\' && mbtype(s, (int)i) == 0);
+}
+
+// The length of the leading whole components that dir shares with chain.
+static size_t sharedlen(const char *dir) {
+    size_t n = 0, shared = 0;
+    for (;; n++) {
+        if (endsitem(dir, n) && endsitem(chain, n))
+            shared = n;
+        if (dir[n] == 0 || dir[n] != chain[n])
+            return shared;
+    }
+}
+
+// The text cannot see a destination reached through a link or a bind
+// mount (C:\L\SUB\BACK where C:\L leads to C:\REAL and the destination is
+// C:\REAL\SUB\BACK): the walk would copy the tree into itself until the
+// paths grew too long. Whatever the path, dir lies inside when it, or a
+// directory above it, is the base as a file.
+static int baseabove(const char *dir) {
+    if (!baseknown)
+        return 0;
+    size_t shared = sharedlen(dir);
+    size_t found = chainbase != 0 && chainbase <= shared ? chainbase : 0;
+    char part[PATH_SIZE];
+    // The parts below the drive's root ("C:" alone would name the drive's
+    // current directory, and a root is never the base).
+    int drive = dir[0] != 0 && dir[1] == ':';
+    if (found == 0 && (!drive || std::strlen(dir) > 3) && pathcopy(part, PATH_SIZE, dir) >= 0) {
+        const char *p = drive ? dir + 3 : dir;
+        for (;;) {
+            const char *sep = mbstrchr(p, '\\');
+            size_t end = sep != nullptr ? (size_t)(sep - dir) : std::strlen(dir);
+            if (end > shared) {
+                part[end] = 0;
+                int hit = isbaseitself(part);
+                part[end] = dir[end];
+                if (hit) {
+                    found = end;
+                    break;
+                }
+            }
+            if (sep == nullptr)
+                break;
+            p = sep + 1;
+        }
+    }
+    pathcopy(chain, PATH_SIZE, dir);
+    chainbase = found;
+    return found != 0;
+}
+
 // A plain prefix test would take C:\DATA2 for a part of C:\DATA, and the
 // walk would then skip a tree that was never written to. The prefix must
 // end on a character boundary of dir, followed by a separator of its own
 // (not the second byte of a double-byte character) or by the end.
-int insidedst(const PARAM *param, const char *dir) {
+static int textinside(const PARAM *param, const char *dir) {
     const char *base = param->dstbasedir;
     if (base == nullptr || base[0] == 0 || isroot(base))
         return 0;
@@ -90,6 +167,10 @@ void forgettoolong(void) {
     toolongused = toolongroom = 0;
 }
 
+int insidedst(const PARAM *param, const char *dir) {
+    return textinside(param, dir) || baseabove(dir);
+}
+
 // ---- maskfilter ----------------------------------------------------------------
 
 static int matchany(char *const *masks, const char *text) {
@@ -152,14 +233,21 @@ static int entersubdir(PARAM *param, char *srcfull, const char *dir, const char 
     }
     // A counterpart too long to name is reported once and skipped: its
     // files are skipped with their directory when the walk comes into it,
-    // and inside it nothing below can be made either.
+    // and inside it nothing below can be made either. A link where the
+    // counterpart belongs is refused the same way. Either way the job's
+    // current directories go back to the base together, so that the next
+    // file of this directory builds its own counterpart again rather than
+    // land in the base.
     if (dsttoolong(srcfull)) {
         srcfull[0] = 0;
         return dsttoolong(dir) ? XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP : 0;
     }
     int made = makedstcurdir(srcfull, param->srcbasedir, param->dstcurdir, param->dstbaselen);
-    if (made == DSTDIR_TOOLONG) {
-        notetoolong(param, srcfull);
+    if (made == DSTDIR_TOOLONG || made == DSTDIR_LINK) {
+        if (made == DSTDIR_TOOLONG)
+            notetoolong(param, srcfull);
+        else
+            backtobase(param);
         srcfull[0] = 0;
         return 0;
     }

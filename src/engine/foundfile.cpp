@@ -23,7 +23,8 @@ struct FileJob {
     unsigned long long size;
     PlatFileTime mtime; // the last write exactly, for the copy
     unsigned newattrib; // what the copy is given
-    int append;         // /I
+    int append;         // /I: COPY_APPEND, else 0
+    int again;          // a file took the name after the last look: decided anew
 };
 
 // The destination entry of the same name, when there is one.
@@ -139,13 +140,45 @@ static int spaceok(const FileJob *j, const char *path) {
     return 0;
 }
 
-static int transfer(const FileJob *j, const char *to, int append) {
-    int r = copyormove(srcfull, to, j->name, &j->mtime, j->newattrib, j->attrib, append);
+// how: COPY_APPEND, and COPY_NEW when nothing was at `to` when looked at.
+// COPY_APPEARED when a file took the name meanwhile (nothing is counted:
+// the caller decides again).
+static int transfer(const FileJob *j, const char *to, int how) {
+    // An append writes into the file itself: through a link it would grow
+    // whatever the link names, wherever that is.
+    if ((how & COPY_APPEND) != 0 && plat_islink(to)) {
+        outf("Error! can't append to a link: %s\n", to);
+        filesfailed++;
+        return 0;
+    }
+    if (j->again)
+        how |= COPY_SHOWN;
+    int r = copyormove(srcfull, to, j->name, &j->mtime, j->newattrib, j->attrib, how);
+    if (r == COPY_APPEARED)
+        return r;
     if (r == 0)
         filesdone++;
     else
         filesfailed++;
     return r;
+}
+
+// A file that takes the name between the look and the write is present:
+// the step decides again with it there (/N leaves it, /B backs it up, /U
+// compares with it). A name taken again and again is given up on.
+enum { DECIDE_ROUNDS = 3 };
+
+static int decideuntilwritten(const FileJob *j, int (*step)(const FileJob *)) {
+    FileJob k = *j;
+    for (int round = 0; round < DECIDE_ROUNDS; round++) {
+        int r = step(&k);
+        if (r != COPY_APPEARED)
+            return r;
+        k.again = 1;
+    }
+    outf("Error! destination keeps changing: %s\n", dstfull);
+    filesfailed++;
+    return 0;
 }
 
 // ---- the transfer way -----------------------------------------------------------
@@ -229,7 +262,8 @@ static void announce(const char *dir, const char *dstcurdir) {
     pathcopy(lastsrcdir, PATH_SIZE, dir);
 }
 
-static int absentdst(const FileJob *j) {
+// how is COPY_NEW when the name is free, 0 when a directory holds it.
+static int absentdst(const FileJob *j, int how) {
     if (opt_overonly == 1)
         return 0;
     int r;
@@ -238,7 +272,7 @@ static int absentdst(const FileJob *j) {
     if (!spaceok(j, dstfull))
         return XFIND_ABORT;
     // Nothing exists to append to.
-    return transfer(j, dstfull, 0);
+    return transfer(j, dstfull, how);
 }
 
 static int overwrite(const FileJob *j, const Probe *pr) {
@@ -250,11 +284,14 @@ static int overwrite(const FileJob *j, const Probe *pr) {
     // Gathering brings same-named files from many directories together: a
     // differing one is kept under a backup name rather than lost.
     int differs = samefindinfo(j->date, j->time, j->size, &pr->entry) != 0;
-    if ((opt_backup == 1 || (opt_gather == 1 && differs)) && backup() != 0)
+    int saved = opt_backup == 1 || (opt_gather == 1 && differs);
+    if (saved && backup() != 0)
         return 0;
     if (!spaceok(j, dstfull))
         return XFIND_ABORT;
-    return transfer(j, dstfull, j->append);
+    // Once the old file is set aside, the name is free: no other may be
+    // written over unseen.
+    return transfer(j, dstfull, j->append | (saved ? COPY_NEW : 0));
 }
 
 static int update(const FileJob *j, const Probe *pr) {
@@ -277,7 +314,7 @@ static int update(const FileJob *j, const Probe *pr) {
         return 0;
     if (!spaceok(j, dstfull))
         return XFIND_ABORT;
-    return transfer(j, dstfull, j->append);
+    return transfer(j, dstfull, j->append | (opt_backup == 1 ? COPY_NEW : 0));
 }
 
 // dstcurdir spelled as the disk stores it. Every file of a directory goes
@@ -327,6 +364,25 @@ static int casetwin(const FileJob *j, const Probe *pr) {
 
 static int newnameway(const FileJob *j, char *tmpl);
 
+// The rules of the transfer way, from what the destination holds now.
+static int decide(const FileJob *j) {
+    Probe pr;
+    probedst(&pr);
+    // A directory of the name is no file: the delete modes find no
+    // counterpart in it, and a copy onto it fails and ends the walk, like
+    // any failed copy. It is never renamed aside as a backup.
+    if (!pr.exists || pr.isdir)
+        return absentdst(j, pr.isdir ? 0 : COPY_NEW);
+    // /N leaves an existing file alone, whatever it is; the checks that
+    // the file is this one's counterpart come with the actions that rely on
+    // it (overwrite, backup, delete).
+    if (opt_noover == 1)
+        return 0;
+    if (opt_update != 1)
+        return overwrite(j, &pr);
+    return update(j, &pr);
+}
+
 static int transferway(const FileJob *j, int changed) {
     PARAM *p = j->param;
     if (changed) {
@@ -340,6 +396,14 @@ static int transferway(const FileJob *j, int changed) {
         if (made == DSTDIR_TOOLONG) {
             notetoolong(p, j->dir);
             return XFIND_DIR_SKIP | XFIND_SUBDIR_SKIP;
+        }
+        if (made == DSTDIR_LINK) {
+            // Each file of the directory fails on its own: srccurdir is
+            // forgotten, so the next one asks again instead of going to
+            // the counterpart of the directory before.
+            p->srccurdir[0] = 0;
+            filesfailed++;
+            return 0;
         }
         if (made != 0)
             return XFIND_ABORT;
@@ -358,21 +422,7 @@ static int transferway(const FileJob *j, int changed) {
             return newnameway(j, tmpl);
         }
     }
-    Probe pr;
-    probedst(&pr);
-    // A directory of the name is no file: the delete modes find no
-    // counterpart in it, and a copy onto it fails and ends the walk, like
-    // any failed copy. It is never renamed aside as a backup.
-    if (!pr.exists || pr.isdir)
-        return absentdst(j);
-    // /N leaves an existing file alone, whatever it is; the checks that
-    // the file is this one's counterpart come with the actions that rely on
-    // it (overwrite, backup, delete).
-    if (opt_noover == 1)
-        return 0;
-    if (opt_update != 1)
-        return overwrite(j, &pr);
-    return update(j, &pr);
+    return decideuntilwritten(j, decide);
 }
 
 // ---- the new-name way -----------------------------------------------------------
@@ -380,11 +430,16 @@ static int transferway(const FileJob *j, int changed) {
 // With a format the existing file of the new name is set aside first;
 // one that is to be appended to stays in place and is copied aside. 1
 // when the file is not to be written (*result is then what the walk gets).
-static int backuprenamed(const FileJob *j, const Probe *found, int *result) {
+// *vacant tells that the name is free now: nothing was there, or it was
+// moved aside.
+static int backuprenamed(const FileJob *j, const Probe *found, int *result, int *vacant) {
     *result = 0;
+    *vacant = 0;
     const Probe &pr = *found;
-    if (!pr.exists)
+    if (!pr.exists) {
+        *vacant = 1;
         return 0;
+    }
     if (pr.isdir) {
         outf("Error! %s exist as directory\n", dstfull);
         filesfailed++;
@@ -395,8 +450,12 @@ static int backuprenamed(const FileJob *j, const Probe *found, int *result) {
         *result = refusesame();
         return 1;
     }
-    if (opt_incremental != 1 || opt_echo)
-        return backup() != 0;
+    if (opt_incremental != 1 || opt_echo) {
+        if (backup() != 0)
+            return 1;
+        *vacant = 1;
+        return 0;
+    }
     char saved[PATH_SIZE];
     if (backupname(saved, dstfull) != 0 || saved[0] == 0) {
         filesfailed++;
@@ -424,21 +483,19 @@ static int backuprenamed(const FileJob *j, const Probe *found, int *result) {
 
 static int copyrenamed(const FileJob *j) {
     Probe pr;
-    pr.exists = pr.isdir = 0;
-    if (opt_backup == 1 || opt_noover == 1 || opt_overonly == 1)
-        probedst(&pr);
+    probedst(&pr);
     // /N and /O judge the new name as the transfer way judges a file's own
     // name: an existing file is left alone, a missing one is not made; a
     // directory of the name is no file.
     int present = pr.exists && !pr.isdir;
     if ((opt_noover == 1 && present) || (opt_overonly == 1 && !present))
         return 0;
-    int r;
-    if (opt_backup == 1 && backuprenamed(j, &pr, &r))
+    int r, vacant = !pr.exists;
+    if (opt_backup == 1 && backuprenamed(j, &pr, &r, &vacant))
         return r;
     if (!spaceok(j, dstfull))
         return XFIND_ABORT;
-    return transfer(j, dstfull, j->append);
+    return transfer(j, dstfull, j->append | (vacant ? COPY_NEW : 0));
 }
 
 static int renameinplace(const FileJob *j, char *newname);
@@ -456,7 +513,7 @@ static int newnameway(const FileJob *j, char *tmpl) {
         std::strcpy(out, tmpl);
     }
     if (dstfull[0] != 0)
-        return copyrenamed(j);
+        return decideuntilwritten(j, copyrenamed);
     return renameinplace(j, newname);
 }
 
@@ -552,7 +609,8 @@ int foundfile(const char *dir, XFINDENTRY entry, void *user) {
     j.param = (PARAM *)user;
     getfindinfo(&j.attrib, &j.date, &j.time, &j.size, &entry);
     j.mtime = entry.mtime;
-    j.append = opt_incremental == 1;
+    j.append = opt_incremental == 1 ? COPY_APPEND : 0;
+    j.again = 0;
     if (opt_verbose)
         tracefound(dir, &j);
     if ((j.attrib & PLAT_ATTR_DIRECTORY) != 0)

@@ -28,7 +28,7 @@ int foundsubdir(PARAM *param, char *srcfull, char *dstfull, const char *dir, con
 int srcdirchanged(const char *dir, PARAM *param);
 
 // 1 when dir lies inside the destination tree (whole components compared),
-// else 0.
+// or is the destination base itself under another path, else 0.
 int insidedst(const PARAM *param, const char *dir);
 
 // Source directories whose destination counterpart would pass 260
@@ -41,3 +41,6 @@ int dsttoolong(const char *dir);
 void notetoolong(PARAM *param, const char *dir);
 void backtobase(PARAM *param);
 void forgettoolong(void);
+// Takes the destination base's identity for insidedst; once per run,
+// before the walk.
+void notedstbase(const PARAM *param);

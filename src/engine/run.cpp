@@ -284,6 +284,7 @@ int runsrc(const char *source, PARAM *param) {
         param->entryfunc = foundfile;
     }
     setcaseflags(param);
+    notedstbase(param);
     // /M! moves the files but keeps the base: the walk must spare it too.
     xfind_keepstart = opt_rmdir == 0;
     if (!deletemode())

@@ -23,6 +23,12 @@ namespace {
 
 const char TEMP_PREFIX[] = "_MOX_";
 
+// The source as the last copy found it when it opened it. readknown is 1
+// then, 0 when that copy read no source, -1 when its state was not to be
+// had (a move then keeps the source).
+PlatFileState readstate;
+int readknown;
+
 // The error-code line. The code is taken by the caller before any clean-up
 // (a close or a delete) could overwrite it: the line must name the call
 // that failed.
@@ -112,10 +118,25 @@ int finalperms(int out, const char *src, const char *dst) {
     return r == 1 ? plat_newperms(out, src) : r;
 }
 
+// Puts the finished temporary file in dst's place: over it, or, when dst
+// was absent (isnew), only where nothing has taken the name since. 0,
+// COPY_APPEARED, or -1 after the error-code line; tmp is gone unless 0.
+int placetemp(const char *tmp, const char *dst, int isnew) {
+    int r = isnew ? plat_move(tmp, dst) : plat_replace(tmp, dst);
+    if (r == 0)
+        return 0;
+    unsigned code = plat_lasterror();
+    droptemp(-1, tmp);
+    if (isnew && code == PLAT_ERR_ALREADY_EXISTS)
+        return COPY_APPEARED;
+    errline(code);
+    return -1;
+}
+
 // Writes the source's data (nothing when in is -1: zero-byte mode) into a
 // new temporary file and renames it over dst. Closes in.
 int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mtime,
-                unsigned newattrib) {
+                unsigned newattrib, int isnew) {
     char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
     int out = -1;
     if (tempdir(dst, dir) == 0)
@@ -140,13 +161,10 @@ int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mt
         droptemp(-1, tmp);
         return -1;
     }
-    if (plat_replace(tmp, dst) < 0) {
-        errline(plat_lasterror());
-        droptemp(-1, tmp);
-        return -1;
-    }
-    setattrib(dst, newattrib);
-    return 0;
+    int r = placetemp(tmp, dst, isnew);
+    if (r == 0)
+        setattrib(dst, newattrib);
+    return r;
 }
 
 // The source's size when the append starts. An append copies that much and
@@ -215,9 +233,11 @@ int appendto(int in, const char *dst, const PlatFileTime *mtime, unsigned newatt
 } // namespace
 
 int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsigned newattrib,
-             int append) {
+             int how) {
+    readknown = 0;
+    int isnew = (how & COPY_NEW) != 0;
     if (opt_zerobyte == 1) // the source is not even opened
-        return replacewith(-1, src, dst, mtime, newattrib);
+        return replacewith(-1, src, dst, mtime, newattrib, isnew);
     if (copybuf == nullptr || copybufsize <= 0) {
         errline(PLAT_ERR_NOT_ENOUGH_MEMORY);
         return -1;
@@ -228,8 +248,29 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
         openfailed();
         return -1;
     }
+    readknown = plat_filestate(in, &readstate) == 0 ? 1 : -1;
     showlasterror(1);
-    if (append)
+    if (how & COPY_APPEND)
         return appendto(in, dst, mtime, newattrib);
-    return replacewith(in, src, dst, mtime, newattrib);
+    return replacewith(in, src, dst, mtime, newattrib, isnew);
+}
+
+static int samestate(const PlatFileState *a, const PlatFileState *b) {
+    return a->id.device == b->id.device && a->id.inode == b->id.inode && a->size == b->size &&
+           a->mtime.sec == b->mtime.sec && a->mtime.nsec == b->mtime.nsec &&
+           a->ctime.sec == b->ctime.sec && a->ctime.nsec == b->ctime.nsec;
+}
+
+// The path may name another file by now (one renamed over it): the
+// identity is part of the state.
+int sourceunchanged(const char *src) {
+    if (readknown <= 0)
+        return readknown == 0;
+    int in = plat_open(src, PLAT_OPEN_READ);
+    if (in < 0)
+        return 0;
+    PlatFileState now;
+    int known = plat_filestate(in, &now) == 0;
+    plat_close(in);
+    return known && samestate(&readstate, &now);
 }

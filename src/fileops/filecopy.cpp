@@ -69,25 +69,47 @@ void restoreattribs(const char *src, const char *dst, const Lifted *l) {
         setattrib(dst, l->dstattrib);
 }
 
+enum { ACROSS = 2 }; // renamefile: another file system under the same letter
+
+void changedline(const char *src) {
+    outf("Error! source changed while copied, not removed: %s\n", src);
+}
+
 // A move within one drive: one rename over the destination, so that there
-// is never a moment in which neither file exists. 0 when moved, 1 when the
+// is never a moment in which neither file exists; a destination that was
+// absent is only ever created, never replaced. 0 when moved, ACROSS when the
 // two lie on different file systems under one letter (copy and delete
-// instead), -1 after the message.
-int renamefile(const char *src, const char *dst, unsigned newattrib) {
-    if (plat_replace(src, dst) == 0) {
+// instead), COPY_APPEARED, or -1 after the message.
+int renamefile(const char *src, const char *dst, unsigned newattrib, int isnew) {
+    // Across file systems the no-replace move copies and deletes itself.
+    if ((isnew ? plat_move(src, dst) : plat_replace(src, dst)) == 0) {
         setattrib(dst, newattrib);
         return 0;
     }
-    if (plat_lasterror() == PLAT_ERR_NOT_SAME_DEVICE)
-        return 1;
-    outf("Error! Rename Failed\n");
+    unsigned code = plat_lasterror();
+    if (code == PLAT_ERR_NOT_SAME_DEVICE && !isnew)
+        return ACROSS;
+    if (code == PLAT_ERR_ALREADY_EXISTS && isnew)
+        return COPY_APPEARED;
+    if (code == PLAT_ERR_SHARING_VIOLATION && isnew)
+        changedline(src);
+    else
+        outf("Error! Rename Failed\n");
     return -1;
 }
 
 // After a successful copy: a move deletes its source, a copy marks the
-// source as backed up by clearing its archive bit.
+// source as backed up by clearing its archive bit. A source that someone
+// wrote to while it was copied holds what the copy lacks: it stays, and
+// so does the copy.
 int finishsource(const char *src, const Lifted *l) {
     if (opt_move == 1) {
+        if (!sourceunchanged(src)) {
+            changedline(src);
+            if (l->srclifted)
+                setattrib(src, l->srcattrib);
+            return -1;
+        }
         if (plat_delete(src) < 0) {
             outf("Error! remove failed: %s\n", src);
             if (l->srclifted)
@@ -137,7 +159,7 @@ void showlasterror(int flag) {
 }
 
 int copyormove(const char *src, const char *dst, const char *text, const PlatFileTime *mtime,
-               unsigned newattrib, unsigned srcattrib, int append) {
+               unsigned newattrib, unsigned srcattrib, int how) {
     showlasterror(1);
     Lifted l;
     l.srcattrib = srcattrib;
@@ -147,25 +169,32 @@ int copyormove(const char *src, const char *dst, const char *text, const PlatFil
         return -1;
     }
     showlasterror(1);
-    outf("  %s\n", text);
+    if ((how & COPY_SHOWN) == 0)
+        outf("  %s\n", text);
     if (opt_echo == 1)
         return 0;
     liftattribs(src, dst, &l);
+    int isnew = (how & COPY_NEW) != 0;
     if (opt_move == 1 && samedrive(src, dst)) {
-        int rc = renamefile(src, dst, newattrib);
+        int rc = renamefile(src, dst, newattrib, isnew);
         if (rc == 0)
             return 0;
-        if (rc < 0) {
+        if (rc != ACROSS) {
             restoreattribs(src, dst, &l);
-            return -1;
+            return rc;
         }
     }
     // An append onto nothing is a copy, and is made as one: written beside
-    // and renamed into place, so that a failure leaves no file behind.
-    if (filecopy(src, dst, mtime, newattrib, append && l.dstattrib != NO_FILE) < 0) {
-        outf("Error! copy failed\n");
+    // and renamed into place where nothing has taken the name meanwhile, so
+    // that a failure leaves no file behind.
+    if ((how & COPY_APPEND) != 0 && l.dstattrib == NO_FILE)
+        how = (how & ~COPY_APPEND) | COPY_NEW;
+    int rc = filecopy(src, dst, mtime, newattrib, how);
+    if (rc != 0) {
+        if (rc < 0)
+            outf("Error! copy failed\n");
         restoreattribs(src, dst, &l);
-        return -1;
+        return rc;
     }
     return finishsource(src, &l);
 }

@@ -11,19 +11,38 @@ extern int copybufsize;  // its size; 0 when none
 int alloccopybuf(void);
 void freecopybuf(void);
 
+// How copyormove and filecopy write: their last argument, 0 or these bits.
+enum {
+    COPY_APPEND = 1, // /I: add to the end of dst
+    COPY_NEW = 2,    // dst was absent when looked at: a file that took the
+                     // name since is never replaced (COPY_APPEARED)
+    COPY_SHOWN = 4,  // the per-file line is out already (a second attempt)
+};
+// The result when, with COPY_NEW, a file had taken the name by the time of
+// the final rename: nothing was written or moved, and the caller decides
+// again with that file present.
+enum { COPY_APPEARED = 1 };
+
 // Copies (or with /M moves, with /I appends, with /Z empties) src to dst,
 // printing "  text" first; in echo mode only prints. dst gets the
 // modification time mtime (the source's, exactly) and the attributes
 // newattrib; srcattrib is the source's own word. A file replaced at dst is
 // replaced whole or not at all; a failed append leaves it as long as it
-// was. 0, or -1 after a message.
+// was; a moved source is deleted only if nobody wrote to it while it was
+// copied. 0, COPY_APPEARED, or -1 after a message.
 int copyormove(const char *src, const char *dst, const char *text, const PlatFileTime *mtime,
-               unsigned newattrib, unsigned srcattrib, int append);
+               unsigned newattrib, unsigned srcattrib, int how);
 
 // The data copy under copyormove. A new file gets src's permission bits
-// under the umask, a replaced one keeps its own. 0, or -1 after a message.
+// under the umask, a replaced one keeps its own. 0, COPY_APPEARED, or -1
+// after a message.
 int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsigned newattrib,
-             int append);
+             int how);
+
+// 1 when the file at src is still the one the last filecopy read, as it
+// was when the copy opened it (size, write and change times), or when
+// that copy read nothing (zero-byte mode); else 0.
+int sourceunchanged(const char *src);
 
 // Sets the attribute word; non-zero on success.
 int setattrib(const char *path, unsigned attrib);

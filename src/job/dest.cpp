@@ -8,6 +8,15 @@
 
 int dstdirlower, dstdirupper;
 
+// The last current destination directory whose every level below the base
+// was found a real directory (or made), so that returning to it, or going
+// one level deeper, looks at no level twice. Reset for each run.
+static char verified[PATH_SIZE];
+
+// The link last reported: every directory below it is refused with it, and
+// once is enough to say so.
+static char refused[PATH_SIZE];
+
 // 1 when the argument begins with a drive letter that has no directory
 // behind it (an unmapped letter).
 static int drivemissing(const char *arg) {
@@ -71,6 +80,8 @@ int checkdstdir(char *out, const char *arg, const char *model) {
 }
 
 int setupdst(PARAM *param, const char *arg) {
+    verified[0] = 0;
+    refused[0] = 0;
     if (checkdstdir(param->dstbasedir, arg, param->srcbasedir) != 0)
         return -1;
     if (!isroot(param->dstbasedir))
@@ -125,10 +136,48 @@ static void respell(char *dstcurdir, int dstbaselen) {
         movefile(old, dstcurdir);
 }
 
+// A link where a directory of the destination tree belongs would lead the
+// copies out of the tree, wherever it points: it is refused, never
+// followed. The base itself may be a link; the user named it.
+static int refuselink(const char *link) {
+    if (std::strcmp(link, refused) != 0)
+        outf("Error! path is a link, not a directory: %s\n", link);
+    pathcopy(refused, PATH_SIZE, link);
+    return DSTDIR_LINK;
+}
+
+// 1 with the first link into link when one of the levels between the base
+// and the last level of dstcurdir is a link. Levels that do not exist end
+// the search: what is made below them is new.
+static int linkabove(const char *dstcurdir, int dstbaselen, char *link) {
+    const char *p = dstcurdir + dstbaselen;
+    if (*p == '\\')
+        p++;
+    const char *sep;
+    while ((sep = mbstrchr(p, '\\')) != nullptr) {
+        size_t end = (size_t)(sep - dstcurdir);
+        p = sep + 1;
+        if (std::strncmp(dstcurdir, verified, end) == 0 &&
+            (verified[end] == 0 || verified[end] == '\\'))
+            continue;
+        std::memcpy(link, dstcurdir, end);
+        link[end] = 0;
+        unsigned attrib;
+        if (getattr(link, &attrib) != 0 || !(attrib & PLAT_ATTR_DIRECTORY))
+            return 0; // missing, or a file that the making fails on
+        if (attrib & PLAT_ATTR_REPARSE)
+            return 1;
+    }
+    return 0;
+}
+
 // A copy of a directory is no more open to others than the directory it
 // copies: it is made like srcdir (the levels above it, made in the same
 // go, get the default mode).
 static int makecurdir(char *dstcurdir, int dstbaselen, const char *srcdir) {
+    char link[PATH_SIZE];
+    if (linkabove(dstcurdir, dstbaselen, link))
+        return refuselink(link);
     unsigned attrib;
     if (getattr(dstcurdir, &attrib) != 0) {
         setcase(dstcurdir, dstbaselen);
@@ -138,14 +187,18 @@ static int makecurdir(char *dstcurdir, int dstbaselen, const char *srcdir) {
         }
         if (opt_verbose && mkdircount != 0)
             outf("Success! create directory: %s\n", dstcurdir);
+        pathcopy(verified, PATH_SIZE, dstcurdir);
         return 0;
     }
     if (!(attrib & PLAT_ATTR_DIRECTORY)) {
         outf("Error! create directory failed: %s\n", dstcurdir);
         return -1;
     }
+    if (attrib & PLAT_ATTR_REPARSE)
+        return refuselink(dstcurdir);
     if (wantcase())
         respell(dstcurdir, dstbaselen);
+    pathcopy(verified, PATH_SIZE, dstcurdir);
     return 0;
 }
 
@@ -171,8 +224,11 @@ int makedstcurdir(const char *srcdir, const char *srcbasedir, char *dstcurdir, i
     // The delete modes only compare against the destination and /E only
     // shows: neither may leave a directory behind.
     int create = !(deletemode() || opt_echo);
-    if (create && makecurdir(dstcurdir, dstbaselen, srcdir) != 0)
-        return -1;
+    int made = create ? makecurdir(dstcurdir, dstbaselen, srcdir) : 0;
+    if (made == DSTDIR_LINK)
+        dstcurdir[dstbaselen] = 0;
+    if (made != 0)
+        return made;
     delbackslash(dstcurdir);
     return 0;
 }

@@ -34,9 +34,10 @@ int checkdstdir(char *out, const char *arg, const char *model);
 
 // Rebuilds dstcurdir as the counterpart of the source directory srcdir
 // below dstbasedir, creating it when needed. 0; DSTDIR_TOOLONG when the
-// counterpart would pass 260 characters (that directory is to be skipped,
-// the walk goes on); -1 after its message otherwise.
-enum { DSTDIR_TOOLONG = -2 };
+// counterpart would pass 260 characters, DSTDIR_LINK when it or a directory
+// above it below the base is a symbolic link (that directory is to be
+// skipped, the walk goes on); -1 after its message otherwise.
+enum { DSTDIR_TOOLONG = -2, DSTDIR_LINK = -3 };
 int makedstcurdir(const char *srcdir, const char *srcbasedir, char *dstcurdir, int dstbaselen);
 
 // ---- counters and small actions (counters.cpp) --------------------------------

@@ -215,7 +215,9 @@ int plat_rmdir(const char *path);
 // Renames or moves a file or directory; never replaces an existing
 // destination (183), except that a change of letter case only respells the
 // same entry. Across file systems a file is copied (data, time, attributes)
-// then deleted; a directory fails with 17. 0, or -1.
+// under a temporary name beside `to`, renamed into place, then deleted; a
+// source that changed while it was copied stays, and the copy is removed
+// (32). A directory fails with 17. 0, or -1.
 int plat_move(const char *from, const char *to);
 // Moves `from` over `to` in one atomic step, replacing it. Both must be on
 // one file system. 0, or -1 (the destination is untouched then).
@@ -231,12 +233,17 @@ struct PlatFileId {
 // 0, or -1 when it does not exist.
 int plat_fileid(const char *path, PlatFileId *id);
 
+// 1 when the final component of path is a symbolic link (a dangling one
+// too), 0 when it is anything else or does not exist.
+int plat_islink(const char *path);
+
 // ---- file contents ----------------------------------------------------------
 
 enum {
     PLAT_OPEN_READ = 1,   // an existing file, read only
     PLAT_OPEN_CREATE = 2, // create or truncate, write only
-    PLAT_OPEN_APPEND = 3, // create or open at the end, write only
+    PLAT_OPEN_APPEND = 3, // create or open at the end, write only; never
+                          // through a final symbolic link (5)
 };
 enum { PLAT_SEEK_SET = 0, PLAT_SEEK_CUR = 1, PLAT_SEEK_END = 2 };
 
@@ -248,7 +255,8 @@ int plat_open(const char *path, int how);
 // handle open for writing, or -1. The path is a DOS path, or a native
 // absolute one when the DOS spelling would pass 260 characters (the
 // temporary name is longer than many a final one): give PLAT_NATIVE_SIZE
-// bytes of room.
+// bytes of room. Until it is renamed into place or deleted, the file is
+// removed if SIGINT, SIGTERM or SIGHUP ends the process.
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size);
 // Bytes read (0 at the end), or -1.
 long plat_read(int handle, void *buf, unsigned long len);
@@ -264,10 +272,22 @@ int plat_setfiletime(int handle, const PlatFileTime *mtime);
 // Cuts the open file back to size bytes. 0, or -1.
 int plat_truncate(int handle, long long size);
 
+// What changes when anyone writes to a file: a copy whose source still has
+// the state it had when the copy opened it copied the whole of it.
+struct PlatFileState {
+    PlatFileId id;
+    unsigned long long size;
+    PlatFileTime mtime; // last write
+    PlatFileTime ctime; // last change of data or attributes
+};
+// The state of an open file. 0, or -1.
+int plat_filestate(int handle, PlatFileState *state);
+
 // Gives the open file the permissions (and, where allowed, the owner and
 // group) of the existing file at model, so that a file written to replace
 // it is no more open to others than the one it replaces. 0, 1 when model
-// does not exist (nothing kept), or -1.
+// does not exist or is a symbolic link (nothing kept: a link is replaced
+// as an entry and is no model), or -1.
 int plat_keepperms(int handle, const char *model);
 // Gives the open file, a new copy of source, the permission bits a copy
 // gets: source's read, write and execute bits less the umask, never set-id
@@ -297,6 +317,7 @@ int plat_recycle(const char *path);
 // Creates a new file named "_MOX_..." in the directory named by TEMP (else
 // TMPDIR, else /tmp), writes its path into `path` (a DOS path, or a native
 // one when that directory lies on no drive) and returns its handle, or -1.
+// Like plat_opentemp's files, it goes if a signal ends the process.
 int plat_mktemp(char *path, size_t size);
 
 // Takes over a redirected standard input for reading (a handle for
@@ -317,6 +338,12 @@ enum PlatCall {
 // Makes the nth call (1 = the next) of `call` from now on fail with `code`
 // without touching anything. n = 0 disarms.
 void plat_failcall(PlatCall call, int nth, unsigned code);
+// Runs hook(arg) at the start of the nth call (1 = the next) of `call` from
+// now on, before the call does anything, so that a test can change the
+// file system at that very moment (a file that appears, a source that
+// grows) or end the process there. The call then goes on as usual. n = 0
+// disarms; the hook may arm itself again.
+void plat_hookcall(PlatCall call, int nth, void (*hook)(void *arg), void *arg);
 
 // Reads MOX32_DRIVES and the working directory again and forgets every
 // cached directory listing (for tests that set up a new sandbox in the

@@ -302,14 +302,19 @@ static int firstmade(const char *path) {
     return path[0] != 0 ? 0 : -1;
 }
 
-// Makes the directory work names unless it exists as one, like model when
-// there is one. 0, or -1.
-static int makeone(const char *work, const char *model) {
+static int isdirectory(const char *work) {
     unsigned attrib;
-    if (getattr(work, &attrib) == 0 && (attrib & PLAT_ATTR_DIRECTORY) != 0)
+    return getattr(work, &attrib) == 0 && (attrib & PLAT_ATTR_DIRECTORY) != 0;
+}
+
+// Makes the directory work names unless it exists as one, like model when
+// there is one. 0, or -1. A directory that another process made between the
+// look and the make is what was wanted, not a failure.
+static int makeone(const char *work, const char *model) {
+    if (isdirectory(work))
         return 0;
     if (plat_mkdirlike(work, model) < 0)
-        return -1;
+        return plat_lasterror() == PLAT_ERR_ALREADY_EXISTS && isdirectory(work) ? 0 : -1;
     mkdircount++;
     return 0;
 }

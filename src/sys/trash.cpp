@@ -171,9 +171,14 @@ int totrash(const char *path) {
 
 // ---- the recycle bin ------------------------------------------------------------
 
+// The refusal names the file and the system's reason, as a refused move
+// into the trash does.
 int torecycle(const char *path) {
     if (plat_recycle(path) == 0)
         return 0;
+    unsigned code = plat_lasterror();
     outf("Error! SHFileOperation() failed\n");
+    outf("Error! can't move to recycle bin: %s\n", path);
+    outf(" GetLastError=[%ld]\n", (long)code);
     return -1;
 }

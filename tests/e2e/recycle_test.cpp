@@ -81,7 +81,7 @@ TEST(Recycle, SameNameTwice) {
 // A file that cannot be recycled stays where it is and counts as failed; it
 // is never deleted in its place, and the walk goes on to the next file. A
 // plain file where the trash directory belongs makes every recycle fail,
-// for root as well.
+// for root as well. Each refusal names its file (it used not to).
 TEST(Recycle, RefusedMoveKeepsTheFile) {
     Sandbox box;
     box.write('c', "R/KEEP.TXT", "keep me");
@@ -92,7 +92,10 @@ TEST(Recycle, RefusedMoveKeepsTheFile) {
     std::fclose(fp);
     RunResult r = box.run({"/DEL+", "C:\\R\\*.TXT"});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "Error! SHFileOperation() failed", "Error! SHFileOperation() failed",
+    EXPECT_EQ((Lines{READING, "Error! SHFileOperation() failed",
+                     "Error! can't move to recycle bin: C:\\R\\KEEP.TXT", " GetLastError=[5]",
+                     "Error! SHFileOperation() failed",
+                     "Error! can't move to recycle bin: C:\\R\\KEEP2.TXT", " GetLastError=[5]",
                      count(2, "File(s) found"), count(0, "File(s) deleted"),
                      count(2, "File(s) failed")}),
               outlines(r));

@@ -426,6 +426,21 @@ TEST(Safety, TooLongDestinationDirectoryIsSkippedNotFatal) {
     EXPECT_EQ("b", box.read('D', base + "/zz/b.txt"));
 }
 
+// After a subdirectory too long to name, the next file of its parent used
+// to land in the destination base instead of the parent's counterpart.
+TEST(Safety, FileAfterATooLongDirectoryStaysInItsOwn) {
+    Sandbox box;
+    std::string base = std::string(240, 'x');
+    std::string longsub = "m" + std::string(20, 'y');
+    box.write('C', "S/A/a.txt", "a");
+    box.write('C', "S/A/" + longsub + "/l.txt", "l");
+    box.write('C', "S/A/z.txt", "z");
+    RunResult r = box.run({"/S", "C:\\S", "D:\\" + base});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_EQ("z", box.read('D', base + "/A/z.txt"));
+    EXPECT_FALSE(box.exists('D', base + "/z.txt"));
+}
+
 // The temporary file beside a destination has a longer name than a short
 // final one; in a directory of 250 characters its DOS path used not to fit,
 // and a copy whose own path was well within bounds failed.

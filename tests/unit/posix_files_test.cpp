@@ -77,6 +77,27 @@ TEST_F(PosixFiles, OpenErrors) {
     }
 }
 
+// A link at a destination's name is replaced as an entry, never followed:
+// an append through it grew the file it named, wherever that was, and the
+// file written in its place took that file's permissions.
+TEST_F(PosixFiles, LinksAreNeitherAppendedThroughNorModels) {
+    write_file(root + "/outside", "kept");
+    ASSERT_EQ(chmod((root + "/outside").c_str(), 0666), 0);
+    ASSERT_EQ(symlink((root + "/outside").c_str(), (c + "/link").c_str()), 0);
+    EXPECT_EQ(plat_open("C:\\link", PLAT_OPEN_APPEND), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_ACCESS_DENIED);
+    EXPECT_EQ(read_file(root + "/outside"), "kept");
+
+    int h = open((c + "/new").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(h, 0);
+    ASSERT_EQ(fchmod(h, 0600), 0);
+    EXPECT_EQ(plat_keepperms(h, "C:\\link"), 1); // nothing kept
+    close(h);
+    struct stat st;
+    ASSERT_EQ(stat((c + "/new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
 // A FIFO in a tree must not hang a copy waiting for a writer.
 TEST_F(PosixFiles, OpenFifoDoesNotBlock) {
     ASSERT_EQ(mkfifo((c + "/pipe").c_str(), 0666), 0);

@@ -4,6 +4,8 @@
 
 #include <dirent.h>
 #include <clocale>
+#include <csignal>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 
 #include <set>
@@ -207,6 +209,45 @@ TEST_F(PosixNames, CrossDeviceMoveUndoneWhenSourceStays) {
     chmod((c + "/ro").c_str(), 0777);
     EXPECT_EQ(read_file(c + "/ro/f"), "keep");
     EXPECT_FALSE(exists(d + "/f"));
+}
+
+// A source written to while a move across file systems copied it was
+// deleted all the same, and what was written meanwhile was lost.
+TEST_F(PosixNames, CrossDeviceMoveKeepsASourceThatChanged) {
+    if (!other_device())
+        GTEST_SKIP() << "no second file system to move to";
+    static std::string src;
+    src = c + "/f.bin";
+    write_file(src, "first");
+    plat_hookcall(PLAT_CALL_READ, 1,
+                  [](void *) { std::ofstream(src, std::ios::binary | std::ios::app) << " more"; },
+                  nullptr);
+    EXPECT_EQ(plat_move("C:\\f.bin", "D:\\f.bin"), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_SHARING_VIOLATION);
+    EXPECT_EQ(read_file(src), "first more");
+    EXPECT_EQ(names_in(d), std::set<std::string>{});
+}
+
+// Killed half-way, a move across file systems left a truncated file under
+// the final name, where it looks like the whole file (a move into the
+// trash on another file system, say).
+TEST_F(PosixNames, KilledCrossDeviceMoveLeavesNothingUnderTheFinalName) {
+    if (!other_device())
+        GTEST_SKIP() << "no second file system to move to";
+    std::string data(300000, 'k');
+    write_file(c + "/f.bin", data);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        plat_hookcall(PLAT_CALL_WRITE, 2, [](void *) { raise(SIGKILL); }, nullptr);
+        plat_move("C:\\f.bin", "D:\\f.bin");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_FALSE(exists(d + "/f.bin"));
+    EXPECT_EQ(read_file(c + "/f.bin"), data);
 }
 
 TEST_F(PosixNames, ReplaceIsAtomicAndGuarded) {

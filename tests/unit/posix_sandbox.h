@@ -56,8 +56,10 @@ class PosixSandbox : public ::testing::Test {
     }
 
     void TearDown() override {
-        for (int i = 0; i < PLAT_CALL_COUNT; i++)
+        for (int i = 0; i < PLAT_CALL_COUNT; i++) {
             plat_failcall((PlatCall)i, 0, 0);
+            plat_hookcall((PlatCall)i, 0, nullptr, nullptr);
+        }
         if (chdir(oldcwd_.c_str()) != 0)
             ADD_FAILURE() << "cannot restore the working directory";
         if (mounted_)

@@ -199,11 +199,14 @@ TEST_F(Trash, TargetTooLongIsReported) {
     EXPECT_EQ(size("TRASH$$$/" + name), 1);
 }
 
-// Users' scripts look for this exact line when the recycle bin refuses.
+// Users' scripts look for the first line when the recycle bin refuses; a
+// refusal that did not name the file left the user guessing which one.
 TEST_F(Trash, RecycleFailureMessage) {
     Capture out(1);
     EXPECT_EQ(torecycle("C:\\MISSING.TXT"), -1);
-    EXPECT_EQ(out.text(), "Error! SHFileOperation() failed\n");
+    EXPECT_EQ(out.text(), "Error! SHFileOperation() failed\n"
+                          "Error! can't move to recycle bin: C:\\MISSING.TXT\n"
+                          " GetLastError=[2]\n");
     EXPECT_EQ(plat_lasterror(), 2u);
 }
 

@@ -5,6 +5,7 @@
 // interrupts) and the terminal's own mode is put back after every key, at
 // exit, and when a signal ends the process while it waits.
 #include "platform/platform.h"
+#include "platform/posix/native.h"
 
 #include <cerrno>
 #include <csignal>
@@ -26,14 +27,11 @@ const int SEQ_WAIT_MS = 30;
 
 int tty = TTY_UNTRIED;
 int scan = -1; // the scan code owed to the next plat_readkey
-int raw;       // the terminal is in raw mode; `saved` holds its own mode
+// The terminal is in raw mode and `saved` holds its own mode; read by the
+// handler of the signals that end a run.
+volatile sig_atomic_t raw;
 struct termios saved;
 int atexit_set;
-
-const int rawsigs[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-const int NSIGS = sizeof rawsigs / sizeof rawsigs[0];
-struct sigaction oldacts[NSIGS];
-int hooked[NSIGS];
 
 // Escape sequences of the common terminals and the scan codes a Windows
 // console reports for the same keys.
@@ -67,40 +65,10 @@ void lose_tty(void) {
     tty = TTY_NONE;
 }
 
-void on_signal(int sig) {
-    tcsetattr(tty, TCSANOW, &saved);
-    signal(sig, SIG_DFL);
-    raise(sig); // delivered, with the default action, once this returns
-}
-
-// Signals the user left ignored (nohup) stay ignored.
-void hook_signals(void) {
-    struct sigaction act;
-    std::memset(&act, 0, sizeof act);
-    act.sa_handler = on_signal;
-    sigemptyset(&act.sa_mask);
-    for (int i = 0; i < NSIGS; i++)
-        sigaddset(&act.sa_mask, rawsigs[i]);
-    for (int i = 0; i < NSIGS; i++) {
-        hooked[i] = sigaction(rawsigs[i], nullptr, &oldacts[i]) == 0 &&
-                    oldacts[i].sa_handler != SIG_IGN &&
-                    sigaction(rawsigs[i], &act, nullptr) == 0;
-    }
-}
-
-void unhook_signals(void) {
-    for (int i = 0; i < NSIGS; i++) {
-        if (hooked[i])
-            sigaction(rawsigs[i], &oldacts[i], nullptr);
-        hooked[i] = 0;
-    }
-}
-
 void raw_leave(void) {
     if (!raw)
         return;
     tcsetattr(tty, TCSANOW, &saved);
-    unhook_signals();
     raw = 0;
 }
 
@@ -114,16 +82,18 @@ int raw_enter(int fd) {
         return -1;
     if (!atexit_set)
         atexit_set = std::atexit(leave_at_exit) == 0;
-    hook_signals();
+    signals_hook();
     t = saved;
     t.c_lflag &= ~(tcflag_t)(ICANON | ECHO);
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
+    // Raw from before the change on: a signal that comes while the mode
+    // changes then restores the saved one, which is never wrong.
+    raw = 1;
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
-        unhook_signals();
+        raw = 0;
         return -1;
     }
-    raw = 1;
     return 0;
 }
 
@@ -190,6 +160,11 @@ int read_key(int fd) {
 }
 
 } // namespace
+
+void console_on_signal(void) {
+    if (raw)
+        tcsetattr(tty, TCSANOW, &saved);
+}
 
 int plat_readkey(void) {
     if (scan >= 0) {

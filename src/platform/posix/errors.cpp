@@ -22,6 +22,13 @@ struct Armed {
 };
 Armed armed[PLAT_CALL_COUNT];
 
+struct Hook {
+    int left; // calls to go before it runs; 0 when disarmed
+    void (*fn)(void *);
+    void *arg;
+};
+Hook hooks[PLAT_CALL_COUNT];
+
 struct ErrnoCode {
     int err;
     unsigned code;
@@ -140,8 +147,27 @@ void plat_failcall(PlatCall call, int nth, unsigned code) {
     armed[call].code = code;
 }
 
+void plat_hookcall(PlatCall call, int nth, void (*hook)(void *arg), void *arg) {
+    if ((int)call < 0 || call >= PLAT_CALL_COUNT)
+        return;
+    hooks[call].left = nth > 0 && hook != nullptr ? nth : 0;
+    hooks[call].fn = hook;
+    hooks[call].arg = arg;
+}
+
+// Disarmed before it runs, so that a hook may arm itself again.
+static void run_hook(PlatCall call) {
+    Hook &h = hooks[call];
+    if (h.left == 0 || --h.left != 0)
+        return;
+    h.fn(h.arg);
+}
+
 int fail_now(PlatCall call) {
-    if ((int)call < 0 || call >= PLAT_CALL_COUNT || armed[call].left == 0)
+    if ((int)call < 0 || call >= PLAT_CALL_COUNT)
+        return 0;
+    run_hook(call);
+    if (armed[call].left == 0)
         return 0;
     if (--armed[call].left != 0)
         return 0;

@@ -50,7 +50,9 @@ int open_flags(int how) {
     case PLAT_OPEN_CREATE:
         return O_WRONLY | O_CREAT | O_TRUNC;
     case PLAT_OPEN_APPEND:
-        return O_WRONLY | O_CREAT | O_APPEND;
+        // Appending through a link would grow whatever file it names,
+        // wherever that is.
+        return O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
     }
     return -1;
 }
@@ -79,6 +81,7 @@ void drop_temp(int fd, const char *native) {
     unsigned keep = plat_lasterror();
     close(fd);
     unlink(native);
+    temp_forget(native);
     lookup_removed_path(native);
     plat_setlasterror(keep);
 }
@@ -143,6 +146,13 @@ const char *temp_dir(void) {
 
 } // namespace
 
+int create_temp(const char *ndir, const char *nprefix, char *native, size_t size) {
+    int fd = create_unique(ndir, nprefix, native, size);
+    if (fd >= 0)
+        temp_remember(native);
+    return fd;
+}
+
 int plat_open(const char *path, int how) {
     if (fail_now(PLAT_CALL_OPEN))
         return -1;
@@ -156,7 +166,12 @@ int plat_open(const char *path, int how) {
         return -1;
     int fd = open_nonblocking(native, flags);
     if (fd < 0) {
-        set_open_error(native, errno);
+        struct stat st;
+        if (errno == ELOOP && how == PLAT_OPEN_APPEND && lstat(native, &st) == 0 &&
+            S_ISLNK(st.st_mode))
+            plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
+        else
+            set_open_error(native, errno);
         return -1;
     }
     // Opening a directory read-only succeeds on Linux; Windows refuses it.
@@ -283,6 +298,29 @@ int plat_fileid(const char *path, PlatFileId *id) {
     return 0;
 }
 
+int plat_islink(const char *path) {
+    char native[NATIVE_PATH_SIZE];
+    struct stat st;
+    return native_path(path, native, sizeof native) >= 0 && lstat(native, &st) == 0 &&
+           S_ISLNK(st.st_mode);
+}
+
+int plat_filestate(int handle, PlatFileState *state) {
+    struct stat st;
+    if (fstat(handle, &st) != 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    state->id.device = (unsigned long long)st.st_dev;
+    state->id.inode = (unsigned long long)st.st_ino;
+    state->size = (unsigned long long)st.st_size;
+    state->mtime.sec = (long long)st.st_mtim.tv_sec;
+    state->mtime.nsec = (long)st.st_mtim.tv_nsec;
+    state->ctime.sec = (long long)st.st_ctim.tv_sec;
+    state->ctime.nsec = (long)st.st_ctim.tv_nsec;
+    return 0;
+}
+
 // A new temporary file made: known to the lookup cache, and its name
 // handed back in the core's spelling. The handle, or -1 (no file left).
 static int handtemp(int fd, const char *native, char *path, size_t size) {
@@ -306,7 +344,7 @@ int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) 
         plat_setlasterror(PLAT_ERR_INVALID_NAME);
         return -1;
     }
-    return handtemp(create_unique(ndir, nprefix, native, sizeof native), native, path, size);
+    return handtemp(create_temp(ndir, nprefix, native, sizeof native), native, path, size);
 }
 
 int plat_mktemp(char *path, size_t size) {
@@ -327,5 +365,6 @@ int plat_mktemp(char *path, size_t size) {
         set_open_error(native, errno);
         return -1;
     }
+    temp_remember(native);
     return handtemp(fd, native, path, size);
 }

@@ -150,10 +150,13 @@ int lstat_existing(const char *native, struct stat *st) {
 
 // ---- moving a file to another file system ---------------------------------
 //
-// The copy is made under the destination name with O_EXCL (so nothing
-// existing is replaced), written, given the source's mode, owner,
-// attributes and times, flushed to disk, and only then is the source
-// deleted. Any failure removes the partial copy and leaves the source.
+// The copy is written under a temporary name beside the destination, given
+// the source's mode, owner, attributes and times, flushed to disk, and
+// renamed into place without replacing anything: a move killed half-way
+// leaves no truncated file under the final name. Only then is the source
+// deleted, and only when nobody wrote to it while it was copied, since it
+// would hold data the copy lacks. Any failure removes the copy and leaves
+// the source.
 
 enum { COPY_CHUNK = 65536 };
 
@@ -226,35 +229,82 @@ void sync_dir_of(const char *native) {
     }
 }
 
-int copy_file_across(const char *from, const char *to, const struct stat *st) {
-    int in = open(from, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (in < 0) {
+// The same file, unchanged: what a write, a truncation or a replacement
+// by another file would change.
+int same_state(const struct stat *a, const struct stat *b) {
+    return a->st_dev == b->st_dev && a->st_ino == b->st_ino && a->st_size == b->st_size &&
+           a->st_mtim.tv_sec == b->st_mtim.tv_sec && a->st_mtim.tv_nsec == b->st_mtim.tv_nsec &&
+           a->st_ctim.tv_sec == b->st_ctim.tv_sec && a->st_ctim.tv_nsec == b->st_ctim.tv_nsec;
+}
+
+// Writes the copy of the open source `in` into a new temporary file in
+// the destination's directory; its path in tmp. 0, or -1 with nothing left.
+int write_copy(int in, const char *to, const struct stat *st, char *tmp, size_t size) {
+    char dir[NATIVE_PATH_SIZE];
+    const char *name;
+    if (split_native(to, dir, sizeof dir, &name) < 0) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    int out = create_temp(dir, "_MOX_", tmp, size);
+    if (out < 0)
+        return -1;
+    // Private until it has the source's own mode, as the source may be.
+    int ok = fchmod(out, 0600) == 0;
+    if (!ok)
         set_errno_error(errno);
-        return -1;
-    }
-    int out = open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        set_move_error(to, errno);
-        close(in);
-        return -1;
-    }
-    int ok = copy_data(in, out) == 0 && copy_dosattrib(in, out) == 0 &&
-             copy_metadata(out, st) == 0;
+    ok = ok && copy_data(in, out) == 0 && copy_dosattrib(in, out) == 0 &&
+         copy_metadata(out, st) == 0;
     if (ok && fsync(out) < 0) {
         set_errno_error(errno);
         ok = 0;
     }
-    close(in);
     if (close(out) < 0 && ok) {
         set_errno_error(errno);
         ok = 0;
     }
     if (!ok) {
         unsigned keep = plat_lasterror();
-        unlink(to);
+        unlink(tmp);
+        temp_forget(tmp);
         plat_setlasterror(keep);
         return -1;
     }
+    return 0;
+}
+
+// Copies the file and renames the copy into place; *seen is the state of
+// the source that the copy read.
+int copy_file_across(const char *from, const char *to, struct stat *seen) {
+    struct stat there;
+    if (lstat(to, &there) == 0) { // no copy made in vain
+        plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
+        return -1;
+    }
+    int in = open(from, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
+    char tmp[NATIVE_PATH_SIZE];
+    int r = -1;
+    if (fstat(in, seen) != 0)
+        set_errno_error(errno);
+    else
+        r = write_copy(in, to, seen, tmp, sizeof tmp);
+    close(in);
+    if (r < 0)
+        return -1;
+    // Someone else may have taken the name meanwhile: theirs stays.
+    if (rename_noreplace(tmp, to, 0) != 0) {
+        set_move_error(to, errno);
+        unsigned keep = plat_lasterror();
+        unlink(tmp);
+        temp_forget(tmp);
+        plat_setlasterror(keep);
+        return -1;
+    }
+    temp_forget(tmp);
     sync_dir_of(to);
     return 0;
 }
@@ -276,10 +326,25 @@ int copy_link_across(const char *from, const char *to) {
     return 0;
 }
 
+// A source written to while it was copied is kept, and the copy, which may
+// hold half of the change, goes. A source that is gone altogether keeps
+// its copy: that may be the only one left.
+int source_changed(const char *from, const char *to, const struct stat *seen) {
+    struct stat now;
+    int gone = lstat(from, &now) != 0;
+    if (!gone && same_state(seen, &now))
+        return 0;
+    if (!gone)
+        unlink(to);
+    plat_setlasterror(PLAT_ERR_SHARING_VIOLATION);
+    return 1;
+}
+
 int move_across(const char *from, const char *to, const struct stat *st) {
     int r;
+    struct stat seen;
     if (S_ISREG(st->st_mode))
-        r = copy_file_across(from, to, st);
+        r = copy_file_across(from, to, &seen);
     else if (S_ISLNK(st->st_mode))
         r = copy_link_across(from, to);
     else {
@@ -287,6 +352,8 @@ int move_across(const char *from, const char *to, const struct stat *st) {
         r = -1;
     }
     if (r < 0)
+        return -1;
+    if (S_ISREG(st->st_mode) && source_changed(from, to, &seen))
         return -1;
     if (unlink(from) < 0) {
         // The source cannot go (its directory is read-only, say): undo the
@@ -408,6 +475,7 @@ int plat_delete(const char *path) {
         set_errno_error(errno);
         return -1;
     }
+    temp_forget(native);
     lookup_removed_path(native);
     return 0;
 }
@@ -425,6 +493,7 @@ int plat_move(const char *from, const char *to) {
     if (strcmp(nfrom, nto) == 0)
         return typed_name(to, want, sizeof want) < 0 ? 0 : respell(nfrom, want);
     if (rename_noreplace(nfrom, nto, S_ISDIR(st.st_mode)) == 0) {
+        temp_forget(nfrom);
         lookup_removed_path(nfrom);
         lookup_added_path(nto);
         return 0;
@@ -461,6 +530,7 @@ int plat_replace(const char *from, const char *to) {
             set_errno_error(err);
         return -1;
     }
+    temp_forget(nfrom);
     lookup_removed_path(nfrom);
     lookup_added_path(nto);
     return 0;

@@ -25,6 +25,7 @@ void set_errno_error(int err);
 
 // 1 when an armed failure of `call` fires now (the last error is then set
 // to the armed code and the caller must fail without touching anything).
+// A hook armed for the call runs first.
 int fail_now(PlatCall call);
 
 // Keeps the case-insensitive lookup cache true after the backend itself
@@ -90,3 +91,27 @@ void lookup_forget(void);
 // Forgets the resolved directories below the native directory dir (all of
 // them for "/"), after a change inside dir could respell them.
 void memo_forget_below(const char *dir);
+
+// ---- temporary files and the signals that end a run ---------------------------
+
+// Creates a new file "<ndir>/<nprefix>XXXXXX" (native, external encoding)
+// with O_EXCL, its path in `native`, remembered as a temporary file (see
+// temp_remember). The descriptor, open for writing, or -1 with the last
+// error set. (files.cpp)
+int create_temp(const char *ndir, const char *nprefix, char *native, size_t size);
+
+// (signals.cpp) The run's own temporary files: remembered from their creation until they
+// are renamed into place or deleted, and removed by the handler of the
+// signals that end a run (SIGINT, SIGTERM, SIGHUP, SIGQUIT), which then
+// lets the signal end the process as it would have. Forgetting a path that
+// is not remembered does nothing.
+void temp_remember(const char *native);
+void temp_forget(const char *native);
+
+// Installs that handler once, for the rest of the process; a signal the
+// user left ignored (nohup) stays ignored.
+void signals_hook(void);
+
+// Called by the handler (so async-signal-safe): puts the terminal back in
+// its own mode when a key read left it raw (console.cpp).
+void console_on_signal(void);

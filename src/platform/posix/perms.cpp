@@ -10,7 +10,10 @@
 int plat_keepperms(int handle, const char *model) {
     char native[NATIVE_PATH_SIZE];
     struct stat st;
-    if (native_path(model, native, sizeof native) < 0 || stat(native, &st) != 0)
+    // A link is replaced as an entry: what it names is no model, and taking
+    // its owner and mode would let a link decide what the copy gets.
+    if (native_path(model, native, sizeof native) < 0 || lstat(native, &st) != 0 ||
+        S_ISLNK(st.st_mode))
         return 1; // nothing to keep
     // Owner and group first: changing them may clear set-id bits, which the
     // mode then puts back. Only root may give a file away; others keep

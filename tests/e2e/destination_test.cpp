@@ -1,0 +1,188 @@
+// What a run writes stays inside the destination tree, a destination
+// inside the source is seen however it is reached, and a run ended by a
+// signal leaves none of its temporary files behind.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "disposal_util.h"
+#include "engine_util.h"
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+bool is_link(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// A link in the destination tree used to lead the writes out of it: the
+// file it named outside was overwritten, emptied, appended to or given a
+// backup there, with exit status 0. A link where a directory belongs is
+// refused; a link at a file's name is replaced as an entry, or refused
+// when appending.
+TEST(Destination, LinksInTheTreeAreNeverWrittenThrough) {
+    struct Case {
+        const char *opt;
+        bool dirlink; // D:\O\SUB is the link, else D:\O\SUB\a.txt is
+        int status;
+        std::string line; // printed for a refusal; "" for none
+        std::string now;  // D:\O\SUB\a.txt afterwards, when it is no link
+    } cases[] = {
+        {"/A", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
+        {"/U", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
+        {"/O", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
+        {"/M", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
+        {"/B", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
+        {"/Z", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
+        {"/I", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
+        {"/A", false, 0, "", "new"},
+        {"/U", false, 0, "", "new"},
+        {"/O", false, 0, "", "new"},
+        {"/M", false, 0, "", "new"},
+        {"/B", false, 0, "", "new"},
+        {"/Z", false, 0, "", ""},
+        {"/I", false, 1, "Error! can't append to a link: D:\\O\\SUB\\a.txt", ""},
+    };
+    for (const Case &c : cases) {
+        std::string what = std::string(c.opt) + (c.dirlink ? " directory link" : " file link");
+        Sandbox box;
+        const std::string outside = box.root() + "/outside";
+        box.write('c', "S/SUB/a.txt", "new");
+        ASSERT_EQ(0, ::mkdir(outside.c_str(), 0755));
+        FILE *fp = std::fopen((outside + "/a.txt").c_str(), "wb");
+        ASSERT_NE(nullptr, fp);
+        std::fputs("OUTSIDE", fp);
+        std::fclose(fp);
+        set_mtime(outside + "/a.txt", T0); // older than the source
+        ASSERT_EQ(0, ::chmod((outside + "/a.txt").c_str(), 0444));
+        box.mkdir('d', "O");
+        if (c.dirlink) {
+            ASSERT_EQ(0, ::symlink(outside.c_str(), box.native('d', "O/SUB").c_str()));
+        } else {
+            box.mkdir('d', "O/SUB");
+            ASSERT_EQ(0, ::symlink((outside + "/a.txt").c_str(),
+                                   box.native('d', "O/SUB/a.txt").c_str()));
+        }
+        RunResult r = box.run({"/S", c.opt, "C:\\S", "D:\\O"});
+        EXPECT_EQ(c.status, r.status) << what << "\n" << r.out;
+        EXPECT_EQ("OUTSIDE", read_native(outside + "/a.txt")) << what;
+        EXPECT_EQ(Lines{"a.txt"}, tree(outside)) << what;
+        struct stat st;
+        ASSERT_EQ(0, ::stat((outside + "/a.txt").c_str(), &st));
+        EXPECT_EQ(0444u, st.st_mode & 07777) << what;
+        if (!c.line.empty()) {
+            EXPECT_TRUE(has_line(r, c.line)) << what << "\n" << r.out;
+            EXPECT_TRUE(has_line(r, count(1, "File(s) failed"))) << what << "\n" << r.out;
+            EXPECT_EQ("new", read_native(box.native('c', "S/SUB/a.txt"))) << what;
+        } else {
+            std::string dst = box.native('d', "O/SUB/a.txt");
+            EXPECT_FALSE(is_link(dst)) << what;
+            EXPECT_EQ(c.now, read_native(dst)) << what;
+        }
+    }
+}
+
+// A link met on the way down, where no directory entry of the source asks
+// for it first, is refused too, with every file below it.
+TEST(Destination, LinkAboveTheDirectoryIsRefused) {
+    Sandbox box;
+    const std::string outside = box.root() + "/outside";
+    ASSERT_EQ(0, ::mkdir(outside.c_str(), 0755));
+    box.write('c', "S/SUB/DEEP/a.txt", "a");
+    box.write('c', "S/SUB/DEEP/b.txt", "b");
+    box.mkdir('d', "O");
+    ASSERT_EQ(0, ::symlink(outside.c_str(), box.native('d', "O/SUB").c_str()));
+    RunResult r = box.run({"/S", "C:\\S\\*.txt", "D:\\O"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! path is a link, not a directory: D:\\O\\SUB")) << r.out;
+    EXPECT_TRUE(has_line(r, count(2, "File(s) failed"))) << r.out;
+    EXPECT_EQ(Lines{}, tree(outside));
+}
+
+// The user may name a link as the destination itself: only links below it
+// are refused.
+TEST(Destination, TheBaseMayBeALink) {
+    Sandbox box;
+    box.write('c', "S/SUB/a.txt", "a");
+    box.mkdir('d', "REAL");
+    ASSERT_EQ(0, ::symlink("REAL", box.native('d', "O").c_str()));
+    RunResult r = box.run({"/S", "C:\\S", "D:\\O"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ("a", box.read('d', "REAL/SUB/a.txt"));
+}
+
+// The inside-destination test compared text only: a destination reached
+// through a link in the source's path was copied into itself 49 levels
+// deep, 4 files becoming 196.
+TEST(Destination, InsideTheSourceThroughALink) {
+    Sandbox box;
+    for (const char *f : {"f1.txt", "f2.txt", "f3.txt", "f4.txt"})
+        box.write('c', std::string("REAL/SUB/") + f, f);
+    box.mkdir('c', "REAL/SUB/BACK");
+    ASSERT_EQ(0, ::symlink("REAL", box.native('c', "L").c_str()));
+    RunResult r = box.run({"/S", "C:\\L\\SUB", "C:\\REAL\\SUB\\BACK"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "skip!: <C:\\L\\SUB\\BACK>")) << r.out;
+    EXPECT_EQ((Lines{"BACK/", "f1.txt", "f2.txt", "f3.txt", "f4.txt"}),
+              tree(box.native('c', "REAL/SUB/BACK")));
+}
+
+// The same through a bind mount, which no path text can reveal.
+TEST(Destination, InsideTheSourceThroughABindMount) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "bind mounts need root";
+    Sandbox box;
+    box.write('c', "SRC/a.txt", "a");
+    box.mkdir('c', "SRC/MNT");
+    box.mkdir('d', "OUT");
+    if (::mount(box.native('d', "OUT").c_str(), box.native('c', "SRC/MNT").c_str(), nullptr,
+                MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no bind mounts here";
+    RunResult r = box.run({"/S", "C:\\SRC", "D:\\OUT"});
+    ::umount2(box.native('c', "SRC/MNT").c_str(), MNT_DETACH);
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "skip!: <C:\\SRC\\MNT>")) << r.out;
+    Lines out = tree(box.native('d', "OUT"));
+    EXPECT_TRUE(std::find(out.begin(), out.end(), "MNT/MNT/") == out.end()) << r.out;
+    EXPECT_EQ("a", box.read('d', "OUT/a.txt"));
+}
+
+// Ended by a signal while it captured a list from standard input, a run
+// left its temporary list file behind for good. The list here is a pipe
+// that stays open, so the run waits in the capture when the signal comes.
+TEST(Destination, SignalLeavesNoTemporaryFile) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        Sandbox box;
+        box.write('c', "S/a.txt", "a");
+        const std::string fifo = box.root() + "/list.fifo";
+        ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+        const std::string tmp = box.root() + "/tmp";
+        // The helper holds the pipe open, waits for the temporary file,
+        // gives the run a moment to settle in its read, signals it and
+        // keeps the pipe open until it is gone.
+        std::string script =
+            "( exec 3>\"$1\"; while ! ls \"$2\"/_MOX_* >/dev/null 2>&1; do sleep 0.01; done;"
+            " sleep 0.2; kill -" + std::to_string(sig) + " $$;"
+            " while kill -0 $$ 2>/dev/null; do sleep 0.01; done ) >/dev/null 2>&1 &"
+            " exec \"$0\" @ 'D:\\OUT' <\"$1\"";
+        RunOptions o;
+        o.program = "/bin/sh";
+        o.timeout_ms = 10000;
+        RunResult r = box.run({"-c", script, MOX32_BIN, fifo, tmp}, o);
+        EXPECT_EQ(128 + sig, r.status) << "signal " << sig << "\n" << r.out << r.err;
+        EXPECT_EQ(Lines{}, tree(tmp)) << "signal " << sig;
+    }
+}
+
+} // namespace
