@@ -180,17 +180,19 @@ long long sourcesize(int in) {
     return size;
 }
 
-// Cuts dst back to the length it had before a failed append, so that a
-// retry does not add its data after a torn tail. out is the append's
-// handle, closed here, or -1 when a failed close has taken it already (the
-// file is opened again for the cut). The error line has named the failure;
-// the last error stays the one it printed.
-void cutback(int out, const char *dst, long long size) {
+// Cuts dst back to the length and the write time it had before a failed
+// append, so that a retry does not add its data after a torn tail, and /U
+// does not take the torn file for a newer one. out is the append's handle,
+// closed here, or -1 when a failed close has taken it already (the file is
+// opened again for the cut). The error line has named the failure; the last
+// error stays the one it printed.
+void cutback(int out, const char *dst, const PlatFileState *old) {
     unsigned code = plat_lasterror();
     if (out < 0)
         out = plat_open(dst, PLAT_OPEN_APPEND);
     if (out >= 0) {
-        plat_truncate(out, size);
+        if (plat_truncate(out, (long long)old->size) == 0)
+            plat_setfiletime(out, &old->mtime);
         plat_close(out);
     }
     plat_setlasterror(code);
@@ -211,19 +213,19 @@ int appendto(int in, const char *dst, const PlatFileTime *mtime, unsigned newatt
         plat_close(in);
         return -1;
     }
-    long long oldsize = plat_seek(out, 0, PLAT_SEEK_END);
-    if (oldsize < 0) {
+    PlatFileState old;
+    if (plat_filestate(out, &old) < 0 || plat_seek(out, 0, PLAT_SEEK_END) < 0) {
         errline(plat_lasterror());
         plat_close(in);
         plat_close(out);
         return -1;
     }
     if (filldata(in, out, size) < 0) {
-        cutback(out, dst, oldsize);
+        cutback(out, dst, &old);
         return -1;
     }
     if (finishfile(out, mtime) < 0) {
-        cutback(-1, dst, oldsize);
+        cutback(-1, dst, &old);
         return -1;
     }
     setattrib(dst, newattrib);

@@ -210,6 +210,10 @@ int plat_mkdir(const char *path);
 // owner keeps full access, so that the copy can be filled. A model that
 // cannot be read leaves the default mode.
 int plat_mkdirlike(const char *path, const char *model);
+// plat_mkdir for a directory only its owner may enter: a trash gathers
+// files from directories that others may not read, and must not open them
+// to anyone.
+int plat_mkdirprivate(const char *path);
 // 0, or -1 (145 when not empty, 5 when refused).
 int plat_rmdir(const char *path);
 // Renames or moves a file or directory; never replaces an existing

@@ -81,13 +81,16 @@ int intrashdir(const char *path) {
 
 // Makes sure that dir exists as a directory (outside echo mode). 0, or -1
 // after "can't mkdir". A name taken by a file is reported here too: moving
-// into it could only fail later with a less helpful message.
-static int ensuredir(const char *dir) {
+// into it could only fail later with a less helpful message. The trash
+// itself (isroot) is made for its owner alone: it gathers files from
+// directories that others may not enter, and a file moved there keeps its
+// own mode, which that directory was all that protected.
+static int ensuredir(const char *dir, int isroot) {
     unsigned attrib;
     if (getattr(dir, &attrib) == 0) {
         if (attrib & PLAT_ATTR_DIRECTORY)
             return 0;
-    } else if (opt_echo || mkdirs(dir) == 0) {
+    } else if (opt_echo || (isroot ? plat_mkdirprivate(dir) : mkdirs(dir)) == 0) {
         return 0;
     }
     outf("Error! can't mkdir %s\n", dir);
@@ -98,7 +101,7 @@ static int ensureroot(int letter) {
     unsigned bit = 1u << (letter - 'A');
     if (rootready & bit)
         return 0;
-    if (ensuredir(trashpath) != 0)
+    if (ensuredir(trashpath, 1) != 0)
         return -1;
     if (!opt_echo)
         rootready |= bit;
@@ -111,7 +114,7 @@ static int ensuresubdir(void) {
     *sep = 0;
     int r = 0;
     if (!samepath(trashpath, trashmade)) {
-        r = ensuredir(trashpath);
+        r = ensuredir(trashpath, 0);
         if (r == 0 && !opt_echo)
             strcopy(trashmade, trashpath);
     }

@@ -237,6 +237,18 @@ TEST(Metadata, CopiesAreNoMoreOpenThanTheirSources) {
     }
 }
 
+// \TRASH$$$ used to be made 0755: a file moved there from a 0700
+// directory keeps its 0644 and lost the only thing that kept it private.
+TEST(Metadata, TrashIsItsOwnersAlone) {
+    Sandbox box;
+    box.write('c', "PRIV/f.txt", "secret");
+    ASSERT_EQ(0, ::chmod(box.native('c', "PRIV").c_str(), 0700));
+    RunResult r = box.run({"/DEL!", "/Y", "C:\\PRIV\\f.txt"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ("secret", box.read('c', "TRASH$$$/f.txt"));
+    EXPECT_EQ(0700u, mode_of(box.native('c', "TRASH$$$")));
+}
+
 // The temporary file of a copy used to be 0644 while it was written, so a
 // run killed half-way left a copy of a private file readable by all. The
 // file size limit stops the run in the middle of the write.

@@ -147,7 +147,7 @@ TEST(Safety, FailedOverwriteKeepsTheOldFile) {
 
 // An append (/I) that ran out of room used to leave part of the source
 // after the old bytes, and a retry appended again after that torn tail.
-// The file is cut back to what it held.
+// The file is cut back to what it held, its write time included.
 TEST(Safety, FailedAppendLeavesTheFileAsItWas) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
@@ -158,6 +158,7 @@ TEST(Safety, FailedAppendLeavesTheFileAsItWas) {
         GTEST_SKIP() << "no tmpfs here";
     const std::string old(100 * 1024, 'o');
     box.write('d', "OUT/LOG.DAT", old);
+    set_mtime(box.native('d', "OUT/LOG.DAT"), 978307200); // a retry with /U compares it
     unsigned long long left = free_bytes(box.native('d'));
     ASSERT_GT(left, 50ull * 1024);
     box.write('d', "FILL", std::string(left - 50 * 1024, 'f'));
@@ -168,6 +169,7 @@ TEST(Safety, FailedAppendLeavesTheFileAsItWas) {
     EXPECT_TRUE(has_line(r, "Error! copy failed")) << r.out;
     expect_tail(outlines(r), 0, 1);
     EXPECT_TRUE(box.read('d', "OUT/LOG.DAT") == old) << "old destination damaged";
+    EXPECT_EQ(978307200, mtime_of(box.native('d', "OUT/LOG.DAT")));
 }
 
 // A file reached through a second spelling is the same file: copying,

@@ -412,13 +412,13 @@ void set_missing_error(const char *native) {
 
 int plat_mkdir(const char *path) { return plat_mkdirlike(path, nullptr); }
 
-int plat_mkdirlike(const char *path, const char *model) {
+static int make_dir(const char *path, mode_t mode) {
     if (fail_now(PLAT_CALL_MKDIR))
         return -1;
     char native[NATIVE_PATH_SIZE];
     if (native_path(path, native, sizeof native) < 0)
         return -1;
-    if (mkdir(native, dir_mode(model)) < 0) {
+    if (mkdir(native, mode) < 0) {
         if (errno == EEXIST)
             plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
         else if (errno == ENOENT || errno == ENOTDIR)
@@ -430,6 +430,10 @@ int plat_mkdirlike(const char *path, const char *model) {
     lookup_added_path(native);
     return 0;
 }
+
+int plat_mkdirlike(const char *path, const char *model) { return make_dir(path, dir_mode(model)); }
+
+int plat_mkdirprivate(const char *path) { return make_dir(path, S_IRWXU); }
 
 int plat_rmdir(const char *path) {
     if (fail_now(PLAT_CALL_RMDIR))
