@@ -121,6 +121,35 @@ TEST(Rename, CounterAcrossFiles) {
     EXPECT_EQ("b", box.read('c', "PIX/IMG001.JPG"));
 }
 
+// A character that code page 932 cannot hold (é, an emoji) travels inside
+// as a four-byte escape pair. Pieces used to count its bytes and cut it in
+// two, leaving an invisible private-use character in the new name; now it
+// counts one column, as a double-byte character counts two.
+TEST(Rename, PiecesNeverSplitACharacter) {
+    struct Case {
+        const char *name, *format, *want;
+    } cases[] = {
+        {"café.txt", "$3F-.$E", "caf-.txt"},
+        {"café.txt", "$5F-.$E", "café-.txt"},
+        {"café.txt", "$-1F-.$E", "é-.txt"},
+        {"café.txt", "$4,1F-.$E", "é-.txt"},
+        {"café.txt", "$-2,1F-.$E", "f-.txt"},
+        {"x.tép", "$F.$2E", "x.té"},
+        {"表計.txt", "$3F.$E", "表.txt"},
+        {"表計.txt", "$-3F.$E", "計.txt"},
+        {"🎉x.txt", "$1F.$E", "🎉.txt"},
+        {"🎉x.txt", "$-1F_$1E", "x_t"},
+        {"a🎉b.txt", "$2,1F.$E", "🎉.txt"},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('c', std::string("DIR/") + c.name, "x");
+        RunResult r = box.run({std::string("=") + c.format, std::string("C:\\DIR\\") + c.name});
+        EXPECT_EQ(0, r.status) << c.name << " " << c.format << "\n" << r.out;
+        EXPECT_EQ(Lines{c.want}, tree(box.native('c', "DIR"))) << c.name << " " << c.format;
+    }
+}
+
 // A "%" in a format is text like any other. Were the built name used as the
 // printf pattern of the counter, "%s" and "%n" would read and write through
 // arguments that were never passed.
