@@ -150,6 +150,19 @@ TEST(Rename, PiecesNeverSplitACharacter) {
     }
 }
 
+// "?" matches one character, an escape pair as much as a letter; it used
+// to match half of one, so caf?.txt missed café.txt.
+TEST(Rename, QuestionMarkTakesAWholeCharacter) {
+    Sandbox box;
+    box.write('c', "DIR/café.txt", "x");
+    box.write('c', "DIR/🎉.txt", "y");
+    RunResult r = box.run({"/L+", "C:\\DIR\\caf?.txt"});
+    EXPECT_EQ(0, r.status) << r.out;
+    r = box.run({"/L+", "C:\\DIR\\?.txt"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{"CAFé.TXT", "🎉.TXT"}), tree(box.native('c', "DIR")));
+}
+
 // A "%" in a format is text like any other. Were the built name used as the
 // printf pattern of the counter, "%s" and "%n" would read and write through
 // arguments that were never passed.

@@ -505,6 +505,13 @@ void enc_done(void) {
 
 int enc_isutf8(void) { return state == READY && utf8; }
 
+size_t enc_charlen(const char *src, size_t n) {
+    const u8 *s = (const u8 *)src;
+    if (n < 2 || !islead(s[0]) || !istrail(s[1]))
+        return 1;
+    return n >= 4 && isesc(s[0], s[1]) && isesc(s[2], s[3]) ? 4 : 2;
+}
+
 int enc_to_core(const char *src, size_t len, char *dst, size_t cap) {
     if (ensure_ready() != 0)
         return ENC_BADTEXT;

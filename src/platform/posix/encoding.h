@@ -43,6 +43,11 @@ void enc_done(void);
 // 1 when the external encoding is handled as UTF-8.
 int enc_isutf8(void);
 
+// Bytes of the code page 932 character at s, of n > 0 bytes left: 4 for an
+// escape pair, 2 for any other double-byte character, 1 otherwise. A name
+// cut or matched one character at a time never splits a pair this way.
+size_t enc_charlen(const char *s, size_t n);
+
 // Converts len bytes of external text into code page 932 at dst (cap bytes,
 // terminator included). Never fails on content. Returns the length written,
 // ENC_NOROOM, or ENC_BADTEXT when no converter is set up. The result is at
