@@ -32,6 +32,13 @@ void plat_write(int stream, const char *text, size_t len);
 // Flushes PLAT_STDOUT or PLAT_STDERR.
 void plat_flush(int stream);
 
+// Columns that len bytes of code page 932 text take on the user's terminal
+// once written with plat_write, as the locale counts character widths (a
+// wide character 2, a combining mark 0). Where the locale knows no width, a
+// double-byte character counts 2 and anything else 1. Lines up a mark
+// under a character of what was printed above it.
+int plat_textwidth(const char *text, size_t len);
+
 // Converts len bytes of text in the user's encoding (a line of a list
 // file) into code page 932 at out (size bytes with the terminator). Returns
 // the length, or -1 when it does not fit.

@@ -92,6 +92,8 @@ void plat_write(int stream, const char *text, size_t len) {
     }
 }
 
+int plat_textwidth(const char *text, size_t len) { return enc_columns(text, len); }
+
 void plat_flush(int stream) {
     FILE *f = stream_file(stream);
     if (f != nullptr)
