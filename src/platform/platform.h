@@ -137,6 +137,12 @@ int plat_drivetype(const char *root);
 // the working directory lies on no mapped drive (last error 3).
 int plat_curdrive(void);
 
+// The working directory the drives were read with, as a native path in
+// code page 932 text, for a message that must show it even when it lies on
+// no drive (and so has no DOS spelling). Its length, or -1 (unknown, or no
+// room: last error set).
+int plat_workdir(char *out, size_t size);
+
 // The current directory of drive `letter` without its "X:\" prefix ("" at
 // the root) into out. 0, or -1 (unmapped drive, no room: last error set).
 int plat_getcurdir(int letter, char *out, size_t size);
