@@ -41,7 +41,8 @@ int plat_textwidth(const char *text, size_t len);
 
 // Converts len bytes of text in the user's encoding (a line of a list
 // file) into code page 932 at out (size bytes with the terminator). Returns
-// the length, or -1 when it does not fit.
+// the length, or -1 when it does not fit or holds a NUL byte (the core's
+// text ends at its first NUL: what follows would be lost unseen).
 int plat_importtext(const char *text, size_t len, char *out, size_t size);
 
 // 1 when the standard stream (PLAT_STDIN, PLAT_STDOUT, PLAT_STDERR) is a
