@@ -252,7 +252,11 @@ static int buildname(const char *format, const OldName *old, Name *nm) {
     const char *p = format;
     while (*p != 0) {
         if (*p != '$') {
-            put(nm, p++, 1, 1);
+            // A whole character at a time: a name too long to hold is
+            // shown as far as it fitted, never ending in half of one.
+            size_t n = (size_t)mbcharlen(p);
+            put(nm, p, n, n);
+            p += n;
             continue;
         }
         const char *dollar = p;

@@ -150,6 +150,19 @@ TEST(Rename, PiecesNeverSplitACharacter) {
     }
 }
 
+// A name too long to build is shown as far as it fitted; it used to end in
+// the first byte of é, shown as "?".
+TEST(Rename, OverlongNameShownInWholeCharacters) {
+    Sandbox box;
+    const std::string name(253, 'a');
+    box.write('c', name, "x");
+    RunResult r = box.run({"=$F$Fxxxxé", "C:\\" + name});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! length of filename is too long: " + name + name + "xxxx"))
+        << r.out;
+    EXPECT_TRUE(box.exists('c', name));
+}
+
 // "?" matches one character, an escape pair as much as a letter; it used
 // to match half of one, so caf?.txt missed café.txt.
 TEST(Rename, QuestionMarkTakesAWholeCharacter) {

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
 #include <cwchar>
 
 #include <iconv.h>
