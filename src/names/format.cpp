@@ -295,6 +295,13 @@ static int checkname(char *path, const OldName *old, const Name *nm) {
         outf("Error! empty filename: %s\n", path);
         return -1;
     }
+    // A separator in the new name would send the file into another
+    // directory, ".." out of the tree the user named; and a counter whose
+    // every candidate resolves to one existing path would never end.
+    if (mbstrchr(nm->text, '\\') != nullptr || mbstrchr(nm->text, '/') != nullptr) {
+        outf("Error! path separator in filename: %s\n", nm->text);
+        return -1;
+    }
     return 0;
 }
 

@@ -163,6 +163,33 @@ TEST(Rename, OverlongNameShownInWholeCharacters) {
     EXPECT_TRUE(box.exists('c', name));
 }
 
+// A separator in the format used to move the file into another directory,
+// with ".." out of the tree the user named; with a counter whose every
+// value named one existing path, the run never ended.
+TEST(Rename, SeparatorInTheNewNameIsRefused) {
+    struct Case {
+        const char *format, *name;
+    } cases[] = {
+        {"..\\$F", "..\\A"}, {"SUB\\$F.$E", "SUB\\A.TXT"}, {"x/../$F$N", "x/../A%ld"},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('c', "DIR/A.TXT", "a");
+        box.mkdir('c', "DIR/SUB");
+        RunResult r = box.run({std::string("=") + c.format, "C:\\DIR\\A.TXT"});
+        EXPECT_EQ(1, r.status) << r.out;
+        // Whether the aborted walk counts the file as found is not the point.
+        Lines out = outlines(r);
+        out.resize(3);
+        EXPECT_EQ((Lines{READING, std::string("Error! path separator in filename: ") + c.name,
+                         ABORT}),
+                  out)
+            << c.format;
+        EXPECT_EQ((Lines{"A.TXT", "SUB/"}), tree(box.native('c', "DIR"))) << c.format;
+        EXPECT_EQ((Lines{"DIR/", "DIR/A.TXT", "DIR/SUB/"}), tree(box.native('c')));
+    }
+}
+
 // "?" matches one character, an escape pair as much as a letter; it used
 // to match half of one, so caf?.txt missed café.txt.
 TEST(Rename, QuestionMarkTakesAWholeCharacter) {
