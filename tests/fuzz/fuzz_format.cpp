@@ -13,8 +13,9 @@
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz::quiet();
-    // A few names the counter and the backups must step over; none holds a
-    // digit, so no counter value is taken and no probe runs long.
+    // A few names the counter and the backups must step over. Only
+    // README(000). holds digits, so a counter's probe ends at its first or
+    // second value however wild the candidate.
     fuzz::sandbox({"DIR/", "DIR/PROGRAM.EXE", "DIR/README", "DIR/README(000).", "DIR/A.B.TXT",
                    "DIR/README.EXE", "DIR/SUB/", "DIR/caf\xc3\xa9.txt", "DIR/\xe8\xa1\xa8.TXT"});
     std::strcpy(todaystr, "20040215");
