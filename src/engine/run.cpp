@@ -3,6 +3,7 @@
 // base directory when asked to.
 #include <cstring>
 
+#include "engine/listline.h"
 #include "engine/moxmain.h"
 #include "fileops/filecopy.h"
 #include "job/moxsub.h"
@@ -18,10 +19,6 @@ int srcdirlower, srcdirupper;
 // Set when a walk was aborted or a list entry could not be used, so that
 // the exit status tells of it even when no file was counted as failed.
 static int runfaults;
-
-enum {
-    LIST_ENTRY_MAX = 255, // characters of one list entry
-};
 
 static int walkmask(const PARAM *param) {
     return param->attrib | PLAT_ATTR_DIRECTORY;
@@ -52,54 +49,6 @@ int runpath(const char *source, PARAM *param, XFINDFUNC callback) {
 }
 
 // ---- the list file ---------------------------------------------------------------
-
-// Reads a list file in text mode through a small buffer.
-struct ListReader {
-    int handle;
-    char buf[512];
-    long len, pos;
-};
-
-// One more byte of the file: the byte, -1 at the end, -2 on a read error.
-static int nextbyte(ListReader *rd) {
-    if (rd->pos >= rd->len) {
-        rd->len = plat_read(rd->handle, rd->buf, sizeof rd->buf);
-        rd->pos = 0;
-        if (rd->len < 0)
-            return -2;
-        if (rd->len == 0)
-            return -1;
-    }
-    return (unsigned char)rd->buf[rd->pos++];
-}
-
-// The next line into out (LIST_ENTRY_MAX + 2 bytes), without its line end;
-// a carriage return before the line feed is dropped, so that a list
-// written on Windows reads the same. 1 with a line, 0 at the end, -1 on a
-// read error. *toolong is set for a line of more than LIST_ENTRY_MAX
-// characters, whose rest is passed over.
-static int readentry(ListReader *rd, char *out, int *toolong) {
-    size_t n = 0;
-    int c = 0, any = 0;
-    *toolong = 0;
-    while ((c = nextbyte(rd)) >= 0 && c != '\n') {
-        any = 1;
-        if (n <= LIST_ENTRY_MAX)
-            out[n++] = (char)c; // one byte more than allowed: room for a '\r'
-        else
-            *toolong = 1;
-    }
-    if (c == -2)
-        return -1;
-    if (c == -1 && !any)
-        return 0;
-    if (c == '\n' && n > 0 && out[n - 1] == '\r')
-        n--;
-    if (n > LIST_ENTRY_MAX)
-        *toolong = 1;
-    out[n] = 0;
-    return 1;
-}
 
 // The first entry fixes the source base for the whole list.
 static int setlistbase(PARAM *param, const char *line) {
@@ -174,38 +123,21 @@ static void listentry(PARAM *param, XFINDFUNC callback, const char *line, unsign
     afterwalk(r);
 }
 
-// A longer line is no path: cutting it would make a different, shorter
-// name that might well exist, and the run would act on the wrong file.
-static void reportlongline(const char *line) {
-    outf("Error! path too long: %s...\n", line);
-    runfaults = 1;
-}
-
 int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *found) {
     const char *name = source + 1;
     *found = 0;
-    ListReader rd;
-    rd.handle = plat_open(name, PLAT_OPEN_READ);
-    rd.len = rd.pos = 0;
-    if (rd.handle < 0) {
+    int handle = plat_open(name, PLAT_OPEN_READ);
+    if (handle < 0) {
         outf("Error! file open failed: %s\n", name);
         return -1;
     }
-    char line[LIST_ENTRY_MAX + 2];
-    int toolong, got, status = 0;
-    while ((got = readentry(&rd, line, &toolong)) > 0) {
-        if (toolong) {
-            line[LIST_ENTRY_MAX] = 0;
-            reportlongline(line);
-            continue;
-        }
-        if (line[0] == 0)
-            continue; // a blank line names nothing
-        // The list is in the user's encoding, like everything typed.
-        char entry[4 * LIST_ENTRY_MAX + 1];
-        int n = plat_importtext(line, std::strlen(line), entry, sizeof entry);
-        if (n < 0 || n > MAX_PATHLEN) {
-            reportlongline(n < 0 ? line : entry);
+    ListReader rd;
+    listbegin(&rd, handle);
+    char entry[LIST_ENTRY_SIZE];
+    int got, status = 0;
+    while ((got = nextlistentry(&rd, entry, sizeof entry)) > 0) {
+        if (got == LIST_REFUSED) {
+            runfaults = 1;
             continue;
         }
         if (param->srcbasedir[0] == 0 && setlistbase(param, entry) != 0) {
@@ -214,11 +146,11 @@ int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *foun
         }
         listentry(param, callback, entry, found);
     }
-    if (got < 0) {
+    if (got == LIST_READERROR) {
         outf("Error! file read failed: %s\n", name);
         runfaults = 1;
     }
-    plat_close(rd.handle);
+    plat_close(handle);
     return status;
 }
 

@@ -80,8 +80,9 @@ void printcheckheader(int argc, char **argv) {
     for (int i = 0; i < argc; i++)
         outf("%s ", argv[i]);
     outf("\n");
+    // Each index starts under its argument as the terminal shows it.
     for (int i = 0; i < argc; i++)
-        outf("%-*d ", (int)std::strlen(argv[i]), i);
+        outf("%-*d ", plat_textwidth(argv[i], std::strlen(argv[i])), i);
     outf("\n");
 }
 

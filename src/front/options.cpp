@@ -232,16 +232,27 @@ int parseopt(const char *arg, int *date1, int *date2) {
     return 0;
 }
 
+// The caret goes under the character the terminal shows, so the distance
+// counts columns, not bytes: é travels as four bytes and takes one column,
+// 表 as two bytes and takes two.
 void showargerror(int argc, char **argv, int index, int offset) {
-    int width = (int)std::strlen(progname) + 1;
+    int width = plat_textwidth(progname, std::strlen(progname)) + 1;
     outf("%s ", progname);
     for (int i = 1; i < argc; i++) {
         outf("%s ", argv[i]);
         if (i < index)
-            width += (int)std::strlen(argv[i]) + 1;
+            width += plat_textwidth(argv[i], std::strlen(argv[i])) + 1;
     }
     outf("\n");
-    outf("%*s error\n", width + offset + 1, "^");
+    size_t before = 0; // bytes of the faulty argument before its caret
+    if (index < argc) {
+        before = std::strlen(argv[index]);
+        if (before > (size_t)offset)
+            before = (size_t)offset;
+        width += plat_textwidth(argv[index], before);
+    }
+    width += offset - (int)before;
+    outf("%*s error\n", width + 1, "^");
 }
 
 namespace {

@@ -93,25 +93,33 @@ static int splitold(char *path, OldName *old) {
 
 // The part of s (len bytes) that an offset and a width select: from the
 // start (offset 0), from position p counting from 1 (offset p), or the last
-// n bytes (offset -n); then the first `width` bytes of that (all of it when
-// 0). An offset outside the name is held to it, so a piece never reaches
-// past the name; and a double-byte character is never cut in two, which
-// would leave a byte that names no character.
+// n (offset -n); then the first `width` of that (all of it when 0).
+// Positions and widths count half-width columns (mbcharwidth): a double-
+// byte character takes two, and an escape pair one, as the character it
+// carries. An offset outside the name is held to it, so a piece never
+// reaches past the name; and a character is never cut in two, which would
+// leave bytes that name no character (or, of an escape pair, a different
+// one): a character that straddles either end of the piece stays out.
 static size_t piece(const char *s, size_t len, long offset, int width, const char **from) {
+    size_t total = 0;
+    for (size_t i = 0; i < len; i += (size_t)mbcharlen(s + i))
+        total += (size_t)mbcharwidth(s + i);
     size_t start = 0;
     if (offset > 0)
-        start = (size_t)offset - 1 < len ? (size_t)offset - 1 : len;
+        start = (size_t)offset - 1 < total ? (size_t)offset - 1 : total;
     else if (offset < 0)
-        start = (size_t)-offset < len ? len - (size_t)-offset : 0;
-    size_t end = len;
-    if (width > 0 && (size_t)width < len - start)
+        start = (size_t)-offset < total ? total - (size_t)-offset : 0;
+    size_t end = total;
+    if (width > 0 && (size_t)width < total - start)
         end = start + (size_t)width;
-    if (start < len && mbtype(s, (int)start) == 2)
-        start++;
-    if (end < len && mbtype(s, (int)end) == 2)
-        end--;
-    *from = s + start;
-    return end > start ? end - start : 0;
+    size_t i = 0, col = 0;
+    for (; i < len && col < start; i += (size_t)mbcharlen(s + i))
+        col += (size_t)mbcharwidth(s + i);
+    size_t first = i;
+    for (; i < len && col + (size_t)mbcharwidth(s + i) <= end; i += (size_t)mbcharlen(s + i))
+        col += (size_t)mbcharwidth(s + i);
+    *from = s + first;
+    return i - first;
 }
 
 // ---- building the name ----------------------------------------------------------
@@ -171,11 +179,9 @@ static const char *readmodifier(const char *p, Mod *m, long *offset) {
 }
 
 // The text from the "$" up to and including the character that is no
-// macro letter (a whole double-byte character), or up to the end.
+// macro letter (a whole character, an escape pair too), or up to the end.
 static int unknownmacro(const char *dollar, const char *p) {
-    size_t n = (size_t)(p - dollar);
-    if (*p != 0)
-        n += mbtype(p, 0) == 1 && p[1] != 0 ? 2 : 1;
+    size_t n = (size_t)(p - dollar) + (size_t)mbcharlen(p);
     outf("Error! unknown macro: <%.*s>\n", (int)n, dollar);
     return -1;
 }
@@ -246,7 +252,11 @@ static int buildname(const char *format, const OldName *old, Name *nm) {
     const char *p = format;
     while (*p != 0) {
         if (*p != '$') {
-            put(nm, p++, 1, 1);
+            // A whole character at a time: a name too long to hold is
+            // shown as far as it fitted, never ending in half of one.
+            size_t n = (size_t)mbcharlen(p);
+            put(nm, p, n, n);
+            p += n;
             continue;
         }
         const char *dollar = p;
@@ -283,6 +293,13 @@ static int checkname(char *path, const OldName *old, const Name *nm) {
         if (old->dot != nullptr)
             *old->dot = '.';
         outf("Error! empty filename: %s\n", path);
+        return -1;
+    }
+    // A separator in the new name would send the file into another
+    // directory, ".." out of the tree the user named; and a counter whose
+    // every candidate resolves to one existing path would never end.
+    if (mbstrchr(nm->text, '\\') != nullptr || mbstrchr(nm->text, '/') != nullptr) {
+        outf("Error! path separator in filename: %s\n", nm->text);
         return -1;
     }
     return 0;

@@ -27,5 +27,7 @@ void settoday(void);
 // - after "Error! number is out of range: <bound>" when every counter
 //   value is taken;
 // - after "Error! empty filename: <path>" when the format gives no name at
-//   all, or only "." or "..".
+//   all, or only "." or "..";
+// - after "Error! path separator in filename: ..." when the name holds "\"
+//   or "/": a new name stays in its file's directory.
 int formatname(char *out, char *path, const char *format);

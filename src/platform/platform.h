@@ -32,9 +32,17 @@ void plat_write(int stream, const char *text, size_t len);
 // Flushes PLAT_STDOUT or PLAT_STDERR.
 void plat_flush(int stream);
 
+// Columns that len bytes of code page 932 text take on the user's terminal
+// once written with plat_write, as the locale counts character widths (a
+// wide character 2, a combining mark 0). Where the locale knows no width, a
+// double-byte character counts 2 and anything else 1. Lines up a mark
+// under a character of what was printed above it.
+int plat_textwidth(const char *text, size_t len);
+
 // Converts len bytes of text in the user's encoding (a line of a list
 // file) into code page 932 at out (size bytes with the terminator). Returns
-// the length, or -1 when it does not fit.
+// the length, or -1 when it does not fit or holds a NUL byte (the core's
+// text ends at its first NUL: what follows would be lost unseen).
 int plat_importtext(const char *text, size_t len, char *out, size_t size);
 
 // 1 when the standard stream (PLAT_STDIN, PLAT_STDOUT, PLAT_STDERR) is a
@@ -130,6 +138,12 @@ int plat_drivetype(const char *root);
 // Letter ('A'..'Z') of the drive that holds the current directory; 0 when
 // the working directory lies on no mapped drive (last error 3).
 int plat_curdrive(void);
+
+// The working directory the drives were read with, as a native path in
+// code page 932 text, for a message that must show it even when it lies on
+// no drive (and so has no DOS spelling). Its length, or -1 (unknown, or no
+// room: last error set).
+int plat_workdir(char *out, size_t size);
 
 // The current directory of drive `letter` without its "X:\" prefix ("" at
 // the root) into out. 0, or -1 (unmapped drive, no room: last error set).

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/out.h"
 #include "platform/platform.h"
 
 int mkdircount;
@@ -268,14 +269,37 @@ static int driveready(const char *full) {
     return type != PLAT_DRIVE_UNKNOWN && type != PLAT_DRIVE_NO_ROOT_DIR;
 }
 
+// A path without a drive letter lies on the current drive. When the
+// working directory is on no drive there is none, and the caller's own
+// "expand failed" would leave the user guessing why: say so, with the
+// directory itself, since it has no DOS spelling.
+static void reportnodrive(const char *in) {
+    if (in != nullptr && (driveprefix(in) != 0 || in[0] == '/'))
+        return;
+    if (plat_curdrive() != 0)
+        return;
+    char dir[PLAT_NATIVE_SIZE];
+    if (plat_workdir(dir, sizeof dir) < 0)
+        std::strcpy(dir, "?");
+    outf("Error! current directory is on no drive: %s\n", dir);
+}
+
 int pathexpand(char *out, const char *in, int lfn) {
     (void)lfn;
-    if (in == nullptr || in[0] == 0)
-        return curdirpath(out, 0);
+    if (in == nullptr || in[0] == 0) {
+        if (curdirpath(out, 0) == 0)
+            return 0;
+        reportnodrive(in);
+        return -1;
+    }
     out[0] = 0;
     char full[PATH_SIZE];
     int n = plat_fullpath(in, full, sizeof full);
-    if (n < 0 || n > MAX_PATHLEN - 1 || !driveready(full))
+    if (n < 0) {
+        reportnodrive(in);
+        return -1;
+    }
+    if (n > MAX_PATHLEN - 1 || !driveready(full))
         return -1;
     if (isroot(full)) {
         mbstrupr(full);

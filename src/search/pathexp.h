@@ -2,7 +2,9 @@
 // spelled as on disk, splitting, joining with a found name, attributes and
 // the creation of a directory chain. Every buffer is bounded: a path that
 // would pass MAX_PATHLEN characters makes the operation fail, never
-// overflow. None of these operations prints; the callers report.
+// overflow. None of these operations prints, the callers report; only
+// pathexpand says why a path on the current drive fails when the working
+// directory lies on no drive, which no caller could tell.
 #pragma once
 
 #include <cstddef>
@@ -24,7 +26,9 @@ int splitpath(const char *path, char *dir, size_t dircap, char *name, size_t nam
 // when in is null or empty): upper-case drive letter, existing components
 // spelled as stored, missing ones as typed, a wildcard last component
 // upper-cased, no final separator except on a root (C:\). lfn is unused.
-// 0, or -1 (unmapped drive, missing root, result too long).
+// 0, or -1 (unmapped drive, missing root, result too long; a path that
+// needs the current drive while the working directory is on no drive,
+// after "Error! current directory is on no drive: <native directory>").
 int pathexpand(char *out, const char *in, int lfn);
 
 // out (PATH_SIZE bytes) becomes the current directory of a drive (0 the

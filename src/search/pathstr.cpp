@@ -21,6 +21,28 @@ static int nextkind(int prev, unsigned char b) {
     return islead(b) ? 1 : 0;
 }
 
+// The two halves of an escape pair: a user-defined-area lead byte and a
+// trail byte at or above 0x80. The core never writes such characters
+// itself, so every one it holds is half of a pair, and reading from the
+// start of a string meets the first half first.
+static int isescape(const unsigned char *s) {
+    return s[0] >= 0xF0 && s[0] <= 0xF9 && s[1] >= 0x80 && s[1] <= 0xFC;
+}
+
+int mbcharlen(const char *s) {
+    const unsigned char *u = (const unsigned char *)s;
+    if (u[0] == 0)
+        return 0;
+    if (!islead(u[0]) || !istrail(u[1]))
+        return 1;
+    return isescape(u) && isescape(u + 2) ? 4 : 2;
+}
+
+int mbcharwidth(const char *s) {
+    int n = mbcharlen(s);
+    return n == 2 ? 2 : (n == 0 ? 0 : 1);
+}
+
 static int isasciiletter(unsigned char b) {
     return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
 }

@@ -12,6 +12,19 @@
 // 2 trail byte, -1 when i is outside the string.
 int mbtype(const char *s, int i);
 
+// Bytes of the character at s: 4 for an escape pair (two user-defined-area
+// characters, lead bytes 0xF0..0xF9, that together carry one character code
+// page 932 has no code for, such as an accented letter or an emoji), 2 for
+// any other double-byte character, 1 otherwise (also for a lead byte with
+// no trail byte after it), 0 at the terminator.
+int mbcharlen(const char *s);
+
+// Width of the character at s in half-width columns, the unit in which
+// pieces of names are counted: 2 for a double-byte character, 1 for an
+// escape pair (the one character it carries) and for a single byte, half-
+// width katakana included; 0 at the terminator.
+int mbcharwidth(const char *s);
+
 // ASCII upper case of one character; every other byte as it is.
 inline int upcase(int c) {
     return (c >= 'a' && c <= 'z') ? c - 0x20 : c;

@@ -134,6 +134,32 @@ TEST(Front, CaretUnderTheFaultyCharacter) {
     }
 }
 
+// The caret counts the columns the terminal shows, not bytes: é travels
+// as four bytes and stood three columns right of the fault, 表 is two bytes
+// and two columns, the half-width ｱ one byte and one column.
+TEST(Front, CaretCountsColumns) {
+    const CaretCase cases[] = {
+        {{"café.txt", "/Q"}, "mox32 café.txt /Q ", "                ^ error"},
+        {{"表.txt", "/Q"}, "mox32 表.txt /Q ", "              ^ error"},
+        {{"ｱ.txt", "/Q"}, "mox32 ｱ.txt /Q ", "             ^ error"},
+        {{"🎉", "/Q"}, "mox32 🎉 /Q ", "          ^ error"},
+    };
+    Sandbox box;
+    // Inside an argument too: the first character of a format past 79 bytes.
+    std::string format = "=";
+    for (int i = 0; i < 19; i++)
+        format += "é";
+    format += "aaaa";
+    RunResult r = box.run({format});
+    EXPECT_EQ((std::vector<std::string>{"mox32 " + format + " ", std::string(29, ' ') + "^ error"}),
+              lines(r.out));
+    for (const CaretCase &c : cases) {
+        RunResult r = box.run(c.args);
+        EXPECT_EQ(1, r.status) << c.echo;
+        EXPECT_EQ((std::vector<std::string>{c.echo, c.caret}), lines(r.out));
+    }
+}
+
 TEST(Front, DestinationRequired) {
     Sandbox box;
     RunResult r = box.run({"/U", "src"});
@@ -261,6 +287,17 @@ TEST(Front, CheckModeWithoutTerminalQuits) {
     want.insert(want.end(), PARSED_DUMP.begin(), PARSED_DUMP.end());
     want.push_back(PROMPT + "Q");
     EXPECT_EQ(want, err);
+}
+
+// The ruler puts each index under the start of its argument as the
+// terminal shows it; counted in bytes, é pushed every later index right.
+TEST(Front, CheckModeRulerCountsColumns) {
+    Sandbox box;
+    RunResult r = box.run({"/CHECK", "/S", "café", "表ｱ"});
+    std::vector<std::string> out = lines(r.out);
+    ASSERT_GE(out.size(), 6u) << r.out;
+    EXPECT_EQ("/CHECK /S café 表ｱ ", out[4]);
+    EXPECT_EQ("0      1  2    3   ", out[5]);
 }
 
 TEST(Front, CheckModeDatesInTheDump) {

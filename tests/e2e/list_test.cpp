@@ -133,4 +133,49 @@ TEST(List, DeleteListedDirectory) {
     EXPECT_EQ((Lines{"B.LOG", "C.LOG", "NOT.TXT"}), tree(box.native('c', "SRC")));
 }
 
+// A NUL in a list line used to cut the line there: C:\A\victim<NUL>.bak
+// deleted C:\A\victim and C:\A\victimdir<NUL>.bak emptied victimdir, with
+// exit status 0. Such a line is refused whole and fails the run, read from
+// a file or piped in.
+TEST(List, NulInALineIsRefused) {
+    using namespace std::string_literals;
+    const std::string list = "C:\\A\\victim\0.bak\nC:\\A\\victimdir\0.bak\r\nC:\\A\\gone.txt\n"s;
+    for (bool piped : {false, true}) {
+        Sandbox box;
+        box.write('c', "A/victim", "keep");
+        box.write('c', "A/victimdir/inside.txt", "keep too");
+        box.write('c', "A/gone.txt", "listed");
+        RunOptions opt;
+        std::string source = "@";
+        if (piped)
+            opt.input = list;
+        else
+            box.write('c', "LIST.TXT", list), source = "@C:\\LIST.TXT";
+        RunResult r = box.run({"/DEL", "/Y", source}, opt);
+        EXPECT_EQ(1, r.status) << r.out;
+        EXPECT_EQ((Lines{READING, "Error! NUL in list line: C:\\A\\victim^@.bak",
+                         "Error! NUL in list line: C:\\A\\victimdir^@.bak", "  gone.txt",
+                         count(1, "File(s) found"), count(1, "File(s) deleted")}),
+                  outlines(r))
+            << (piped ? "piped" : "file");
+        EXPECT_EQ((Lines{"victim", "victimdir/", "victimdir/inside.txt"}),
+                  tree(box.native('c', "A")));
+    }
+}
+
+// A line too long to be a path is refused whole and shown as the user
+// wrote it; it used to be shown unconverted, é as the two characters its
+// UTF-8 bytes are in code page 932.
+TEST(List, OverlongLineShownAsWritten) {
+    Sandbox box;
+    box.write('c', "A/gone.txt", "listed");
+    const std::string line = "C:\\é" + std::string(260, 'a');
+    box.write('c', "LIST.TXT", line + "\nC:\\A\\gone.txt\n");
+    RunResult r = box.run({"/DEL", "@C:\\LIST.TXT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "Error! path too long: C:\\é" + std::string(250, 'a') + "...",
+                     "  gone.txt", count(1, "File(s) found"), count(1, "File(s) deleted")}),
+              outlines(r));
+}
+
 } // namespace

@@ -151,6 +151,88 @@ TEST(Rename, CounterAcrossFiles) {
     EXPECT_EQ("b", box.read('c', "PIX/IMG001.JPG"));
 }
 
+// A character that code page 932 cannot hold (é, an emoji) travels inside
+// as a four-byte escape pair. Pieces used to count its bytes and cut it in
+// two, leaving an invisible private-use character in the new name; now it
+// counts one column, as a double-byte character counts two.
+TEST(Rename, PiecesNeverSplitACharacter) {
+    struct Case {
+        const char *name, *format, *want;
+    } cases[] = {
+        {"café.txt", "$3F-.$E", "caf-.txt"},
+        {"café.txt", "$5F-.$E", "café-.txt"},
+        {"café.txt", "$-1F-.$E", "é-.txt"},
+        {"café.txt", "$4,1F-.$E", "é-.txt"},
+        {"café.txt", "$-2,1F-.$E", "f-.txt"},
+        {"x.tép", "$F.$2E", "x.té"},
+        {"表計.txt", "$3F.$E", "表.txt"},
+        {"表計.txt", "$-3F.$E", "計.txt"},
+        {"🎉x.txt", "$1F.$E", "🎉.txt"},
+        {"🎉x.txt", "$-1F_$1E", "x_t"},
+        {"a🎉b.txt", "$2,1F.$E", "🎉.txt"},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('c', std::string("DIR/") + c.name, "x");
+        RunResult r = box.run({std::string("=") + c.format, std::string("C:\\DIR\\") + c.name});
+        EXPECT_EQ(0, r.status) << c.name << " " << c.format << "\n" << r.out;
+        EXPECT_EQ(Lines{c.want}, tree(box.native('c', "DIR"))) << c.name << " " << c.format;
+    }
+}
+
+// A name too long to build is shown as far as it fitted; it used to end in
+// the first byte of é, shown as "?".
+TEST(Rename, OverlongNameShownInWholeCharacters) {
+    Sandbox box;
+    const std::string name(253, 'a');
+    box.write('c', name, "x");
+    RunResult r = box.run({"=$F$Fxxxxé", "C:\\" + name});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! length of filename is too long: " + name + name + "xxxx"))
+        << r.out;
+    EXPECT_TRUE(box.exists('c', name));
+}
+
+// A separator in the format used to move the file into another directory,
+// with ".." out of the tree the user named; with a counter whose every
+// value named one existing path, the run never ended.
+TEST(Rename, SeparatorInTheNewNameIsRefused) {
+    struct Case {
+        const char *format, *name;
+    } cases[] = {
+        {"..\\$F", "..\\A"}, {"SUB\\$F.$E", "SUB\\A.TXT"}, {"x/../$F$N", "x/../A%ld"},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('c', "DIR/A.TXT", "a");
+        box.mkdir('c', "DIR/SUB");
+        RunResult r = box.run({std::string("=") + c.format, "C:\\DIR\\A.TXT"});
+        EXPECT_EQ(1, r.status) << r.out;
+        // Whether the aborted walk counts the file as found is not the point.
+        Lines out = outlines(r);
+        out.resize(3);
+        EXPECT_EQ((Lines{READING, std::string("Error! path separator in filename: ") + c.name,
+                         ABORT}),
+                  out)
+            << c.format;
+        EXPECT_EQ((Lines{"A.TXT", "SUB/"}), tree(box.native('c', "DIR"))) << c.format;
+        EXPECT_EQ((Lines{"DIR/", "DIR/A.TXT", "DIR/SUB/"}), tree(box.native('c')));
+    }
+}
+
+// "?" matches one character, an escape pair as much as a letter; it used
+// to match half of one, so caf?.txt missed café.txt.
+TEST(Rename, QuestionMarkTakesAWholeCharacter) {
+    Sandbox box;
+    box.write('c', "DIR/café.txt", "x");
+    box.write('c', "DIR/🎉.txt", "y");
+    RunResult r = box.run({"/L+", "C:\\DIR\\caf?.txt"});
+    EXPECT_EQ(0, r.status) << r.out;
+    r = box.run({"/L+", "C:\\DIR\\?.txt"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ((Lines{"CAFé.TXT", "🎉.TXT"}), tree(box.native('c', "DIR")));
+}
+
 // A "%" in a format is text like any other. Were the built name used as the
 // printf pattern of the counter, "%s" and "%n" would read and write through
 // arguments that were never passed.

@@ -51,6 +51,32 @@ TEST(Safety, RefusalsBeforeTheRun) {
     }
 }
 
+// A relative path needs the current drive; run from a directory on no
+// drive, the user used to get only "path expand failed" and no reason.
+TEST(Safety, WorkingDirectoryOnNoDrive) {
+    Sandbox box;
+    box.write('c', "A.TXT", "a");
+    box.write('c', "LIST.TXT", "A.TXT\n");
+    const std::string here = box.root() + "/tmp";
+    const std::string nodrive = "Error! current directory is on no drive: " + here;
+    struct Case {
+        Lines args, out;
+    } cases[] = {
+        {{"A.TXT", "D:\\OUT"}, {nodrive, "Error! path expand failed. A.TXT"}},
+        {{"C:\\A.TXT", "OUT"}, {nodrive, "Error! path expand failed. OUT", "mox.cpp:115"}},
+        {{"@C:\\LIST.TXT", "D:\\OUT"},
+         {READING, nodrive, "Error! Source basedirectory may be invalid path",
+          count(0, "File(s) found"), count(0, "File(s) copied")}},
+    };
+    for (const Case &c : cases) {
+        RunOptions opt;
+        opt.cwd = here;
+        RunResult r = box.run(c.args, opt);
+        EXPECT_NE(0, r.status) << r.out;
+        EXPECT_EQ(c.out, outlines(r));
+    }
+}
+
 // Index of the abort report, or -1.
 long abort_at(const Lines &out) {
     auto it = std::find(out.begin(), out.end(), ABORT);

@@ -42,6 +42,21 @@ class Options : public ::testing::Test {
     }
 };
 
+// The program's own name counts its columns too: é, four bytes inside,
+// takes one.
+TEST_F(Options, CaretCountsColumnsOfTheProgramName) {
+    const char *saved = progname;
+    char name[32];
+    ASSERT_GT(plat_importtext("café", std::strlen("café"), name, sizeof name), 0);
+    progname = name;
+    std::string arg = "/Q";
+    char *argv[] = {nullptr, arg.data(), nullptr};
+    testing::internal::CaptureStdout();
+    showargerror(2, argv, 1, 1);
+    EXPECT_EQ("café /Q \n      ^ error\n", testing::internal::GetCapturedStdout());
+    progname = saved;
+}
+
 TEST_F(Options, GroupedLettersEqualSeparateOptions) {
     EXPECT_EQ(0, parse({"/sua-", "A", "B"}).status);
     EXPECT_EQ(1, opt_structure);

@@ -34,6 +34,27 @@ TEST(PathStr, MbtypeClassifiesBytes) {
         EXPECT_EQ(mbtype(c.s, c.i), c.want) << "index " << c.i;
 }
 
+// A character is never taken apart: an escape pair is one character of
+// four bytes and one column, a broken pair or a lone lead byte reads no
+// further than its terminator.
+TEST(PathStr, CharacterLengthAndWidth) {
+    struct Case {
+        const char *s;
+        int len, width;
+    } cases[] = {
+        {"\xF0\x80\xF1\xFC", 4, 1}, {"\xF9\xFC\xF0\x80x", 4, 1},
+        {"\xF0\x80\xF1\x41", 2, 2}, // the second half is no user-defined character
+        {"\xF0\x80\xF1", 2, 2},      {"\x95\x5C", 2, 2},
+        {"\xB1", 1, 1},                {"\x81", 1, 1},
+        {"\x81\x30", 1, 1},           {"a", 1, 1},
+        {"", 0, 0},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(mbcharlen(c.s), c.len) << c.s;
+        EXPECT_EQ(mbcharwidth(c.s), c.width) << c.s;
+    }
+}
+
 // The forward passes must agree with the position-by-position definition;
 // a pass that loses the byte state finds separators inside characters.
 TEST(PathStr, SearchesAgreeWithMbtype) {

@@ -26,6 +26,7 @@ int loaded;
 int curletter;               // 'A'..'Z', 0 when the working directory is on no drive
 char curdir[PLAT_PATH_SIZE]; // below the current drive's root, DOS form
 int curdir_toolong;          // the working directory has no DOS form that fits
+char workdir[NATIVE_PATH_SIZE]; // the working directory itself, "" when unknown
 
 // A full DOS path is at most 259 characters; its components cannot outnumber
 // the bytes of the widest text we resolve.
@@ -137,12 +138,14 @@ int dos_rest(const char *rest, char *out, size_t size) {
 }
 
 void load_cwd(void) {
-    char cwd[NATIVE_PATH_SIZE];
+    char *cwd = workdir;
     curletter = 0;
     curdir[0] = '\0';
     curdir_toolong = 0;
-    if (getcwd(cwd, sizeof cwd) == nullptr)
+    if (getcwd(cwd, sizeof workdir) == nullptr) {
+        workdir[0] = '\0';
         return;
+    }
     int idx = drive_of(cwd);
     if (idx < 0)
         return;
@@ -489,6 +492,18 @@ int plat_curdrive(void) {
     if (curletter == 0)
         plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
     return curletter;
+}
+
+int plat_workdir(char *out, size_t size) {
+    ensure_loaded();
+    int n = workdir[0] != '\0' ? enc_to_core(workdir, std::strlen(workdir), out, size) : -1;
+    if (n < 0) {
+        if (size > 0)
+            out[0] = '\0';
+        plat_setlasterror(workdir[0] != '\0' ? PLAT_ERR_FILENAME_TOO_LONG : PLAT_ERR_PATH_NOT_FOUND);
+        return -1;
+    }
+    return n;
 }
 
 int plat_getcurdir(int letter, char *out, size_t size) {

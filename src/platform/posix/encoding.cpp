@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -504,6 +505,32 @@ void enc_done(void) {
 }
 
 int enc_isutf8(void) { return state == READY && utf8; }
+
+size_t enc_charlen(const char *src, size_t n) {
+    const u8 *s = (const u8 *)src;
+    if (n < 2 || !islead(s[0]) || !istrail(s[1]))
+        return 1;
+    return n >= 4 && isesc(s[0], s[1]) && isesc(s[2], s[3]) ? 4 : 2;
+}
+
+int enc_columns(const char *src, size_t len) {
+    const u8 *s = (const u8 *)src;
+    int ready = ensure_ready() == 0;
+    long long cols = 0;
+    for (size_t i = 0; i < len && cols < INT_MAX;) {
+        Item it = {IT_CHAR, NOCHAR, enc_charlen(src + i, len - i)};
+        if (ready)
+            core_next(s + i, len - i, &it);
+        int w = -1;
+        if (it.kind == IT_CHAR && it.val <= (uint32_t)WCHAR_MAX)
+            w = wcwidth((wchar_t)it.val);
+        if (w < 0)
+            w = it.kind == IT_CHAR && it.len == 2 ? 2 : 1;
+        cols += w;
+        i += it.len;
+    }
+    return cols < INT_MAX ? (int)cols : INT_MAX;
+}
 
 int enc_to_core(const char *src, size_t len, char *dst, size_t cap) {
     if (ensure_ready() != 0)

@@ -43,6 +43,18 @@ void enc_done(void);
 // 1 when the external encoding is handled as UTF-8.
 int enc_isutf8(void);
 
+// Bytes of the code page 932 character at s, of n > 0 bytes left: 4 for an
+// escape pair, 2 for any other double-byte character, 1 otherwise. A name
+// cut or matched one character at a time never splits a pair this way.
+size_t enc_charlen(const char *s, size_t n);
+
+// Columns that len bytes of code page 932 text take once written out
+// (leniently) to a terminal, by the locale's character widths: a wide
+// character 2, a combining mark 0. A character the locale has no width
+// for counts 2 when it is a double-byte character and 1 otherwise, as does
+// each byte or "?" written for what the external encoding cannot show.
+int enc_columns(const char *src, size_t len);
+
 // Converts len bytes of external text into code page 932 at dst (cap bytes,
 // terminator included). Never fails on content. Returns the length written,
 // ENC_NOROOM, or ENC_BADTEXT when no converter is set up. The result is at

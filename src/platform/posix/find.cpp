@@ -42,9 +42,30 @@ unsigned char fold(unsigned char c) { return c >= 'a' && c <= 'z' ? (unsigned ch
 // end also matches the end of the name.
 enum { LIT, STAR, DOS_STAR, DOS_QM, DOS_DOT };
 
+// A character of a name or a literal of a pattern: its bytes (one, two, or
+// four for an escape pair, which stands for one character) packed into one
+// word, the first byte lowest, and whether it is a single byte.
+struct Char {
+    unsigned code;
+    int single;
+};
+
+// The character at *s, a terminated string; moves *s past it.
+Char take_char(const unsigned char **s) {
+    size_t left = 1; // bytes before the terminator, as far as a character reaches
+    while (left < 4 && (*s)[left] != '\0')
+        left++;
+    size_t n = enc_charlen((const char *)*s, left);
+    Char c = {0, n == 1};
+    for (size_t i = 0; i < n; i++)
+        c.code |= (unsigned)(*s)[i] << (8 * i);
+    *s += n;
+    return c;
+}
+
 struct Token {
     int kind;
-    unsigned char c1, c2; // a literal character; c2 is 0 for a single byte
+    Char c; // a literal character
 };
 
 struct Pattern {
@@ -61,8 +82,6 @@ int compile(const char *pat, Pattern *p) {
         if (p->n >= MAX_TOKENS)
             return -1;
         Token *t = &p->t[p->n++];
-        t->c1 = *s;
-        t->c2 = 0;
         if (*s == '*')
             t->kind = s[1] == '.' ? DOS_STAR : STAR;
         else if (*s == '?')
@@ -71,41 +90,39 @@ int compile(const char *pat, Pattern *p) {
             t->kind = s[1] == '\0' || s[1] == '*' || s[1] == '?' ? DOS_DOT : LIT;
         else
             t->kind = LIT;
-        if (t->kind == LIT && islead(*s) && s[1] != '\0')
-            t->c2 = *++s;
-        s++;
+        t->c = take_char(&s);
     }
     return 0;
 }
 
 int has_wildcard(const char *s) { return std::strpbrk(s, "*?") != nullptr; }
 
+// A name split into characters, so that "?" takes a whole one: a double-
+// byte character or an escape pair (é, an emoji) as much as a letter.
 struct Chars {
     int n;
-    unsigned char c1[CORE_NAME_SIZE], c2[CORE_NAME_SIZE];
+    Char c[CORE_NAME_SIZE];
     int lastdot; // index of the last '.', -1 when none
 };
+
+int isdot(Char c) { return c.single && c.code == '.'; }
 
 void split_chars(const char *name, Chars *c) {
     const unsigned char *s = (const unsigned char *)name;
     c->n = 0;
     c->lastdot = -1;
     while (*s != '\0' && c->n < CORE_NAME_SIZE) {
-        c->c1[c->n] = *s;
-        c->c2[c->n] = 0;
-        if (islead(*s) && s[1] != '\0')
-            c->c2[c->n] = *++s;
-        else if (*s == '.')
+        c->c[c->n] = take_char(&s);
+        if (isdot(c->c[c->n]))
             c->lastdot = c->n;
         c->n++;
-        s++;
     }
 }
 
 // Adds the states reachable without consuming a character at position i.
 void closure(const Pattern *p, const Chars *c, int i, unsigned char *on) {
     int atend = i >= c->n;
-    int atdot = !atend && c->c1[i] == '.' && c->c2[i] == 0;
+    int atdot = !atend && isdot(c->c[i]);
     for (int s = 0; s < p->n; s++) {
         if (!on[s])
             continue;
@@ -117,14 +134,17 @@ void closure(const Pattern *p, const Chars *c, int i, unsigned char *on) {
 }
 
 int consumes(const Token *t, const Chars *c, int i) {
-    unsigned char a = c->c1[i], b = c->c2[i];
-    int isdot = a == '.' && b == 0;
+    Char a = c->c[i];
+    int dot = isdot(a);
     switch (t->kind) {
     case STAR: return 1;
-    case DOS_STAR: return !isdot || i < c->lastdot;
-    case DOS_QM: return !isdot;
-    case DOS_DOT: return isdot;
-    default: return b == t->c2 && (b != 0 ? a == t->c1 : fold(a) == fold(t->c1));
+    case DOS_STAR: return !dot || i < c->lastdot;
+    case DOS_QM: return !dot;
+    case DOS_DOT: return dot;
+    default:
+        if (!a.single || !t->c.single)
+            return a.code == t->c.code;
+        return fold((unsigned char)a.code) == fold((unsigned char)t->c.code);
     }
 }
 
@@ -264,11 +284,11 @@ void fill_entry(const Item &it, PlatEntry *e) {
     e->mtime = it.mtime;
     size_t n = it.name.size();
     e->toolong = n >= sizeof e->name;
-    if (e->toolong) { // cut at a character boundary
-        const unsigned char *s = (const unsigned char *)it.name.c_str();
+    if (e->toolong) { // cut at a character boundary, escape pairs whole
+        const char *s = it.name.c_str();
         size_t i = 0;
         while (i < n) {
-            size_t w = islead(s[i]) && i + 1 < n ? 2 : 1;
+            size_t w = enc_charlen(s + i, n - i);
             if (i + w >= sizeof e->name)
                 break;
             i += w;

@@ -92,6 +92,8 @@ void plat_write(int stream, const char *text, size_t len) {
     }
 }
 
+int plat_textwidth(const char *text, size_t len) { return enc_columns(text, len); }
+
 void plat_flush(int stream) {
     FILE *f = stream_file(stream);
     if (f != nullptr)
@@ -118,6 +120,12 @@ void plat_localtime(PlatTime *now) {
 }
 
 int plat_importtext(const char *text, size_t len, char *out, size_t size) {
+    if (std::memchr(text, 0, len) != nullptr) {
+        if (size > 0)
+            out[0] = '\0';
+        plat_setlasterror(PLAT_ERR_INVALID_NAME);
+        return -1;
+    }
     int n = enc_to_core(text, len, out, size);
     return n < 0 ? -1 : n;
 }
