@@ -16,15 +16,15 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// C:\WORK with two .TXT files, a .DOC and a subdirectory with two more
+// D:\WORK with two .TXT files, a .DOC and a subdirectory with two more
 // .TXT files and a .LOG; every file at an even second, each one apart.
 void make_work(const Sandbox &box) {
     const char *files[] = {"WORK/A.TXT", "WORK/B.TXT", "WORK/NOTE.DOC",
                            "WORK/SUB/C.TXT", "WORK/SUB/D.TXT", "WORK/SUB/E.LOG"};
     time_t t = T0;
     for (const char *f : files) {
-        box.write('c', f, std::string("content of ") + f);
-        set_mtime(box.native('c', f), t);
+        box.write('d', f, std::string("content of ") + f);
+        set_mtime(box.native('d', f), t);
         t += 10;
     }
 }
@@ -34,28 +34,28 @@ void make_work(const Sandbox &box) {
 TEST(Copy, StructureUpdateWildcard) {
     Sandbox box;
     make_work(box);
-    RunResult r = box.run({"/S", "/U", "C:\\WORK\\*.TXT", "D:\\BACK"});
+    RunResult r = box.run({"/S", "/U", "D:\\WORK\\*.TXT", "E:\\BACK"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\WORK --> D:\\BACK", "  A.TXT", "  B.TXT",
-                     "C:\\WORK\\SUB --> D:\\BACK\\SUB", "  C.TXT", "  D.TXT",
+    EXPECT_EQ((Lines{READING, "D:\\WORK --> E:\\BACK", "  A.TXT", "  B.TXT",
+                     "D:\\WORK\\SUB --> E:\\BACK\\SUB", "  C.TXT", "  D.TXT",
                      count(4, "File(s) found"), count(4, "File(s) copied"),
                      count(1, "Dir(s)  searched")}),
               outlines(r));
     EXPECT_EQ((Lines{"A.TXT", "B.TXT", "SUB/", "SUB/C.TXT", "SUB/D.TXT"}),
-              tree(box.native('d', "BACK")));
+              tree(box.native('e', "BACK")));
     for (const char *f : {"A.TXT", "B.TXT", "SUB/C.TXT", "SUB/D.TXT"}) {
         std::string rel = std::string("WORK/") + f;
-        EXPECT_EQ(box.read('c', rel), box.read('d', std::string("BACK/") + f)) << f;
-        EXPECT_EQ(mtime_of(box.native('c', rel)) / 2,
-                  mtime_of(box.native('d', std::string("BACK/") + f)) / 2)
+        EXPECT_EQ(box.read('d', rel), box.read('e', std::string("BACK/") + f)) << f;
+        EXPECT_EQ(mtime_of(box.native('d', rel)) / 2,
+                  mtime_of(box.native('e', std::string("BACK/") + f)) / 2)
             << f;
     }
 
     // Nothing is newer now: every file is reported and left alone.
-    r = box.run({"/S", "/U", "C:\\WORK\\*.TXT", "D:\\BACK"});
+    r = box.run({"/S", "/U", "D:\\WORK\\*.TXT", "E:\\BACK"});
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ((Lines{READING, "C:\\WORK --> D:\\BACK", "skip!(not newer): A.TXT",
-                     "skip!(not newer): B.TXT", "C:\\WORK\\SUB --> D:\\BACK\\SUB",
+    EXPECT_EQ((Lines{READING, "D:\\WORK --> E:\\BACK", "skip!(not newer): A.TXT",
+                     "skip!(not newer): B.TXT", "D:\\WORK\\SUB --> E:\\BACK\\SUB",
                      "skip!(not newer): C.TXT", "skip!(not newer): D.TXT",
                      count(4, "File(s) found"), count(0, "File(s) copied"),
                      count(4, "File(s) skipped"), count(1, "Dir(s)  searched")}),
@@ -63,21 +63,21 @@ TEST(Copy, StructureUpdateWildcard) {
 
     // One second newer is the same DOS time (two-second grain); two seconds
     // newer is newer.
-    box.write('c', "WORK/A.TXT", "changed A");
-    set_mtime(box.native('c', "WORK/A.TXT"), T0 + 1);
-    box.write('c', "WORK/SUB/D.TXT", "changed D");
-    set_mtime(box.native('c', "WORK/SUB/D.TXT"), T0 + 40 + 2);
-    r = box.run({"/S", "/U", "C:\\WORK\\*.TXT", "D:\\BACK"});
+    box.write('d', "WORK/A.TXT", "changed A");
+    set_mtime(box.native('d', "WORK/A.TXT"), T0 + 1);
+    box.write('d', "WORK/SUB/D.TXT", "changed D");
+    set_mtime(box.native('d', "WORK/SUB/D.TXT"), T0 + 40 + 2);
+    r = box.run({"/S", "/U", "D:\\WORK\\*.TXT", "E:\\BACK"});
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ((Lines{READING, "C:\\WORK --> D:\\BACK", "skip!(not newer): A.TXT",
-                     "skip!(not newer): B.TXT", "C:\\WORK\\SUB --> D:\\BACK\\SUB",
+    EXPECT_EQ((Lines{READING, "D:\\WORK --> E:\\BACK", "skip!(not newer): A.TXT",
+                     "skip!(not newer): B.TXT", "D:\\WORK\\SUB --> E:\\BACK\\SUB",
                      "skip!(not newer): C.TXT", "  D.TXT", count(4, "File(s) found"),
                      count(1, "File(s) copied"), count(3, "File(s) skipped"),
                      count(1, "Dir(s)  searched")}),
               outlines(r));
-    EXPECT_EQ("content of WORK/A.TXT", box.read('d', "BACK/A.TXT"));
-    EXPECT_EQ("changed D", box.read('d', "BACK/SUB/D.TXT"));
-    EXPECT_EQ((T0 + 42) / 2, mtime_of(box.native('d', "BACK/SUB/D.TXT")) / 2);
+    EXPECT_EQ("content of WORK/A.TXT", box.read('e', "BACK/A.TXT"));
+    EXPECT_EQ("changed D", box.read('e', "BACK/SUB/D.TXT"));
+    EXPECT_EQ((T0 + 42) / 2, mtime_of(box.native('e', "BACK/SUB/D.TXT")) / 2);
 }
 
 // A directory source without /S is mirrored whole, with its structure;
@@ -86,59 +86,59 @@ TEST(Copy, StructureUpdateWildcard) {
 TEST(Copy, DirectorySourceStructureDefault) {
     Sandbox box;
     make_work(box);
-    box.mkdir('c', "WORK/SUB/EMPTY");
-    RunResult r = box.run({"c:\\work", "D:\\OUT"});
+    box.mkdir('d', "WORK/SUB/EMPTY");
+    RunResult r = box.run({"d:\\work", "E:\\OUT"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\WORK --> D:\\OUT", "  A.TXT", "  B.TXT", "  NOTE.DOC",
-                     "C:\\WORK\\SUB --> D:\\OUT\\SUB", "  C.TXT", "  D.TXT", "  E.LOG",
+    EXPECT_EQ((Lines{READING, "D:\\WORK --> E:\\OUT", "  A.TXT", "  B.TXT", "  NOTE.DOC",
+                     "D:\\WORK\\SUB --> E:\\OUT\\SUB", "  C.TXT", "  D.TXT", "  E.LOG",
                      count(6, "File(s) found"), count(6, "File(s) copied"),
                      count(2, "Dir(s)  searched")}),
               outlines(r));
     // Empty directories are reproduced too.
     EXPECT_EQ((Lines{"A.TXT", "B.TXT", "NOTE.DOC", "SUB/", "SUB/C.TXT", "SUB/D.TXT",
                      "SUB/E.LOG", "SUB/EMPTY/"}),
-              tree(box.native('d', "OUT")));
+              tree(box.native('e', "OUT")));
 
-    r = box.run({"/S-", "C:\\WORK", "D:\\TOP"});
+    r = box.run({"/S-", "D:\\WORK", "E:\\TOP"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\WORK --> D:\\TOP", "  A.TXT", "  B.TXT", "  NOTE.DOC",
+    EXPECT_EQ((Lines{READING, "D:\\WORK --> E:\\TOP", "  A.TXT", "  B.TXT", "  NOTE.DOC",
                      count(3, "File(s) found"), count(3, "File(s) copied")}),
               outlines(r));
-    EXPECT_EQ((Lines{"A.TXT", "B.TXT", "NOTE.DOC"}), tree(box.native('d', "TOP")));
+    EXPECT_EQ((Lines{"A.TXT", "B.TXT", "NOTE.DOC"}), tree(box.native('e', "TOP")));
 
     // A wildcard source without /S stays on its own level.
-    r = box.run({"C:\\WORK\\*.TXT", "D:\\FLAT"});
+    r = box.run({"D:\\WORK\\*.TXT", "E:\\FLAT"});
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ((Lines{"A.TXT", "B.TXT"}), tree(box.native('d', "FLAT")));
+    EXPECT_EQ((Lines{"A.TXT", "B.TXT"}), tree(box.native('e', "FLAT")));
 }
 
 // /G gathers a tree into one directory. Two files of one name from two
 // directories must both survive; two identical ones need no backup.
 TEST(Copy, GatherKeepsSameNamedFiles) {
     Sandbox box;
-    box.write('c', "G/README.TXT", "first");
-    set_mtime(box.native('c', "G/README.TXT"), T0);
-    box.write('c', "G/SUB/README.TXT", "second!");
-    set_mtime(box.native('c', "G/SUB/README.TXT"), T0 + 100);
-    box.write('c', "G/SUB/OTHER.TXT", "other");
-    RunResult r = box.run({"/G", "C:\\G", "D:\\OUT"});
+    box.write('d', "G/README.TXT", "first");
+    set_mtime(box.native('d', "G/README.TXT"), T0);
+    box.write('d', "G/SUB/README.TXT", "second!");
+    set_mtime(box.native('d', "G/SUB/README.TXT"), T0 + 100);
+    box.write('d', "G/SUB/OTHER.TXT", "other");
+    RunResult r = box.run({"/G", "D:\\G", "E:\\OUT"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\G --> D:\\OUT", "  README.TXT", "C:\\G\\SUB --> D:\\OUT",
+    EXPECT_EQ((Lines{READING, "D:\\G --> E:\\OUT", "  README.TXT", "D:\\G\\SUB --> E:\\OUT",
                      "  OTHER.TXT", "  README.TXT", count(3, "File(s) found"),
                      count(3, "File(s) copied"), count(1, "Dir(s)  searched")}),
               outlines(r));
-    EXPECT_EQ((Lines{"OTHER.TXT", "README(000).TXT", "README.TXT"}), tree(box.native('d', "OUT")));
-    EXPECT_EQ("first", box.read('d', "OUT/README(000).TXT"));
-    EXPECT_EQ("second!", box.read('d', "OUT/README.TXT"));
+    EXPECT_EQ((Lines{"OTHER.TXT", "README(000).TXT", "README.TXT"}), tree(box.native('e', "OUT")));
+    EXPECT_EQ("first", box.read('e', "OUT/README(000).TXT"));
+    EXPECT_EQ("second!", box.read('e', "OUT/README.TXT"));
 
     // Same date, time and size: the second simply overwrites the first.
-    box.write('c', "H/README.TXT", "same");
-    box.write('c', "H/SUB/README.TXT", "same");
-    set_mtime(box.native('c', "H/README.TXT"), T0);
-    set_mtime(box.native('c', "H/SUB/README.TXT"), T0);
-    r = box.run({"/G", "C:\\H", "D:\\SAME"});
+    box.write('d', "H/README.TXT", "same");
+    box.write('d', "H/SUB/README.TXT", "same");
+    set_mtime(box.native('d', "H/README.TXT"), T0);
+    set_mtime(box.native('d', "H/SUB/README.TXT"), T0);
+    r = box.run({"/G", "D:\\H", "E:\\SAME"});
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ((Lines{"README.TXT"}), tree(box.native('d', "SAME")));
+    EXPECT_EQ((Lines{"README.TXT"}), tree(box.native('e', "SAME")));
 }
 
 // /N only adds, /O only replaces; neither says anything about the files it
@@ -147,26 +147,26 @@ TEST(Copy, NoOverwriteAndOverwriteOnly) {
     struct Case {
         const char *opt;
         Lines out;
-        const char *a, *b;  // D:\OUT\A.TXT and B.TXT afterwards ("" = absent)
+        const char *a, *b;  // E:\OUT\A.TXT and B.TXT afterwards ("" = absent)
     } cases[] = {
-        {"/N", {READING, "C:\\WORK --> D:\\OUT", "  B.TXT"}, "old A", "content of WORK/B.TXT"},
-        {"/O", {READING, "C:\\WORK --> D:\\OUT", "  A.TXT"}, "content of WORK/A.TXT", ""},
+        {"/N", {READING, "D:\\WORK --> E:\\OUT", "  B.TXT"}, "old A", "content of WORK/B.TXT"},
+        {"/O", {READING, "D:\\WORK --> E:\\OUT", "  A.TXT"}, "content of WORK/A.TXT", ""},
     };
     for (const Case &c : cases) {
         Sandbox box;
         make_work(box);
-        box.write('d', "OUT/A.TXT", "old A");
-        RunResult r = box.run({c.opt, "C:\\WORK\\*.TXT", "D:\\OUT"});
+        box.write('e', "OUT/A.TXT", "old A");
+        RunResult r = box.run({c.opt, "D:\\WORK\\*.TXT", "E:\\OUT"});
         EXPECT_EQ(0, r.status) << c.opt;
         Lines want = c.out;
         want.push_back(count(2, "File(s) found"));
         want.push_back(count(1, "File(s) copied"));
         EXPECT_EQ(want, outlines(r)) << c.opt;
-        EXPECT_EQ(c.a, box.read('d', "OUT/A.TXT")) << c.opt;
+        EXPECT_EQ(c.a, box.read('e', "OUT/A.TXT")) << c.opt;
         if (*c.b) {
-            EXPECT_EQ(c.b, box.read('d', "OUT/B.TXT")) << c.opt;
+            EXPECT_EQ(c.b, box.read('e', "OUT/B.TXT")) << c.opt;
         } else {
-            EXPECT_FALSE(box.exists('d', "OUT/B.TXT")) << c.opt;
+            EXPECT_FALSE(box.exists('e', "OUT/B.TXT")) << c.opt;
         }
     }
 }
@@ -176,41 +176,41 @@ TEST(Copy, NoOverwriteAndOverwriteOnly) {
 TEST(Copy, ZeroByte) {
     Sandbox box;
     make_work(box);
-    box.write('d', "OUT/A.TXT", "an older, longer destination");
-    RunResult r = box.run({"/Z", "C:\\WORK\\*.TXT", "D:\\OUT"});
+    box.write('e', "OUT/A.TXT", "an older, longer destination");
+    RunResult r = box.run({"/Z", "D:\\WORK\\*.TXT", "E:\\OUT"});
     EXPECT_EQ(0, r.status);
     for (const char *f : {"A.TXT", "B.TXT"}) {
-        EXPECT_EQ("", box.read('d', std::string("OUT/") + f)) << f;
-        EXPECT_EQ(mtime_of(box.native('c', std::string("WORK/") + f)) / 2,
-                  mtime_of(box.native('d', std::string("OUT/") + f)) / 2);
+        EXPECT_EQ("", box.read('e', std::string("OUT/") + f)) << f;
+        EXPECT_EQ(mtime_of(box.native('d', std::string("WORK/") + f)) / 2,
+                  mtime_of(box.native('e', std::string("OUT/") + f)) / 2);
     }
-    EXPECT_EQ("content of WORK/A.TXT", box.read('c', "WORK/A.TXT"));
+    EXPECT_EQ("content of WORK/A.TXT", box.read('d', "WORK/A.TXT"));
 }
 
 // Attributes travel with /A (the default) and stay behind with /A-; a
 // hidden source is found and copied either way.
 TEST(Copy, AttributesFollowWithA) {
     Sandbox box;
-    box.write('c', "AT/HID.TXT", "hidden");
-    box.write('c', "AT/RO.TXT", "read-only");
-    set_dosattrib(box.native('c', "AT/HID.TXT"), "0x2");
-    ::chmod(box.native('c', "AT/RO.TXT").c_str(), 0444);
+    box.write('d', "AT/HID.TXT", "hidden");
+    box.write('d', "AT/RO.TXT", "read-only");
+    set_dosattrib(box.native('d', "AT/HID.TXT"), "0x2");
+    ::chmod(box.native('d', "AT/RO.TXT").c_str(), 0444);
 
-    RunResult r = box.run({"C:\\AT\\*.TXT", "D:\\WITH"});
+    RunResult r = box.run({"D:\\AT\\*.TXT", "E:\\WITH"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("hidden", box.read('d', "WITH/HID.TXT"));
-    EXPECT_EQ("0x2", dosattrib(box.native('d', "WITH/HID.TXT")));
+    EXPECT_EQ("hidden", box.read('e', "WITH/HID.TXT"));
+    EXPECT_EQ("0x2", dosattrib(box.native('e', "WITH/HID.TXT")));
     struct stat st;
-    ASSERT_EQ(0, ::stat(box.native('d', "WITH/RO.TXT").c_str(), &st));
+    ASSERT_EQ(0, ::stat(box.native('e', "WITH/RO.TXT").c_str(), &st));
     EXPECT_EQ(0u, st.st_mode & 0222);
     // The source keeps what it had.
-    EXPECT_EQ("0x2", dosattrib(box.native('c', "AT/HID.TXT")));
+    EXPECT_EQ("0x2", dosattrib(box.native('d', "AT/HID.TXT")));
 
-    r = box.run({"/A-", "C:\\AT\\*.TXT", "D:\\WITHOUT"});
+    r = box.run({"/A-", "D:\\AT\\*.TXT", "E:\\WITHOUT"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("hidden", box.read('d', "WITHOUT/HID.TXT"));
-    EXPECT_EQ("", dosattrib(box.native('d', "WITHOUT/HID.TXT")));
-    ASSERT_EQ(0, ::stat(box.native('d', "WITHOUT/RO.TXT").c_str(), &st));
+    EXPECT_EQ("hidden", box.read('e', "WITHOUT/HID.TXT"));
+    EXPECT_EQ("", dosattrib(box.native('e', "WITHOUT/HID.TXT")));
+    ASSERT_EQ(0, ::stat(box.native('e', "WITHOUT/RO.TXT").c_str(), &st));
     EXPECT_NE(0u, st.st_mode & 0200);
 }
 
@@ -238,18 +238,18 @@ TEST(Copy, DateRanges) {
     for (const Case &c : cases) {
         Sandbox box;
         for (const File &f : files) {
-            box.write('c', std::string("DT/") + f.name, f.name);
-            set_mtime(box.native('c', std::string("DT/") + f.name), f.t);
+            box.write('d', std::string("DT/") + f.name, f.name);
+            set_mtime(box.native('d', std::string("DT/") + f.name), f.t);
         }
-        RunResult r = box.run({c.opt, "C:\\DT\\*.*", "D:\\OUT"});
+        RunResult r = box.run({c.opt, "D:\\DT\\*.*", "E:\\OUT"});
         EXPECT_EQ(0, r.status) << c.opt;
-        Lines want{READING, "C:\\DT --> D:\\OUT"};
+        Lines want{READING, "D:\\DT --> E:\\OUT"};
         for (const std::string &n : c.copied)
             want.push_back("  " + n);
         want.push_back(count(4, "File(s) found"));
         want.push_back(count(static_cast<unsigned>(c.copied.size()), "File(s) copied"));
         EXPECT_EQ(want, outlines(r)) << c.opt;
-        EXPECT_EQ(c.copied, tree(box.native('d', "OUT"))) << c.opt;
+        EXPECT_EQ(c.copied, tree(box.native('e', "OUT"))) << c.opt;
     }
 }
 
@@ -257,24 +257,24 @@ TEST(Copy, DateRanges) {
 // an existing directory of another case is respelled.
 TEST(Copy, CaseOfDestinationNames) {
     Sandbox box;
-    box.write('c', "LC/ReadMe.Txt", "r");
-    box.write('c', "LC/Sub/Deep/X.Txt", "x");
-    box.write('c', "LC/Other/Y.TXT", "y");
-    box.mkdir('d', "LOW/OTHER");
-    RunResult r = box.run({"/S", "/L", "C:\\LC", "D:\\LOW"});
+    box.write('d', "LC/ReadMe.Txt", "r");
+    box.write('d', "LC/Sub/Deep/X.Txt", "x");
+    box.write('d', "LC/Other/Y.TXT", "y");
+    box.mkdir('e', "LOW/OTHER");
+    RunResult r = box.run({"/S", "/L", "D:\\LC", "E:\\LOW"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{"other/", "other/y.txt", "readme.txt", "sub/", "sub/deep/",
                      "sub/deep/x.txt"}),
-              tree(box.native('d', "LOW")));
+              tree(box.native('e', "LOW")));
     // The per-file line names the source file.
     EXPECT_TRUE(has_line(r, "  ReadMe.Txt")) << r.out;
 
-    r = box.run({"/S", "/L+", "C:\\LC", "D:\\UP"});
+    r = box.run({"/S", "/L+", "D:\\LC", "E:\\UP"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{"OTHER/", "OTHER/Y.TXT", "README.TXT", "SUB/", "SUB/DEEP/",
                      "SUB/DEEP/X.TXT"}),
-              tree(box.native('d', "UP")));
-    EXPECT_TRUE(has_line(r, "C:\\LC\\Sub\\Deep --> D:\\UP\\SUB\\DEEP")) << r.out;
+              tree(box.native('e', "UP")));
+    EXPECT_TRUE(has_line(r, "D:\\LC\\Sub\\Deep --> E:\\UP\\SUB\\DEEP")) << r.out;
 }
 
 // /E tells what it would do and changes nothing, not even the destination
@@ -282,20 +282,20 @@ TEST(Copy, CaseOfDestinationNames) {
 TEST(Copy, EchoModeTouchesNothing) {
     Sandbox box;
     make_work(box);
-    box.write('d', "OLD/A.TXT", "old");
-    RunResult r = box.run({"/E", "C:\\WORK", "D:\\NEW"});
+    box.write('e', "OLD/A.TXT", "old");
+    RunResult r = box.run({"/E", "D:\\WORK", "E:\\NEW"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{"This is TEST Mode", READING, "C:\\WORK --> D:\\NEW", "  A.TXT", "  B.TXT",
-                     "  NOTE.DOC", "C:\\WORK\\SUB --> D:\\NEW\\SUB", "  C.TXT", "  D.TXT",
+    EXPECT_EQ((Lines{"This is TEST Mode", READING, "D:\\WORK --> E:\\NEW", "  A.TXT", "  B.TXT",
+                     "  NOTE.DOC", "D:\\WORK\\SUB --> E:\\NEW\\SUB", "  C.TXT", "  D.TXT",
                      "  E.LOG", count(6, "File(s) found"), count(6, "File(s) copied"),
                      count(1, "Dir(s)  searched")}),
               outlines(r));
-    EXPECT_FALSE(box.exists('d', "NEW"));
+    EXPECT_FALSE(box.exists('e', "NEW"));
 
-    r = box.run({"/E", "/B", "C:\\WORK\\*.TXT", "D:\\OLD"});
+    r = box.run({"/E", "/B", "D:\\WORK\\*.TXT", "E:\\OLD"});
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ((Lines{"A.TXT"}), tree(box.native('d', "OLD")));
-    EXPECT_EQ("old", box.read('d', "OLD/A.TXT"));
+    EXPECT_EQ((Lines{"A.TXT"}), tree(box.native('e', "OLD")));
+    EXPECT_EQ("old", box.read('e', "OLD/A.TXT"));
 }
 
 // Directory masks stop a directory at any depth and say so; extension
@@ -303,17 +303,17 @@ TEST(Copy, EchoModeTouchesNothing) {
 TEST(Copy, SkipMasks) {
     Sandbox box;
     make_work(box);
-    box.write('c', "WORK/KEEP/TMP/Z.TXT", "z");
-    box.write('c', "WORK/KEEP/K.TXT", "k");
-    RunResult r = box.run({"C:\\WORK", "[SUB", "tmp]", "[.doc]", "D:\\OUT"});
+    box.write('d', "WORK/KEEP/TMP/Z.TXT", "z");
+    box.write('d', "WORK/KEEP/K.TXT", "k");
+    RunResult r = box.run({"D:\\WORK", "[SUB", "tmp]", "[.doc]", "E:\\OUT"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\WORK --> D:\\OUT", "  A.TXT", "  B.TXT",
-                     "skip!: <SUB> in <C:\\WORK>", "C:\\WORK\\KEEP --> D:\\OUT\\KEEP", "  K.TXT",
-                     "skip!: <TMP> in <C:\\WORK\\KEEP>", "skip!: <C:\\WORK\\KEEP\\TMP>",
-                     "skip!: <C:\\WORK\\SUB>", count(6, "File(s) found"),
+    EXPECT_EQ((Lines{READING, "D:\\WORK --> E:\\OUT", "  A.TXT", "  B.TXT",
+                     "skip!: <SUB> in <D:\\WORK>", "D:\\WORK\\KEEP --> E:\\OUT\\KEEP", "  K.TXT",
+                     "skip!: <TMP> in <D:\\WORK\\KEEP>", "skip!: <D:\\WORK\\KEEP\\TMP>",
+                     "skip!: <D:\\WORK\\SUB>", count(6, "File(s) found"),
                      count(3, "File(s) copied"), count(3, "Dir(s)  searched")}),
               outlines(r));
-    EXPECT_EQ((Lines{"A.TXT", "B.TXT", "KEEP/", "KEEP/K.TXT"}), tree(box.native('d', "OUT")));
+    EXPECT_EQ((Lines{"A.TXT", "B.TXT", "KEEP/", "KEEP/K.TXT"}), tree(box.native('e', "OUT")));
 }
 
 // A destination inside the source is left out of the walk, so a backup
@@ -321,30 +321,30 @@ TEST(Copy, SkipMasks) {
 // name merely begins the same way is no such destination.
 TEST(Copy, DestinationInsideSource) {
     Sandbox box;
-    box.write('c', "DATA/A.TXT", "a");
-    box.write('c', "DATA/SUB/B.TXT", "b");
-    RunResult r = box.run({"/S", "C:\\DATA", "C:\\DATA\\BACKUP"});
+    box.write('d', "DATA/A.TXT", "a");
+    box.write('d', "DATA/SUB/B.TXT", "b");
+    RunResult r = box.run({"/S", "D:\\DATA", "D:\\DATA\\BACKUP"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\DATA --> C:\\DATA\\BACKUP", "  A.TXT",
-                     "skip!: <C:\\DATA\\BACKUP>", "C:\\DATA\\SUB --> C:\\DATA\\BACKUP\\SUB",
+    EXPECT_EQ((Lines{READING, "D:\\DATA --> D:\\DATA\\BACKUP", "  A.TXT",
+                     "skip!: <D:\\DATA\\BACKUP>", "D:\\DATA\\SUB --> D:\\DATA\\BACKUP\\SUB",
                      "  B.TXT", count(3, "File(s) found"), count(2, "File(s) copied"),
                      count(2, "Dir(s)  searched")}),
               outlines(r));
     EXPECT_EQ((Lines{"A.TXT", "BACKUP/", "BACKUP/A.TXT", "BACKUP/BACKUP/", "BACKUP/SUB/",
                      "BACKUP/SUB/B.TXT", "SUB/", "SUB/B.TXT"}),
-              tree(box.native('c', "DATA")));
+              tree(box.native('d', "DATA")));
 
     Sandbox box2;
-    box2.write('c', "DATA2/A.TXT", "x");
-    box2.write('c', "DATA2/SUB/Y.TXT", "y");
-    box2.mkdir('c', "DATA");
-    r = box2.run({"/S", "C:\\DATA2", "C:\\DATA"});
+    box2.write('d', "DATA2/A.TXT", "x");
+    box2.write('d', "DATA2/SUB/Y.TXT", "y");
+    box2.mkdir('d', "DATA");
+    r = box2.run({"/S", "D:\\DATA2", "D:\\DATA"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\DATA2 --> C:\\DATA", "  A.TXT",
-                     "C:\\DATA2\\SUB --> C:\\DATA\\SUB", "  Y.TXT", count(2, "File(s) found"),
+    EXPECT_EQ((Lines{READING, "D:\\DATA2 --> D:\\DATA", "  A.TXT",
+                     "D:\\DATA2\\SUB --> D:\\DATA\\SUB", "  Y.TXT", count(2, "File(s) found"),
                      count(2, "File(s) copied"), count(1, "Dir(s)  searched")}),
               outlines(r));
-    EXPECT_EQ((Lines{"A.TXT", "SUB/", "SUB/Y.TXT"}), tree(box2.native('c', "DATA")));
+    EXPECT_EQ((Lines{"A.TXT", "SUB/", "SUB/Y.TXT"}), tree(box2.native('d', "DATA")));
 }
 
 // A trail byte 0x5C (表 is 0x95 0x5C in code page 932) must never be taken
@@ -352,31 +352,31 @@ TEST(Copy, DestinationInsideSource) {
 // byte for byte.
 TEST(Copy, NamesBeyondAscii) {
     Sandbox box;
-    box.write('c', "SJ/\xe8\xa1\xa8.txt", "hyou file");
-    box.write('c', "SJ/\xe8\xa1\xa8/x.txt", "inside hyou");
-    box.write('c', "SJ/\xc3\xa9.txt", "e acute");
-    box.write('c', "SJ/d\xc3\xa9/\xe8\xa1\xa8\xe8\xa1\xa8.txt", "two");
-    RunResult r = box.run({"/S", "C:\\SJ", "D:\\OUT"});
+    box.write('d', "SJ/\xe8\xa1\xa8.txt", "hyou file");
+    box.write('d', "SJ/\xe8\xa1\xa8/x.txt", "inside hyou");
+    box.write('d', "SJ/\xc3\xa9.txt", "e acute");
+    box.write('d', "SJ/d\xc3\xa9/\xe8\xa1\xa8\xe8\xa1\xa8.txt", "two");
+    RunResult r = box.run({"/S", "D:\\SJ", "E:\\OUT"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{"d\xc3\xa9/", "d\xc3\xa9/\xe8\xa1\xa8\xe8\xa1\xa8.txt", "\xc3\xa9.txt",
                      "\xe8\xa1\xa8.txt", "\xe8\xa1\xa8/", "\xe8\xa1\xa8/x.txt"}),
-              tree(box.native('d', "OUT")));
-    EXPECT_EQ("inside hyou", box.read('d', "OUT/\xe8\xa1\xa8/x.txt"));
-    EXPECT_EQ("hyou file", box.read('d', "OUT/\xe8\xa1\xa8.txt"));
+              tree(box.native('e', "OUT")));
+    EXPECT_EQ("inside hyou", box.read('e', "OUT/\xe8\xa1\xa8/x.txt"));
+    EXPECT_EQ("hyou file", box.read('e', "OUT/\xe8\xa1\xa8.txt"));
     EXPECT_TRUE(has_line(r, "  \xe8\xa1\xa8.txt")) << r.out;
     EXPECT_TRUE(has_line(r, "  \xc3\xa9.txt")) << r.out;
-    EXPECT_TRUE(has_line(r, "C:\\SJ\\\xe8\xa1\xa8 --> D:\\OUT\\\xe8\xa1\xa8")) << r.out;
+    EXPECT_TRUE(has_line(r, "D:\\SJ\\\xe8\xa1\xa8 --> E:\\OUT\\\xe8\xa1\xa8")) << r.out;
 
     // The same names inside the source argument, which is upper-cased first.
-    r = box.run({"C:\\SJ\\\xe8\xa1\xa8", "D:\\HYOU"});
+    r = box.run({"D:\\SJ\\\xe8\xa1\xa8", "E:\\HYOU"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\SJ\\\xe8\xa1\xa8 --> D:\\HYOU", "  x.txt",
+    EXPECT_EQ((Lines{READING, "D:\\SJ\\\xe8\xa1\xa8 --> E:\\HYOU", "  x.txt",
                      count(1, "File(s) found"), count(1, "File(s) copied"),
                      count(0, "Dir(s)  searched")}),
               outlines(r));
-    r = box.run({"C:\\SJ\\d\xc3\xa9\\*.TXT", "D:\\DE"});
+    r = box.run({"D:\\SJ\\d\xc3\xa9\\*.TXT", "E:\\DE"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{"\xe8\xa1\xa8\xe8\xa1\xa8.txt"}), tree(box.native('d', "DE")));
+    EXPECT_EQ((Lines{"\xe8\xa1\xa8\xe8\xa1\xa8.txt"}), tree(box.native('e', "DE")));
 }
 
 // A real tree of several hundred files, read through a drive of its own,
@@ -400,15 +400,15 @@ TEST(Copy, RealTreeArrivesWhole) {
             GTEST_SKIP() << "no read-only bind mount here";
     }
     RunOptions opt;
-    opt.env = {{"MOX32_DRIVES", "C=" + box.root() + "/c;D=" + box.root() + "/d;S=" + drive}};
+    opt.env = {{"MOX32_DRIVES", "D=" + box.root() + "/d;E=" + box.root() + "/e;S=" + drive}};
     RunResult r = box.run(
-        {"/S", "S:\\", "[netfilter", "netfilter_ipv4", "netfilter_ipv6]", "D:\\COPY"}, opt);
+        {"/S", "S:\\", "[netfilter", "netfilter_ipv4", "netfilter_ipv6]", "E:\\COPY"}, opt);
     EXPECT_EQ(0, r.status) << r.out.substr(0, 2000);
     Lines out = outlines(r);
     ASSERT_GE(out.size(), 2u);
-    EXPECT_EQ(0u, out[1].rfind("S:\\ --> D:\\COPY", 0)) << out[1];
+    EXPECT_EQ(0u, out[1].rfind("S:\\ --> E:\\COPY", 0)) << out[1];
 
-    std::string copy = box.native('d', "COPY");
+    std::string copy = box.native('e', "COPY");
     std::string cmd = "diff -r -x netfilter -x netfilter_ipv4 -x netfilter_ipv6 '" + src +
                       "' '" + copy + "' >/dev/null 2>&1";
     EXPECT_EQ(0, std::system(cmd.c_str())) << "trees differ";

@@ -33,10 +33,10 @@ void add_file_line(Lines &out, const std::string &mode, const std::string &name)
         out.push_back("  " + name);
 }
 
-// Where a disposed-of file from C:\SRC ends up (native), "" when deleted.
+// Where a disposed-of file from D:\SRC ends up (native), "" when deleted.
 std::string disposed_at(const Sandbox &box, const std::string &mode, const std::string &name) {
     if (mode == "/DEL!")
-        return box.native('c', "TRASH$$$/" + name);
+        return box.native('d', "TRASH$$$/" + name);
     if (mode == "/DEL+")
         return box.root() + "/data/Trash/files/" + name;
     return "";
@@ -47,10 +47,10 @@ std::string disposed_at(const Sandbox &box, const std::string &mode, const std::
 TEST(Delete, ModesOnAPattern) {
     for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
         Sandbox box;
-        box.write('c', "SRC/A.TXT", "text a");
-        box.write('c', "SRC/B.TXT", "text b");
-        box.write('c', "SRC/NOTE.DOC", "stays");
-        RunResult r = box.run({mode, "C:\\SRC\\*.TXT"});
+        box.write('d', "SRC/A.TXT", "text a");
+        box.write('d', "SRC/B.TXT", "text b");
+        box.write('d', "SRC/NOTE.DOC", "stays");
+        RunResult r = box.run({mode, "D:\\SRC\\*.TXT"});
         EXPECT_EQ(0, r.status) << mode << "\n" << r.out;
         Lines want{READING};
         add_file_line(want, mode, "A.TXT");
@@ -58,7 +58,7 @@ TEST(Delete, ModesOnAPattern) {
         want.push_back(count(2, "File(s) found"));
         want.push_back(done_line(mode, 2));
         EXPECT_EQ(want, outlines(r)) << mode;
-        EXPECT_EQ((Lines{"NOTE.DOC"}), tree(box.native('c', "SRC"))) << mode;
+        EXPECT_EQ((Lines{"NOTE.DOC"}), tree(box.native('d', "SRC"))) << mode;
         for (const char *f : {"A.TXT", "B.TXT"}) {
             std::string at = disposed_at(box, mode, f);
             if (at.empty())
@@ -72,13 +72,13 @@ TEST(Delete, ModesOnAPattern) {
 // A read-only file is deleted too: its attribute is cleared first.
 TEST(Delete, ReadOnlyFileIsDeleted) {
     Sandbox box;
-    box.write('c', "SRC/RO.TXT", "ro");
-    ::chmod(box.native('c', "SRC/RO.TXT").c_str(), 0444);
-    RunResult r = box.run({"/DEL", "C:\\SRC\\RO.TXT"});
+    box.write('d', "SRC/RO.TXT", "ro");
+    ::chmod(box.native('d', "SRC/RO.TXT").c_str(), 0444);
+    RunResult r = box.run({"/DEL", "D:\\SRC\\RO.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{READING, "  RO.TXT", count(1, "File(s) found"), count(1, "File(s) deleted")}),
               outlines(r));
-    EXPECT_EQ(Lines{}, tree(box.native('c', "SRC")));
+    EXPECT_EQ(Lines{}, tree(box.native('d', "SRC")));
 }
 
 // Marks a file immutable for the life of the object (root only), so that
@@ -119,40 +119,40 @@ TEST(Delete, RefusedDeleteGoesOn) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to make a file immutable";
     Sandbox box;
-    box.write('c', "S/A.TXT", "a");
-    box.write('c', "S/B.TXT", "b");
-    Immutable lock(box.native('c', "S/A.TXT"));
+    box.write('d', "S/A.TXT", "a");
+    box.write('d', "S/B.TXT", "b");
+    Immutable lock(box.native('d', "S/A.TXT"));
     if (!lock.ok())
         GTEST_SKIP() << "this file system has no immutable flag";
-    RunResult r = box.run({"/DEL", "C:\\S\\*.TXT"});
+    RunResult r = box.run({"/DEL", "D:\\S\\*.TXT"});
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_EQ((Lines{READING, "failed!:A.TXT", "  B.TXT", count(2, "File(s) found"),
                      count(1, "File(s) deleted"), count(1, "File(s) failed")}),
               outlines(r));
-    EXPECT_EQ((Lines{"A.TXT"}), tree(box.native('c', "S")));
+    EXPECT_EQ((Lines{"A.TXT"}), tree(box.native('d', "S")));
 
-    r = box.run({"/V-", "/DEL", "C:\\S\\*.TXT"});
+    r = box.run({"/V-", "/DEL", "D:\\S\\*.TXT"});
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_EQ((Lines{READING, count(0, "File(s) deleted"), count(1, "File(s) failed")}),
               outlines(r));
-    EXPECT_EQ("a", box.read('c', "S/A.TXT"));
+    EXPECT_EQ("a", box.read('d', "S/A.TXT"));
 }
 
-// C:\SRC against the reference D:\REF: A is older than its counterpart, B
+// D:\SRC against the reference E:\REF: A is older than its counterpart, B
 // newer, C has none, D has the same time.
 void make_reference(const Sandbox &box) {
     const char *names[] = {"A.TXT", "B.TXT", "C.TXT", "D.TXT"};
     const time_t src_t[] = {T0, T0 + 100, T0, T0 + 50};
     for (int i = 0; i < 4; ++i) {
-        box.write('c', std::string("SRC/") + names[i], std::string("src ") + names[i]);
-        set_mtime(box.native('c', std::string("SRC/") + names[i]), src_t[i]);
+        box.write('d', std::string("SRC/") + names[i], std::string("src ") + names[i]);
+        set_mtime(box.native('d', std::string("SRC/") + names[i]), src_t[i]);
     }
-    box.write('d', "REF/A.TXT", "ref A");
-    set_mtime(box.native('d', "REF/A.TXT"), T0 + 10);
-    box.write('d', "REF/B.TXT", "ref B");
-    set_mtime(box.native('d', "REF/B.TXT"), T0);
-    box.write('d', "REF/D.TXT", "ref D");
-    set_mtime(box.native('d', "REF/D.TXT"), T0 + 50);
+    box.write('e', "REF/A.TXT", "ref A");
+    set_mtime(box.native('e', "REF/A.TXT"), T0 + 10);
+    box.write('e', "REF/B.TXT", "ref B");
+    set_mtime(box.native('e', "REF/B.TXT"), T0);
+    box.write('e', "REF/D.TXT", "ref D");
+    set_mtime(box.native('e', "REF/D.TXT"), T0 + 50);
 }
 
 // With a destination the delete modes write nothing there: it only decides
@@ -176,12 +176,12 @@ TEST(Delete, ReferenceDestinationDecides) {
         Lines args{mode};
         if (*c.filter)
             args.push_back(c.filter);
-        args.push_back("C:\\SRC\\*.TXT");
-        args.push_back("D:\\REF");
+        args.push_back("D:\\SRC\\*.TXT");
+        args.push_back("E:\\REF");
         RunResult r = box.run(args);
         EXPECT_EQ(0, r.status) << label << "\n" << r.out;
 
-        Lines want{READING, "C:\\SRC --> D:\\REF"}, left;
+        Lines want{READING, "D:\\SRC --> E:\\REF"}, left;
         for (char f : std::string("ABCD")) {
             std::string name = std::string(1, f) + ".TXT";
             if (gone.find(f) != std::string::npos)
@@ -192,7 +192,7 @@ TEST(Delete, ReferenceDestinationDecides) {
         want.push_back(count(4, "File(s) found"));
         want.push_back(done_line(mode, static_cast<unsigned>(gone.size())));
         EXPECT_EQ(want, outlines(r)) << label;
-        EXPECT_EQ(left, tree(box.native('c', "SRC"))) << label;
+        EXPECT_EQ(left, tree(box.native('d', "SRC"))) << label;
         for (char f : gone) {
             std::string at = disposed_at(box, mode, std::string(1, f) + ".TXT");
             if (!at.empty()) {
@@ -200,9 +200,9 @@ TEST(Delete, ReferenceDestinationDecides) {
             }
         }
         // The reference is read, never written.
-        EXPECT_EQ((Lines{"A.TXT", "B.TXT", "D.TXT"}), tree(box.native('d', "REF"))) << label;
-        EXPECT_EQ("ref A", box.read('d', "REF/A.TXT"));
-        EXPECT_EQ(T0 / 2, mtime_of(box.native('d', "REF/B.TXT")) / 2);
+        EXPECT_EQ((Lines{"A.TXT", "B.TXT", "D.TXT"}), tree(box.native('e', "REF"))) << label;
+        EXPECT_EQ("ref A", box.read('e', "REF/A.TXT"));
+        EXPECT_EQ(T0 / 2, mtime_of(box.native('e', "REF/B.TXT")) / 2);
     }
 }
 
@@ -210,23 +210,23 @@ TEST(Delete, ReferenceDestinationDecides) {
 // its counterpart in the matching subdirectory, not in the base.
 TEST(Delete, ReferenceFollowsStructure) {
     Sandbox box;
-    box.write('c', "SRC/TOP.TXT", "t");
-    box.write('c', "SRC/SUB/IN.TXT", "i");
-    box.write('c', "SRC/SUB/OUT.TXT", "o");
-    box.write('d', "REF/SUB/IN.TXT", "ref");
-    box.write('d', "REF/OUT.TXT", "at the wrong level");
-    RunResult r = box.run({"/S", "/O", "/DEL", "C:\\SRC\\*.TXT", "D:\\REF"});
+    box.write('d', "SRC/TOP.TXT", "t");
+    box.write('d', "SRC/SUB/IN.TXT", "i");
+    box.write('d', "SRC/SUB/OUT.TXT", "o");
+    box.write('e', "REF/SUB/IN.TXT", "ref");
+    box.write('e', "REF/OUT.TXT", "at the wrong level");
+    RunResult r = box.run({"/S", "/O", "/DEL", "D:\\SRC\\*.TXT", "E:\\REF"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\SRC --> D:\\REF", "C:\\SRC\\SUB --> D:\\REF\\SUB", "  IN.TXT",
+    EXPECT_EQ((Lines{READING, "D:\\SRC --> E:\\REF", "D:\\SRC\\SUB --> E:\\REF\\SUB", "  IN.TXT",
                      count(3, "File(s) found"), count(1, "File(s) deleted"),
                      count(1, "Dir(s)  searched")}),
               outlines(r));
-    EXPECT_EQ((Lines{"SUB/", "SUB/OUT.TXT", "TOP.TXT"}), tree(box.native('c', "SRC")));
-    EXPECT_EQ((Lines{"OUT.TXT", "SUB/", "SUB/IN.TXT"}), tree(box.native('d', "REF")));
+    EXPECT_EQ((Lines{"SUB/", "SUB/OUT.TXT", "TOP.TXT"}), tree(box.native('d', "SRC")));
+    EXPECT_EQ((Lines{"OUT.TXT", "SUB/", "SUB/IN.TXT"}), tree(box.native('e', "REF")));
 }
 
 // A reference inside the source tree is no source: /DEL /S /U deleted
-// C:\DATA\A.TXT on the word of REF\A.TXT, then walked REF, found no
+// D:\DATA\A.TXT on the word of REF\A.TXT, then walked REF, found no
 // REF\REF\A.TXT and deleted that too, and both copies were gone.
 TEST(Delete, ReferenceInsideTheSourceIsNotWalked) {
     for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
@@ -234,26 +234,26 @@ TEST(Delete, ReferenceInsideTheSourceIsNotWalked) {
             for (std::string filter : {"/U", "/O", ""}) {
                 std::string label = mode + " " + walk + " " + filter;
                 Sandbox box;
-                box.write('c', "DATA/A.TXT", "old");
-                set_mtime(box.native('c', "DATA/A.TXT"), T0);
-                box.write('c', "DATA/REF/A.TXT", "reference");
-                set_mtime(box.native('c', "DATA/REF/A.TXT"), T0 + 10);
+                box.write('d', "DATA/A.TXT", "old");
+                set_mtime(box.native('d', "DATA/A.TXT"), T0);
+                box.write('d', "DATA/REF/A.TXT", "reference");
+                set_mtime(box.native('d', "DATA/REF/A.TXT"), T0 + 10);
                 Lines args{mode, walk, "/Y"};
                 if (!filter.empty())
                     args.push_back(filter);
-                args.insert(args.end(), {"C:\\DATA", "C:\\DATA\\REF"});
+                args.insert(args.end(), {"D:\\DATA", "D:\\DATA\\REF"});
                 RunResult r = box.run(args);
                 // /S asks for the whole tree, whose base cannot go now.
                 EXPECT_EQ(walk == "/S" ? 1 : 0, r.status) << label << "\n" << r.out;
-                Lines want{READING, "C:\\DATA --> C:\\DATA\\REF"};
+                Lines want{READING, "D:\\DATA --> D:\\DATA\\REF"};
                 add_file_line(want, mode, "A.TXT");
-                want.insert(want.end(), {"skip!: <C:\\DATA\\REF>", count(2, "File(s) found"),
+                want.insert(want.end(), {"skip!: <D:\\DATA\\REF>", count(2, "File(s) found"),
                                          done_line(mode, 1), count(1, "Dir(s)  searched")});
                 if (walk == "/S")
-                    want.push_back("<C:\\DATA> not deleted");
+                    want.push_back("<D:\\DATA> not deleted");
                 EXPECT_EQ(want, outlines(r)) << label;
-                EXPECT_EQ((Lines{"REF/", "REF/A.TXT"}), tree(box.native('c', "DATA"))) << label;
-                EXPECT_EQ("reference", read_native(box.native('c', "DATA/REF/A.TXT"))) << label;
+                EXPECT_EQ((Lines{"REF/", "REF/A.TXT"}), tree(box.native('d', "DATA"))) << label;
+                EXPECT_EQ("reference", read_native(box.native('d', "DATA/REF/A.TXT"))) << label;
             }
         }
     }
@@ -265,23 +265,23 @@ TEST(Delete, ReferenceInsideTheSourceIsNotWalked) {
 TEST(Delete, WholeTreeRemovesDirectories) {
     for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
         Sandbox box;
-        box.write('c', "S/A.TXT", "a");
-        box.write('c', "S/X/B.TXT", "b");
-        box.mkdir('c', "S/EMPTY");
-        RunResult r = box.run({"/Y", mode, "C:\\S"});
+        box.write('d', "S/A.TXT", "a");
+        box.write('d', "S/X/B.TXT", "b");
+        box.mkdir('d', "S/EMPTY");
+        RunResult r = box.run({"/Y", mode, "D:\\S"});
         EXPECT_EQ(0, r.status) << mode << "\n" << r.out;
         Lines want{READING};
         add_file_line(want, mode, "A.TXT");
         add_file_line(want, mode, "B.TXT");
         want.insert(want.end(), {count(2, "File(s) found"), done_line(mode, 2),
                                  count(2, "Dir(s)  searched"), count(3, "Dir(s)  deleted"),
-                                 "<C:\\S> deleted"});
+                                 "<D:\\S> deleted"});
         EXPECT_EQ(want, outlines(r)) << mode;
-        EXPECT_FALSE(box.exists('c', "S")) << mode;
+        EXPECT_FALSE(box.exists('d', "S")) << mode;
         if (mode == "/DEL!") {
             // The trash rebuilds the levels of the tree.
             EXPECT_EQ((Lines{"S/", "S/A.TXT", "S/X/", "S/X/B.TXT"}),
-                      tree(box.native('c', "TRASH$$$")));
+                      tree(box.native('d', "TRASH$$$")));
         }
     }
 }
@@ -290,7 +290,7 @@ TEST(Delete, WholeTreeRemovesDirectories) {
 // remove an empty subdirectory for real and count it as deleted. The
 // directories count as removed, as the base does, and all of them stay.
 TEST(Delete, EchoChangesNothing) {
-    const Lines moved{"C:\\S --> D:\\O", "  A.TXT", "C:\\S\\X --> D:\\O\\X", "  B.TXT"};
+    const Lines moved{"D:\\S --> E:\\O", "  A.TXT", "D:\\S\\X --> E:\\O\\X", "  B.TXT"};
     const Lines tested{"(delete test) A.TXT", "(delete test) B.TXT"};
     struct Case {
         Lines args;
@@ -298,18 +298,18 @@ TEST(Delete, EchoChangesNothing) {
         std::string done;   // the first summary line
         bool listed;        // the base is a listed directory: removed before the summary
     } cases[] = {
-        {{"/DEL", "C:\\S"}, tested, "File(s) deleted", false},
-        {{"/DEL!", "C:\\S"}, {}, "File(s) moved to <TRASH$$$>", false},
-        {{"/DEL+", "C:\\S"}, tested, "File(s) deleted", false},
-        {{"/M", "C:\\S", "D:\\O"}, moved, "File(s) copied", false},
-        {{"/DEL", "/S", "@C:\\LIST.TXT"}, tested, "File(s) deleted", true},
+        {{"/DEL", "D:\\S"}, tested, "File(s) deleted", false},
+        {{"/DEL!", "D:\\S"}, {}, "File(s) moved to <TRASH$$$>", false},
+        {{"/DEL+", "D:\\S"}, tested, "File(s) deleted", false},
+        {{"/M", "D:\\S", "E:\\O"}, moved, "File(s) copied", false},
+        {{"/DEL", "/S", "@D:\\LIST.TXT"}, tested, "File(s) deleted", true},
     };
     for (const Case &c : cases) {
         Sandbox box;
-        box.write('c', "S/A.TXT", "a");
-        box.write('c', "S/X/B.TXT", "b");
-        box.mkdir('c', "S/EMPTY");
-        box.write('c', "LIST.TXT", "C:\\S\n");
+        box.write('d', "S/A.TXT", "a");
+        box.write('d', "S/X/B.TXT", "b");
+        box.mkdir('d', "S/EMPTY");
+        box.write('d', "LIST.TXT", "D:\\S\n");
         Lines args{"/E", "/Y"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         std::string label = args[2];
@@ -318,16 +318,16 @@ TEST(Delete, EchoChangesNothing) {
         Lines want{"This is TEST Mode", READING};
         want.insert(want.end(), c.files.begin(), c.files.end());
         if (c.listed)
-            want.push_back("<C:\\S> deleted");
+            want.push_back("<D:\\S> deleted");
         want.insert(want.end(), {count(2, "File(s) found"), count(2, c.done),
                                  count(2, "Dir(s)  searched"), count(3, "Dir(s)  deleted")});
         if (!c.listed)
-            want.push_back("<C:\\S> deleted");
+            want.push_back("<D:\\S> deleted");
         EXPECT_EQ(want, outlines(r)) << label;
-        EXPECT_EQ((Lines{"A.TXT", "EMPTY/", "X/", "X/B.TXT"}), tree(box.native('c', "S")))
+        EXPECT_EQ((Lines{"A.TXT", "EMPTY/", "X/", "X/B.TXT"}), tree(box.native('d', "S")))
             << label;
-        EXPECT_FALSE(box.exists('c', "TRASH$$$")) << label;
-        EXPECT_EQ(Lines{}, tree(box.native('d'))) << label;
+        EXPECT_FALSE(box.exists('d', "TRASH$$$")) << label;
+        EXPECT_EQ(Lines{}, tree(box.native('e'))) << label;
         EXPECT_EQ(Lines{}, tree(box.root() + "/data")) << label;
     }
 }
@@ -336,44 +336,44 @@ TEST(Delete, EchoChangesNothing) {
 // trash instead of replacing the first. With /S each keeps its own level.
 TEST(Trash, SameNamesDoNotCollide) {
     Sandbox box;
-    box.write('c', "S/X/A.TXT", "from X");
-    box.write('c', "S/Y/A.TXT", "from Y");
-    RunResult r = box.run({"/G", "/DEL!", "C:\\S\\*.TXT"});
+    box.write('d', "S/X/A.TXT", "from X");
+    box.write('d', "S/Y/A.TXT", "from Y");
+    RunResult r = box.run({"/G", "/DEL!", "D:\\S\\*.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{READING, count(2, "File(s) found"), count(2, "File(s) moved to <TRASH$$$>"),
                      count(2, "Dir(s)  searched")}),
               outlines(r));
-    EXPECT_EQ((Lines{"A(000).TXT", "A.TXT"}), tree(box.native('c', "TRASH$$$")));
-    EXPECT_EQ("from X", box.read('c', "TRASH$$$/A.TXT"));
-    EXPECT_EQ("from Y", box.read('c', "TRASH$$$/A(000).TXT"));
+    EXPECT_EQ((Lines{"A(000).TXT", "A.TXT"}), tree(box.native('d', "TRASH$$$")));
+    EXPECT_EQ("from X", box.read('d', "TRASH$$$/A.TXT"));
+    EXPECT_EQ("from Y", box.read('d', "TRASH$$$/A(000).TXT"));
 
     Sandbox box2;
-    box2.write('c', "S/X/A.TXT", "from X");
-    box2.write('c', "S/Y/A.TXT", "from Y");
-    r = box2.run({"/S", "/DEL!", "C:\\S\\*.TXT"});
+    box2.write('d', "S/X/A.TXT", "from X");
+    box2.write('d', "S/Y/A.TXT", "from Y");
+    r = box2.run({"/S", "/DEL!", "D:\\S\\*.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{"S/", "S/X/", "S/X/A.TXT", "S/Y/", "S/Y/A.TXT"}),
-              tree(box2.native('c', "TRASH$$$")));
-    EXPECT_EQ("from Y", box2.read('c', "TRASH$$$/S/Y/A.TXT"));
+              tree(box2.native('d', "TRASH$$$")));
+    EXPECT_EQ("from Y", box2.read('d', "TRASH$$$/S/Y/A.TXT"));
 
     // /F numbers the extension instead.
     Sandbox box3;
-    box3.write('c', "S/X/A.TXT", "from X");
-    box3.write('c', "S/Y/A.TXT", "from Y");
-    r = box3.run({"/G", "/F", "/DEL!", "C:\\S\\*.TXT"});
+    box3.write('d', "S/X/A.TXT", "from X");
+    box3.write('d', "S/Y/A.TXT", "from Y");
+    r = box3.run({"/G", "/F", "/DEL!", "D:\\S\\*.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{"A.000", "A.TXT"}), tree(box3.native('c', "TRASH$$$")));
-    EXPECT_EQ("from Y", box3.read('c', "TRASH$$$/A.000"));
+    EXPECT_EQ((Lines{"A.000", "A.TXT"}), tree(box3.native('d', "TRASH$$$")));
+    EXPECT_EQ("from Y", box3.read('d', "TRASH$$$/A.000"));
 }
 
 // A file goes to the trash of its own drive, never the current one.
 TEST(Trash, OwnDrive) {
     Sandbox box;
-    box.write('d', "W/F.TXT", "on D");
-    RunResult r = box.run({"/DEL!", "D:\\W\\F.TXT"});
+    box.write('e', "W/F.TXT", "on E");
+    RunResult r = box.run({"/DEL!", "E:\\W\\F.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("on D", box.read('d', "TRASH$$$/F.TXT"));
-    EXPECT_FALSE(box.exists('c', "TRASH$$$"));
+    EXPECT_EQ("on E", box.read('e', "TRASH$$$/F.TXT"));
+    EXPECT_FALSE(box.exists('d', "TRASH$$$"));
 }
 
 // A plain file where the trash directory belongs: the move is refused, the
@@ -381,22 +381,22 @@ TEST(Trash, OwnDrive) {
 // says so. Neither the blocking file nor the source may be touched.
 TEST(Trash, BlockedByAPlainFile) {
     Sandbox box;
-    box.write('c', "TRASH$$$", "not a directory");
-    box.write('c', "S/A.TXT", "a");
-    box.write('c', "S/B.TXT", "b");
-    RunResult r = box.run({"/DEL!", "C:\\S\\*.TXT"});
+    box.write('d', "TRASH$$$", "not a directory");
+    box.write('d', "S/A.TXT", "a");
+    box.write('d', "S/B.TXT", "b");
+    RunResult r = box.run({"/DEL!", "D:\\S\\*.TXT"});
     EXPECT_EQ(1, r.status) << r.out;
     Lines out = outlines(r);
     ASSERT_EQ(6u, out.size()) << r.out;
     EXPECT_EQ(READING, out[0]);
-    EXPECT_EQ("Error! can't mkdir C:\\TRASH$$$", out[1]);
+    EXPECT_EQ("Error! can't mkdir D:\\TRASH$$$", out[1]);
     EXPECT_EQ(ABORT, out[2]);
     // out[3] is the found count: whether an aborted walk's files count is
     // not settled.
     EXPECT_EQ(count(0, "File(s) moved to <TRASH$$$>"), out[4]);
     EXPECT_EQ(count(1, "File(s) failed"), out[5]);
-    EXPECT_EQ("not a directory", box.read('c', "TRASH$$$"));
-    EXPECT_EQ((Lines{"A.TXT", "B.TXT"}), tree(box.native('c', "S")));
+    EXPECT_EQ("not a directory", box.read('d', "TRASH$$$"));
+    EXPECT_EQ((Lines{"A.TXT", "B.TXT"}), tree(box.native('d', "S")));
 }
 
 // Deleting with a *.* pattern asks first; only "y" goes on. Without a
@@ -405,22 +405,22 @@ TEST(Delete, AllFilesAsksFirst) {
     for (std::string mode : {"/DEL", "/DEL!", "/DEL+"}) {
         for (const char *key : {"y", "n", ""}) {
             Sandbox box;
-            box.write('c', "S/A.TXT", "a");
+            box.write('d', "S/A.TXT", "a");
             RunResult r;
             std::string k = key;
             if (k.empty()) {
-                r = box.run({mode, "C:\\S\\*.*"});
+                r = box.run({mode, "D:\\S\\*.*"});
                 EXPECT_EQ(Lines{BYE}, outlines(r)) << mode;
             } else {
-                r = box.run_pty({mode, "C:\\S\\*.*"}, {{SURE, k}});
+                r = box.run_pty({mode, "D:\\S\\*.*"}, {{SURE, k}});
                 ASSERT_FALSE(r.timed_out) << r.out;
-                std::string asked = "Delete all Files : C:\\S\n" + std::string(SURE) +
+                std::string asked = "Delete all Files : D:\\S\n" + std::string(SURE) +
                                     (k == "y" ? "Y\n" : "N\n");
                 EXPECT_NE(std::string::npos, r.out.find(asked)) << mode << "\n" << r.out;
             }
             EXPECT_EQ(0, r.status) << mode << " " << key << "\n" << r.out;
             bool gone = k == "y";
-            EXPECT_EQ(gone, !box.exists('c', "S/A.TXT")) << mode << " " << key;
+            EXPECT_EQ(gone, !box.exists('d', "S/A.TXT")) << mode << " " << key;
             EXPECT_EQ(!gone, r.out.find(BYE) != std::string::npos) << mode << " " << key;
         }
     }
@@ -440,21 +440,21 @@ TEST(Delete, DriveRootAsksTwiceForDelete) {
         {"/DEL!", {"y"}, true},
         {"/DEL+", {"y"}, true},
     };
-    const std::string first = "Delete all Files : C:\\\n" + std::string(SURE);
+    const std::string first = "Delete all Files : D:\\\n" + std::string(SURE);
     const std::string second = "Delete all Files in this Drive\n" + std::string(SURE);
     for (const Case &c : cases) {
         Sandbox box;
-        box.write('c', "R.TXT", "at the root");
+        box.write('d', "R.TXT", "at the root");
         std::string mode = c.mode;
         std::vector<PtyStep> steps{{first, c.keys[0]}};
         if (c.keys.size() > 1)
             steps.push_back({second, c.keys[1]});
-        RunResult r = box.run_pty({mode, "C:\\*.*"}, steps);
+        RunResult r = box.run_pty({mode, "D:\\*.*"}, steps);
         ASSERT_FALSE(r.timed_out) << mode << "\n" << r.out;
         EXPECT_EQ(0, r.status) << mode << "\n" << r.out;
         bool asked_twice = r.out.find(second) != std::string::npos;
         EXPECT_EQ(mode == "/DEL" && c.keys[0] == "y", asked_twice) << mode << "\n" << r.out;
-        EXPECT_EQ(c.gone, !box.exists('c', "R.TXT")) << mode << "\n" << r.out;
+        EXPECT_EQ(c.gone, !box.exists('d', "R.TXT")) << mode << "\n" << r.out;
         EXPECT_EQ(!c.gone, r.out.find(BYE) != std::string::npos) << mode << "\n" << r.out;
     }
 }

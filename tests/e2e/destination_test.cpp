@@ -34,31 +34,31 @@ bool is_link(const std::string &path) {
 TEST(Destination, LinksInTheTreeAreNeverWrittenThrough) {
     struct Case {
         const char *opt;
-        bool dirlink; // D:\O\SUB is the link, else D:\O\SUB\a.txt is
+        bool dirlink; // E:\O\SUB is the link, else E:\O\SUB\a.txt is
         int status;
         std::string line; // printed for a refusal; "" for none
-        std::string now;  // D:\O\SUB\a.txt afterwards, when it is no link
+        std::string now;  // E:\O\SUB\a.txt afterwards, when it is no link
     } cases[] = {
-        {"/A", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
-        {"/U", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
-        {"/O", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
-        {"/M", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
-        {"/B", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
-        {"/Z", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
-        {"/I", true, 1, "Error! path is a link, not a directory: D:\\O\\SUB", ""},
+        {"/A", true, 1, "Error! path is a link, not a directory: E:\\O\\SUB", ""},
+        {"/U", true, 1, "Error! path is a link, not a directory: E:\\O\\SUB", ""},
+        {"/O", true, 1, "Error! path is a link, not a directory: E:\\O\\SUB", ""},
+        {"/M", true, 1, "Error! path is a link, not a directory: E:\\O\\SUB", ""},
+        {"/B", true, 1, "Error! path is a link, not a directory: E:\\O\\SUB", ""},
+        {"/Z", true, 1, "Error! path is a link, not a directory: E:\\O\\SUB", ""},
+        {"/I", true, 1, "Error! path is a link, not a directory: E:\\O\\SUB", ""},
         {"/A", false, 0, "", "new"},
         {"/U", false, 0, "", "new"},
         {"/O", false, 0, "", "new"},
         {"/M", false, 0, "", "new"},
         {"/B", false, 0, "", "new"},
         {"/Z", false, 0, "", ""},
-        {"/I", false, 1, "Error! can't append to a link: D:\\O\\SUB\\a.txt", ""},
+        {"/I", false, 1, "Error! can't append to a link: E:\\O\\SUB\\a.txt", ""},
     };
     for (const Case &c : cases) {
         std::string what = std::string(c.opt) + (c.dirlink ? " directory link" : " file link");
         Sandbox box;
         const std::string outside = box.root() + "/outside";
-        box.write('c', "S/SUB/a.txt", "new");
+        box.write('d', "S/SUB/a.txt", "new");
         ASSERT_EQ(0, ::mkdir(outside.c_str(), 0755));
         FILE *fp = std::fopen((outside + "/a.txt").c_str(), "wb");
         ASSERT_NE(nullptr, fp);
@@ -66,15 +66,15 @@ TEST(Destination, LinksInTheTreeAreNeverWrittenThrough) {
         std::fclose(fp);
         set_mtime(outside + "/a.txt", T0); // older than the source
         ASSERT_EQ(0, ::chmod((outside + "/a.txt").c_str(), 0444));
-        box.mkdir('d', "O");
+        box.mkdir('e', "O");
         if (c.dirlink) {
-            ASSERT_EQ(0, ::symlink(outside.c_str(), box.native('d', "O/SUB").c_str()));
+            ASSERT_EQ(0, ::symlink(outside.c_str(), box.native('e', "O/SUB").c_str()));
         } else {
-            box.mkdir('d', "O/SUB");
+            box.mkdir('e', "O/SUB");
             ASSERT_EQ(0, ::symlink((outside + "/a.txt").c_str(),
-                                   box.native('d', "O/SUB/a.txt").c_str()));
+                                   box.native('e', "O/SUB/a.txt").c_str()));
         }
-        RunResult r = box.run({"/S", c.opt, "C:\\S", "D:\\O"});
+        RunResult r = box.run({"/S", c.opt, "D:\\S", "E:\\O"});
         EXPECT_EQ(c.status, r.status) << what << "\n" << r.out;
         EXPECT_EQ("OUTSIDE", read_native(outside + "/a.txt")) << what;
         EXPECT_EQ(Lines{"a.txt"}, tree(outside)) << what;
@@ -84,9 +84,9 @@ TEST(Destination, LinksInTheTreeAreNeverWrittenThrough) {
         if (!c.line.empty()) {
             EXPECT_TRUE(has_line(r, c.line)) << what << "\n" << r.out;
             EXPECT_TRUE(has_line(r, count(1, "File(s) failed"))) << what << "\n" << r.out;
-            EXPECT_EQ("new", read_native(box.native('c', "S/SUB/a.txt"))) << what;
+            EXPECT_EQ("new", read_native(box.native('d', "S/SUB/a.txt"))) << what;
         } else {
-            std::string dst = box.native('d', "O/SUB/a.txt");
+            std::string dst = box.native('e', "O/SUB/a.txt");
             EXPECT_FALSE(is_link(dst)) << what;
             EXPECT_EQ(c.now, read_native(dst)) << what;
         }
@@ -99,13 +99,13 @@ TEST(Destination, LinkAboveTheDirectoryIsRefused) {
     Sandbox box;
     const std::string outside = box.root() + "/outside";
     ASSERT_EQ(0, ::mkdir(outside.c_str(), 0755));
-    box.write('c', "S/SUB/DEEP/a.txt", "a");
-    box.write('c', "S/SUB/DEEP/b.txt", "b");
-    box.mkdir('d', "O");
-    ASSERT_EQ(0, ::symlink(outside.c_str(), box.native('d', "O/SUB").c_str()));
-    RunResult r = box.run({"/S", "C:\\S\\*.txt", "D:\\O"});
+    box.write('d', "S/SUB/DEEP/a.txt", "a");
+    box.write('d', "S/SUB/DEEP/b.txt", "b");
+    box.mkdir('e', "O");
+    ASSERT_EQ(0, ::symlink(outside.c_str(), box.native('e', "O/SUB").c_str()));
+    RunResult r = box.run({"/S", "D:\\S\\*.txt", "E:\\O"});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_TRUE(has_line(r, "Error! path is a link, not a directory: D:\\O\\SUB")) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! path is a link, not a directory: E:\\O\\SUB")) << r.out;
     EXPECT_TRUE(has_line(r, count(2, "File(s) failed"))) << r.out;
     EXPECT_EQ(Lines{}, tree(outside));
 }
@@ -114,12 +114,12 @@ TEST(Destination, LinkAboveTheDirectoryIsRefused) {
 // are refused.
 TEST(Destination, TheBaseMayBeALink) {
     Sandbox box;
-    box.write('c', "S/SUB/a.txt", "a");
-    box.mkdir('d', "REAL");
-    ASSERT_EQ(0, ::symlink("REAL", box.native('d', "O").c_str()));
-    RunResult r = box.run({"/S", "C:\\S", "D:\\O"});
+    box.write('d', "S/SUB/a.txt", "a");
+    box.mkdir('e', "REAL");
+    ASSERT_EQ(0, ::symlink("REAL", box.native('e', "O").c_str()));
+    RunResult r = box.run({"/S", "D:\\S", "E:\\O"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("a", box.read('d', "REAL/SUB/a.txt"));
+    EXPECT_EQ("a", box.read('e', "REAL/SUB/a.txt"));
 }
 
 // The inside-destination test compared text only: a destination reached
@@ -128,14 +128,14 @@ TEST(Destination, TheBaseMayBeALink) {
 TEST(Destination, InsideTheSourceThroughALink) {
     Sandbox box;
     for (const char *f : {"f1.txt", "f2.txt", "f3.txt", "f4.txt"})
-        box.write('c', std::string("REAL/SUB/") + f, f);
-    box.mkdir('c', "REAL/SUB/BACK");
-    ASSERT_EQ(0, ::symlink("REAL", box.native('c', "L").c_str()));
-    RunResult r = box.run({"/S", "C:\\L\\SUB", "C:\\REAL\\SUB\\BACK"});
+        box.write('d', std::string("REAL/SUB/") + f, f);
+    box.mkdir('d', "REAL/SUB/BACK");
+    ASSERT_EQ(0, ::symlink("REAL", box.native('d', "L").c_str()));
+    RunResult r = box.run({"/S", "D:\\L\\SUB", "D:\\REAL\\SUB\\BACK"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_TRUE(has_line(r, "skip!: <C:\\L\\SUB\\BACK>")) << r.out;
+    EXPECT_TRUE(has_line(r, "skip!: <D:\\L\\SUB\\BACK>")) << r.out;
     EXPECT_EQ((Lines{"BACK/", "f1.txt", "f2.txt", "f3.txt", "f4.txt"}),
-              tree(box.native('c', "REAL/SUB/BACK")));
+              tree(box.native('d', "REAL/SUB/BACK")));
 }
 
 // The same through a bind mount, which no path text can reveal.
@@ -143,19 +143,19 @@ TEST(Destination, InsideTheSourceThroughABindMount) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "bind mounts need root";
     Sandbox box;
-    box.write('c', "SRC/a.txt", "a");
-    box.mkdir('c', "SRC/MNT");
-    box.mkdir('d', "OUT");
-    if (::mount(box.native('d', "OUT").c_str(), box.native('c', "SRC/MNT").c_str(), nullptr,
+    box.write('d', "SRC/a.txt", "a");
+    box.mkdir('d', "SRC/MNT");
+    box.mkdir('e', "OUT");
+    if (::mount(box.native('e', "OUT").c_str(), box.native('d', "SRC/MNT").c_str(), nullptr,
                 MS_BIND, nullptr) != 0)
         GTEST_SKIP() << "no bind mounts here";
-    RunResult r = box.run({"/S", "C:\\SRC", "D:\\OUT"});
-    ::umount2(box.native('c', "SRC/MNT").c_str(), MNT_DETACH);
+    RunResult r = box.run({"/S", "D:\\SRC", "E:\\OUT"});
+    ::umount2(box.native('d', "SRC/MNT").c_str(), MNT_DETACH);
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_TRUE(has_line(r, "skip!: <C:\\SRC\\MNT>")) << r.out;
-    Lines out = tree(box.native('d', "OUT"));
+    EXPECT_TRUE(has_line(r, "skip!: <D:\\SRC\\MNT>")) << r.out;
+    Lines out = tree(box.native('e', "OUT"));
     EXPECT_TRUE(std::find(out.begin(), out.end(), "MNT/MNT/") == out.end()) << r.out;
-    EXPECT_EQ("a", box.read('d', "OUT/a.txt"));
+    EXPECT_EQ("a", box.read('e', "OUT/a.txt"));
 }
 
 // Ended by a signal while it captured a list from standard input, a run
@@ -164,7 +164,7 @@ TEST(Destination, InsideTheSourceThroughABindMount) {
 TEST(Destination, SignalLeavesNoTemporaryFile) {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         Sandbox box;
-        box.write('c', "S/a.txt", "a");
+        box.write('d', "S/a.txt", "a");
         const std::string fifo = box.root() + "/list.fifo";
         ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
         const std::string tmp = box.root() + "/tmp";
@@ -175,11 +175,11 @@ TEST(Destination, SignalLeavesNoTemporaryFile) {
             "( exec 3>\"$1\"; while ! ls \"$2\"/_MOX_* >/dev/null 2>&1; do sleep 0.01; done;"
             " sleep 0.2; kill -" + std::to_string(sig) + " $$;"
             " while kill -0 $$ 2>/dev/null; do sleep 0.01; done ) >/dev/null 2>&1 &"
-            " exec \"$0\" @ 'D:\\OUT' <\"$1\"";
+            " exec \"$0\" @ 'E:\\OUT' <\"$1\"";
         RunOptions o;
         o.program = "/bin/sh";
         o.timeout_ms = 10000;
-        RunResult r = box.run({"-c", script, MOX32_BIN, fifo, tmp}, o);
+        RunResult r = box.run({"-c", script, suite_build().path, fifo, tmp}, o);
         EXPECT_EQ(128 + sig, r.status) << "signal " << sig << "\n" << r.out << r.err;
         EXPECT_EQ(Lines{}, tree(tmp)) << "signal " << sig;
     }

@@ -213,9 +213,9 @@ TEST(Front, OverlongTextsAreRefused) {
 TEST(Front, AtSourceNeedsRedirectedInput) {
     Sandbox box;
     // /dev/null is a character device: nothing is piped in.
-    RunResult r = box.run({"@", "D:\\OUT"});
+    RunResult r = box.run({"@", "E:\\OUT"});
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ((std::vector<std::string>{"mox32 @ D:\\OUT ", "      ^ error"}), lines(r.out));
+    EXPECT_EQ((std::vector<std::string>{"mox32 @ E:\\OUT ", "      ^ error"}), lines(r.out));
 }
 
 TEST(Front, MissingSource) {
@@ -227,8 +227,8 @@ TEST(Front, MissingSource) {
 
 TEST(Front, NothingToDo) {
     Sandbox box;
-    box.mkdir('C', "SRC");
-    RunResult r = box.run({"C:\\SRC"});
+    box.mkdir('D', "SRC");
+    RunResult r = box.run({"D:\\SRC"});
     EXPECT_EQ(1, r.status);
     EXPECT_EQ(std::vector<std::string>{"Error! no action is required"}, lines(r.out));
 }
@@ -236,11 +236,11 @@ TEST(Front, NothingToDo) {
 const std::vector<std::string> CHECK_HEADER = {
     "Check mode ON ! -----------------------------------",
     "commandline parameters are ...",
-    "/CHECK /S C:\\SRC D:\\DST ",
+    "/CHECK /S D:\\SRC E:\\DST ",
     "0      1  2      3      ",
 };
 
-// The options dump after parsing /CHECK /S C:\SRC D:\DST.
+// The options dump after parsing /CHECK /S D:\SRC E:\DST.
 const std::vector<std::string> PARSED_DUMP = {
     "\xe2\x96\xbc\xe8\xb5\xb7\xe5\x8b\x95\xe6\x99\x82\xe3\x82\xaa\xe3\x83\x97\xe3\x82\xb7\xe3\x83"
     "\xa7\xe3\x83\xb3\xe3\x81\xae\xe8\xa7\xa3\xe6\x9e\x90\xe7\xb5\x90\xe6\x9e\x9c "
@@ -271,7 +271,7 @@ const std::string PROMPT = "C]ontinue(or [ENTER]), Q]uit(or [ESC]) : ";
 // must never hang on it.
 TEST(Front, CheckModeWithoutTerminalQuits) {
     Sandbox box;
-    RunResult r = box.run({"/CHECK", "/S", "C:\\SRC", "D:\\DST"});
+    RunResult r = box.run({"/CHECK", "/S", "D:\\SRC", "E:\\DST"});
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(0, r.status);
     std::vector<std::string> out = lines(r.out);
@@ -348,16 +348,16 @@ TEST(Front, CheckModeAsksBeforeEachStage) {
     };
     for (const Case &c : cases) {
         Sandbox box;
-        box.write('C', "SRC/A.TXT", "a");
+        box.write('D', "SRC/A.TXT", "a");
         std::vector<PtyStep> steps;
         for (const std::string &k : c.keys)
             steps.push_back({PROMPT, k});
-        RunResult r = box.run_pty({"/CHECK", "/S", "C:\\SRC", "D:\\DST"}, steps);
+        RunResult r = box.run_pty({"/CHECK", "/S", "D:\\SRC", "E:\\DST"}, steps);
         ASSERT_FALSE(r.timed_out) << r.out;
         EXPECT_EQ(c.status, r.status) << r.out;
         EXPECT_NE(std::string::npos, r.out.find(CHECK_HEADER[2] + "\n" + CHECK_HEADER[3] + "\n"));
-        EXPECT_EQ(c.ran, box.exists('D', "DST/A.TXT")) << r.out;
-        bool paths = r.out.find("dst base directory     : D:\\DST\n") != std::string::npos;
+        EXPECT_EQ(c.ran, box.exists('E', "DST/A.TXT")) << r.out;
+        bool paths = r.out.find("dst base directory     : E:\\DST\n") != std::string::npos;
         EXPECT_TRUE(paths) << r.out;
     }
 }

@@ -1,9 +1,16 @@
-// End-to-end harness: runs the mox32 binary in a throw-away directory tree
+// End-to-end harness: runs a build of mox32 in a throw-away directory tree
 // with an environment built from scratch, so a test sees exactly what a user
 // would and nothing on the machine running the tests can leak in or be hurt.
 //
+// The build is the Linux one made with these tests, or the one MOX32_E2E_BIN
+// names: a native binary runs as it is, a Win32 mox32.exe runs under Wine
+// through wine/run.sh, which maps the sandbox's drives into a Wine prefix of
+// its own and converts the program's text so that both builds read and
+// write the same bytes (see suite_build).
+//
 // Layout of a sandbox (all below root()):
-//   c/  d/     the directories of drives C and D (MOX32_DRIVES maps them)
+//   d/  e/     the directories of drives D and E (MOX32_DRIVES maps them;
+//              drive C is left alone, as Wine keeps it for itself)
 //   home/      HOME
 //   data/      XDG_DATA_HOME (the trash lives below it)
 //   tmp/       TEMP and TMPDIR
@@ -19,6 +26,29 @@
 #include <utility>
 #include <vector>
 
+// A build of mox32 that a run can start.
+struct Build {
+    std::string path;    // the Linux binary, or a Win32 mox32.exe
+    bool win32 = false;  // run under Wine through wine/run.sh
+};
+
+// The build the suite tests: MOX32_E2E_BIN when it is set (a name ending in
+// ".exe" is a Win32 build), else the Linux build made with the tests.
+const Build &suite_build();
+// The Linux build made with the tests.
+const Build &linux_build();
+// The Win32 build for the checks that compare both builds: MOX32_E2E_EXE,
+// else the suite's build when it is one, else the cross-build beside this
+// build tree. Null when it is missing or cannot run here, with why in *why.
+const Build *win32_build(std::string *why);
+
+// Skips the rest of a test on the Win32 build, with why it is Linux's alone.
+#define SKIP_ON_WIN32(reason)                                  \
+    do {                                                       \
+        if (suite_build().win32)                               \
+            GTEST_SKIP() << "Linux only: " << (reason);        \
+    } while (0)
+
 struct RunResult {
     int status = -1;  // exit code 0..255; 128 + signal when killed; -1 on timeout
     std::string out;  // standard output (run_pty: the terminal transcript, see there)
@@ -27,7 +57,9 @@ struct RunResult {
 };
 
 struct RunOptions {
-    // Native directory to run in; empty: the sandbox's drive C directory.
+    // The build to start; null: suite_build().
+    const Build *build = nullptr;
+    // Native directory to run in; empty: the sandbox's drive D directory.
     std::string cwd;
     // Text piped to standard input; nullopt: standard input is /dev/null.
     std::optional<std::string> input;
@@ -44,6 +76,9 @@ struct RunOptions {
     // Program to execute instead of mox32 (the harness's own tests use
     // /bin/sh). argv[0] is "mox32" either way.
     std::string program;
+    // Shell commands that set up the process before mox32 replaces it
+    // ("umask 077", "ulimit -f 100"), whichever build runs.
+    std::string shell_setting;
 };
 
 struct PtyStep {
@@ -75,12 +110,15 @@ public:
     const std::string &root() const { return root_; }
 
     // Native path of rel ('/'-separated, may be empty) inside the directory
-    // of the drive; any letter works, but only C and D are mapped unless a
+    // of the drive; any letter works, but only D and E are mapped unless a
     // run overrides MOX32_DRIVES.
     std::string native(char drive, const std::string &rel = "") const;
     void mkdir(char drive, const std::string &rel) const;  // like mkdir -p
     // Creates or replaces the file, making parent directories as needed.
     void write(char drive, const std::string &rel, const std::string &content) const;
+    // Writes text (UTF-8) as the suite's build reads a text file such as a
+    // list: as it is for Linux, in code page 932 for Win32.
+    void write_text(char drive, const std::string &rel, const std::string &text) const;
     std::string read(char drive, const std::string &rel) const;  // throws if unreadable
     // Whether the entry exists; a dangling symbolic link exists.
     bool exists(char drive, const std::string &rel) const;
@@ -95,7 +133,9 @@ public:
     // the timeout, then types its keys; afterwards the transcript is read
     // until the program closes the terminal. If a text never appears, the
     // child is killed and the result is timed_out with the transcript so far.
-    // "\r\n" in the transcript reads as "\n". `out` holds the transcript and
+    // "\r\n" in the transcript reads as "\n"; of a Win32 build, the transcript
+    // is what the program wrote, without the escape sequences and the line
+    // breaks at the 80th column that Wine adds. `out` holds the transcript and
     // `err` stays empty; with stdout_to_file, `out` holds the file and `err`
     // the transcript (standard error and the console). opt.input and
     // opt.no_stdin must not be set: standard input is the terminal.

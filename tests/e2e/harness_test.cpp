@@ -81,7 +81,7 @@ TEST(Harness, EnvironmentIsBuiltFromScratch) {
     const std::string &root = sb.root();
     EXPECT_EQ(sorted(lines(r.out)), sorted({
                                         "PATH=/usr/bin:/bin",
-                                        "MOX32_DRIVES=C=" + root + "/c;D=" + root + "/d",
+                                        "MOX32_DRIVES=D=" + root + "/d;E=" + root + "/e",
                                         "TZ=UTC",
                                         "LC_ALL=C.UTF-8",
                                         "LANG=C.UTF-8",
@@ -110,15 +110,15 @@ TEST(Harness, ArgumentsAndWorkingDirectory) {
     Sandbox sb;
     RunResult r = sh(sb, "echo \"$0\"; pwd");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "mox32\n" + sb.native('c') + "\n");
+    EXPECT_EQ(r.out, "mox32\n" + sb.native('d') + "\n");
 
     r = sb.run({"-c", "printf '<%s>' \"$@\"", "zero", "a b", "", "\x95\x5c*?"}, sh_opts());
     EXPECT_EQ(r.out, "<a b><><\x95\x5c*?>");
 
-    sb.mkdir('d', "sub/dir");
+    sb.mkdir('e', "sub/dir");
     RunOptions o = sh_opts();
-    o.cwd = sb.native('d', "sub/dir");
-    EXPECT_EQ(sh(sb, "pwd", o).out, sb.native('d', "sub/dir") + "\n");
+    o.cwd = sb.native('e', "sub/dir");
+    EXPECT_EQ(sh(sb, "pwd", o).out, sb.native('e', "sub/dir") + "\n");
 }
 
 TEST(Harness, ExitStatus) {
@@ -236,8 +236,8 @@ TEST(Harness, StdoutToFile) {
     ASSERT_EQ(l.size(), 2u) << r.out;
     EXPECT_EQ(l[0], "file");
     EXPECT_EQ(l[1].rfind(sb.root() + "/", 0), 0u) << l[1];
-    EXPECT_NE(l[1].rfind(sb.native('c') + "/", 0), 0u) << l[1];
     EXPECT_NE(l[1].rfind(sb.native('d') + "/", 0), 0u) << l[1];
+    EXPECT_NE(l[1].rfind(sb.native('e') + "/", 0), 0u) << l[1];
     EXPECT_EQ(r.err, "err\n");
 
     // A second run starts with an empty file.
@@ -253,30 +253,30 @@ TEST(Harness, SandboxFilesAndCleanup) {
         ASSERT_NE(real, nullptr);
         EXPECT_EQ(root, real) << "a root behind a link would not match the working directory";
         free(real);
-        for (const char *sub : {"c", "d", "home", "data", "tmp"}) {
+        for (const char *sub : {"d", "e", "home", "data", "tmp"}) {
             struct stat st;
             EXPECT_EQ(stat((root + "/" + sub).c_str(), &st), 0) << sub;
         }
-        EXPECT_EQ(sb.native('C', "a/b.txt"), root + "/c/a/b.txt");
+        EXPECT_EQ(sb.native('D', "a/b.txt"), root + "/d/a/b.txt");
 
         std::string binary("x\0\r\n\xff", 5);
-        sb.write('c', "deep/er/file.bin", binary);
-        EXPECT_EQ(sb.read('c', "deep/er/file.bin"), binary);
-        sb.write('c', "deep/er/file.bin", "short");
-        EXPECT_EQ(sb.read('c', "deep/er/file.bin"), "short");
-        EXPECT_TRUE(sb.exists('c', "deep/er"));
-        EXPECT_FALSE(sb.exists('c', "deep/missing"));
-        EXPECT_THROW(sb.read('c', "deep/missing"), std::runtime_error);
-        sb.mkdir('e', "x/y");
-        EXPECT_TRUE(sb.exists('e', "x/y"));
-        ASSERT_EQ(symlink("nowhere", sb.native('c', "dangling").c_str()), 0);
-        EXPECT_TRUE(sb.exists('c', "dangling"));
+        sb.write('d', "deep/er/file.bin", binary);
+        EXPECT_EQ(sb.read('d', "deep/er/file.bin"), binary);
+        sb.write('d', "deep/er/file.bin", "short");
+        EXPECT_EQ(sb.read('d', "deep/er/file.bin"), "short");
+        EXPECT_TRUE(sb.exists('d', "deep/er"));
+        EXPECT_FALSE(sb.exists('d', "deep/missing"));
+        EXPECT_THROW(sb.read('d', "deep/missing"), std::runtime_error);
+        sb.mkdir('f', "x/y");
+        EXPECT_TRUE(sb.exists('f', "x/y"));
+        ASSERT_EQ(symlink("nowhere", sb.native('d', "dangling").c_str()), 0);
+        EXPECT_TRUE(sb.exists('d', "dangling"));
 
         // Trees a test made read-only or unreadable must go too.
-        sb.write('d', "ro/sub/f.txt", "x");
-        ASSERT_EQ(chmod(sb.native('d', "ro/sub/f.txt").c_str(), 0444), 0);
-        ASSERT_EQ(chmod(sb.native('d', "ro/sub").c_str(), 0), 0);
-        ASSERT_EQ(chmod(sb.native('d', "ro").c_str(), 0555), 0);
+        sb.write('e', "ro/sub/f.txt", "x");
+        ASSERT_EQ(chmod(sb.native('e', "ro/sub/f.txt").c_str(), 0444), 0);
+        ASSERT_EQ(chmod(sb.native('e', "ro/sub").c_str(), 0), 0);
+        ASSERT_EQ(chmod(sb.native('e', "ro").c_str(), 0555), 0);
     }
     struct stat st;
     EXPECT_NE(lstat(root.c_str(), &st), 0) << root << " is left behind";

@@ -14,13 +14,13 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// C:\SRC with files of two kinds and a subdirectory.
+// D:\SRC with files of two kinds and a subdirectory.
 void make_src(const Sandbox &box) {
-    box.write('c', "SRC/A.TXT", "a");
-    box.write('c', "SRC/B.LOG", "b");
-    box.write('c', "SRC/C.LOG", "c");
-    box.write('c', "SRC/NOT.TXT", "not listed");
-    box.write('c', "SRC/SUB/S.TXT", "s");
+    box.write('d', "SRC/A.TXT", "a");
+    box.write('d', "SRC/B.LOG", "b");
+    box.write('d', "SRC/C.LOG", "c");
+    box.write('d', "SRC/NOT.TXT", "not listed");
+    box.write('d', "SRC/SUB/S.TXT", "s");
 }
 
 // Lines naming a file, a wildcard and a directory each bring what they name
@@ -30,20 +30,20 @@ TEST(List, FileWildcardAndDirectoryLines) {
     for (std::string eol : {"\n", "\r\n"}) {
         Sandbox box;
         make_src(box);
-        box.write('c', "LIST.TXT",
-                  "C:\\SRC\\A.TXT" + eol + "C:\\SRC\\*.LOG" + eol + "C:\\SRC\\SUB" + eol);
-        RunResult r = box.run({"@C:\\LIST.TXT", "D:\\OUT"});
+        box.write('d', "LIST.TXT",
+                  "D:\\SRC\\A.TXT" + eol + "D:\\SRC\\*.LOG" + eol + "D:\\SRC\\SUB" + eol);
+        RunResult r = box.run({"@D:\\LIST.TXT", "E:\\OUT"});
         EXPECT_EQ(0, r.status) << r.out;
-        EXPECT_EQ((Lines{READING, "C:\\SRC --> D:\\OUT", "  A.TXT", "  B.LOG", "  C.LOG",
-                         "C:\\SRC\\SUB --> D:\\OUT", "  S.TXT", count(4, "File(s) found"),
+        EXPECT_EQ((Lines{READING, "D:\\SRC --> E:\\OUT", "  A.TXT", "  B.LOG", "  C.LOG",
+                         "D:\\SRC\\SUB --> E:\\OUT", "  S.TXT", count(4, "File(s) found"),
                          count(4, "File(s) copied")}),
                   outlines(r))
             << (eol.size() == 2 ? "CR LF" : "LF");
-        EXPECT_EQ((Lines{"A.TXT", "B.LOG", "C.LOG", "S.TXT"}), tree(box.native('d', "OUT")));
-        EXPECT_EQ("s", box.read('d', "OUT/S.TXT"));
+        EXPECT_EQ((Lines{"A.TXT", "B.LOG", "C.LOG", "S.TXT"}), tree(box.native('e', "OUT")));
+        EXPECT_EQ("s", box.read('e', "OUT/S.TXT"));
         // A copy leaves the sources alone.
-        EXPECT_EQ("not listed", box.read('c', "SRC/NOT.TXT"));
-        EXPECT_EQ("a", box.read('c', "SRC/A.TXT"));
+        EXPECT_EQ("not listed", box.read('d', "SRC/NOT.TXT"));
+        EXPECT_EQ("a", box.read('d', "SRC/A.TXT"));
     }
 }
 
@@ -51,43 +51,43 @@ TEST(List, FileWildcardAndDirectoryLines) {
 TEST(List, StructureFromTheFirstLine) {
     Sandbox box;
     make_src(box);
-    box.write('c', "LIST.TXT", "C:\\SRC\\A.TXT\nC:\\SRC\\SUB\n");
-    RunResult r = box.run({"/S", "@C:\\LIST.TXT", "D:\\OUT"});
+    box.write('d', "LIST.TXT", "D:\\SRC\\A.TXT\nD:\\SRC\\SUB\n");
+    RunResult r = box.run({"/S", "@D:\\LIST.TXT", "E:\\OUT"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{"A.TXT", "SUB/", "SUB/S.TXT"}), tree(box.native('d', "OUT")));
+    EXPECT_EQ((Lines{"A.TXT", "SUB/", "SUB/S.TXT"}), tree(box.native('e', "OUT")));
 }
 
 // The list piped in: relative names are taken from the working directory,
 // and the captured copy of the pipe is removed afterwards.
 TEST(List, FromStandardInput) {
     Sandbox box;
-    box.write('c', "SRC/a.txt", "little a");
-    box.write('c', "SRC/other.txt", "not piped");
-    box.write('c', "SRC/sub/in.txt", "inside");
+    box.write('d', "SRC/a.txt", "little a");
+    box.write('d', "SRC/other.txt", "not piped");
+    box.write('d', "SRC/sub/in.txt", "inside");
     RunOptions opt;
-    opt.cwd = box.native('c', "SRC");
+    opt.cwd = box.native('d', "SRC");
     opt.input = "a.txt\nsub\n";
-    RunResult r = box.run({"/Y", "@", "D:\\OUT"}, opt);
+    RunResult r = box.run({"/Y", "@", "E:\\OUT"}, opt);
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\SRC --> D:\\OUT", "  a.txt", "C:\\SRC\\sub --> D:\\OUT",
+    EXPECT_EQ((Lines{READING, "D:\\SRC --> E:\\OUT", "  a.txt", "D:\\SRC\\sub --> E:\\OUT",
                      "  in.txt", count(2, "File(s) found"), count(2, "File(s) copied")}),
               outlines(r));
-    EXPECT_EQ((Lines{"a.txt", "in.txt"}), tree(box.native('d', "OUT")));
+    EXPECT_EQ((Lines{"a.txt", "in.txt"}), tree(box.native('e', "OUT")));
     EXPECT_EQ(Lines{}, tree(box.root() + "/tmp"));
 }
 
 // An empty list, piped or in a file, finds nothing and is no failure.
 TEST(List, EmptyListFindsNothing) {
     Sandbox box;
-    box.write('c', "EMPTY.TXT", "");
+    box.write('d', "EMPTY.TXT", "");
     const Lines want{READING, count(0, "File(s) found"), count(0, "File(s) copied")};
-    RunResult r = box.run({"@C:\\EMPTY.TXT", "D:\\OUT"});
+    RunResult r = box.run({"@D:\\EMPTY.TXT", "E:\\OUT"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ(want, outlines(r));
 
     RunOptions opt;
     opt.input = "";
-    r = box.run({"@", "D:\\OUT2"}, opt);
+    r = box.run({"@", "E:\\OUT2"}, opt);
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ(want, outlines(r));
     EXPECT_EQ(Lines{}, tree(box.root() + "/tmp"));
@@ -97,26 +97,26 @@ TEST(List, EmptyListFindsNothing) {
 // (the status is non-zero; which failure value is not the point here).
 TEST(List, MissingListFile) {
     Sandbox box;
-    RunResult r = box.run({"@C:\\NOLIST.TXT", "D:\\OUT"});
+    RunResult r = box.run({"@D:\\NOLIST.TXT", "E:\\OUT"});
     EXPECT_NE(0, r.status) << r.out;
-    EXPECT_TRUE(has_line(r, "Error! file open failed: C:\\NOLIST.TXT")) << r.out;
-    EXPECT_FALSE(box.exists('d', "OUT/NOLIST.TXT"));
+    EXPECT_TRUE(has_line(r, "Error! file open failed: D:\\NOLIST.TXT")) << r.out;
+    EXPECT_FALSE(box.exists('e', "OUT/NOLIST.TXT"));
 }
 
 // A list is text in the user's encoding: a UTF-8 Japanese name in it finds
 // the file of that name and is shown back in UTF-8.
 TEST(List, JapaneseNameInTheList) {
     Sandbox box;
-    box.write('c', "SRC/表.txt", "hyou");
-    box.write('c', "SRC/other.txt", "not listed");
-    box.write('c', "LIST.TXT", "C:\\SRC\\表.txt\n");
-    RunResult r = box.run({"@C:\\LIST.TXT", "D:\\OUT"});
+    box.write('d', "SRC/表.txt", "hyou");
+    box.write('d', "SRC/other.txt", "not listed");
+    box.write('d', "LIST.TXT", "D:\\SRC\\表.txt\n");
+    RunResult r = box.run({"@D:\\LIST.TXT", "E:\\OUT"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\SRC --> D:\\OUT", "  表.txt", count(1, "File(s) found"),
+    EXPECT_EQ((Lines{READING, "D:\\SRC --> E:\\OUT", "  表.txt", count(1, "File(s) found"),
                      count(1, "File(s) copied")}),
               outlines(r));
-    EXPECT_EQ("hyou", box.read('d', "OUT/表.txt"));
-    EXPECT_EQ((Lines{"表.txt"}), tree(box.native('d', "OUT")));
+    EXPECT_EQ("hyou", box.read('e', "OUT/表.txt"));
+    EXPECT_EQ((Lines{"表.txt"}), tree(box.native('e', "OUT")));
 }
 
 // Deleting through a list removes each listed directory after emptying it
@@ -124,42 +124,42 @@ TEST(List, JapaneseNameInTheList) {
 TEST(List, DeleteListedDirectory) {
     Sandbox box;
     make_src(box);
-    box.write('c', "LIST.TXT", "C:\\SRC\\A.TXT\nC:\\SRC\\SUB\n");
-    RunResult r = box.run({"/DEL", "@C:\\LIST.TXT"});
+    box.write('d', "LIST.TXT", "D:\\SRC\\A.TXT\nD:\\SRC\\SUB\n");
+    RunResult r = box.run({"/DEL", "@D:\\LIST.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "  A.TXT", "  S.TXT", "<C:\\SRC\\SUB> deleted",
+    EXPECT_EQ((Lines{READING, "  A.TXT", "  S.TXT", "<D:\\SRC\\SUB> deleted",
                      count(2, "File(s) found"), count(2, "File(s) deleted")}),
               outlines(r));
-    EXPECT_EQ((Lines{"B.LOG", "C.LOG", "NOT.TXT"}), tree(box.native('c', "SRC")));
+    EXPECT_EQ((Lines{"B.LOG", "C.LOG", "NOT.TXT"}), tree(box.native('d', "SRC")));
 }
 
-// A NUL in a list line used to cut the line there: C:\A\victim<NUL>.bak
-// deleted C:\A\victim and C:\A\victimdir<NUL>.bak emptied victimdir, with
+// A NUL in a list line used to cut the line there: D:\A\victim<NUL>.bak
+// deleted D:\A\victim and D:\A\victimdir<NUL>.bak emptied victimdir, with
 // exit status 0. Such a line is refused whole and fails the run, read from
 // a file or piped in.
 TEST(List, NulInALineIsRefused) {
     using namespace std::string_literals;
-    const std::string list = "C:\\A\\victim\0.bak\nC:\\A\\victimdir\0.bak\r\nC:\\A\\gone.txt\n"s;
+    const std::string list = "D:\\A\\victim\0.bak\nD:\\A\\victimdir\0.bak\r\nD:\\A\\gone.txt\n"s;
     for (bool piped : {false, true}) {
         Sandbox box;
-        box.write('c', "A/victim", "keep");
-        box.write('c', "A/victimdir/inside.txt", "keep too");
-        box.write('c', "A/gone.txt", "listed");
+        box.write('d', "A/victim", "keep");
+        box.write('d', "A/victimdir/inside.txt", "keep too");
+        box.write('d', "A/gone.txt", "listed");
         RunOptions opt;
         std::string source = "@";
         if (piped)
             opt.input = list;
         else
-            box.write('c', "LIST.TXT", list), source = "@C:\\LIST.TXT";
+            box.write('d', "LIST.TXT", list), source = "@D:\\LIST.TXT";
         RunResult r = box.run({"/DEL", "/Y", source}, opt);
         EXPECT_EQ(1, r.status) << r.out;
-        EXPECT_EQ((Lines{READING, "Error! NUL in list line: C:\\A\\victim^@.bak",
-                         "Error! NUL in list line: C:\\A\\victimdir^@.bak", "  gone.txt",
+        EXPECT_EQ((Lines{READING, "Error! NUL in list line: D:\\A\\victim^@.bak",
+                         "Error! NUL in list line: D:\\A\\victimdir^@.bak", "  gone.txt",
                          count(1, "File(s) found"), count(1, "File(s) deleted")}),
                   outlines(r))
             << (piped ? "piped" : "file");
         EXPECT_EQ((Lines{"victim", "victimdir/", "victimdir/inside.txt"}),
-                  tree(box.native('c', "A")));
+                  tree(box.native('d', "A")));
     }
 }
 
@@ -168,12 +168,12 @@ TEST(List, NulInALineIsRefused) {
 // UTF-8 bytes are in code page 932.
 TEST(List, OverlongLineShownAsWritten) {
     Sandbox box;
-    box.write('c', "A/gone.txt", "listed");
-    const std::string line = "C:\\é" + std::string(260, 'a');
-    box.write('c', "LIST.TXT", line + "\nC:\\A\\gone.txt\n");
-    RunResult r = box.run({"/DEL", "@C:\\LIST.TXT"});
+    box.write('d', "A/gone.txt", "listed");
+    const std::string line = "D:\\é" + std::string(260, 'a');
+    box.write('d', "LIST.TXT", line + "\nD:\\A\\gone.txt\n");
+    RunResult r = box.run({"/DEL", "@D:\\LIST.TXT"});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "Error! path too long: C:\\é" + std::string(250, 'a') + "...",
+    EXPECT_EQ((Lines{READING, "Error! path too long: D:\\é" + std::string(250, 'a') + "...",
                      "  gone.txt", count(1, "File(s) found"), count(1, "File(s) deleted")}),
               outlines(r));
 }

@@ -58,10 +58,8 @@ bool make_sparse(const Sandbox &box, char drive, const std::string &rel, long lo
 // a file size limit) applies to it first.
 RunResult run_after(const Sandbox &box, const std::string &setting, const Lines &args,
                     RunOptions o = {}) {
-    o.program = "/bin/sh";
-    Lines all = {"-c", setting + "; exec \"$0\" \"$@\"", MOX32_BIN};
-    all.insert(all.end(), args.begin(), args.end());
-    return box.run(all, o);
+    o.shell_setting = setting;
+    return box.run(args, o);
 }
 
 constexpr long long GiB = 1LL << 30;
@@ -98,17 +96,17 @@ TEST(Metadata, CopyKeepsTheExactTime) {
             std::string trace = std::string(m.tz) + " " + when(m.sec, m.nsec) +
                                 (w.opts.empty() ? "" : " " + w.opts[0]);
             Sandbox box;
-            box.write('c', "S/F.TXT", "data");
-            set_mtim(box.native('c', "S/F.TXT"), m.sec, m.nsec);
+            box.write('d', "S/F.TXT", "data");
+            set_mtim(box.native('d', "S/F.TXT"), m.sec, m.nsec);
             if (w.existing)
-                box.write('d', "O/F.TXT", "old ");
+                box.write('e', "O/F.TXT", "old ");
             Lines args = w.opts;
-            args.insert(args.end(), {"C:\\S\\F.TXT", "D:\\O"});
+            args.insert(args.end(), {"D:\\S\\F.TXT", "E:\\O"});
             RunOptions o;
             o.env = {{"TZ", m.tz}};
             RunResult r = box.run(args, o);
             EXPECT_EQ(0, r.status) << trace << "\n" << r.out;
-            EXPECT_EQ(when(m.sec, m.nsec), mtim(box.native('d', "O/F.TXT"))) << trace;
+            EXPECT_EQ(when(m.sec, m.nsec), mtim(box.native('e', "O/F.TXT"))) << trace;
         }
     }
 }
@@ -117,13 +115,13 @@ TEST(Metadata, CopyKeepsTheExactTime) {
 // format) is the old file's, time included.
 TEST(Metadata, BackupByCopyKeepsTheOldFilesExactTime) {
     Sandbox box;
-    box.write('C', "S/a.txt", "new");
-    box.write('C', "D/a.txt", "old");
-    set_mtim(box.native('C', "D/a.txt"), T0 + 3, 777);
-    RunResult r = box.run({"/I", "/B", "=$F.$E", "C:\\S\\a.txt", "C:\\D"});
+    box.write('D', "S/a.txt", "new");
+    box.write('D', "D/a.txt", "old");
+    set_mtim(box.native('D', "D/a.txt"), T0 + 3, 777);
+    RunResult r = box.run({"/I", "/B", "=$F.$E", "D:\\S\\a.txt", "D:\\D"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("old", box.read('C', "D/a(000).txt"));
-    EXPECT_EQ(when(T0 + 3, 777), mtim(box.native('C', "D/a(000).txt")));
+    EXPECT_EQ("old", box.read('D', "D/a(000).txt"));
+    EXPECT_EQ(when(T0 + 3, 777), mtim(box.native('D', "D/a(000).txt")));
 }
 
 // A move onto another file system is a copy and a delete; the copy keeps
@@ -131,19 +129,19 @@ TEST(Metadata, BackupByCopyKeepsTheOldFilesExactTime) {
 TEST(Metadata, MoveAcrossFileSystemsKeepsTheExactTime) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a file system needs root";
-    for (const char *to : {"C:\\MNT", "D:\\"}) {
+    for (const char *to : {"D:\\MNT", "E:\\"}) {
         Sandbox box;
-        box.mkdir('c', "MNT");
-        TmpfsMount mnt(std::string(to)[0] == 'C' ? box.native('c', "MNT") : box.native('d'), "1m");
+        box.mkdir('d', "MNT");
+        TmpfsMount mnt(std::string(to)[0] == 'D' ? box.native('d', "MNT") : box.native('e'), "1m");
         if (!mnt.ok())
             GTEST_SKIP() << "no tmpfs here";
-        box.write('c', "S/F.TXT", "moving");
-        set_mtim(box.native('c', "S/F.TXT"), T0 + 1, 123456789);
-        RunResult r = box.run({"/M", "C:\\S\\F.TXT", to});
+        box.write('d', "S/F.TXT", "moving");
+        set_mtim(box.native('d', "S/F.TXT"), T0 + 1, 123456789);
+        RunResult r = box.run({"/M", "D:\\S\\F.TXT", to});
         EXPECT_EQ(0, r.status) << to << "\n" << r.out;
-        std::string moved = std::string(to)[0] == 'C' ? box.native('c', "MNT/F.TXT")
-                                                       : box.native('d', "F.TXT");
-        EXPECT_FALSE(box.exists('c', "S/F.TXT")) << to;
+        std::string moved = std::string(to)[0] == 'D' ? box.native('d', "MNT/F.TXT")
+                                                       : box.native('e', "F.TXT");
+        EXPECT_FALSE(box.exists('d', "S/F.TXT")) << to;
         EXPECT_EQ(when(T0 + 1, 123456789), mtim(moved)) << to;
     }
 }
@@ -152,16 +150,16 @@ TEST(Metadata, MoveAcrossFileSystemsKeepsTheExactTime) {
 // than its namesake for the same file and wrote over it without a backup.
 TEST(Metadata, GatherKeepsAFileThatDiffersBy4GiB) {
     Sandbox box;
-    box.write('c', "G/README.TXT", "");
-    if (!make_sparse(box, 'd', "OUT/README.TXT", 4 * GiB))
+    box.write('d', "G/README.TXT", "");
+    if (!make_sparse(box, 'e', "OUT/README.TXT", 4 * GiB))
         GTEST_SKIP() << "no sparse files of 4 GiB here";
-    set_mtime(box.native('c', "G/README.TXT"), T0);
-    set_mtime(box.native('d', "OUT/README.TXT"), T0);
-    RunResult r = box.run({"/G", "C:\\G", "D:\\OUT"});
+    set_mtime(box.native('d', "G/README.TXT"), T0);
+    set_mtime(box.native('e', "OUT/README.TXT"), T0);
+    RunResult r = box.run({"/G", "D:\\G", "E:\\OUT"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{"README(000).TXT", "README.TXT"}), tree(box.native('d', "OUT")));
-    EXPECT_EQ(4 * GiB, size_of(box.native('d', "OUT/README(000).TXT")));
-    EXPECT_EQ(0, size_of(box.native('d', "OUT/README.TXT")));
+    EXPECT_EQ((Lines{"README(000).TXT", "README.TXT"}), tree(box.native('e', "OUT")));
+    EXPECT_EQ(4 * GiB, size_of(box.native('e', "OUT/README(000).TXT")));
+    EXPECT_EQ(0, size_of(box.native('e', "OUT/README.TXT")));
 }
 
 // The free-space test used to take the low 32 bits of the size: 5 GiB
@@ -178,19 +176,19 @@ TEST(Metadata, FreeSpaceTestCountsEveryByte) {
     } cases[] = {{5 * GiB, "2g", true}, {4 * GiB + 16384, "64k", false}};
     for (const Case &k : cases) {
         Sandbox box;
-        if (!make_sparse(box, 'c', "BIG/BIG.DAT", k.size))
+        if (!make_sparse(box, 'd', "BIG/BIG.DAT", k.size))
             GTEST_SKIP() << "no sparse files of 5 GiB here";
-        TmpfsMount small(box.native('d'), k.room);
+        TmpfsMount small(box.native('e'), k.room);
         if (!small.ok())
             GTEST_SKIP() << "no tmpfs here";
-        Lines args = {"C:\\BIG\\BIG.DAT", "D:\\OUT"};
+        Lines args = {"D:\\BIG\\BIG.DAT", "E:\\OUT"};
         if (k.echo)
             args.insert(args.begin(), "/E");
         RunResult r = box.run(args);
         EXPECT_EQ(1, r.status) << k.room << "\n" << r.out;
         // Whether the aborted directory's file counts as found is not
         // settled; the line is left out.
-        Lines want = {READING, "C:\\BIG --> D:\\OUT",
+        Lines want = {READING, "D:\\BIG --> E:\\OUT",
                       "Error! drive freespace not enough, or path not found", ABORT,
                       count(0, "File(s) copied"), count(1, "File(s) failed")};
         if (k.echo)
@@ -200,7 +198,7 @@ TEST(Metadata, FreeSpaceTestCountsEveryByte) {
             return l.find(" File(s) found") != std::string::npos;
         });
         EXPECT_EQ(want, out) << k.room;
-        EXPECT_EQ(Lines{}, tree(box.native('d', "OUT"))) << k.room;
+        EXPECT_EQ(Lines{}, tree(box.native('e', "OUT"))) << k.room;
     }
 }
 
@@ -222,18 +220,18 @@ TEST(Metadata, CopiesAreNoMoreOpenThanTheirSources) {
     for (const Case &k : cases) {
         std::string trace = std::string(k.umask) + " " + std::to_string(k.file);
         Sandbox box;
-        box.write('c', "S/PRIV/f.txt", "secret");
-        ASSERT_EQ(0, ::chmod(box.native('c', "S/PRIV/f.txt").c_str(), k.file));
-        ASSERT_EQ(0, ::chmod(box.native('c', "S/PRIV").c_str(), k.dir));
-        ASSERT_EQ(0, ::chmod(box.native('c', "S").c_str(), k.dir));
-        RunResult r = run_after(box, "umask " + std::string(k.umask), {"/S", "C:\\S", "D:\\O"});
+        box.write('d', "S/PRIV/f.txt", "secret");
+        ASSERT_EQ(0, ::chmod(box.native('d', "S/PRIV/f.txt").c_str(), k.file));
+        ASSERT_EQ(0, ::chmod(box.native('d', "S/PRIV").c_str(), k.dir));
+        ASSERT_EQ(0, ::chmod(box.native('d', "S").c_str(), k.dir));
+        RunResult r = run_after(box, "umask " + std::string(k.umask), {"/S", "D:\\S", "E:\\O"});
         EXPECT_EQ(0, r.status) << trace << "\n" << r.out;
-        EXPECT_EQ("secret", box.read('d', "O/PRIV/f.txt")) << trace;
-        EXPECT_EQ(k.wantfile, mode_of(box.native('d', "O/PRIV/f.txt"))) << trace;
-        EXPECT_EQ(k.wantdir, mode_of(box.native('d', "O/PRIV"))) << trace;
-        EXPECT_EQ(k.wantdir, mode_of(box.native('d', "O"))) << trace;
-        ::chmod(box.native('c', "S").c_str(), 0755);
-        ::chmod(box.native('c', "S/PRIV").c_str(), 0755);
+        EXPECT_EQ("secret", box.read('e', "O/PRIV/f.txt")) << trace;
+        EXPECT_EQ(k.wantfile, mode_of(box.native('e', "O/PRIV/f.txt"))) << trace;
+        EXPECT_EQ(k.wantdir, mode_of(box.native('e', "O/PRIV"))) << trace;
+        EXPECT_EQ(k.wantdir, mode_of(box.native('e', "O"))) << trace;
+        ::chmod(box.native('d', "S").c_str(), 0755);
+        ::chmod(box.native('d', "S/PRIV").c_str(), 0755);
     }
 }
 
@@ -241,12 +239,12 @@ TEST(Metadata, CopiesAreNoMoreOpenThanTheirSources) {
 // directory keeps its 0644 and lost the only thing that kept it private.
 TEST(Metadata, TrashIsItsOwnersAlone) {
     Sandbox box;
-    box.write('c', "PRIV/f.txt", "secret");
-    ASSERT_EQ(0, ::chmod(box.native('c', "PRIV").c_str(), 0700));
-    RunResult r = box.run({"/DEL!", "/Y", "C:\\PRIV\\f.txt"});
+    box.write('d', "PRIV/f.txt", "secret");
+    ASSERT_EQ(0, ::chmod(box.native('d', "PRIV").c_str(), 0700));
+    RunResult r = box.run({"/DEL!", "/Y", "D:\\PRIV\\f.txt"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("secret", box.read('c', "TRASH$$$/f.txt"));
-    EXPECT_EQ(0700u, mode_of(box.native('c', "TRASH$$$")));
+    EXPECT_EQ("secret", box.read('d', "TRASH$$$/f.txt"));
+    EXPECT_EQ(0700u, mode_of(box.native('d', "TRASH$$$")));
 }
 
 // The temporary file of a copy used to be 0644 while it was written, so a
@@ -254,16 +252,16 @@ TEST(Metadata, TrashIsItsOwnersAlone) {
 // file size limit stops the run in the middle of the write.
 TEST(Metadata, InterruptedCopyLeavesNothingReadable) {
     Sandbox box;
-    box.write('c', "S/BIG.DAT", std::string(300 * 1024, 's'));
-    box.write('d', "O/BIG.DAT", "old");
-    RunResult r = run_after(box, "ulimit -c 0; ulimit -f 100", {"C:\\S\\BIG.DAT", "D:\\O"});
+    box.write('d', "S/BIG.DAT", std::string(300 * 1024, 's'));
+    box.write('e', "O/BIG.DAT", "old");
+    RunResult r = run_after(box, "ulimit -c 0; ulimit -f 100", {"D:\\S\\BIG.DAT", "E:\\O"});
     EXPECT_EQ(128 + SIGXFSZ, r.status) << r.out;
-    Lines left = tree(box.native('d', "O"));
+    Lines left = tree(box.native('e', "O"));
     ASSERT_EQ(2u, left.size()) << r.out;
     EXPECT_EQ("BIG.DAT", left[0]);
     EXPECT_EQ(0u, left[1].rfind("_MOX_", 0)) << left[1];
-    EXPECT_EQ(0600u, mode_of(box.native('d', "O/" + left[1])));
-    EXPECT_EQ("old", box.read('d', "O/BIG.DAT"));
+    EXPECT_EQ(0600u, mode_of(box.native('e', "O/" + left[1])));
+    EXPECT_EQ("old", box.read('e', "O/BIG.DAT"));
 }
 
 // A move onto another file system by a user who cannot give the copy its
@@ -276,23 +274,23 @@ TEST(Metadata, MoveByAnotherUserOpensNothingToItsGroup) {
     if (::access("/usr/bin/setpriv", X_OK) != 0)
         GTEST_SKIP() << "no setpriv here";
     Sandbox box;
-    box.mkdir('c', "M");
-    TmpfsMount mnt(box.native('c', "M"), "1m");
+    box.mkdir('d', "M");
+    TmpfsMount mnt(box.native('d', "M"), "1m");
     if (!mnt.ok())
         GTEST_SKIP() << "no tmpfs here";
-    for (const std::string &dir : {box.root(), box.native('c'), box.native('c', "M")})
+    for (const std::string &dir : {box.root(), box.native('d'), box.native('d', "M")})
         ASSERT_EQ(0, ::chmod(dir.c_str(), 0777)) << dir;
-    box.write('c', "M/s.txt", "shared");
-    ASSERT_EQ(0, ::chmod(box.native('c', "M/s.txt").c_str(), 02664));
+    box.write('d', "M/s.txt", "shared");
+    ASSERT_EQ(0, ::chmod(box.native('d', "M/s.txt").c_str(), 02664));
     RunOptions o;
     o.program = "/usr/bin/setpriv";
-    RunResult r = box.run({"--reuid=65534", "--regid=65534", "--clear-groups", MOX32_BIN,
-                           "/DEL!", "C:\\M\\s.txt"},
+    RunResult r = box.run({"--reuid=65534", "--regid=65534", "--clear-groups", suite_build().path,
+                           "/DEL!", "D:\\M\\s.txt"},
                           o);
     EXPECT_EQ(0, r.status) << r.out << r.err;
-    EXPECT_FALSE(box.exists('c', "M/s.txt"));
-    std::string moved = box.native('c', "TRASH$$$/s.txt");
-    EXPECT_EQ("shared", box.read('c', "TRASH$$$/s.txt"));
+    EXPECT_FALSE(box.exists('d', "M/s.txt"));
+    std::string moved = box.native('d', "TRASH$$$/s.txt");
+    EXPECT_EQ("shared", box.read('d', "TRASH$$$/s.txt"));
     EXPECT_EQ(0644u, mode_of(moved));
 }
 

@@ -42,14 +42,14 @@ Lines real_trash() {
 TEST(Recycle, FilesAndInfoInTheSandboxTrash) {
     Lines before = real_trash();
     Sandbox box;
-    box.write('c', "R/A.TXT", "recycled a");
-    box.write('c', "R/SUB/MY FILE.TXT", "with a space");
-    RunResult r = box.run({"/S", "/DEL+", "C:\\R\\*.TXT"});
+    box.write('d', "R/A.TXT", "recycled a");
+    box.write('d', "R/SUB/MY FILE.TXT", "with a space");
+    RunResult r = box.run({"/S", "/DEL+", "D:\\R\\*.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{READING, "  A.TXT", "  MY FILE.TXT", count(2, "File(s) found"),
                      count(2, "File(s) deleted"), count(1, "Dir(s)  searched")}),
               outlines(r));
-    EXPECT_EQ((Lines{"SUB/"}), tree(box.native('c', "R")));
+    EXPECT_EQ((Lines{"SUB/"}), tree(box.native('d', "R")));
 
     const std::string trash = box.root() + "/data/Trash";
     EXPECT_EQ((Lines{"A.TXT", "MY FILE.TXT"}), tree(trash + "/files"));
@@ -58,8 +58,8 @@ TEST(Recycle, FilesAndInfoInTheSandboxTrash) {
     EXPECT_EQ("with a space", read_native(trash + "/files/MY FILE.TXT"));
     std::string info = read_native(trash + "/info/A.TXT.trashinfo");
     EXPECT_EQ("[Trash Info]", lines(info).at(0));
-    EXPECT_EQ(box.native('c', "R/A.TXT"), info_path(info));
-    EXPECT_EQ(box.native('c', "R/SUB/MY%20FILE.TXT"),
+    EXPECT_EQ(box.native('d', "R/A.TXT"), info_path(info));
+    EXPECT_EQ(box.native('d', "R/SUB/MY%20FILE.TXT"),
               info_path(read_native(trash + "/info/MY FILE.TXT.trashinfo")));
     EXPECT_EQ(before, real_trash());
 }
@@ -67,9 +67,9 @@ TEST(Recycle, FilesAndInfoInTheSandboxTrash) {
 // A second file of the same name does not replace the first in the bin.
 TEST(Recycle, SameNameTwice) {
     Sandbox box;
-    box.write('c', "R/X/A.TXT", "first");
-    box.write('c', "R/Y/A.TXT", "second");
-    RunResult r = box.run({"/S", "/DEL+", "C:\\R\\*.TXT"});
+    box.write('d', "R/X/A.TXT", "first");
+    box.write('d', "R/Y/A.TXT", "second");
+    RunResult r = box.run({"/S", "/DEL+", "D:\\R\\*.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
     Lines files = tree(box.root() + "/data/Trash/files");
     ASSERT_EQ(2u, files.size());
@@ -84,23 +84,23 @@ TEST(Recycle, SameNameTwice) {
 // for root as well. Each refusal names its file (it used not to).
 TEST(Recycle, RefusedMoveKeepsTheFile) {
     Sandbox box;
-    box.write('c', "R/KEEP.TXT", "keep me");
-    box.write('c', "R/KEEP2.TXT", "keep me too");
+    box.write('d', "R/KEEP.TXT", "keep me");
+    box.write('d', "R/KEEP2.TXT", "keep me too");
     std::string blocker = box.root() + "/data/Trash";
     FILE *fp = std::fopen(blocker.c_str(), "wb");
     ASSERT_NE(nullptr, fp);
     std::fclose(fp);
-    RunResult r = box.run({"/DEL+", "C:\\R\\*.TXT"});
+    RunResult r = box.run({"/DEL+", "D:\\R\\*.TXT"});
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_EQ((Lines{READING, "Error! SHFileOperation() failed",
-                     "Error! can't move to recycle bin: C:\\R\\KEEP.TXT", " GetLastError=[5]",
+                     "Error! can't move to recycle bin: D:\\R\\KEEP.TXT", " GetLastError=[5]",
                      "Error! SHFileOperation() failed",
-                     "Error! can't move to recycle bin: C:\\R\\KEEP2.TXT", " GetLastError=[5]",
+                     "Error! can't move to recycle bin: D:\\R\\KEEP2.TXT", " GetLastError=[5]",
                      count(2, "File(s) found"), count(0, "File(s) deleted"),
                      count(2, "File(s) failed")}),
               outlines(r));
-    EXPECT_EQ("keep me", box.read('c', "R/KEEP.TXT"));
-    EXPECT_EQ("keep me too", box.read('c', "R/KEEP2.TXT"));
+    EXPECT_EQ("keep me", box.read('d', "R/KEEP.TXT"));
+    EXPECT_EQ("keep me too", box.read('d', "R/KEEP2.TXT"));
     EXPECT_EQ("", read_native(blocker));
 }
 
@@ -110,8 +110,8 @@ TEST(Recycle, RefusedMoveKeepsTheFile) {
 // freedesktop.org Trash directly.
 RunResult recycleandlist(const Sandbox &box, const std::string &program,
                          const std::vector<std::string> &args) {
-    box.write('c', "R/LISTED.TXT", "x");
-    RunResult r = box.run({"/DEL+", "C:\\R\\LISTED.TXT"});
+    box.write('d', "R/LISTED.TXT", "x");
+    RunResult r = box.run({"/DEL+", "D:\\R\\LISTED.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
     RunOptions opt;
     opt.program = program;
@@ -126,7 +126,7 @@ TEST(Recycle, GioListsTheFile) {
     if (g.status != 0 && g.err.find("not supported") != std::string::npos)
         GTEST_SKIP() << "gio cannot list the trash here: " << g.err;
     EXPECT_EQ(0, g.status) << g.err;
-    EXPECT_NE(std::string::npos, g.out.find(box.native('c', "R/LISTED.TXT"))) << g.out;
+    EXPECT_NE(std::string::npos, g.out.find(box.native('d', "R/LISTED.TXT"))) << g.out;
 }
 
 TEST(Recycle, TrashCliListsTheFile) {
@@ -135,7 +135,7 @@ TEST(Recycle, TrashCliListsTheFile) {
     Sandbox box;
     RunResult t = recycleandlist(box, "/usr/bin/trash-list", {});
     EXPECT_EQ(0, t.status) << t.err;
-    EXPECT_NE(std::string::npos, t.out.find(" " + box.native('c', "R/LISTED.TXT") + "\n")) << t.out;
+    EXPECT_NE(std::string::npos, t.out.find(" " + box.native('d', "R/LISTED.TXT") + "\n")) << t.out;
 }
 
 } // namespace

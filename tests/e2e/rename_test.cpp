@@ -68,9 +68,9 @@ TEST(Rename, FormatInPlace) {
     std::string day = today();
     for (const FormatCase &c : format_cases(day)) {
         Sandbox box;
-        box.write('c', "DIR/PROGRAM.EXE", "the program");
-        make_taken(box, 'c', "DIR", c.taken);
-        RunResult r = box.run({std::string("=") + c.format, "C:\\DIR\\PROGRAM.EXE"});
+        box.write('d', "DIR/PROGRAM.EXE", "the program");
+        make_taken(box, 'd', "DIR", c.taken);
+        RunResult r = box.run({std::string("=") + c.format, "D:\\DIR\\PROGRAM.EXE"});
         EXPECT_EQ(0, r.status) << c.format << "\n" << r.out;
         if (today() != day)
             continue;  // midnight passed during the run
@@ -78,8 +78,8 @@ TEST(Rename, FormatInPlace) {
                          count(1, "File(s) renamed")}),
                   outlines(r))
             << c.format;
-        EXPECT_FALSE(box.exists('c', "DIR/PROGRAM.EXE")) << c.format;
-        EXPECT_EQ("the program", box.read('c', "DIR/" + c.want)) << c.format;
+        EXPECT_FALSE(box.exists('d', "DIR/PROGRAM.EXE")) << c.format;
+        EXPECT_EQ("the program", box.read('d', "DIR/" + c.want)) << c.format;
     }
 }
 
@@ -89,19 +89,19 @@ TEST(Rename, FormatWithDestination) {
     std::string day = today();
     for (const FormatCase &c : format_cases(day)) {
         Sandbox box;
-        box.write('c', "DIR/PROGRAM.EXE", "the program");
-        box.mkdir('d', "OUT");
-        make_taken(box, 'd', "OUT", c.taken);
-        RunResult r = box.run({std::string("=") + c.format, "C:\\DIR\\PROGRAM.EXE", "D:\\OUT"});
+        box.write('d', "DIR/PROGRAM.EXE", "the program");
+        box.mkdir('e', "OUT");
+        make_taken(box, 'e', "OUT", c.taken);
+        RunResult r = box.run({std::string("=") + c.format, "D:\\DIR\\PROGRAM.EXE", "E:\\OUT"});
         EXPECT_EQ(0, r.status) << c.format << "\n" << r.out;
         if (today() != day)
             continue;
-        EXPECT_EQ((Lines{READING, "C:\\DIR --> D:\\OUT", "  PROGRAM.EXE",
+        EXPECT_EQ((Lines{READING, "D:\\DIR --> E:\\OUT", "  PROGRAM.EXE",
                          count(1, "File(s) found"), count(1, "File(s) copied")}),
                   outlines(r))
             << c.format;
-        EXPECT_EQ("the program", box.read('c', "DIR/PROGRAM.EXE")) << c.format;
-        EXPECT_EQ("the program", box.read('d', "OUT/" + c.want)) << c.format;
+        EXPECT_EQ("the program", box.read('d', "DIR/PROGRAM.EXE")) << c.format;
+        EXPECT_EQ("the program", box.read('e', "OUT/" + c.want)) << c.format;
     }
 }
 
@@ -121,17 +121,17 @@ TEST(Rename, FormatHonoursNoOverwriteAndOverwriteOnly) {
     };
     for (const Case &c : cases) {
         Sandbox box;
-        box.write('c', "DIR/PROGRAM.EXE", "program");
-        box.write('c', "DIR/TOOL.EXE", "tool");
-        box.write('d', "OUT/PROGRAM.BAK", "old");
-        RunResult r = box.run({c.option, "=$F.BAK", "C:\\DIR\\*.EXE", "D:\\OUT"});
+        box.write('d', "DIR/PROGRAM.EXE", "program");
+        box.write('d', "DIR/TOOL.EXE", "tool");
+        box.write('e', "OUT/PROGRAM.BAK", "old");
+        RunResult r = box.run({c.option, "=$F.BAK", "D:\\DIR\\*.EXE", "E:\\OUT"});
         EXPECT_EQ(0, r.status) << c.option << "\n" << r.out;
-        EXPECT_EQ((Lines{READING, "C:\\DIR --> D:\\OUT", std::string("  ") + c.copied,
+        EXPECT_EQ((Lines{READING, "D:\\DIR --> E:\\OUT", std::string("  ") + c.copied,
                          count(2, "File(s) found"), count(1, "File(s) copied")}),
                   outlines(r))
             << c.option;
-        EXPECT_EQ(c.program, box.read('d', "OUT/PROGRAM.BAK")) << c.option;
-        EXPECT_EQ(c.tool, read_native(box.native('d', "OUT/TOOL.BAK"))) << c.option;
+        EXPECT_EQ(c.program, box.read('e', "OUT/PROGRAM.BAK")) << c.option;
+        EXPECT_EQ(c.tool, read_native(box.native('e', "OUT/TOOL.BAK"))) << c.option;
     }
 }
 
@@ -139,16 +139,16 @@ TEST(Rename, FormatHonoursNoOverwriteAndOverwriteOnly) {
 // in turn.
 TEST(Rename, CounterAcrossFiles) {
     Sandbox box;
-    box.write('c', "PIX/A.JPG", "a");
-    box.write('c', "PIX/B.JPG", "b");
-    box.write('c', "PIX/C.JPG", "c");
-    RunResult r = box.run({"=IMG$03N.$E", "C:\\PIX\\*.JPG"});
+    box.write('d', "PIX/A.JPG", "a");
+    box.write('d', "PIX/B.JPG", "b");
+    box.write('d', "PIX/C.JPG", "c");
+    RunResult r = box.run({"=IMG$03N.$E", "D:\\PIX\\*.JPG"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{READING, "A.JPG as IMG000.JPG", "B.JPG as IMG001.JPG", "C.JPG as IMG002.JPG",
                      count(3, "File(s) found"), count(3, "File(s) renamed")}),
               outlines(r));
-    EXPECT_EQ((Lines{"IMG000.JPG", "IMG001.JPG", "IMG002.JPG"}), tree(box.native('c', "PIX")));
-    EXPECT_EQ("b", box.read('c', "PIX/IMG001.JPG"));
+    EXPECT_EQ((Lines{"IMG000.JPG", "IMG001.JPG", "IMG002.JPG"}), tree(box.native('d', "PIX")));
+    EXPECT_EQ("b", box.read('d', "PIX/IMG001.JPG"));
 }
 
 // A character that code page 932 cannot hold (é, an emoji) travels inside
@@ -173,10 +173,10 @@ TEST(Rename, PiecesNeverSplitACharacter) {
     };
     for (const Case &c : cases) {
         Sandbox box;
-        box.write('c', std::string("DIR/") + c.name, "x");
-        RunResult r = box.run({std::string("=") + c.format, std::string("C:\\DIR\\") + c.name});
+        box.write('d', std::string("DIR/") + c.name, "x");
+        RunResult r = box.run({std::string("=") + c.format, std::string("D:\\DIR\\") + c.name});
         EXPECT_EQ(0, r.status) << c.name << " " << c.format << "\n" << r.out;
-        EXPECT_EQ(Lines{c.want}, tree(box.native('c', "DIR"))) << c.name << " " << c.format;
+        EXPECT_EQ(Lines{c.want}, tree(box.native('d', "DIR"))) << c.name << " " << c.format;
     }
 }
 
@@ -185,12 +185,12 @@ TEST(Rename, PiecesNeverSplitACharacter) {
 TEST(Rename, OverlongNameShownInWholeCharacters) {
     Sandbox box;
     const std::string name(253, 'a');
-    box.write('c', name, "x");
-    RunResult r = box.run({"=$F$Fxxxxé", "C:\\" + name});
+    box.write('d', name, "x");
+    RunResult r = box.run({"=$F$Fxxxxé", "D:\\" + name});
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_TRUE(has_line(r, "Error! length of filename is too long: " + name + name + "xxxx"))
         << r.out;
-    EXPECT_TRUE(box.exists('c', name));
+    EXPECT_TRUE(box.exists('d', name));
 }
 
 // A separator in the format used to move the file into another directory,
@@ -204,9 +204,9 @@ TEST(Rename, SeparatorInTheNewNameIsRefused) {
     };
     for (const Case &c : cases) {
         Sandbox box;
-        box.write('c', "DIR/A.TXT", "a");
-        box.mkdir('c', "DIR/SUB");
-        RunResult r = box.run({std::string("=") + c.format, "C:\\DIR\\A.TXT"});
+        box.write('d', "DIR/A.TXT", "a");
+        box.mkdir('d', "DIR/SUB");
+        RunResult r = box.run({std::string("=") + c.format, "D:\\DIR\\A.TXT"});
         EXPECT_EQ(1, r.status) << r.out;
         // Whether the aborted walk counts the file as found is not the point.
         Lines out = outlines(r);
@@ -215,8 +215,8 @@ TEST(Rename, SeparatorInTheNewNameIsRefused) {
                          ABORT}),
                   out)
             << c.format;
-        EXPECT_EQ((Lines{"A.TXT", "SUB/"}), tree(box.native('c', "DIR"))) << c.format;
-        EXPECT_EQ((Lines{"DIR/", "DIR/A.TXT", "DIR/SUB/"}), tree(box.native('c')));
+        EXPECT_EQ((Lines{"A.TXT", "SUB/"}), tree(box.native('d', "DIR"))) << c.format;
+        EXPECT_EQ((Lines{"DIR/", "DIR/A.TXT", "DIR/SUB/"}), tree(box.native('d')));
     }
 }
 
@@ -224,13 +224,13 @@ TEST(Rename, SeparatorInTheNewNameIsRefused) {
 // to match half of one, so caf?.txt missed café.txt.
 TEST(Rename, QuestionMarkTakesAWholeCharacter) {
     Sandbox box;
-    box.write('c', "DIR/café.txt", "x");
-    box.write('c', "DIR/🎉.txt", "y");
-    RunResult r = box.run({"/L+", "C:\\DIR\\caf?.txt"});
+    box.write('d', "DIR/café.txt", "x");
+    box.write('d', "DIR/🎉.txt", "y");
+    RunResult r = box.run({"/L+", "D:\\DIR\\caf?.txt"});
     EXPECT_EQ(0, r.status) << r.out;
-    r = box.run({"/L+", "C:\\DIR\\?.txt"});
+    r = box.run({"/L+", "D:\\DIR\\?.txt"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ((Lines{"CAFé.TXT", "🎉.TXT"}), tree(box.native('c', "DIR")));
+    EXPECT_EQ((Lines{"CAFé.TXT", "🎉.TXT"}), tree(box.native('d', "DIR")));
 }
 
 // A "%" in a format is text like any other. Were the built name used as the
@@ -238,23 +238,23 @@ TEST(Rename, QuestionMarkTakesAWholeCharacter) {
 // arguments that were never passed.
 TEST(Rename, PercentIsLiteral) {
     Sandbox box;
-    box.write('c', "P/X.TXT", "x");
-    box.write('c', "P/Y.TXT", "y");
-    RunResult r = box.run({"=a%s%n$N.txt", "C:\\P\\*.TXT"});
+    box.write('d', "P/X.TXT", "x");
+    box.write('d', "P/Y.TXT", "y");
+    RunResult r = box.run({"=a%s%n$N.txt", "D:\\P\\*.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{READING, "X.TXT as a%s%n0.txt", "Y.TXT as a%s%n1.txt",
                      count(2, "File(s) found"), count(2, "File(s) renamed")}),
               outlines(r));
-    EXPECT_EQ((Lines{"a%s%n0.txt", "a%s%n1.txt"}), tree(box.native('c', "P")));
+    EXPECT_EQ((Lines{"a%s%n0.txt", "a%s%n1.txt"}), tree(box.native('d', "P")));
 
     // The same with a width, and with no counter at all.
-    r = box.run({"=%d%%$03N", "C:\\P\\a%s%n0.txt"});
+    r = box.run({"=%d%%$03N", "D:\\P\\a%s%n0.txt"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_TRUE(has_line(r, "a%s%n0.txt as %d%%000")) << r.out;
-    r = box.run({"=100%.TXT", "C:\\P\\a%s%n1.txt"});
+    r = box.run({"=100%.TXT", "D:\\P\\a%s%n1.txt"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_TRUE(has_line(r, "a%s%n1.txt as 100%.TXT")) << r.out;
-    EXPECT_EQ((Lines{"%d%%000", "100%.TXT"}), tree(box.native('c', "P")));
+    EXPECT_EQ((Lines{"%d%%000", "100%.TXT"}), tree(box.native('d', "P")));
 }
 
 // A literal format gives every file the same name. The first file takes it;
@@ -262,54 +262,54 @@ TEST(Rename, PercentIsLiteral) {
 // refused and reported, and the run fails instead of claiming two renames.
 TEST(Rename, LiteralNameNeverReplaces) {
     Sandbox box;
-    box.write('c', "P/X.TXT", "x");
-    box.write('c', "P/Y.TXT", "y");
-    RunResult r = box.run({"=SAME.TXT", "C:\\P\\*.TXT"});
+    box.write('d', "P/X.TXT", "x");
+    box.write('d', "P/Y.TXT", "y");
+    RunResult r = box.run({"=SAME.TXT", "D:\\P\\*.TXT"});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "X.TXT as SAME.TXT", "Error! rename failed: C:\\P\\Y.TXT",
+    EXPECT_EQ((Lines{READING, "X.TXT as SAME.TXT", "Error! rename failed: D:\\P\\Y.TXT",
                      count(2, "File(s) found"), count(1, "File(s) renamed"),
                      count(1, "File(s) failed")}),
               outlines(r));
-    EXPECT_EQ("x", box.read('c', "P/SAME.TXT"));
-    EXPECT_EQ("y", box.read('c', "P/Y.TXT"));
+    EXPECT_EQ("x", box.read('d', "P/SAME.TXT"));
+    EXPECT_EQ("y", box.read('d', "P/Y.TXT"));
 }
 
 // /L and /L+ change the case of the name alone; a name already in that case
 // is still reported (and renamed onto itself harmlessly).
 TEST(Rename, CaseInPlace) {
     Sandbox box;
-    box.write('c', "DOC/README.TXT", "read me");
-    RunResult r = box.run({"/L", "C:\\DOC\\README.TXT"});
+    box.write('d', "DOC/README.TXT", "read me");
+    RunResult r = box.run({"/L", "D:\\DOC\\README.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{READING, "README.TXT as readme.txt", count(1, "File(s) found"),
                      count(1, "File(s) renamed")}),
               outlines(r));
-    EXPECT_EQ((Lines{"readme.txt"}), tree(box.native('c', "DOC")));
-    EXPECT_EQ("read me", box.read('c', "DOC/readme.txt"));
+    EXPECT_EQ((Lines{"readme.txt"}), tree(box.native('d', "DOC")));
+    EXPECT_EQ("read me", box.read('d', "DOC/readme.txt"));
 
-    r = box.run({"/L", "C:\\DOC\\README.TXT"});
+    r = box.run({"/L", "D:\\DOC\\README.TXT"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_TRUE(has_line(r, "readme.txt as readme.txt")) << r.out;
-    EXPECT_EQ((Lines{"readme.txt"}), tree(box.native('c', "DOC")));
+    EXPECT_EQ((Lines{"readme.txt"}), tree(box.native('d', "DOC")));
 
-    r = box.run({"/L+", "C:\\DOC\\readme.txt"});
+    r = box.run({"/L+", "D:\\DOC\\readme.txt"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_TRUE(has_line(r, "readme.txt as README.TXT")) << r.out;
-    EXPECT_EQ((Lines{"README.TXT"}), tree(box.native('c', "DOC")));
+    EXPECT_EQ((Lines{"README.TXT"}), tree(box.native('d', "DOC")));
 }
 
 // Echo mode says what it would rename and counts it, and renames nothing.
 TEST(Rename, EchoRenamesNothing) {
     Sandbox box;
-    box.write('c', "DIR/PROGRAM.EXE", "p");
-    box.write('c', "DIR/OTHER.EXE", "o");
-    RunResult r = box.run({"/E", "/Y", "=$4F$04N.$E", "C:\\DIR\\*.*"});
+    box.write('d', "DIR/PROGRAM.EXE", "p");
+    box.write('d', "DIR/OTHER.EXE", "o");
+    RunResult r = box.run({"/E", "/Y", "=$4F$04N.$E", "D:\\DIR\\*.*"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{"This is TEST Mode", READING, "OTHER.EXE as OTHE0000.EXE",
                      "PROGRAM.EXE as PROG0000.EXE", count(2, "File(s) found"),
                      count(2, "File(s) renamed")}),
               outlines(r));
-    EXPECT_EQ((Lines{"OTHER.EXE", "PROGRAM.EXE"}), tree(box.native('c', "DIR")));
+    EXPECT_EQ((Lines{"OTHER.EXE", "PROGRAM.EXE"}), tree(box.native('d', "DIR")));
 }
 
 // Renaming every file of a directory in place asks first. Only "y" goes on;
@@ -322,30 +322,30 @@ TEST(Rename, AllFilesAsksFirst) {
     } cases[] = {{"pty-y", true}, {"pty-n", false}, {"none", false}, {"/Y", true}};
     for (const Case &c : cases) {
         Sandbox box;
-        box.write('c', "DIR/A.TXT", "a");
+        box.write('d', "DIR/A.TXT", "a");
         std::string how = c.how;
         RunResult r;
         if (how == "pty-y" || how == "pty-n") {
             std::string key = how == "pty-y" ? "y" : "n";
             // Enter is ignored at this question; only the letter answers.
-            r = box.run_pty({"/L", "C:\\DIR\\*.*"}, {{SURE, "\r" + key}});
+            r = box.run_pty({"/L", "D:\\DIR\\*.*"}, {{SURE, "\r" + key}});
             ASSERT_FALSE(r.timed_out) << r.out;
             EXPECT_NE(std::string::npos,
-                      r.out.find("Rename All Files : C:\\DIR\n" + std::string(SURE) +
+                      r.out.find("Rename All Files : D:\\DIR\n" + std::string(SURE) +
                                  (how == "pty-y" ? "Y\n" : "N\n")))
                 << r.out;
         } else if (how == "none") {
-            r = box.run({"/L", "C:\\DIR\\*.*"});
+            r = box.run({"/L", "D:\\DIR\\*.*"});
             EXPECT_EQ(Lines{BYE}, outlines(r));
         } else {
-            r = box.run({"/Y", "/L", "C:\\DIR\\*.*"});
+            r = box.run({"/Y", "/L", "D:\\DIR\\*.*"});
             EXPECT_EQ((Lines{READING, "A.TXT as a.txt", count(1, "File(s) found"),
                              count(1, "File(s) renamed")}),
                       outlines(r));
             EXPECT_EQ(std::string::npos, r.err.find(SURE)) << r.err;
         }
         EXPECT_EQ(0, r.status) << c.how << "\n" << r.out;
-        EXPECT_EQ(c.renamed ? Lines{"a.txt"} : Lines{"A.TXT"}, tree(box.native('c', "DIR")))
+        EXPECT_EQ(c.renamed ? Lines{"a.txt"} : Lines{"A.TXT"}, tree(box.native('d', "DIR")))
             << c.how;
         EXPECT_EQ(!c.renamed, r.out.find(BYE) != std::string::npos) << c.how << "\n" << r.out;
     }
@@ -354,8 +354,8 @@ TEST(Rename, AllFilesAsksFirst) {
 // A pattern other than *.* names the files deliberately: no question.
 TEST(Rename, NarrowPatternDoesNotAsk) {
     Sandbox box;
-    box.write('c', "DIR/A.TXT", "a");
-    RunResult r = box.run({"/L", "C:\\DIR\\*.TXT"});
+    box.write('d', "DIR/A.TXT", "a");
+    RunResult r = box.run({"/L", "D:\\DIR\\*.TXT"});
     EXPECT_EQ(0, r.status);
     EXPECT_TRUE(has_line(r, "A.TXT as a.txt")) << r.out;
 }

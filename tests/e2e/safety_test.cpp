@@ -27,16 +27,16 @@ TEST(Safety, RefusalsBeforeTheRun) {
         std::string first;
         bool alone;  // the message is the whole output
     } cases[] = {
-        {{"C:\\SRC", "c:\\src\\"}, "Source and destination are the same path", true},
-        {{"C:\\SRC", "D:\\FILE.TXT"}, "Error! path is not directory!: D:\\FILE.TXT", false},
-        {{"/DEL", "C:\\SRC\\*.TXT", "D:\\NONE"},
-         "Error! referential dst directory for delete not found!: D:\\NONE", false},
-        {{"C:\\SRC", "Q:\\X"}, "Error! creat directory failed: Q:\\X", false},
+        {{"D:\\SRC", "d:\\src\\"}, "Source and destination are the same path", true},
+        {{"D:\\SRC", "E:\\FILE.TXT"}, "Error! path is not directory!: E:\\FILE.TXT", false},
+        {{"/DEL", "D:\\SRC\\*.TXT", "E:\\NONE"},
+         "Error! referential dst directory for delete not found!: E:\\NONE", false},
+        {{"D:\\SRC", "Q:\\X"}, "Error! creat directory failed: Q:\\X", false},
     };
     for (const Case &c : cases) {
         Sandbox box;
-        box.write('c', "SRC/A.TXT", "a");
-        box.write('d', "FILE.TXT", "a file");
+        box.write('d', "SRC/A.TXT", "a");
+        box.write('e', "FILE.TXT", "a file");
         RunResult r = box.run(c.args);
         EXPECT_EQ(1, r.status) << c.first;
         Lines out = outlines(r);
@@ -46,8 +46,8 @@ TEST(Safety, RefusalsBeforeTheRun) {
             EXPECT_EQ(1u, out.size()) << r.out;
         }
         EXPECT_FALSE(has_line(r, READING)) << r.out;
-        EXPECT_EQ("a", box.read('c', "SRC/A.TXT"));
-        EXPECT_EQ((Lines{"FILE.TXT"}), tree(box.native('d')));
+        EXPECT_EQ("a", box.read('d', "SRC/A.TXT"));
+        EXPECT_EQ((Lines{"FILE.TXT"}), tree(box.native('e')));
     }
 }
 
@@ -55,16 +55,16 @@ TEST(Safety, RefusalsBeforeTheRun) {
 // drive, the user used to get only "path expand failed" and no reason.
 TEST(Safety, WorkingDirectoryOnNoDrive) {
     Sandbox box;
-    box.write('c', "A.TXT", "a");
-    box.write('c', "LIST.TXT", "A.TXT\n");
+    box.write('d', "A.TXT", "a");
+    box.write('d', "LIST.TXT", "A.TXT\n");
     const std::string here = box.root() + "/tmp";
     const std::string nodrive = "Error! current directory is on no drive: " + here;
     struct Case {
         Lines args, out;
     } cases[] = {
-        {{"A.TXT", "D:\\OUT"}, {nodrive, "Error! path expand failed. A.TXT"}},
-        {{"C:\\A.TXT", "OUT"}, {nodrive, "Error! path expand failed. OUT", "mox.cpp:115"}},
-        {{"@C:\\LIST.TXT", "D:\\OUT"},
+        {{"A.TXT", "E:\\OUT"}, {nodrive, "Error! path expand failed. A.TXT"}},
+        {{"D:\\A.TXT", "OUT"}, {nodrive, "Error! path expand failed. OUT", "mox.cpp:115"}},
+        {{"@D:\\LIST.TXT", "E:\\OUT"},
          {READING, nodrive, "Error! Source basedirectory may be invalid path",
           count(0, "File(s) found"), count(0, "File(s) copied")}},
     };
@@ -102,14 +102,14 @@ TEST(Safety, FailedCopyEndsTheWalk) {
     char name[32];
     for (int i = 1; i <= 10; i++) {
         std::snprintf(name, sizeof name, "TEN/F%02d.TXT", i);
-        box.write('c', name, name);
+        box.write('d', name, name);
     }
-    box.mkdir('d', "OUT/F03.TXT");
-    RunResult r = box.run({"C:\\TEN\\*.TXT", "D:\\OUT"});
+    box.mkdir('e', "OUT/F03.TXT");
+    RunResult r = box.run({"D:\\TEN\\*.TXT", "E:\\OUT"});
     EXPECT_EQ(1, r.status) << r.out;
     Lines out = outlines(r);
     ASSERT_GE(out.size(), 5u) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\TEN --> D:\\OUT", "  F01.TXT", "  F02.TXT", "  F03.TXT"}),
+    EXPECT_EQ((Lines{READING, "D:\\TEN --> E:\\OUT", "  F01.TXT", "  F02.TXT", "  F03.TXT"}),
               Lines(out.begin(), out.begin() + 5));
     long a = abort_at(out);
     ASSERT_GT(a, 5) << r.out;
@@ -117,7 +117,7 @@ TEST(Safety, FailedCopyEndsTheWalk) {
                 out.begin() + a)
         << r.out;
     expect_tail(out, 2, 1);
-    EXPECT_EQ((Lines{"F01.TXT", "F02.TXT", "F03.TXT/"}), tree(box.native('d', "OUT")));
+    EXPECT_EQ((Lines{"F01.TXT", "F02.TXT", "F03.TXT/"}), tree(box.native('e', "OUT")));
 }
 
 // With /C a file that cannot fit is refused before a byte is written.
@@ -125,19 +125,19 @@ TEST(Safety, FullDriveRefusesTheCopy) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
     Sandbox box;
-    box.write('c', "BIG/BIG.DAT", std::string(200 * 1024, 'x'));
-    TmpfsMount small(box.native('d'), "64k");
+    box.write('d', "BIG/BIG.DAT", std::string(200 * 1024, 'x'));
+    TmpfsMount small(box.native('e'), "64k");
     if (!small.ok())
         GTEST_SKIP() << "no tmpfs here";
-    RunResult r = box.run({"C:\\BIG\\*.DAT", "D:\\OUT"});
+    RunResult r = box.run({"D:\\BIG\\*.DAT", "E:\\OUT"});
     EXPECT_EQ(1, r.status) << r.out;
     Lines out = outlines(r);
     ASSERT_GE(out.size(), 4u) << r.out;
-    EXPECT_EQ((Lines{READING, "C:\\BIG --> D:\\OUT",
+    EXPECT_EQ((Lines{READING, "D:\\BIG --> E:\\OUT",
                      "Error! drive freespace not enough, or path not found", ABORT}),
               Lines(out.begin(), out.begin() + 4));
     expect_tail(out, 0, 1);
-    EXPECT_EQ(Lines{}, tree(box.native('d', "OUT")));
+    EXPECT_EQ(Lines{}, tree(box.native('e', "OUT")));
 }
 
 // An overwrite that runs out of room half-way used to leave a truncated
@@ -148,27 +148,27 @@ TEST(Safety, FailedOverwriteKeepsTheOldFile) {
         GTEST_SKIP() << "mounting a small file system needs root";
     Sandbox box;
     const std::string fresh(150 * 1024, 'n');
-    box.write('c', "BIG/BIG.DAT", fresh);
-    TmpfsMount small(box.native('d'), "256k");
+    box.write('d', "BIG/BIG.DAT", fresh);
+    TmpfsMount small(box.native('e'), "256k");
     if (!small.ok())
         GTEST_SKIP() << "no tmpfs here";
     std::string old;
     for (int i = 0; i < 100 * 1024; i++)
         old.push_back(static_cast<char>('a' + i % 26));
-    box.write('d', "OUT/BIG.DAT", old);
+    box.write('e', "OUT/BIG.DAT", old);
     // Leave room for about two thirds of the new file.
-    unsigned long long left = free_bytes(box.native('d'));
+    unsigned long long left = free_bytes(box.native('e'));
     ASSERT_GT(left, 100ull * 1024);
-    box.write('d', "FILL", std::string(left - 100 * 1024, 'f'));
+    box.write('e', "FILL", std::string(left - 100 * 1024, 'f'));
 
-    RunResult r = box.run({"/C-", "C:\\BIG\\BIG.DAT", "D:\\OUT"});
+    RunResult r = box.run({"/C-", "D:\\BIG\\BIG.DAT", "E:\\OUT"});
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_TRUE(has_line(r, "  BIG.DAT")) << r.out;
     EXPECT_TRUE(has_line(r, "Error! copy failed")) << r.out;
     expect_tail(outlines(r), 0, 1);
-    EXPECT_TRUE(box.read('d', "OUT/BIG.DAT") == old) << "old destination damaged";
-    EXPECT_EQ((Lines{"FILL", "OUT/", "OUT/BIG.DAT"}), tree(box.native('d')));
-    EXPECT_EQ(fresh.size(), box.read('c', "BIG/BIG.DAT").size());
+    EXPECT_TRUE(box.read('e', "OUT/BIG.DAT") == old) << "old destination damaged";
+    EXPECT_EQ((Lines{"FILL", "OUT/", "OUT/BIG.DAT"}), tree(box.native('e')));
+    EXPECT_EQ(fresh.size(), box.read('d', "BIG/BIG.DAT").size());
 }
 
 // An append (/I) that ran out of room used to leave part of the source
@@ -178,24 +178,24 @@ TEST(Safety, FailedAppendLeavesTheFileAsItWas) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
     Sandbox box;
-    box.write('c', "BIG/LOG.DAT", std::string(150 * 1024, 'n'));
-    TmpfsMount small(box.native('d'), "256k");
+    box.write('d', "BIG/LOG.DAT", std::string(150 * 1024, 'n'));
+    TmpfsMount small(box.native('e'), "256k");
     if (!small.ok())
         GTEST_SKIP() << "no tmpfs here";
     const std::string old(100 * 1024, 'o');
-    box.write('d', "OUT/LOG.DAT", old);
-    set_mtime(box.native('d', "OUT/LOG.DAT"), 978307200); // a retry with /U compares it
-    unsigned long long left = free_bytes(box.native('d'));
+    box.write('e', "OUT/LOG.DAT", old);
+    set_mtime(box.native('e', "OUT/LOG.DAT"), 978307200); // a retry with /U compares it
+    unsigned long long left = free_bytes(box.native('e'));
     ASSERT_GT(left, 50ull * 1024);
-    box.write('d', "FILL", std::string(left - 50 * 1024, 'f'));
+    box.write('e', "FILL", std::string(left - 50 * 1024, 'f'));
 
-    RunResult r = box.run({"/I", "/C-", "C:\\BIG\\LOG.DAT", "D:\\OUT"});
+    RunResult r = box.run({"/I", "/C-", "D:\\BIG\\LOG.DAT", "E:\\OUT"});
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_TRUE(has_line(r, " GetLastError=[112]")) << r.out;
     EXPECT_TRUE(has_line(r, "Error! copy failed")) << r.out;
     expect_tail(outlines(r), 0, 1);
-    EXPECT_TRUE(box.read('d', "OUT/LOG.DAT") == old) << "old destination damaged";
-    EXPECT_EQ(978307200, mtime_of(box.native('d', "OUT/LOG.DAT")));
+    EXPECT_TRUE(box.read('e', "OUT/LOG.DAT") == old) << "old destination damaged";
+    EXPECT_EQ(978307200, mtime_of(box.native('e', "OUT/LOG.DAT")));
 }
 
 // A file reached through a second spelling is the same file: copying,
@@ -205,34 +205,32 @@ TEST(Safety, SameFileThroughAnotherSpelling) {
         const char *dst;
         std::string same;  // the refusal naming both paths
     } spellings[] = {
-        {"C:\\LINK", "Error! C:\\SRC\\A.TXT and C:\\LINK\\A.TXT are same path"},
-        {"E:\\SRC", "Error! C:\\SRC\\A.TXT and E:\\SRC\\A.TXT are same path"},
+        {"D:\\LINK", "Error! D:\\SRC\\A.TXT and D:\\LINK\\A.TXT are same path"},
+        {"F:\\SRC", "Error! D:\\SRC\\A.TXT and F:\\SRC\\A.TXT are same path"},
     };
     for (const Spelling &s : spellings) {
         for (const char *opt : {"/A", "/M", "/I"}) {
             Sandbox box;
-            box.write('c', "SRC/A.TXT", "only copy");
-            ASSERT_EQ(0, ::symlink("SRC", box.native('c', "LINK").c_str()));
-            ASSERT_EQ(0, ::symlink("c", (box.root() + "/e").c_str()));
+            box.write('d', "SRC/A.TXT", "only copy");
+            ASSERT_EQ(0, ::symlink("SRC", box.native('d', "LINK").c_str()));
+            ASSERT_EQ(0, ::symlink("d", (box.root() + "/f").c_str()));
             RunOptions o;
-            o.env = {{"MOX32_DRIVES", "C=" + box.root() + "/c;D=" + box.root() + "/d;E=" +
-                                          box.root() + "/e"}};
+            o.env = {{"MOX32_DRIVES", "D=" + box.root() + "/d;E=" + box.root() + "/e;F=" +
+                                          box.root() + "/f"}};
             // Appending a file to itself never ends by itself: cap the
             // file size and the time so that such a fault shows quickly
             // without filling the disk.
-            o.program = "/bin/sh";
+            o.shell_setting = "ulimit -f 2048";
             o.timeout_ms = 5000;
-            RunResult r = box.run({"-c", "ulimit -f 2048; exec \"$0\" \"$@\"", MOX32_BIN, opt,
-                                   "C:\\SRC\\*.TXT", s.dst},
-                                  o);
+            RunResult r = box.run({opt, "D:\\SRC\\*.TXT", s.dst}, o);
             EXPECT_EQ(1, r.status) << opt << " " << s.dst << "\n" << r.out;
             // A drive whose directory is the same one may also be caught as
             // a whole before the run.
             bool refused = has_line(r, s.same) ||
-                           (s.dst[0] == 'E' && has_line(r, "Source and destination are the same path"));
+                           (s.dst[0] == 'F' && has_line(r, "Source and destination are the same path"));
             EXPECT_TRUE(refused) << opt << " " << s.dst << "\n" << r.out;
             EXPECT_FALSE(has_line(r, "  A.TXT")) << r.out;
-            EXPECT_EQ("only copy", box.read('c', "SRC/A.TXT")) << opt << " " << s.dst;
+            EXPECT_EQ("only copy", box.read('d', "SRC/A.TXT")) << opt << " " << s.dst;
         }
     }
 }
@@ -246,30 +244,30 @@ TEST(Safety, SameFileRefusalsFailTheRunAlike) {
         Lines args;
         Lines want;
     } cases[] = {
-        {{"/G", "C:\\DATA", "C:\\DATA\\OUT"},
-         {READING, "C:\\DATA --> C:\\DATA\\OUT", "  A.TXT", "C:\\DATA\\OUT --> C:\\DATA\\OUT",
-          "Error! C:\\DATA\\OUT\\A.TXT and C:\\DATA\\OUT\\A.TXT are same path",
+        {{"/G", "D:\\DATA", "D:\\DATA\\OUT"},
+         {READING, "D:\\DATA --> D:\\DATA\\OUT", "  A.TXT", "D:\\DATA\\OUT --> D:\\DATA\\OUT",
+          "Error! D:\\DATA\\OUT\\A.TXT and D:\\DATA\\OUT\\A.TXT are same path",
           count(2, "File(s) found"), count(1, "File(s) copied"), count(1, "File(s) failed"),
           count(1, "Dir(s)  searched")}},
-        {{"C:\\DATA", "D:\\OUT"},
-         {READING, "C:\\DATA --> D:\\OUT", "Error! C:\\DATA\\A.TXT and D:\\OUT\\A.TXT are same path",
+        {{"D:\\DATA", "E:\\OUT"},
+         {READING, "D:\\DATA --> E:\\OUT", "Error! D:\\DATA\\A.TXT and E:\\OUT\\A.TXT are same path",
           count(1, "File(s) found"), count(0, "File(s) copied"), count(1, "File(s) failed"),
           count(0, "Dir(s)  searched")}},
     };
     for (const Case &c : cases) {
         Sandbox box;
-        box.write('C', "DATA/A.TXT", "a");
+        box.write('D', "DATA/A.TXT", "a");
         if (c.args[0] == "/G") {
-            box.mkdir('C', "DATA/OUT");
+            box.mkdir('D', "DATA/OUT");
         } else {
-            box.mkdir('D', "OUT");
-            ASSERT_EQ(0, ::link(box.native('C', "DATA/A.TXT").c_str(),
-                                box.native('D', "OUT/A.TXT").c_str()));
+            box.mkdir('E', "OUT");
+            ASSERT_EQ(0, ::link(box.native('D', "DATA/A.TXT").c_str(),
+                                box.native('E', "OUT/A.TXT").c_str()));
         }
         RunResult r = box.run(c.args);
         EXPECT_EQ(1, r.status) << r.out;
         EXPECT_EQ(c.want, outlines(r));
-        EXPECT_EQ("a", box.read('C', "DATA/A.TXT"));
+        EXPECT_EQ("a", box.read('D', "DATA/A.TXT"));
     }
 }
 
@@ -278,20 +276,20 @@ TEST(Safety, SameFileRefusalsFailTheRunAlike) {
 // run ended with status 0 and one file fewer at the destination.
 TEST(Safety, CaseTwinsAreNotCopiedOverEachOther) {
     Sandbox box;
-    box.write('C', "S/README", "upper");
-    box.write('C', "S/readme", "lower");
-    RunResult r = box.run({"C:\\S", "D:\\O"});
+    box.write('D', "S/README", "upper");
+    box.write('D', "S/readme", "lower");
+    RunResult r = box.run({"D:\\S", "E:\\O"});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_TRUE(has_line(r, "Error! C:\\S\\readme and D:\\O\\README differ only in case"))
+    EXPECT_TRUE(has_line(r, "Error! D:\\S\\readme and E:\\O\\README differ only in case"))
         << r.out;
-    EXPECT_EQ("upper", box.read('D', "O/README"));
-    EXPECT_FALSE(box.exists('D', "O/readme"));
+    EXPECT_EQ("upper", box.read('E', "O/README"));
+    EXPECT_FALSE(box.exists('E', "O/readme"));
     // An ordinary case difference at the destination is still overwritten.
-    box.write('C', "T/NOTES.TXT", "new");
-    box.write('D', "P/notes.txt", "old");
-    r = box.run({"C:\\T", "D:\\P"});
+    box.write('D', "T/NOTES.TXT", "new");
+    box.write('E', "P/notes.txt", "old");
+    r = box.run({"D:\\T", "E:\\P"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("new", box.read('D', "P/notes.txt"));
+    EXPECT_EQ("new", box.read('E', "P/notes.txt"));
 }
 
 // A reference file that is a case twin's copy is no counterpart: /DEL /O
@@ -299,37 +297,37 @@ TEST(Safety, CaseTwinsAreNotCopiedOverEachOther) {
 // the text of readme was gone for good.
 TEST(Safety, CaseTwinsAreNoReferenceForDeleting) {
     Sandbox box;
-    box.write('C', "S/README", "upper");
-    box.write('C', "S/readme", "lower");
-    box.write('D', "R/README", "upper");
-    RunResult r = box.run({"/DEL", "/O", "/Y", "C:\\S\\*.*", "D:\\R"});
+    box.write('D', "S/README", "upper");
+    box.write('D', "S/readme", "lower");
+    box.write('E', "R/README", "upper");
+    RunResult r = box.run({"/DEL", "/O", "/Y", "D:\\S\\*.*", "E:\\R"});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_TRUE(has_line(r, "Error! C:\\S\\readme and D:\\R\\README differ only in case"))
+    EXPECT_TRUE(has_line(r, "Error! D:\\S\\readme and E:\\R\\README differ only in case"))
         << r.out;
-    EXPECT_FALSE(box.exists('C', "S/README"));
-    EXPECT_EQ("lower", box.read('C', "S/readme"));
+    EXPECT_FALSE(box.exists('D', "S/README"));
+    EXPECT_EQ("lower", box.read('D', "S/readme"));
 }
 
 // On Linux NAME. and NAME are two files; a lookup that matched one for the
 // other as a pattern would overwrite or delete the wrong file.
 TEST(Safety, TrailingDotNamesAreTheirOwnFiles) {
     Sandbox box;
-    box.write('C', "S/foo.", "dotted");
-    box.write('D', "O/foo", "precious");
-    RunResult r = box.run({"C:\\S", "D:\\O"});
+    box.write('D', "S/foo.", "dotted");
+    box.write('E', "O/foo", "precious");
+    RunResult r = box.run({"D:\\S", "E:\\O"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("precious", box.read('D', "O/foo"));
-    EXPECT_EQ("dotted", box.read('D', "O/foo."));
+    EXPECT_EQ("precious", box.read('E', "O/foo"));
+    EXPECT_EQ("dotted", box.read('E', "O/foo."));
 }
 
 // /N never writes over an existing file, so finding that the destination
 // is the source itself (a hard link) is no failure of the run.
 TEST(Safety, NoOverwriteIgnoresWhatItWouldNotWrite) {
     Sandbox box;
-    box.write('C', "S/A.TXT", "a");
-    box.mkdir('C', "O");
-    ASSERT_EQ(0, ::link(box.native('C', "S/A.TXT").c_str(), box.native('C', "O/A.TXT").c_str()));
-    RunResult r = box.run({"/N", "C:\\S", "C:\\O"});
+    box.write('D', "S/A.TXT", "a");
+    box.mkdir('D', "O");
+    ASSERT_EQ(0, ::link(box.native('D', "S/A.TXT").c_str(), box.native('D', "O/A.TXT").c_str()));
+    RunResult r = box.run({"/N", "D:\\S", "D:\\O"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_FALSE(has_line(r, count(1, "File(s) failed"))) << r.out;
 }
@@ -337,11 +335,11 @@ TEST(Safety, NoOverwriteIgnoresWhatItWouldNotWrite) {
 // /Z empties what is written, never the backup kept of an old file.
 TEST(Safety, ZeroByteNeverEmptiesABackup) {
     Sandbox box;
-    box.write('C', "S/a.txt", "new");
-    box.write('C', "D/a.txt", "OLDDATA");
-    RunResult r = box.run({"/Z", "/I", "/B", "=$F.$E", "C:\\S\\a.txt", "C:\\D"});
+    box.write('D', "S/a.txt", "new");
+    box.write('D', "D/a.txt", "OLDDATA");
+    RunResult r = box.run({"/Z", "/I", "/B", "=$F.$E", "D:\\S\\a.txt", "D:\\D"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("OLDDATA", box.read('C', "D/a(000).txt"));
+    EXPECT_EQ("OLDDATA", box.read('D', "D/a(000).txt"));
 }
 
 // Trashing a whole drive from its root meets the trash itself on the next
@@ -349,29 +347,29 @@ TEST(Safety, ZeroByteNeverEmptiesABackup) {
 // so nothing after it was handled, run after run.
 TEST(Safety, TrashFromTheRootLeavesTheTrashAlone) {
     Sandbox box;
-    box.write('C', "a.txt", "a");
-    RunResult r = box.run({"/S", "/DEL!", "/Y", "C:\\*.*"});
+    box.write('D', "a.txt", "a");
+    RunResult r = box.run({"/S", "/DEL!", "/Y", "D:\\*.*"});
     ASSERT_EQ(0, r.status) << r.out;
-    box.write('C', "z/b.txt", "b");
-    r = box.run({"/S", "/DEL!", "/Y", "C:\\*.*"});
+    box.write('D', "z/b.txt", "b");
+    r = box.run({"/S", "/DEL!", "/Y", "D:\\*.*"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_FALSE(box.exists('C', "z/b.txt"));
-    EXPECT_EQ("b", box.read('C', "TRASH$$$/z/b.txt"));
-    EXPECT_EQ("a", box.read('C', "TRASH$$$/a.txt"));
+    EXPECT_FALSE(box.exists('D', "z/b.txt"));
+    EXPECT_EQ("b", box.read('D', "TRASH$$$/z/b.txt"));
+    EXPECT_EQ("a", box.read('D', "TRASH$$$/a.txt"));
 }
 
 // An empty argument (an unset variable in a script) used to stand for the
 // current directory: /DEL /Y "" deleted everything in it.
 TEST(Safety, EmptyArgumentsAreRefused) {
     Sandbox box;
-    box.write('C', "W/a.txt", "a");
+    box.write('D', "W/a.txt", "a");
     RunOptions opt;
-    opt.cwd = box.native('C', "W");
+    opt.cwd = box.native('D', "W");
     RunResult r = box.run({"/DEL", "/Y", ""}, opt);
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_EQ((Lines{"Error! path expand failed. "}), lines(r.out));
-    EXPECT_TRUE(box.exists('C', "W/a.txt"));
-    r = box.run({"C:\\W", ""}, opt);
+    EXPECT_TRUE(box.exists('D', "W/a.txt"));
+    r = box.run({"D:\\W", ""}, opt);
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_EQ("Error! path expand failed. ", lines(r.out).at(0));
 }
@@ -380,14 +378,14 @@ TEST(Safety, EmptyArgumentsAreRefused) {
 // file; that used to strip a read-only target of its protection.
 TEST(Safety, DeletingALinkKeepsItsTargetProtected) {
     Sandbox box;
-    box.write('C', "T/target.txt", "keep");
-    box.mkdir('C', "L");
-    std::string target = box.native('C', "T/target.txt");
+    box.write('D', "T/target.txt", "keep");
+    box.mkdir('D', "L");
+    std::string target = box.native('D', "T/target.txt");
     ASSERT_EQ(0, ::chmod(target.c_str(), 0444));
-    ASSERT_EQ(0, ::symlink(target.c_str(), box.native('C', "L/link.txt").c_str()));
-    RunResult r = box.run({"/DEL", "/Y", "C:\\L\\*.*"});
+    ASSERT_EQ(0, ::symlink(target.c_str(), box.native('D', "L/link.txt").c_str()));
+    RunResult r = box.run({"/DEL", "/Y", "D:\\L\\*.*"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_FALSE(box.exists('C', "L/link.txt"));
+    EXPECT_FALSE(box.exists('D', "L/link.txt"));
     struct stat st;
     ASSERT_EQ(0, ::stat(target.c_str(), &st));
     EXPECT_EQ(0444u, st.st_mode & 07777);
@@ -398,28 +396,28 @@ TEST(Safety, DeletingALinkKeepsItsTargetProtected) {
 // and unrelated files were copied over each other.
 TEST(Safety, ListLinesOutsideTheBaseAreNotMappedAtRandom) {
     Sandbox box;
-    box.write('C', "LA/SUB/a.txt", "1");
-    box.write('C', "LB/PROJ/x.txt", "2");
-    box.write('C', "LC/ABCJ/x.txt", "3");
-    box.write('C', "list.txt", "C:\\LA\\SUB\\a.txt\nC:\\LB\\PROJ\\x.txt\nC:\\LC\\ABCJ\\x.txt\n");
-    RunResult r = box.run({"/S", "@C:\\list.txt", "D:\\LL"});
+    box.write('D', "LA/SUB/a.txt", "1");
+    box.write('D', "LB/PROJ/x.txt", "2");
+    box.write('D', "LC/ABCJ/x.txt", "3");
+    box.write('D', "list.txt", "D:\\LA\\SUB\\a.txt\nD:\\LB\\PROJ\\x.txt\nD:\\LC\\ABCJ\\x.txt\n");
+    RunResult r = box.run({"/S", "@D:\\list.txt", "E:\\LL"});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_TRUE(has_line(r, "Error! directory not below source base: C:\\LB\\PROJ")) << r.out;
-    EXPECT_EQ("1", box.read('D', "LL/a.txt"));
-    EXPECT_FALSE(box.exists('D', "LL/J"));
+    EXPECT_TRUE(has_line(r, "Error! directory not below source base: D:\\LB\\PROJ")) << r.out;
+    EXPECT_EQ("1", box.read('E', "LL/a.txt"));
+    EXPECT_FALSE(box.exists('E', "LL/J"));
 }
 
 // A file written to replace another is no more open to others than the
 // one it replaces: a private file stays private.
 TEST(Safety, OverwriteKeepsThePermissions) {
     Sandbox box;
-    box.write('C', "S/secret.txt", "new");
-    box.write('D', "O/secret.txt", "old");
-    std::string dst = box.native('D', "O/secret.txt");
+    box.write('D', "S/secret.txt", "new");
+    box.write('E', "O/secret.txt", "old");
+    std::string dst = box.native('E', "O/secret.txt");
     ASSERT_EQ(0, ::chmod(dst.c_str(), 0600));
-    RunResult r = box.run({"C:\\S", "D:\\O"});
+    RunResult r = box.run({"D:\\S", "E:\\O"});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("new", box.read('D', "O/secret.txt"));
+    EXPECT_EQ("new", box.read('E', "O/secret.txt"));
     struct stat st;
     ASSERT_EQ(0, ::stat(dst.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
@@ -429,12 +427,12 @@ TEST(Safety, OverwriteKeepsThePermissions) {
 // shown as done.
 TEST(Safety, RefusedDirectoryCaseRenameIsReported) {
     Sandbox box;
-    box.write('C', "S/TEMP/a.txt", "a");
-    box.write('C', "S/temp/b.txt", "b");
-    RunResult r = box.run({"/S", "/L", "/Y", "C:\\S"});
+    box.write('D', "S/TEMP/a.txt", "a");
+    box.write('D', "S/temp/b.txt", "b");
+    RunResult r = box.run({"/S", "/L", "/Y", "D:\\S"});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_TRUE(has_line(r, "Error! rename failed: C:\\S\\TEMP")) << r.out;
-    EXPECT_FALSE(has_line(r, "  C:\\S\\TEMP -> C:\\S\\temp")) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! rename failed: D:\\S\\TEMP")) << r.out;
+    EXPECT_FALSE(has_line(r, "  D:\\S\\TEMP -> D:\\S\\temp")) << r.out;
 }
 
 // A destination subdirectory too long to name used to end the whole walk;
@@ -443,15 +441,15 @@ TEST(Safety, TooLongDestinationDirectoryIsSkippedNotFatal) {
     Sandbox box;
     std::string base = std::string(240, 'x');
     std::string longsub = "sub" + std::string(20, 'y');
-    box.write('C', "S/a.txt", "a");
-    box.write('C', "S/" + longsub + "/c.txt", "c");
-    box.write('C', "S/zz/b.txt", "b");
-    RunResult r = box.run({"/S", "C:\\S", "D:\\" + base});
+    box.write('D', "S/a.txt", "a");
+    box.write('D', "S/" + longsub + "/c.txt", "c");
+    box.write('D', "S/zz/b.txt", "b");
+    RunResult r = box.run({"/S", "D:\\S", "E:\\" + base});
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_FALSE(has_line(r, ABORT)) << r.out;
-    EXPECT_NE(std::string::npos, r.out.find("Error! path too long: D:\\" + base)) << r.out;
-    EXPECT_EQ("a", box.read('D', base + "/a.txt"));
-    EXPECT_EQ("b", box.read('D', base + "/zz/b.txt"));
+    EXPECT_NE(std::string::npos, r.out.find("Error! path too long: E:\\" + base)) << r.out;
+    EXPECT_EQ("a", box.read('E', base + "/a.txt"));
+    EXPECT_EQ("b", box.read('E', base + "/zz/b.txt"));
 }
 
 // After a subdirectory too long to name, the next file of its parent used
@@ -460,13 +458,13 @@ TEST(Safety, FileAfterATooLongDirectoryStaysInItsOwn) {
     Sandbox box;
     std::string base = std::string(240, 'x');
     std::string longsub = "m" + std::string(20, 'y');
-    box.write('C', "S/A/a.txt", "a");
-    box.write('C', "S/A/" + longsub + "/l.txt", "l");
-    box.write('C', "S/A/z.txt", "z");
-    RunResult r = box.run({"/S", "C:\\S", "D:\\" + base});
+    box.write('D', "S/A/a.txt", "a");
+    box.write('D', "S/A/" + longsub + "/l.txt", "l");
+    box.write('D', "S/A/z.txt", "z");
+    RunResult r = box.run({"/S", "D:\\S", "E:\\" + base});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_EQ("z", box.read('D', base + "/A/z.txt"));
-    EXPECT_FALSE(box.exists('D', base + "/z.txt"));
+    EXPECT_EQ("z", box.read('E', base + "/A/z.txt"));
+    EXPECT_FALSE(box.exists('E', base + "/z.txt"));
 }
 
 // The temporary file beside a destination has a longer name than a short
@@ -474,13 +472,13 @@ TEST(Safety, FileAfterATooLongDirectoryStaysInItsOwn) {
 // and a copy whose own path was well within bounds failed.
 TEST(Safety, CopyIntoADeepDirectoryNeedsOnlyTheFinalPathToFit) {
     Sandbox box;
-    std::string dir = std::string(252, 'q'); // D:\ + 252 = 255 characters
-    box.write('C', "S/a", "a");
-    box.write('D', dir + "/a", "old");
-    RunResult r = box.run({"C:\\S\\a", "D:\\" + dir});
+    std::string dir = std::string(252, 'q'); // E:\ + 252 = 255 characters
+    box.write('D', "S/a", "a");
+    box.write('E', dir + "/a", "old");
+    RunResult r = box.run({"D:\\S\\a", "E:\\" + dir});
     EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_EQ("a", box.read('D', dir + "/a"));
-    EXPECT_EQ((Lines{"a"}), tree(box.native('D', dir)));
+    EXPECT_EQ("a", box.read('E', dir + "/a"));
+    EXPECT_EQ((Lines{"a"}), tree(box.native('E', dir)));
 }
 
 } // namespace

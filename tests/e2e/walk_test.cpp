@@ -24,22 +24,22 @@ using Lines = std::vector<std::string>;
 // entries handled before either is walked, and nothing below one is
 // reported again.
 TEST(Walk, TooLongDestinationDirectoryIsReportedOnce) {
-    const std::string base = "D:\\" + std::string(240, 'x');
+    const std::string base = "E:\\" + std::string(240, 'x');
     const std::string sub = "sub" + std::string(20, 'y');
-    for (std::string source : {"C:\\S", "C:\\S\\*.TXT"}) {
+    for (std::string source : {"D:\\S", "D:\\S\\*.TXT"}) {
         Sandbox box;
-        box.write('C', "S/a.txt", "a");
-        box.write('C', "S/" + sub + "/c.txt", "c");
-        box.write('C', "S/" + sub + "/d.txt", "d");
-        box.write('C', "S/" + sub + "/deeper/e.txt", "e");
-        box.write('C', "S/" + sub + "2/f.txt", "f");
-        box.write('C', "S/zz/b.txt", "b");
+        box.write('D', "S/a.txt", "a");
+        box.write('D', "S/" + sub + "/c.txt", "c");
+        box.write('D', "S/" + sub + "/d.txt", "d");
+        box.write('D', "S/" + sub + "/deeper/e.txt", "e");
+        box.write('D', "S/" + sub + "2/f.txt", "f");
+        box.write('D', "S/zz/b.txt", "b");
         RunResult r = box.run({"/S", source, base});
         EXPECT_EQ(1, r.status) << source << "\n" << r.out;
-        EXPECT_EQ((Lines{READING, "C:\\S --> " + base, "  a.txt",
+        EXPECT_EQ((Lines{READING, "D:\\S --> " + base, "  a.txt",
                          "Error! path too long: " + base + "\\" + sub,
                          "Error! path too long: " + base + "\\" + sub + "2",
-                         "C:\\S\\zz --> " + base + "\\zz", "  b.txt", count(4, "File(s) found"),
+                         "D:\\S\\zz --> " + base + "\\zz", "  b.txt", count(4, "File(s) found"),
                          count(2, "File(s) copied"), count(2, "File(s) failed"),
                          count(3, "Dir(s)  searched")}),
                   outlines(r))
@@ -51,13 +51,13 @@ TEST(Walk, TooLongDestinationDirectoryIsReportedOnce) {
 // and the files after it in the same directory were copied there instead
 // of into their own directory's counterpart.
 TEST(Walk, FilesBesideATooLongDirectoryKeepTheirPlace) {
-    const std::string base(236, 'x'); // D:\ + 236 + \P fits, + \P\sub... does not
+    const std::string base(236, 'x'); // E:\ + 236 + \P fits, + \P\sub... does not
     Sandbox box;
-    box.write('C', "S/P/sub" + std::string(20, 'y') + "/c.txt", "c");
-    box.write('C', "S/P/z.txt", "z");
-    RunResult r = box.run({"/S", "C:\\S", "D:\\" + base});
+    box.write('D', "S/P/sub" + std::string(20, 'y') + "/c.txt", "c");
+    box.write('D', "S/P/z.txt", "z");
+    RunResult r = box.run({"/S", "D:\\S", "E:\\" + base});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_EQ((Lines{"P/", "P/z.txt"}), tree(box.native('D', base)));
+    EXPECT_EQ((Lines{"P/", "P/z.txt"}), tree(box.native('E', base)));
 }
 
 // A Linux name holding a backslash was left out of every listing, so a copy
@@ -66,36 +66,36 @@ TEST(Walk, FilesBesideATooLongDirectoryKeepTheirPlace) {
 // when the walk recurses. A backslash that is the second byte of a
 // double-byte character (表 is 0x95 0x5C) is no backslash of its own.
 TEST(Walk, NamesHoldingABackslashAreReported) {
-    const std::string a = "Error! backslash in name: C:\\S\\a\\x5cb.txt";
-    const std::string c = "Error! backslash in name: C:\\S\\c\\x5cd.doc";
-    const std::string sub = "Error! backslash in name: C:\\S\\sub\\x5cdir";
-    const std::string kanji = "Error! backslash in name: C:\\S\\表\\x5c.txt";
-    const Lines copied{"C:\\S --> D:\\O", "  t.txt"};
+    const std::string a = "Error! backslash in name: D:\\S\\a\\x5cb.txt";
+    const std::string c = "Error! backslash in name: D:\\S\\c\\x5cd.doc";
+    const std::string sub = "Error! backslash in name: D:\\S\\sub\\x5cdir";
+    const std::string kanji = "Error! backslash in name: D:\\S\\表\\x5c.txt";
+    const Lines copied{"D:\\S --> E:\\O", "  t.txt"};
     struct Case {
         Lines args;
         Lines want;
     } cases[] = {
-        {{"/S", "C:\\S", "D:\\O"},
+        {{"/S", "D:\\S", "E:\\O"},
          {READING, a, c, copied[0], copied[1], kanji, sub, count(1, "File(s) found"),
           count(1, "File(s) copied"), count(0, "Dir(s)  searched")}},
-        {{"/S", "C:\\S\\*.TXT", "D:\\O"},
+        {{"/S", "D:\\S\\*.TXT", "E:\\O"},
          {READING, a, copied[0], copied[1], kanji, sub, count(1, "File(s) found"),
           count(1, "File(s) copied"), count(0, "Dir(s)  searched")}},
-        {{"C:\\S\\*.*", "D:\\O"},
+        {{"D:\\S\\*.*", "E:\\O"},
          {READING, a, c, copied[0], copied[1], kanji, count(1, "File(s) found"),
           count(1, "File(s) copied")}},
     };
     for (const Case &k : cases) {
         Sandbox box;
-        box.write('C', "S/a\\b.txt", "a");
-        box.write('C', "S/c\\d.doc", "c");
-        box.write('C', "S/sub\\dir/x.txt", "x");
-        box.write('C', "S/表\\.txt", "k");
-        box.write('C', "S/t.txt", "t");
+        box.write('D', "S/a\\b.txt", "a");
+        box.write('D', "S/c\\d.doc", "c");
+        box.write('D', "S/sub\\dir/x.txt", "x");
+        box.write('D', "S/表\\.txt", "k");
+        box.write('D', "S/t.txt", "t");
         RunResult r = box.run(k.args);
         EXPECT_EQ(1, r.status) << k.args[1] << "\n" << r.out;
         EXPECT_EQ(k.want, outlines(r)) << k.args[1];
-        EXPECT_EQ((Lines{"t.txt"}), tree(box.native('D', "O"))) << k.args[1];
+        EXPECT_EQ((Lines{"t.txt"}), tree(box.native('E', "O"))) << k.args[1];
     }
 }
 
@@ -137,7 +137,7 @@ RunResult run_unprivileged(const Sandbox &box, const std::string &setpriv, const
     RunOptions o;
     o.program = "/bin/sh";
     Lines all{"-c", "exec " + setpriv + " --reuid=65534 --regid=65534 --clear-groups -- \"$0\" \"$@\"",
-              MOX32_BIN};
+              suite_build().path};
     all.insert(all.end(), args.begin(), args.end());
     return box.run(all, o);
 }
@@ -150,40 +150,40 @@ RunResult run_unprivileged(const Sandbox &box, const std::string &setpriv, const
 TEST(Walk, UnreadableDirectoryIsReported) {
     const std::string denied = " (Permission denied)";
     struct Case {
-        const char *locked;  // below C:\S
+        const char *locked;  // below D:\S
         mode_t mode;
         Lines args;
         Lines want;
     } cases[] = {
-        {"LOCKED", 0, {"/S", "C:\\S", "D:\\O"},
-         {READING, "Error! directory read failed: C:\\S\\LOCKED" + denied,
-          "C:\\S\\OK --> D:\\O\\OK", "  b.txt", count(1, "File(s) found"),
+        {"LOCKED", 0, {"/S", "D:\\S", "E:\\O"},
+         {READING, "Error! directory read failed: D:\\S\\LOCKED" + denied,
+          "D:\\S\\OK --> E:\\O\\OK", "  b.txt", count(1, "File(s) found"),
           count(1, "File(s) copied"), count(2, "Dir(s)  searched")}},
-        {"LOCKED", 0444, {"/S", "C:\\S\\*.TXT", "D:\\O"},
-         {READING, "Error! directory read failed: C:\\S\\LOCKED" + denied,
-          "C:\\S\\OK --> D:\\O\\OK", "  b.txt", count(1, "File(s) found"),
+        {"LOCKED", 0444, {"/S", "D:\\S\\*.TXT", "E:\\O"},
+         {READING, "Error! directory read failed: D:\\S\\LOCKED" + denied,
+          "D:\\S\\OK --> E:\\O\\OK", "  b.txt", count(1, "File(s) found"),
           count(1, "File(s) copied"), count(2, "Dir(s)  searched")}},
-        {"LOCKED", 0, {"/S", "C:\\S\\LOCKED", "D:\\O"},
-         {READING, "Error! directory read failed: C:\\S\\LOCKED" + denied,
+        {"LOCKED", 0, {"/S", "D:\\S\\LOCKED", "E:\\O"},
+         {READING, "Error! directory read failed: D:\\S\\LOCKED" + denied,
           count(0, "File(s) found"), count(0, "File(s) copied"), count(0, "Dir(s)  searched")}},
-        {"LOCKED", 0, {"/DEL", "/S", "/Y", "C:\\S"},
-         {READING, "Error! directory read failed: C:\\S\\LOCKED" + denied,
+        {"LOCKED", 0, {"/DEL", "/S", "/Y", "D:\\S"},
+         {READING, "Error! directory read failed: D:\\S\\LOCKED" + denied,
           "  b.txt", count(1, "File(s) found"), count(1, "File(s) deleted"),
-          count(2, "Dir(s)  searched"), count(1, "Dir(s)  deleted"), "<C:\\S> not deleted"}},
+          count(2, "Dir(s)  searched"), count(1, "Dir(s)  deleted"), "<D:\\S> not deleted"}},
     };
     for (const Case &c : cases) {
         Sandbox box;
-        box.write('C', "S/LOCKED/a.txt", "a");
-        box.write('C', "S/OK/b.txt", "b");
+        box.write('D', "S/LOCKED/a.txt", "a");
+        box.write('D', "S/OK/b.txt", "b");
         std::string setpriv, why = prepare_unprivileged(box, &setpriv);
         if (!why.empty())
             GTEST_SKIP() << why;
-        ASSERT_EQ(0, ::chmod(box.native('C', "S/LOCKED").c_str(), c.mode));
+        ASSERT_EQ(0, ::chmod(box.native('D', "S/LOCKED").c_str(), c.mode));
         RunResult r = run_unprivileged(box, setpriv, c.args);
         EXPECT_EQ(1, r.status) << c.args[1] << "\n" << r.out << r.err;
         EXPECT_EQ(c.want, outlines(r)) << c.args[1];
-        ASSERT_EQ(0, ::chmod(box.native('C', "S/LOCKED").c_str(), 0755));
-        EXPECT_EQ("a", box.read('C', "S/LOCKED/a.txt"));
+        ASSERT_EQ(0, ::chmod(box.native('D', "S/LOCKED").c_str(), 0755));
+        EXPECT_EQ("a", box.read('D', "S/LOCKED/a.txt"));
     }
 }
 
