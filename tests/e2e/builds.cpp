@@ -54,10 +54,6 @@ std::string env_or(const char *name, const std::string &fallback) {
     return v != nullptr && *v != '\0' ? v : fallback;
 }
 
-bool wine_installed() {
-    return ::access("/usr/bin/wine", X_OK) == 0 || ::access("/usr/local/bin/wine", X_OK) == 0;
-}
-
 // Runs the runner with its own arguments (not a build): --start.
 RunResult run_runner(const std::vector<std::string> &args, int timeout_ms) {
     Launch l;
@@ -93,15 +89,16 @@ const Build *win32_build(std::string *why) {
         std::string fallback = suite_build().win32 ? suite_build().path : MOX32_WIN32_EXE;
         return build_at(env_or("MOX32_E2E_EXE", fallback));
     }();
-    if (!build.win32)
-        *why = "MOX32_E2E_EXE names no .exe: " + build.path;
-    else if (::access(build.path.c_str(), R_OK) != 0)
-        *why = "no Win32 build at " + build.path;
-    else if (!wine_installed())
-        *why = "wine is not installed";
-    else
-        return &build;
-    return nullptr;
+    *why = build.win32 ? why_win32_cannot_run(build.path) : "MOX32_E2E_EXE names no .exe: " + build.path;
+    return why->empty() ? &build : nullptr;
+}
+
+std::string why_win32_cannot_run(const std::string &path) {
+    if (path.empty() || ::access(path.c_str(), R_OK) != 0)
+        return "no Win32 build at " + path;
+    if (::access("/usr/bin/wine", X_OK) != 0 && ::access("/usr/local/bin/wine", X_OK) != 0)
+        return "wine is not installed";
+    return "";
 }
 
 namespace harness_detail {

@@ -42,6 +42,9 @@ const Build &linux_build();
 // build tree. Null when it is missing or cannot run here, with why in *why.
 const Build *win32_build(std::string *why);
 
+// Why a Win32 program at path cannot run here, or "" when it can.
+std::string why_win32_cannot_run(const std::string &path);
+
 // Skips the rest of a test on the Win32 build, with why it is Linux's alone.
 #define SKIP_ON_WIN32(reason)                                  \
     do {                                                       \

@@ -52,11 +52,14 @@ private:
 };
 
 // What Wine's console wrote to the terminal, as the program wrote it. Wine
-// draws: it hides and shows the cursor around every write, erases to the
-// end of the line, moves the cursor forward over the blanks that end a
-// prompt instead of writing them, ends lines with "\r\r\n", and starts a
-// new line of its own when one reaches the 80th column (counting every
-// character as one column). Other escape sequences stay, to be seen.
+// draws: it hides the cursor before each write of the program and shows it
+// after, erases to the end of the line, moves the cursor forward over the
+// blanks that end a prompt instead of writing them, ends lines with
+// "\r\r\n", and starts a new line of its own when one reaches the 80th
+// column (counting every character as one). Such a break is told from the
+// program's line end by what follows: more text in the same write, or a
+// line end in the next write, shows it was Wine's. Other escape sequences
+// stay, to be seen.
 class WineScreen {
 public:
     // The plain text of the next bytes of the transcript; a sequence or a
@@ -73,9 +76,16 @@ public:
             else if (c == '\n')
                 line_end(out);
             else
-                text(c, out);
+                text(std::string(1, c), (static_cast<unsigned char>(c) & 0xc0) != 0x80, out);
         }
         return out;
+    }
+
+    // What is still held back once the terminal has closed.
+    std::string finish() {
+        std::string out(held_ ? "\n" : "");
+        out.append(static_cast<size_t>(crs_), '\r');
+        return out + esc_;
     }
 
 private:
@@ -85,37 +95,58 @@ private:
         esc_ += c;
         if (esc_.size() == 2 ? c == '[' : (c < 0x40 || c > 0x7e))
             return;  // ESC [ parameters ... final byte; ESC and another ends at once
-        if (esc_.size() > 2 && c == 'C') {
-            int n = std::atoi(esc_.c_str() + 2);
-            out.append(static_cast<size_t>(n > 0 ? n : 1), ' ');
-            column_ += n > 0 ? n : 1;
-        } else if (esc_ != "\x1b[?25l" && esc_ != "\x1b[?25h" && esc_ != "\x1b[K") {
-            out += esc_;
+        std::string seq;
+        seq.swap(esc_);
+        if (seq == "\x1b[?25h") {
+            write_ended_ = true;
+        } else if (seq.size() > 2 && c == 'C') {
+            int n = std::atoi(seq.c_str() + 2);
+            n = n > 0 ? n : 1;
+            text(std::string(static_cast<size_t>(n), ' '), n, out);
+        } else if (seq != "\x1b[?25l" && seq != "\x1b[K") {
+            text(seq, 0, out);
         }
-        esc_.clear();
+    }
+
+    // A line end held back at the 80th column turns out to be the
+    // program's when the next write goes on with text, Wine's when text
+    // follows in the same write.
+    void settle(bool program_ended_line, std::string &out) {
+        if (held_ && program_ended_line)
+            out += '\n';
+        held_ = false;
     }
 
     void line_end(std::string &out) {
         crs_ = 0;
-        if (column_ != COLUMNS)
+        if (held_) {
+            settle(!write_ended_, out);
             out += '\n';
+        } else if (column_ == COLUMNS) {
+            held_ = true;
+            write_ended_ = false;
+        } else {
+            out += '\n';
+        }
         column_ = 0;
     }
 
-    void text(char c, std::string &out) {
+    void text(const std::string &s, int columns, std::string &out) {
+        settle(write_ended_, out);
         if (crs_ > 0) {
             out.append(static_cast<size_t>(crs_), '\r');
             crs_ = 0;
             column_ = 0;
         }
-        out += c;
-        if ((static_cast<unsigned char>(c) & 0xc0) != 0x80)
-            column_++;  // a character starts here (UTF-8)
+        out += s;
+        column_ += columns;
     }
 
     std::string esc_;
     int crs_ = 0;
     int column_ = 0;
+    bool held_ = false;         // a line end at the 80th column, not yet told
+    bool write_ended_ = false;  // the program's write ended since it came
 };
 
 // The conversation with a child on a pseudo-terminal.
@@ -205,7 +236,11 @@ public:
         }
     }
 
-    std::string transcript() { return transcript_.finish(); }
+    std::string transcript() {
+        if (wine_)
+            transcript_.append(screen_.finish());
+        return transcript_.finish();
+    }
 
 private:
     int master_;

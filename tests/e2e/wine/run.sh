@@ -33,7 +33,7 @@ die() {
 }
 
 uid=$(id -u)
-base=${MOX32_WINE_DIR:-/tmp/mox32-wine-$uid}
+base=${MOX32_WINE_DIR:-/tmp/mox32-e2e-wine-$uid}
 server_linger=300 # seconds a server outlives its last program, should --stop never come
 # Wine keeps its server socket below TMPDIR: one fixed place, whatever the
 # caller's TMPDIR, or every run would start a server of its own.
