@@ -116,6 +116,7 @@ private:
 // on with the next file, and the status says that something failed. /V-
 // hides the per-file report but never the failed count.
 TEST(Delete, RefusedDeleteGoesOn) {
+    SKIP_ON_WIN32("chattr +i");
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to make a file immutable";
     Sandbox box;

@@ -365,6 +365,7 @@ TEST(Front, CheckModeAsksBeforeEachStage) {
 // The check-mode texts are code page 932 inside; a Shift_JIS terminal gets
 // them byte for byte.
 TEST(Front, JapaneseTextsOnAShiftJisLocale) {
+    SKIP_ON_WIN32("a Shift_JIS locale");
     std::string locpath = Sandbox::sjis_locpath();
     if (locpath.empty())
         GTEST_SKIP() << "no Shift_JIS locale can be made here";

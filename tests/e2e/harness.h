@@ -52,6 +52,13 @@ std::string why_win32_cannot_run(const std::string &path);
             GTEST_SKIP() << "Linux only: " << (reason);        \
     } while (0)
 
+// Skips the rest of a test on every build but the Win32 one.
+#define SKIP_UNLESS_WIN32(reason)                              \
+    do {                                                       \
+        if (!suite_build().win32)                              \
+            GTEST_SKIP() << "Win32 only: " << (reason);        \
+    } while (0)
+
 struct RunResult {
     int status = -1;  // exit code 0..255; 128 + signal when killed; -1 on timeout
     std::string out;  // standard output (run_pty: the terminal transcript, see there)

@@ -109,7 +109,7 @@ TEST(List, JapaneseNameInTheList) {
     Sandbox box;
     box.write('d', "SRC/表.txt", "hyou");
     box.write('d', "SRC/other.txt", "not listed");
-    box.write('d', "LIST.TXT", "D:\\SRC\\表.txt\n");
+    box.write_text('d', "LIST.TXT", "D:\\SRC\\表.txt\n");
     RunResult r = box.run({"@D:\\LIST.TXT", "E:\\OUT"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{READING, "D:\\SRC --> E:\\OUT", "  表.txt", count(1, "File(s) found"),
@@ -170,7 +170,7 @@ TEST(List, OverlongLineShownAsWritten) {
     Sandbox box;
     box.write('d', "A/gone.txt", "listed");
     const std::string line = "D:\\é" + std::string(260, 'a');
-    box.write('d', "LIST.TXT", line + "\nD:\\A\\gone.txt\n");
+    box.write_text('d', "LIST.TXT", line + "\nD:\\A\\gone.txt\n");
     RunResult r = box.run({"/DEL", "@D:\\LIST.TXT"});
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_EQ((Lines{READING, "Error! path too long: D:\\é" + std::string(250, 'a') + "...",

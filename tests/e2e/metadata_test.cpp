@@ -37,6 +37,10 @@ std::string mtim(const std::string &path) {
 
 std::string when(long long sec, long nsec) { return std::to_string(sec) + "." + std::to_string(nsec); }
 
+// What a copy can keep of a time's nanoseconds: all on Linux; Windows
+// counts file times in units of 100 ns.
+long kept(long nsec) { return suite_build().win32 ? nsec / 100 * 100 : nsec; }
+
 unsigned mode_of(const std::string &path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -106,7 +110,7 @@ TEST(Metadata, CopyKeepsTheExactTime) {
             o.env = {{"TZ", m.tz}};
             RunResult r = box.run(args, o);
             EXPECT_EQ(0, r.status) << trace << "\n" << r.out;
-            EXPECT_EQ(when(m.sec, m.nsec), mtim(box.native('e', "O/F.TXT"))) << trace;
+            EXPECT_EQ(when(m.sec, kept(m.nsec)), mtim(box.native('e', "O/F.TXT"))) << trace;
         }
     }
 }
@@ -121,12 +125,13 @@ TEST(Metadata, BackupByCopyKeepsTheOldFilesExactTime) {
     RunResult r = box.run({"/I", "/B", "=$F.$E", "D:\\S\\a.txt", "D:\\D"});
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ("old", box.read('D', "D/a(000).txt"));
-    EXPECT_EQ(when(T0 + 3, 777), mtim(box.native('D', "D/a(000).txt")));
+    EXPECT_EQ(when(T0 + 3, kept(777)), mtim(box.native('D', "D/a(000).txt")));
 }
 
 // A move onto another file system is a copy and a delete; the copy keeps
 // the exact time whether the drive letter changes or not (root only).
 TEST(Metadata, MoveAcrossFileSystemsKeepsTheExactTime) {
+    SKIP_ON_WIN32("tmpfs mounts");
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a file system needs root";
     for (const char *to : {"D:\\MNT", "E:\\"}) {
@@ -167,6 +172,7 @@ TEST(Metadata, GatherKeepsAFileThatDiffersBy4GiB) {
 // disk that could never hold it. Echo mode makes the test too (root only;
 // neither run writes anything).
 TEST(Metadata, FreeSpaceTestCountsEveryByte) {
+    SKIP_ON_WIN32("tmpfs mounts");
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
     struct Case {
@@ -207,6 +213,7 @@ TEST(Metadata, FreeSpaceTestCountsEveryByte) {
 // take the source's bits as far as the umask lets them (never set-id
 // bits), the destination base included.
 TEST(Metadata, CopiesAreNoMoreOpenThanTheirSources) {
+    SKIP_ON_WIN32("Unix permission bits and the umask");
     struct Case {
         const char *umask;
         unsigned file, dir;         // the source's modes
@@ -238,6 +245,7 @@ TEST(Metadata, CopiesAreNoMoreOpenThanTheirSources) {
 // \TRASH$$$ used to be made 0755: a file moved there from a 0700
 // directory keeps its 0644 and lost the only thing that kept it private.
 TEST(Metadata, TrashIsItsOwnersAlone) {
+    SKIP_ON_WIN32("Unix permission bits");
     Sandbox box;
     box.write('d', "PRIV/f.txt", "secret");
     ASSERT_EQ(0, ::chmod(box.native('d', "PRIV").c_str(), 0700));
@@ -251,6 +259,7 @@ TEST(Metadata, TrashIsItsOwnersAlone) {
 // run killed half-way left a copy of a private file readable by all. The
 // file size limit stops the run in the middle of the write.
 TEST(Metadata, InterruptedCopyLeavesNothingReadable) {
+    SKIP_ON_WIN32("a file size limit that ends the run with a signal");
     Sandbox box;
     box.write('d', "S/BIG.DAT", std::string(300 * 1024, 's'));
     box.write('e', "O/BIG.DAT", "old");
@@ -269,6 +278,7 @@ TEST(Metadata, InterruptedCopyLeavesNothingReadable) {
 // opened the file to the mover's group. The copy gets no set-id bit and
 // its new group no more than everyone else (root, running as nobody).
 TEST(Metadata, MoveByAnotherUserOpensNothingToItsGroup) {
+    SKIP_ON_WIN32("running as another user");
     if (::geteuid() != 0)
         GTEST_SKIP() << "changing users needs root";
     if (::access("/usr/bin/setpriv", X_OK) != 0)

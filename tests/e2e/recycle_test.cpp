@@ -40,6 +40,7 @@ Lines real_trash() {
 // records where it came from, so a file manager can put it back. A space in
 // the name is escaped in the record, as the trash format asks.
 TEST(Recycle, FilesAndInfoInTheSandboxTrash) {
+    SKIP_ON_WIN32("the freedesktop.org Trash");
     Lines before = real_trash();
     Sandbox box;
     box.write('d', "R/A.TXT", "recycled a");
@@ -66,6 +67,7 @@ TEST(Recycle, FilesAndInfoInTheSandboxTrash) {
 
 // A second file of the same name does not replace the first in the bin.
 TEST(Recycle, SameNameTwice) {
+    SKIP_ON_WIN32("the freedesktop.org Trash");
     Sandbox box;
     box.write('d', "R/X/A.TXT", "first");
     box.write('d', "R/Y/A.TXT", "second");
@@ -83,6 +85,7 @@ TEST(Recycle, SameNameTwice) {
 // plain file where the trash directory belongs makes every recycle fail,
 // for root as well. Each refusal names its file (it used not to).
 TEST(Recycle, RefusedMoveKeepsTheFile) {
+    SKIP_ON_WIN32("the freedesktop.org Trash");
     Sandbox box;
     box.write('d', "R/KEEP.TXT", "keep me");
     box.write('d', "R/KEEP2.TXT", "keep me too");
@@ -104,6 +107,31 @@ TEST(Recycle, RefusedMoveKeepsTheFile) {
     EXPECT_EQ("", read_native(blocker));
 }
 
+// On Windows the recycle bin is the shell's (under Wine, the desktop's trash
+// again). A recycled file must reach it whole, never be deleted for good;
+// where no recycle bin can take it (Wine then deletes the file and reports
+// success) it must stay and fail the run.
+TEST(Recycle, ShellRecycleBinNeverDeletesForGood) {
+    SKIP_UNLESS_WIN32("the recycle bin of the Windows shell");
+    Sandbox box;
+    box.write('d', "R/A.TXT", "recycled a");
+    RunResult r = box.run({"/DEL+", "D:\\R\\A.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_FALSE(box.exists('d', "R/A.TXT"));
+    EXPECT_EQ("recycled a", read_native(box.root() + "/data/Trash/files/A.TXT"));
+
+    Sandbox blocked;
+    blocked.write('d', "R/KEEP.TXT", "keep me");
+    FILE *fp = std::fopen((blocked.root() + "/data/Trash").c_str(), "wb");
+    ASSERT_NE(nullptr, fp);
+    std::fclose(fp);
+    r = blocked.run({"/DEL+", "D:\\R\\KEEP.TXT"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! can't move to recycle bin: D:\\R\\KEEP.TXT")) << r.out;
+    EXPECT_TRUE(has_line(r, count(1, "File(s) failed"))) << r.out;
+    EXPECT_EQ("keep me", blocked.read('d', "R/KEEP.TXT"));
+}
+
 // What /DEL+ recycled must be listed by the tools a user restores files
 // with: gio (which needs the desktop's virtual file system backend, so it
 // is skipped where that is missing) and trash-cli, which reads the
@@ -119,6 +147,7 @@ RunResult recycleandlist(const Sandbox &box, const std::string &program,
 }
 
 TEST(Recycle, GioListsTheFile) {
+    SKIP_ON_WIN32("the freedesktop.org Trash and gio");
     if (::access("/usr/bin/gio", X_OK) != 0)
         GTEST_SKIP() << "no /usr/bin/gio";
     Sandbox box;
@@ -130,6 +159,7 @@ TEST(Recycle, GioListsTheFile) {
 }
 
 TEST(Recycle, TrashCliListsTheFile) {
+    SKIP_ON_WIN32("the freedesktop.org Trash and trash-cli");
     if (::access("/usr/bin/trash-list", X_OK) != 0)
         GTEST_SKIP() << "no /usr/bin/trash-list";
     Sandbox box;

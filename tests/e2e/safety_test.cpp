@@ -54,6 +54,7 @@ TEST(Safety, RefusalsBeforeTheRun) {
 // A relative path needs the current drive; run from a directory on no
 // drive, the user used to get only "path expand failed" and no reason.
 TEST(Safety, WorkingDirectoryOnNoDrive) {
+    SKIP_ON_WIN32("a working directory on no drive");
     Sandbox box;
     box.write('d', "A.TXT", "a");
     box.write('d', "LIST.TXT", "A.TXT\n");
@@ -122,6 +123,7 @@ TEST(Safety, FailedCopyEndsTheWalk) {
 
 // With /C a file that cannot fit is refused before a byte is written.
 TEST(Safety, FullDriveRefusesTheCopy) {
+    SKIP_ON_WIN32("tmpfs mounts");
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
     Sandbox box;
@@ -144,6 +146,7 @@ TEST(Safety, FullDriveRefusesTheCopy) {
 // destination: the old file must survive byte for byte, with no temporary
 // file left beside it.
 TEST(Safety, FailedOverwriteKeepsTheOldFile) {
+    SKIP_ON_WIN32("tmpfs mounts");
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
     Sandbox box;
@@ -175,6 +178,7 @@ TEST(Safety, FailedOverwriteKeepsTheOldFile) {
 // after the old bytes, and a retry appended again after that torn tail.
 // The file is cut back to what it held, its write time included.
 TEST(Safety, FailedAppendLeavesTheFileAsItWas) {
+    SKIP_ON_WIN32("tmpfs mounts");
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
     Sandbox box;
@@ -275,6 +279,7 @@ TEST(Safety, SameFileRefusalsFailTheRunAlike) {
 // case-blind lookup the second used to overwrite the first's copy, and the
 // run ended with status 0 and one file fewer at the destination.
 TEST(Safety, CaseTwinsAreNotCopiedOverEachOther) {
+    SKIP_ON_WIN32("names that differ only in case, in one directory");
     Sandbox box;
     box.write('D', "S/README", "upper");
     box.write('D', "S/readme", "lower");
@@ -296,6 +301,7 @@ TEST(Safety, CaseTwinsAreNotCopiedOverEachOther) {
 // used to delete readme because README's copy answered to its name, and
 // the text of readme was gone for good.
 TEST(Safety, CaseTwinsAreNoReferenceForDeleting) {
+    SKIP_ON_WIN32("names that differ only in case, in one directory");
     Sandbox box;
     box.write('D', "S/README", "upper");
     box.write('D', "S/readme", "lower");
@@ -311,6 +317,7 @@ TEST(Safety, CaseTwinsAreNoReferenceForDeleting) {
 // On Linux NAME. and NAME are two files; a lookup that matched one for the
 // other as a pattern would overwrite or delete the wrong file.
 TEST(Safety, TrailingDotNamesAreTheirOwnFiles) {
+    SKIP_ON_WIN32("names ending in a dot");
     Sandbox box;
     box.write('D', "S/foo.", "dotted");
     box.write('E', "O/foo", "precious");
@@ -377,6 +384,7 @@ TEST(Safety, EmptyArgumentsAreRefused) {
 // Deleting a link clears the marks of what it names first, as for any
 // file; that used to strip a read-only target of its protection.
 TEST(Safety, DeletingALinkKeepsItsTargetProtected) {
+    SKIP_ON_WIN32("symbolic links to files");
     Sandbox box;
     box.write('D', "T/target.txt", "keep");
     box.mkdir('D', "L");
@@ -410,6 +418,7 @@ TEST(Safety, ListLinesOutsideTheBaseAreNotMappedAtRandom) {
 // A file written to replace another is no more open to others than the
 // one it replaces: a private file stays private.
 TEST(Safety, OverwriteKeepsThePermissions) {
+    SKIP_ON_WIN32("Unix permission bits");
     Sandbox box;
     box.write('D', "S/secret.txt", "new");
     box.write('E', "O/secret.txt", "old");
@@ -426,6 +435,7 @@ TEST(Safety, OverwriteKeepsThePermissions) {
 // A directory rename to another case that the system refuses used to be
 // shown as done.
 TEST(Safety, RefusedDirectoryCaseRenameIsReported) {
+    SKIP_ON_WIN32("names that differ only in case, in one directory");
     Sandbox box;
     box.write('D', "S/TEMP/a.txt", "a");
     box.write('D', "S/temp/b.txt", "b");
