@@ -83,7 +83,7 @@ TEST_F(WineRunner, DrivesAreTheSandboxes) {
     o.env = {{"MOX32_DRIVES", "C=" + box_.native('e')}};
     r = run({"drives"}, o);
     EXPECT_EQ(125, r.status);
-    EXPECT_EQ((Lines{"wine-run: drive C is Wine's own: map the sandbox to other letters"}), lines(r.err));
+    EXPECT_EQ((Lines{"wine/run.sh: drive C is Wine's own: map the sandbox to other letters"}), lines(r.err));
 }
 
 // Wine reads TEMP from its registry, not from the environment: the

@@ -28,7 +28,7 @@
 set -uo pipefail
 
 die() {
-    echo "wine-run: $*" >&2
+    echo "wine/run.sh: $*" >&2
     exit 125
 }
 
