@@ -1,3 +1,4 @@
+// The sandbox: its tree, its files, and the environment a run starts with.
 #include "harness.h"
 
 #include <fcntl.h>
