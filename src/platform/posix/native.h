@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "platform/common/sortkey.h"
 
 enum { NATIVE_PATH_SIZE = 4096 };
 
@@ -68,7 +69,7 @@ int lookup_name(const char *dir, const char *name, char *out, size_t size);
 // The case-folded sort key of a name in the external encoding: comparing
 // keys bytewise orders names as a listing does (ties go to the exact name).
 // Returns the key's length, or -1 when it does not fit.
-enum { NAME_KEY_SIZE = 4 * 256 + 1 };
+enum { NAME_KEY_SIZE = SORTKEY_SIZE };
 int name_fold(const char *name, char *key, size_t cap);
 
 // A listing that read a whole directory hands what it read to the lookup
