@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the cross-build under Wine, as CTest does for
+# the Win32 unit tests: wine-run.sh program.exe [arguments].
+#
+# Wine keeps its state in a prefix: this one uses its own, MOX32_WINEPREFIX
+# (default /tmp/mox32-wine-<uid>), made on first use, and never another.
+# One wineserver is kept running for it between runs and stops by itself a
+# minute after the last; `tools/wine-run.sh --stop` stops it at once.
+# TMPDIR stays /tmp, where Wine looks for its server's socket.
+set -euo pipefail
+export WINEPREFIX=${MOX32_WINEPREFIX:-/tmp/mox32-wine-$(id -u)}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES=winemenubuilder.exe=d
+export TMPDIR=/tmp
+if [ "${1:-}" = "--stop" ]; then
+    [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null || true
+    exit 0
+fi
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    # Two tests may start at once: the first makes the prefix.
+    exec 9>"$WINEPREFIX.lock"
+    flock 9
+    [ -f "$WINEPREFIX/system.reg" ] || wine wineboot --init >/dev/null 2>&1
+    exec 9>&-
+fi
+wineserver -p 60 2>/dev/null || true
+exec wine "$@"
