@@ -23,5 +23,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     [ -f "$WINEPREFIX/system.reg" ] || wine wineboot --init >/dev/null 2>&1
     exec 9>&-
 fi
+# Drive D of the unit tests: a scratch directory of the prefix (drive C is
+# Wine's own and cannot be moved).
+if [ ! -e "$WINEPREFIX/dosdevices/d:" ]; then
+    mkdir -p "$WINEPREFIX/drive_d"
+    ln -s ../drive_d "$WINEPREFIX/dosdevices/d:" 2>/dev/null || true
+fi
 wineserver -p 60 2>/dev/null || true
 exec wine "$@"

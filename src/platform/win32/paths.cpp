@@ -67,6 +67,9 @@ int full_wild(const wchar_t *p, size_t start, wchar_t *out, size_t cap) {
 
 } // namespace
 
+// Wine keeps the current directory with a final separator and gives it
+// back so for "X:" alone; Windows does not, and neither do we unless the
+// path asked for one.
 int wfull(const wchar_t *p, wchar_t *out, size_t cap) {
     DWORD n = GetFullPathNameW(p, (DWORD)cap, out, nullptr);
     if (n == 0) {
@@ -77,6 +80,9 @@ int wfull(const wchar_t *p, wchar_t *out, size_t cap) {
         plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
         return -1;
     }
+    size_t len = std::wcslen(p);
+    if (n > 3 && out[n - 1] == L'\\' && len > 0 && !issep(p[len - 1]))
+        out[--n] = 0;
     return (int)n;
 }
 

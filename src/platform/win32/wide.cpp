@@ -50,7 +50,16 @@ uint32_t next_point(const wchar_t *w, size_t n, size_t *i) {
     return u;
 }
 
+// The tables are built at the first conversion, whether or not
+// plat_startup ran first (the unit tests convert without it).
+void ready(void) {
+    static int done;
+    if (!done)
+        done = wide_init() == 0;
+}
+
 int to_core(const wchar_t *w, size_t len, CodecSink *o) {
+    ready();
     for (size_t i = 0; i < len;)
         if (codec_put_core(o, next_point(w, len, &i)) != 0)
             return -1;
@@ -102,6 +111,7 @@ int core_to_wide(const char *core, size_t len, wchar_t *out, size_t cap, int len
     size_t at = 0;
     if (cap == 0)
         return -1;
+    ready();
     for (size_t i = 0; i < len;) {
         CodecItem it;
         codec_next(s + i, len - i, &it);
@@ -145,6 +155,7 @@ char *wide_to_core_dup(const wchar_t *w, size_t len) {
 
 int wide_columns(const char *core, size_t len) {
     const unsigned char *s = (const unsigned char *)core;
+    ready();
     long long cols = 0;
     for (size_t i = 0; i < len && cols < INT32_MAX;) {
         CodecItem it;
