@@ -100,6 +100,18 @@ TEST_F(Win32Names, MoveToAnotherFileSystemCopiesThenDeletes) {
     EXPECT_EQ(after.mtime.nsec / 100, before.mtime.nsec / 100);
 }
 
+// Wine says "file not found" for a directory made in a missing one, and
+// "path not found" for a missing directory removed from one that exists:
+// both the other way round from Windows and the contract.
+TEST_F(Win32Names, MissingNamesGiveTheContractsCodes) {
+    EXPECT_EQ(plat_mkdir("C:\\missing\\new"), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_PATH_NOT_FOUND);
+    EXPECT_EQ(plat_rmdir("C:\\missing"), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_FILE_NOT_FOUND);
+    EXPECT_EQ(plat_rmdir("C:\\missing\\deeper"), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_PATH_NOT_FOUND);
+}
+
 // The test hooks work as on posix: an armed failure touches nothing.
 TEST_F(Win32Names, ArmedFailureTouchesNothing) {
     file("a.txt");

@@ -42,6 +42,10 @@ int make_dir(const char *path, SECURITY_ATTRIBUTES *sa) {
     if (wpath(path, w, WPATH_SIZE) < 0)
         return -1;
     if (!CreateDirectoryW(w, sa)) {
+        // Wine says "file not found" for a missing parent; Windows, and the
+        // contract, "path not found".
+        if (GetLastError() == ERROR_FILE_NOT_FOUND)
+            SetLastError(ERROR_PATH_NOT_FOUND);
         set_sys_error();
         return -1;
     }
@@ -84,7 +88,13 @@ int plat_rmdir(const char *path) {
         return -1;
     }
     if (!RemoveDirectoryW(w)) {
-        set_sys_error();
+        DWORD err = GetLastError();
+        // Wine says "path not found" for a missing directory in one that
+        // exists; Windows "file not found", as for any missing name.
+        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
+            set_missing_error(w);
+        else
+            set_sys_error();
         return -1;
     }
     return 0;

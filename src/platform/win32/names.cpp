@@ -213,8 +213,10 @@ int plat_move(const char *from, const char *to) {
     DWORD a;
     if (wpath(from, wf, WPATH_SIZE) < 0 || wpath(to, wt, WPATH_SIZE) < 0 || attrib_of(wf, &a) < 0)
         return -1;
-    // Wine would move the file a link names, not the link.
-    if (under_wine() && !(a & FILE_ATTRIBUTE_DIRECTORY) && entry_is_link(wf, a)) {
+    // Wine would move the file a link names, not the link. A copy of ours
+    // on its way into place is no link: the walk's hot path asks nothing.
+    if (under_wine() && !(a & FILE_ATTRIBUTE_DIRECTORY) && !temp_known(wf) &&
+        entry_is_link(wf, a)) {
         plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
         return -1;
     }

@@ -110,6 +110,8 @@ HANDLE create_temp(const wchar_t *dir, const wchar_t *prefix, wchar_t *path, siz
 // remembered does nothing.
 void temp_remember(const wchar_t *path);
 void temp_forget(const wchar_t *path);
+// 1 when the path is one of those files (made with CREATE_NEW: no link).
+int temp_known(const wchar_t *path);
 
 // Puts the console's input mode back when a key read changed it
 // (console.cpp); called by the control handler.

@@ -60,17 +60,29 @@ void temp_remember(const wchar_t *path) {
     }
 }
 
-void temp_forget(const wchar_t *path) {
+namespace {
+
+// The slot that remembers the path, or null.
+Slot *slot_of(const wchar_t *path) {
     if (inuse == 0)
-        return;
+        return nullptr;
     wchar_t full[WPATH_SIZE];
     if (wfull(path, full, WPATH_SIZE) < 0)
-        return;
-    for (Slot &s : slots) {
-        if (s.used && _wcsicmp(s.path, full) == 0) {
-            s.used = 0;
-            InterlockedDecrement(&inuse);
-            return;
-        }
+        return nullptr;
+    for (Slot &s : slots)
+        if (s.used && _wcsicmp(s.path, full) == 0)
+            return &s;
+    return nullptr;
+}
+
+} // namespace
+
+void temp_forget(const wchar_t *path) {
+    Slot *s = slot_of(path);
+    if (s != nullptr) {
+        s->used = 0;
+        InterlockedDecrement(&inuse);
     }
 }
+
+int temp_known(const wchar_t *path) { return slot_of(path) != nullptr; }
