@@ -1,5 +1,6 @@
-// The progress line of long copies: the terminal test that decides
-// whether it is drawn at all.
+// The progress line of long copies: its text, and the terminal test that
+// decides whether it is drawn at all.
+#include "fileops/progress.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,35 @@
 #include <string>
 
 namespace {
+
+const unsigned long long MIB = 1024 * 1024;
+
+// Each case guards a line that lies: 100% before the end, "1024.0 KiB"
+// instead of "1.0 MiB", a line as wide as the terminal (it wraps, and
+// "\r" can no longer erase it).
+TEST(Progress, TextFitsAndTellsTheTruth) {
+    struct Case {
+        unsigned long long done;
+        long long total, ms;
+        int columns;
+        std::string text;
+    } cases[] = {
+        {420 * MIB, 1000 * MIB, 4924, 80, "  42% 420.0 MiB of 1000.0 MiB  85.3 MiB/s"},
+        {999, 1000, 1000, 80, "  99% 999 B of 1000 B  999 B/s"},
+        {MIB - 1, -1, 1000, 80, "  1.0 MiB  1.0 MiB/s"},
+        {1023, -1, 0, 80, "  1023 B"},
+        {420 * MIB, 1000 * MIB, 4924, 41, "  42% 420.0 MiB of 1000.0 MiB"},
+        {420 * MIB, 1000 * MIB, 4924, 16, "  42% 420.0 MiB"},
+        {420 * MIB, 1000 * MIB, 4924, 6, "  42%"},
+        {420 * MIB, 1000 * MIB, 4924, 5, ""},
+    };
+    for (const Case &c : cases) {
+        char out[128];
+        int n = progresstext(out, sizeof out, c.done, c.total, c.ms, c.columns);
+        EXPECT_EQ(c.text, std::string(out)) << c.columns;
+        EXPECT_EQ((int)c.text.size(), n);
+    }
+}
 
 // A test for a character device would take /dev/null for a terminal and
 // draw into it; a terminal that does not tell its width gets 80 columns.
