@@ -13,6 +13,7 @@
 // 1980 to 2107, and read back they are an hour off in the hour that
 // repeats when summer time ends.
 #include "fileops/filecopy.h"
+#include "fileops/progress.h"
 #include "base/param.h"
 #include "platform/platform.h"
 #include "search/pathexp.h"
@@ -65,6 +66,7 @@ int tempdir(const char *dst, char *dir) {
 // most limit bytes when limit is not negative. 0, or -1 after the
 // error-code line.
 int copyloop(int in, int out, long long limit) {
+    unsigned long long done = 0;
     for (;;) {
         unsigned long want = (unsigned long)copybufsize;
         if (limit >= 0 && (long long)want > limit)
@@ -80,13 +82,18 @@ int copyloop(int in, int out, long long limit) {
         }
         if (limit >= 0)
             limit -= n;
+        progressstep(done += (unsigned long long)n);
     }
 }
 
-// Copies the data and closes the source, which is closed whatever happens.
-// 0, or -1 after the error-code line.
+// Copies the data, with the progress line while it lasts, and closes the
+// source, which is closed whatever happens. 0, or -1 after the error-code
+// line.
 int filldata(int in, int out, long long limit) {
-    if (copyloop(in, out, limit) < 0) {
+    progressstart(limit >= 0 ? limit : readknown == 1 ? (long long)readstate.size : -1);
+    int r = copyloop(in, out, limit);
+    progressstop();
+    if (r < 0) {
         plat_close(in);
         return -1;
     }

@@ -50,6 +50,12 @@ int plat_importtext(const char *text, size_t len, char *out, size_t size);
 // or is closed.
 int plat_ischardev(int stream);
 
+// The width in columns of the terminal that the standard stream
+// (PLAT_STDIN, PLAT_STDOUT, PLAT_STDERR) is, 80 when the terminal does not
+// tell; 0 when the stream is no terminal (a file, a pipe, /dev/null or
+// another device) or is closed.
+int plat_termcolumns(int stream);
+
 // ---- console keys -----------------------------------------------------------
 
 // Reads one key press from the console itself (never from standard input,
@@ -78,6 +84,12 @@ struct PlatTime {
     int year, month, day, hour, minute, second;
 };
 void plat_localtime(PlatTime *now);
+
+// Milliseconds since some fixed moment, never going back: setting the
+// system's clock does not move it. Cheap enough to read once per chunk of
+// a copy (no system call where the system allows that); its grain may be a
+// few milliseconds.
+long long plat_clockms(void);
 
 // ---- errors -------------------------------------------------------------------
 
