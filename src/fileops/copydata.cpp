@@ -167,6 +167,19 @@ int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mt
     return r;
 }
 
+// A link being moved goes over as a link, with its target text, in a
+// temporary entry beside dst put in place like any copy. Read through, it
+// would arrive as a copy of whatever it points to, or, once that has been
+// moved on ahead of it, not at all.
+int movelink(const char *src, const char *dst, int isnew) {
+    char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
+    if (tempdir(dst, dir) < 0 || plat_copylink(src, dir, TEMP_PREFIX, tmp, sizeof tmp) < 0) {
+        errline(plat_lasterror());
+        return -1;
+    }
+    return placetemp(tmp, dst, isnew);
+}
+
 // The source's size when the append starts. An append copies that much and
 // no more: were the source ever the destination itself under a name no
 // guard recognised, reading on to its end would chase the bytes being
@@ -238,6 +251,8 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
              int how) {
     readknown = 0;
     int isnew = (how & COPY_NEW) != 0;
+    if (opt_move == 1 && plat_islink(src))
+        return movelink(src, dst, isnew);
     if (opt_zerobyte == 1) // the source is not even opened
         return replacewith(-1, src, dst, mtime, newattrib, isnew);
     if (copybuf == nullptr || copybufsize <= 0) {

@@ -276,6 +276,13 @@ int plat_open(const char *path, int how);
 // bytes of room. Until it is renamed into place or deleted, the file is
 // removed if SIGINT, SIGTERM or SIGHUP ends the process.
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size);
+// Makes a new symbolic link with the target text of the link `link`
+// (never read through) under a unique name beginning with `prefix` in the
+// directory `dir`, and writes its path into `path` as plat_opentemp does
+// (give PLAT_NATIVE_SIZE bytes of room). Like plat_opentemp's files it
+// goes if a signal ends the process before it is renamed into place or
+// deleted. 0, or -1 (5 when `link` is no symbolic link).
+int plat_copylink(const char *link, const char *dir, const char *prefix, char *path, size_t size);
 // Bytes read (0 at the end), or -1.
 long plat_read(int handle, void *buf, unsigned long len);
 // Bytes written; fewer than len, or -1, is a failure (112 when full).

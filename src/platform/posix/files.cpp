@@ -347,6 +347,65 @@ int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) 
     return handtemp(create_temp(ndir, nprefix, native, sizeof native), native, path, size);
 }
 
+// A new link "<ndir>/<nprefix>XXXXXX" to target, remembered as a temporary
+// file. 0, or -1 with the last error set.
+static int create_templink(const char *target, const char *ndir, const char *nprefix,
+                           char *native, size_t size) {
+    int n = snprintf(native, size, "%s%s%sXXXXXX", ndir,
+                     ndir[0] && ndir[strlen(ndir) - 1] == '/' ? "" : "/", nprefix);
+    if (n < 0 || (size_t)n >= size) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    for (int tries = 0; tries < 100; tries++) {
+        fill_unique(native + n - 6);
+        if (symlink(target, native) == 0) {
+            temp_remember(native);
+            return 0;
+        }
+        if (errno != EEXIST) {
+            set_open_error(native, errno);
+            return -1;
+        }
+    }
+    plat_setlasterror(PLAT_ERR_FILE_EXISTS);
+    return -1;
+}
+
+int plat_copylink(const char *link, const char *dir, const char *prefix, char *path, size_t size) {
+    if (fail_now(PLAT_CALL_OPEN))
+        return -1;
+    char nlink[NATIVE_PATH_SIZE], target[NATIVE_PATH_SIZE], ndir[NATIVE_PATH_SIZE];
+    char nprefix[64], native[NATIVE_PATH_SIZE];
+    if (native_path(link, nlink, sizeof nlink) < 0 || native_path(dir, ndir, sizeof ndir) < 0)
+        return -1;
+    ssize_t n = readlink(nlink, target, sizeof target - 1);
+    if (n < 0) {
+        if (errno == EINVAL)
+            plat_setlasterror(PLAT_ERR_ACCESS_DENIED); // not a link
+        else
+            set_open_error(nlink, errno);
+        return -1;
+    }
+    target[n] = 0;
+    if (enc_from_core(prefix, strlen(prefix), nprefix, sizeof nprefix, 0) < 0) {
+        plat_setlasterror(PLAT_ERR_INVALID_NAME);
+        return -1;
+    }
+    if (create_templink(target, ndir, nprefix, native, sizeof native) < 0)
+        return -1;
+    lookup_added_path(native);
+    if (core_path(native, path, size) < 0) {
+        unsigned keep = plat_lasterror();
+        unlink(native);
+        temp_forget(native);
+        lookup_removed_path(native);
+        plat_setlasterror(keep);
+        return -1;
+    }
+    return 0;
+}
+
 int plat_mktemp(char *path, size_t size) {
     if (fail_now(PLAT_CALL_OPEN))
         return -1;
