@@ -61,26 +61,15 @@ int tempdir(const char *dst, char *dir) {
     return 0;
 }
 
-// Copies from in to out through copybuf: everything up to the end, or at
-// most limit bytes when limit is not negative. 0, or -1 after the
-// error-code line.
+// Copies from in to out, by the kernel where it can, else through
+// copybuf: everything up to the end, or at most limit bytes when limit is
+// not negative. 0, or -1 after the error-code line.
 int copyloop(int in, int out, long long limit) {
-    for (;;) {
-        unsigned long want = (unsigned long)copybufsize;
-        if (limit >= 0 && (long long)want > limit)
-            want = (unsigned long)limit;
-        if (want == 0)
-            return 0;
-        long n = plat_read(in, copybuf, want);
-        if (n == 0)
-            return 0;
-        if (n < 0 || plat_write_file(out, copybuf, (unsigned long)n) != n) {
-            errline(plat_lasterror());
-            return -1;
-        }
-        if (limit >= 0)
-            limit -= n;
+    if (plat_copydata(in, out, limit, copybuf, (unsigned long)copybufsize) < 0) {
+        errline(plat_lasterror());
+        return -1;
     }
+    return 0;
 }
 
 // Copies the data and closes the source, which is closed whatever happens.

@@ -287,6 +287,16 @@ int plat_copylink(const char *link, const char *dir, const char *prefix, char *p
 long plat_read(int handle, void *buf, unsigned long len);
 // Bytes written; fewer than len, or -1, is a failure (112 when full).
 long plat_write_file(int handle, const void *buf, unsigned long len);
+// Copies from the current position of `in` to that of `out`: to the end
+// of `in`, or at most limit bytes when limit is not negative. The kernel
+// copies where the two files allow it (the file system may then share
+// blocks instead of copying them); elsewhere the data goes through buf
+// (size bytes). Each step, the one that finds the end included, counts as
+// one read and one write for plat_failcall and plat_hookcall, and while
+// either is armed no step is larger than size, so that the nth call falls
+// where a copy through buf puts it. The bytes copied, or -1 with the last
+// error of the step that failed (the steps before it are written).
+long long plat_copydata(int in, int out, long long limit, void *buf, unsigned long size);
 // The new position, or -1.
 long long plat_seek(int handle, long long offset, int whence);
 // 0, or -1 (a write that failed only now, 112).

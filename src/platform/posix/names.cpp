@@ -162,15 +162,7 @@ enum { COPY_CHUNK = 65536 };
 
 int copy_data(int in, int out) {
     static char buf[COPY_CHUNK];
-    for (;;) {
-        long n = plat_read(in, buf, sizeof buf);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            return 0;
-        if (plat_write_file(out, buf, (unsigned long)n) != n)
-            return -1;
-    }
+    return plat_copydata(in, out, -1, buf, sizeof buf) < 0 ? -1 : 0;
 }
 
 // Hidden and system live in user.DOSATTRIB. A destination that cannot hold

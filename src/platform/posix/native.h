@@ -27,6 +27,9 @@ void set_errno_error(int err);
 // to the armed code and the caller must fail without touching anything).
 // A hook armed for the call runs first.
 int fail_now(PlatCall call);
+// 1 when a failure or a hook is armed for `call`: its calls are being
+// counted.
+int fail_armed(PlatCall call);
 
 // Keeps the case-insensitive lookup cache true after the backend itself
 // created, removed or renamed `name` in the native directory `dir`.
