@@ -191,7 +191,18 @@ struct PlatFind; // an open listing
 PlatFind *plat_findfirst(const char *pattern, unsigned mask, PlatEntry *entry);
 // The next entry: 1, or 0 at the end.
 int plat_findnext(PlatFind *find, PlatEntry *entry);
+// Starts the listing over with its first entry in *entry, as a new
+// plat_findfirst of its pattern and mask would list the directory now;
+// what was read is given again unless this process has changed the
+// directory since. 1, or 0 when nothing is listed now (last error as
+// plat_findfirst sets it).
+int plat_findagain(PlatFind *find, PlatEntry *entry);
 void plat_findclose(PlatFind *find);
+
+// 1 when name matches the wildcard pattern under the listing's rules
+// (above), else 0. Lets a caller that listed a directory once with "*.*"
+// pick out what a listing of the pattern would have given.
+int plat_match(const char *pattern, const char *name);
 
 // ---- attributes -------------------------------------------------------------
 
@@ -207,6 +218,10 @@ enum {
     // path can spell. Listed only when the listing's mask asks for it; the
     // entry then carries this bit and its name as stored, to be reported.
     PLAT_ATTR_BADNAME = 0x40000000,
+    // In a listing's mask: the caller needs no hidden or system bit. The
+    // entries are admitted as if the mask held both, and their attrib may
+    // lack them (a backend that reads them at a cost leaves them out).
+    PLAT_ATTR_NOMARKS = 0x20000000,
 };
 
 // 0 with the attribute word, or -1 (last error 2 or 3).

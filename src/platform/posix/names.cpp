@@ -132,8 +132,8 @@ int respell(const char *native, const char *want) {
         set_move_error(to, errno);
         return -1;
     }
-    lookup_removed_path(native);
-    lookup_added_path(to);
+    lookup_removed_path(native, S_ISDIR(st.st_mode));
+    lookup_added_path(to, S_ISDIR(st.st_mode));
     return 0;
 }
 
@@ -356,8 +356,8 @@ int move_across(const char *from, const char *to, const struct stat *st) {
         plat_setlasterror(keep);
         return -1;
     }
-    lookup_removed_path(from);
-    lookup_added_path(to);
+    lookup_removed_path(from, 0);
+    lookup_added_path(to, 0);
     return 0;
 }
 
@@ -376,20 +376,6 @@ mode_t dir_mode(const char *model) {
 }
 
 } // namespace
-
-void lookup_added_path(const char *native) {
-    char dir[NATIVE_PATH_SIZE];
-    const char *name;
-    if (split_native(native, dir, sizeof dir, &name) == 0 && *name)
-        lookup_added(dir, name);
-}
-
-void lookup_removed_path(const char *native) {
-    char dir[NATIVE_PATH_SIZE];
-    const char *name;
-    if (split_native(native, dir, sizeof dir, &name) == 0 && *name)
-        lookup_removed(dir, name);
-}
 
 void set_missing_error(const char *native) {
     char dir[NATIVE_PATH_SIZE];
@@ -419,7 +405,7 @@ static int make_dir(const char *path, mode_t mode) {
             set_errno_error(errno);
         return -1;
     }
-    lookup_added_path(native);
+    lookup_made_path(native);
     return 0;
 }
 
@@ -446,7 +432,7 @@ int plat_rmdir(const char *path) {
             set_errno_error(err);
         return -1;
     }
-    lookup_removed_path(native);
+    lookup_removed_path(native, 1);
     return 0;
 }
 
@@ -472,7 +458,7 @@ int plat_delete(const char *path) {
         return -1;
     }
     temp_forget(native);
-    lookup_removed_path(native);
+    lookup_removed_path(native, 0);
     return 0;
 }
 
@@ -490,8 +476,8 @@ int plat_move(const char *from, const char *to) {
         return typed_name(to, want, sizeof want) < 0 ? 0 : respell(nfrom, want);
     if (rename_noreplace(nfrom, nto, S_ISDIR(st.st_mode)) == 0) {
         temp_forget(nfrom);
-        lookup_removed_path(nfrom);
-        lookup_added_path(nto);
+        lookup_removed_path(nfrom, S_ISDIR(st.st_mode));
+        lookup_added_path(nto, S_ISDIR(st.st_mode));
         return 0;
     }
     if (errno != EXDEV || S_ISDIR(st.st_mode)) {
@@ -527,8 +513,8 @@ int plat_replace(const char *from, const char *to) {
         return -1;
     }
     temp_forget(nfrom);
-    lookup_removed_path(nfrom);
-    lookup_added_path(nto);
+    lookup_removed_path(nfrom, S_ISDIR(st.st_mode));
+    lookup_added_path(nto, S_ISDIR(st.st_mode));
     return 0;
 }
 
