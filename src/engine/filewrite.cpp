@@ -122,7 +122,8 @@ int decideuntilwritten(const FileJob *j, int (*step)(const FileJob *)) {
 
 // Looks at what the destination already holds under the name. Every kind
 // of entry is seen, so that /N, /O, /U and /B also protect hidden and
-// system files instead of overwriting them unseen.
+// system files instead of overwriting them unseen. The decisions need no
+// hidden or system bit of it (entry.attrib may lack them).
 void probedst(Probe *pr) {
     pr->exists = 0;
     pr->isdir = 0;
@@ -130,7 +131,7 @@ void probedst(Probe *pr) {
     int wild = iswild(want);
     PlatEntry e;
     PlatFind *find = plat_findfirst(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM |
-                                                 PLAT_ATTR_DIRECTORY, &e);
+                                                 PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &e);
     if (find == nullptr)
         return;
     do {

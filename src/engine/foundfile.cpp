@@ -97,6 +97,7 @@ int foundfile(const char *dir, XFINDENTRY entry, void *user) {
     j.mtime = entry.mtime;
     j.append = opt_incremental == 1 ? COPY_APPEND : 0;
     j.again = 0;
+    j.probed = nullptr;
     if (opt_verbose)
         tracefound(dir, &j);
     if ((j.attrib & PLAT_ATTR_DIRECTORY) != 0)

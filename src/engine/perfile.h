@@ -16,6 +16,7 @@ struct FileJob {
     unsigned newattrib; // what the copy is given
     int append;         // /I: COPY_APPEND, else 0
     int again;          // a file took the name after the last look: decided anew
+    const struct Probe *probed; // the look made at dstfull, while it still holds
 };
 
 // The destination entry of the same name, when there is one.

@@ -55,9 +55,12 @@ static int backuprenamed(const FileJob *j, const Probe *found, int *result, int 
     // The copy aside keeps the old file's own time and attributes, and its
     // contents: /Z empties what is written, never a backup.
     const XFINDENTRY *e = &pr.entry;
+    unsigned attrib;
+    if (getattr(dstfull, &attrib) != 0)
+        attrib = e->attrib;
     int zero = opt_zerobyte;
     opt_zerobyte = 0;
-    int r = copyormove(dstfull, saved, j->name, &e->mtime, e->attrib, e->attrib, 0);
+    int r = copyormove(dstfull, saved, j->name, &e->mtime, attrib, attrib, 0);
     opt_zerobyte = zero;
     if (r != 0) {
         filesfailed++;

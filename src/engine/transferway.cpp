@@ -106,14 +106,26 @@ static const char *spelleddir(const char *dstcurdir) {
     return spelled;
 }
 
-// dstfull becomes the destination of the file, spelled as on disk.
-static int builddst(const FileJob *j) {
+// dstfull becomes the destination of the file, spelled as on disk, and pr
+// what the destination holds under the name.
+static int builddst(const FileJob *j, Probe *pr) {
     // A name with wildcards would be taken for a pattern by a look-up.
-    if (iswild(j->name))
-        return plainjoin(dstfull, j->param->dstcurdir, j->name);
+    if (iswild(j->name)) {
+        if (plainjoin(dstfull, j->param->dstcurdir, j->name) < 0)
+            return -1;
+        probedst(pr);
+        return 0;
+    }
     // The name as an existing destination file spells it, in the directory
-    // as the disk spells it: what longpath gives for the whole path.
-    return joinname(dstfull, spelleddir(j->param->dstcurdir), j->name);
+    // as the disk spells it: what longpath gives for the whole path. The
+    // look that finds the spelling is the one the decision is made on.
+    if (plainjoin(dstfull, spelleddir(j->param->dstcurdir), j->name) < 0)
+        return -1;
+    probedst(pr);
+    char *name = namepart(dstfull);
+    if (pr->exists && std::strlen(pr->entry.name) == std::strlen(name))
+        std::strcpy(name, pr->entry.name);
+    return 0;
 }
 
 // The destination answers to this name in another spelling. When the
@@ -130,7 +142,7 @@ static int casetwin(const FileJob *j, const Probe *pr) {
     if (std::strcmp(twin, lastgone) == 0)
         return 1;
     PlatEntry e;
-    PlatFind *find = plat_findfirst(twin, 0x37, &e);
+    PlatFind *find = plat_findfirst(twin, 0x37 | PLAT_ATTR_NOMARKS, &e);
     if (find == nullptr)
         return 0;
     int exact = std::strcmp(e.name, pr->entry.name) == 0;
@@ -141,7 +153,10 @@ static int casetwin(const FileJob *j, const Probe *pr) {
 // The rules of the transfer way, from what the destination holds now.
 static int decide(const FileJob *j) {
     Probe pr;
-    probedst(&pr);
+    if (j->probed != nullptr && !j->again)
+        pr = *j->probed;
+    else
+        probedst(&pr);
     // A directory of the name is no file: the delete modes find no
     // counterpart in it, and a copy onto it fails and ends the walk, like
     // any failed copy. It is never renamed aside as a backup.
@@ -183,12 +198,19 @@ int transferway(const FileJob *j, int changed) {
             return XFIND_ABORT;
     }
     announce(j->dir, p->dstcurdir);
-    if (builddst(j) < 0)
+    Probe pr;
+    FileJob k = *j;
+    k.probed = &pr;
+    if (builddst(&k, &pr) < 0)
         return toolong(p->dstcurdir, j->name);
     if (!deletemode()) {
         if (std::strcmp(srcfull, dstfull) == 0 && p->format[0] == 0)
             return refusesame();
+        char spelled[PATH_SIZE];
+        std::strcpy(spelled, dstfull);
         applycase(dstfull);
+        if (std::strcmp(spelled, dstfull) != 0)
+            k.probed = nullptr; // another spelling may find another entry
         if (p->format[0] != 0) {
             char tmpl[PATH_SIZE];
             std::strcpy(tmpl, dstfull);
@@ -196,5 +218,5 @@ int transferway(const FileJob *j, int changed) {
             return newnameway(j, tmpl);
         }
     }
-    return decideuntilwritten(j, decide);
+    return decideuntilwritten(&k, decide);
 }

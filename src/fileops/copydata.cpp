@@ -100,12 +100,14 @@ int finishfile(int out, const PlatFileTime *mtime) {
 }
 
 // The mode a complete copy takes: that of the file it replaces, with its
-// owner, or when it replaces nothing its source's as far as the umask
-// allows. Until then the temporary file is its owner's alone. 0, or -1.
-int finalperms(int out, const char *src, const char *dst) {
-    int r = plat_keepperms(out, dst);
+// owner, or when it replaces nothing (isnew: nothing was there when looked
+// at) its source's as far as the umask allows. Until then the temporary
+// file is its owner's alone. 0, or -1.
+int finalperms(int out, const char *src, const char *dst, int isnew) {
+    int r = isnew ? 1 : plat_keepperms(out, dst);
     return r == 1 ? plat_newperms(out, src) : r;
 }
+
 
 // Puts the finished temporary file in dst's place: over it, or, when dst
 // was absent (isnew), only where nothing has taken the name since. 0,
@@ -141,7 +143,7 @@ int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mt
         return -1;
     }
     // When the source is deleted next, its copy must already be on disk.
-    if (finalperms(out, src, dst) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
+    if (finalperms(out, src, dst, isnew) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
         errline(plat_lasterror());
         droptemp(out, tmp);
         return -1;

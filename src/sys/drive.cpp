@@ -9,7 +9,7 @@
 
 // Every kind of entry, so that a hidden or read-only file in the way is
 // seen and its size counted.
-enum { ANY_ENTRY = 0x37 };
+enum { ANY_ENTRY = 0x37 | PLAT_ATTR_NOMARKS };
 
 void spaceneeded(unsigned long long size, const char *path, unsigned long long *needed) {
     *needed = size;
@@ -55,6 +55,7 @@ const unsigned long long BLOCK = 4096;
 
 struct Room {
     char dir[PATH_SIZE];       // the directory last asked about
+    char missing[PATH_SIZE];   // the highest missing directory above it, or ""
     int known;                 // device and bytes hold
     unsigned long long device; // of that directory's file system
     unsigned long long bytes;  // free then, less what the run wrote since
@@ -64,12 +65,21 @@ static Room room;
 void forgetfree(void) {
     room.known = 0;
     room.dir[0] = 0;
+    room.missing[0] = 0;
+}
+
+// 1 when path lies below dir (whole components).
+static int below(const char *path, const char *dir) {
+    size_t n = std::strlen(dir);
+    return n > 0 && std::strncmp(path, dir, n) == 0 && path[n] == '\\' && mbtype(path, (int)n) == 0;
 }
 
 // The device of the file system that holds dir: that of its nearest
-// existing directory. 0 when none is found.
-static int deviceof(const char *dir, unsigned long long *device) {
+// existing directory (*missing: the highest missing one on the way, or
+// ""). 0 when none is found.
+static int deviceof(const char *dir, unsigned long long *device, char *missing) {
     char part[PATH_SIZE], up[PATH_SIZE];
+    missing[0] = 0;
     if (pathcopy(part, PATH_SIZE, dir) < 0)
         return 0;
     for (;;) {
@@ -78,6 +88,7 @@ static int deviceof(const char *dir, unsigned long long *device) {
             *device = id.device;
             return 1;
         }
+        std::strcpy(missing, part);
         if (splitpath(part, up, sizeof up, nullptr, 0) < 0 || up[0] == 0 ||
             std::strcmp(up, part) == 0)
             return 0;
@@ -90,11 +101,15 @@ static int deviceof(const char *dir, unsigned long long *device) {
 static int counted(const char *dir, unsigned long long needed) {
     if (!room.known || dir[0] == 0)
         return 0;
-    if (std::strcmp(dir, room.dir) != 0) {
+    // Below a directory that was missing nothing was there to be mounted:
+    // what is made there lies on the file system that holds its parent.
+    if (std::strcmp(dir, room.dir) != 0 && !below(dir, room.missing)) {
         unsigned long long device;
-        if (!deviceof(dir, &device) || device != room.device)
+        char missing[PATH_SIZE];
+        if (!deviceof(dir, &device, missing) || device != room.device)
             return 0;
         pathcopy(room.dir, PATH_SIZE, dir);
+        pathcopy(room.missing, PATH_SIZE, missing);
     }
     return room.bytes >= needed && room.bytes - needed >= NEAR &&
            room.bytes - needed - NEAR >= needed;
@@ -126,8 +141,10 @@ int checkfree(unsigned long long needed, const char *path) {
         drivemsg(PLAT_STDERR);
         return -2;
     }
-    room.known = dir[0] != 0 && deviceof(dir, &room.device);
+    room.known = dir[0] != 0 && deviceof(dir, &room.device, room.missing);
     pathcopy(room.dir, PATH_SIZE, room.known ? dir : "");
+    if (!room.known)
+        room.missing[0] = 0;
     room.bytes = bytes;
     if (needed > bytes)
         return -1;

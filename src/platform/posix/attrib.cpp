@@ -184,24 +184,34 @@ int plat_getattr(const char *path, unsigned *attrib) {
     return 0;
 }
 
+// 1 when setting attrib on an entry with this mode and these marks would
+// change nothing.
+static int same_attribs(unsigned mode, unsigned marks, const char *name, unsigned attrib) {
+    if (attrib & PLAT_ATTR_NORMAL)
+        attrib &= ~(PLAT_ATTR_READONLY | XATTR_BITS);
+    int want_ro = (attrib & PLAT_ATTR_READONLY) != 0;
+    int is_ro = (mode & WRITE_BITS) == 0;
+    unsigned bits = attrib & XATTR_BITS;
+    unsigned implied = name[0] == '.' ? PLAT_ATTR_HIDDEN : 0;
+    int present = (marks & MARKS_PRESENT) != 0;
+    unsigned have = marks & XATTR_BITS;
+    return want_ro == is_ro &&
+           ((present && have == bits && bits != 0) || (!present && (bits == 0 || bits == implied)));
+}
+
 // 1 when setting attrib on the entry would change nothing, by what the
-// listing that is open on its directory learnt of it.
+// listing open on its directory learnt of it, or because it is the copy
+// the backend has just put in place.
 static int unchanged(const At *at, unsigned attrib) {
+    unsigned mode;
+    if (temp_placed_mode(at->native, &mode))
+        return same_attribs(mode, 0, at_name(at), attrib);
     if (at->index < 0 || !dir_trusted(at->dir, at->index, KNOWN_STAT | KNOWN_MARKS))
         return 0;
     const NameInfo *info = dir_info(at->dir, at->index);
     if (info->flags & NAME_LINK)
         return 1; // a link has no marks of its own
-    if (attrib & PLAT_ATTR_NORMAL)
-        attrib &= ~(PLAT_ATTR_READONLY | XATTR_BITS);
-    int want_ro = (attrib & PLAT_ATTR_READONLY) != 0;
-    int is_ro = (info->mode & WRITE_BITS) == 0;
-    unsigned bits = attrib & XATTR_BITS;
-    unsigned implied = at_name(at)[0] == '.' ? PLAT_ATTR_HIDDEN : 0;
-    int present = (info->marks & MARKS_PRESENT) != 0;
-    unsigned have = info->marks & XATTR_BITS;
-    return want_ro == is_ro &&
-           ((present && have == bits && bits != 0) || (!present && (bits == 0 || bits == implied)));
+    return same_attribs(info->mode, info->marks, at_name(at), attrib);
 }
 
 int plat_setattr(const char *path, unsigned attrib) {

@@ -41,7 +41,8 @@ struct Dir {
     unsigned long used = 0;
     int complete = 0;     // the names are all the directory holds
     int fresh = 0;        // made by this run: complete without a read
-    int stamped = 0;      // mtime and ctime below are the directory's
+    int stamped = 0;      // mtime (and ctime, when ctimed) below are the directory's
+    int ctimed = 0;
     struct timespec mtime = {0, 0}, ctime = {0, 0};
     unsigned long checked = 0; // the recheck it was last looked at for
     std::vector<char> arena;
@@ -359,50 +360,80 @@ NameInfo *info_slot(Dir *d, uint32_t i) {
     return &d->infos[e.info - 1];
 }
 
-// The directory's change times now; a read before the first look is
-// taken to match them.
-int stamp_changed(Dir *d) {
+// Takes the directory's change times; 1 when they differ from those taken
+// last (or none were), 0 when they are the same.
+int times_changed(Dir *d) {
     struct stat st;
     int fd = dir_fd(d);
-    if (fd < 0 || fstat(fd, &st) != 0)
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        d->stamped = 0;
         return 1;
+    }
     int same = d->stamped && d->mtime.tv_sec == st.st_mtim.tv_sec &&
-               d->mtime.tv_nsec == st.st_mtim.tv_nsec && d->ctime.tv_sec == st.st_ctim.tv_sec &&
-               d->ctime.tv_nsec == st.st_ctim.tv_nsec;
-    int first = !d->stamped;
+               d->mtime.tv_nsec == st.st_mtim.tv_nsec &&
+               (!d->ctimed ||
+                (d->ctime.tv_sec == st.st_ctim.tv_sec && d->ctime.tv_nsec == st.st_ctim.tv_nsec));
     d->mtime = st.st_mtim;
     d->ctime = st.st_ctim;
     d->stamped = 1;
-    return !same && !first;
+    d->ctimed = 1;
+    return !same;
 }
 
 // After the run's own change of a directory whose times tell others'
 // changes apart: its new times, taken now, so that a change someone else
 // makes later is still told apart from it.
 void restamp(Dir *d) {
-    if (d->fresh || !d->stamped)
-        return;
-    d->stamped = 0;
-    stamp_changed(d);
+    if (!d->fresh && d->stamped)
+        times_changed(d);
 }
+
+int read_names(Dir *d, int stamp);
 
 // Whether d is still the directory at its path, looked at once after each
 // recheck: a directory removed, or replaced by another, since it was
-// opened is dropped; what is known of its names is forgotten.
+// opened is dropped. What is known of its names is forgotten, except for
+// a directory the run made, which is read again at once and stays known
+// (the run's own changes keep it true from here on).
 int still_there(Dir *d) {
     d->checked = rechecks;
     if (d->holds != 0)
         return 1; // a listing still reads it as it was
+    d->stamped = 0;
+    struct stat held, now;
+    if (d->fd >= 0 && (fstat(d->fd, &held) != 0 || held.st_nlink == 0 ||
+                       stat(d->native.c_str(), &now) != 0 || now.st_dev != held.st_dev ||
+                       now.st_ino != held.st_ino))
+        return 0;
+    if (d->fresh && read_names(d, 0) == 0)
+        return 1;
     d->complete = 0;
     d->fresh = 0;
-    d->stamped = 0;
     clear_names(d);
-    if (d->fd < 0)
-        return 1;
-    struct stat held, now;
-    return fstat(d->fd, &held) == 0 && held.st_nlink != 0 &&
-           stat(d->native.c_str(), &now) == 0 && now.st_dev == held.st_dev &&
-           now.st_ino == held.st_ino;
+    return 1;
+}
+
+// The times of d as the open listing of its parent found them moments
+// ago, when it did: taken before d is read, they are as good a stamp as
+// its own (a change since shows as a difference), and cost no call.
+int inherit_times(Dir *d) {
+    size_t slash = d->native.rfind('/');
+    if (slash == std::string::npos || d->native.size() <= 1)
+        return 0;
+    Dir *parent = dir_cached(slash == 0 ? "/" : d->native.substr(0, slash).c_str());
+    int i = parent != nullptr ? find_exact(parent, d->native.c_str() + slash + 1,
+                                           fold_hash(d->native.c_str() + slash + 1))
+                              : -1;
+    if (i < 0 || !dir_trusted(parent, i, KNOWN_STAT))
+        return 0;
+    const NameInfo *info = dir_info(parent, i);
+    if ((info->flags & (NAME_DIR | NAME_LINK)) != NAME_DIR)
+        return 0;
+    d->mtime.tv_sec = (time_t)info->msec;
+    d->mtime.tv_nsec = (long)info->mnsec;
+    d->stamped = 1;
+    d->ctimed = 0;
+    return 1;
 }
 
 // Reads the names of d whole; with stamp, after taking its times, so that
@@ -411,10 +442,9 @@ int read_names(Dir *d, int stamp) {
     int fd = dir_fd(d);
     if (fd < 0)
         return -1;
-    if (stamp && !d->fresh) {
-        d->stamped = 0;
-        stamp_changed(d);
-    }
+    d->stamped = 0;
+    if (stamp && !d->fresh && !inherit_times(d))
+        times_changed(d);
     if (d->pathonly) {
         errno = EACCES;
         return -1;
@@ -509,7 +539,9 @@ int dir_fd(Dir *d) {
 // The entry at index, just found by an fstatat that gave st: what learn
 // asks is taken from st where it can be.
 static int learn_found(Dir *d, int index, const struct stat *st, unsigned learn) {
-    if (learn == 0)
+    // A name the open listing of its directory has just looked at: what it
+    // learnt is as new as the walk that asks.
+    if (learn == 0 || dir_trusted(d, index, learn))
         return 1;
     if ((learn & KNOWN_STAT) != 0 && st != nullptr && !S_ISLNK(st->st_mode)) {
         NameInfo *info = info_slot(d, (uint32_t)index);
@@ -554,8 +586,10 @@ int dir_lookup(Dir *d, const char *name, int *index, unsigned learn) {
             return -1;
     }
     int i = find_name(d, name);
-    // Not here when last read: someone else may have put it here since.
-    if (i < 0 && !d->fresh && stamp_changed(d)) {
+    // Not here when last read: someone else may have put it here since,
+    // unless the directory's times are those of that read (or of the run's
+    // own changes after it).
+    if (i < 0 && !d->fresh && times_changed(d)) {
         if (read_names(d, 1) != 0)
             return -1;
         i = find_name(d, name);
@@ -580,7 +614,10 @@ NameInfo *dir_info(Dir *d, int index) { return info_slot(d, (uint32_t)index); }
 int dir_learn(Dir *d, int index, unsigned want) {
     NameInfo *info = info_slot(d, (uint32_t)index);
     const char *name = name_at(d, (uint32_t)index);
-    info->known = 0;
+    // What is not looked at again stays as it was learnt.
+    info->known &= (uint8_t)~want;
+    if (want & KNOWN_STAT)
+        info->known &= (uint8_t)~KNOWN_KIND;
     if ((want & KNOWN_STAT) != 0 && learn_stat(d, name, info) != 0) {
         int err = errno;
         if (err == ENOENT)
@@ -615,7 +652,7 @@ Dir *dir_list(Dir *d, unsigned want, std::vector<uint32_t> *entries) {
         return nullptr;
     dir_hold(d);
     d->lists++;
-    if (read_names(d, 0) != 0) {
+    if (read_names(d, 1) != 0) {
         int err = errno;
         dir_unlist(d);
         errno = err;
@@ -683,6 +720,8 @@ void dir_made(Dir *d, const char *name) {
         made->fresh = 1;
     }
 }
+
+void dir_found(Dir *d, const char *name) { add_name(d, name); }
 
 void dir_forget_below(const char *native) {
     size_t n = std::strlen(native);

@@ -107,6 +107,9 @@ void dir_unlist(Dir *d);
 void dir_added(Dir *d, const char *name, int isdir);
 void dir_removed(Dir *d, const char *name, int isdir);
 void dir_made(Dir *d, const char *name);
+// Someone else made the entry name in d (a create of the backend found it
+// there): it is looked at when it is asked for next.
+void dir_found(Dir *d, const char *name);
 
 // Forgets every directory at or below the native path ("/": all).
 void dir_forget_below(const char *native);

@@ -20,6 +20,21 @@
 
 namespace {
 
+// The temporary file made last, and the file put in place from it.
+struct Temp {
+    int fd;       // -1 once closed
+    int moded;    // mode holds what the backend set
+    unsigned mode;
+    char native[NATIVE_PATH_SIZE];
+};
+Temp lasttemp = {-1, 0, 0, ""};
+struct Placed {
+    int known;
+    unsigned mode;
+    char native[NATIVE_PATH_SIZE];
+};
+Placed placed = {0, 0, ""};
+
 // The file last opened for reading, as fstat found it at the open: a copy
 // asks for its state, its size and its mode right after, and the kernel
 // need not be asked again.
@@ -51,26 +66,6 @@ void blocking(int fd, const struct stat *st) {
         fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
 }
 
-// Where a resolved path is acted on from: its directory's descriptor and
-// its final name, or the whole native path.
-int at_dirfd(const At *at, const char **name) {
-    if (at->dir != nullptr) {
-        int fd = dir_fd(at->dir);
-        if (fd >= 0) {
-            *name = at_name(at);
-            return fd;
-        }
-    }
-    *name = at->native;
-    return AT_FDCWD;
-}
-
-void note_added(const At *at) {
-    if (at->dir != nullptr)
-        dir_added(at->dir, at_name(at), 0);
-    else
-        lookup_added_path(at->native, 0);
-}
 
 void set_open_error(const char *native, int err) {
     if (err == ENOENT)
@@ -203,7 +198,7 @@ int plat_open(const char *path, int how) {
     if (resolve_at(path, 0, &at) != 0)
         return -1;
     const char *name;
-    int dirfd = at_dirfd(&at, &name);
+    int dirfd = at_fd(&at, &name);
     int fd = open_nonblocking(dirfd, name, flags);
     if (fd < 0) {
         struct stat st;
@@ -228,7 +223,7 @@ int plat_open(const char *path, int how) {
         opened.st = st;
         std::strcpy(opened.native, at.native);
     } else {
-        note_added(&at);
+        at_added(&at, 0);
     }
     return fd;
 }
@@ -310,6 +305,8 @@ int plat_close(int handle) {
     int failed = fail_now(PLAT_CALL_CLOSE);
     if (handle == opened.fd)
         opened.fd = -1;
+    if (handle == lasttemp.fd)
+        lasttemp.fd = -1;
     if (close(handle) < 0 && !failed) {
         // Linux releases the descriptor even when close reports EINTR, but
         // the data may not have reached the disk: that is a failure too.
@@ -352,8 +349,12 @@ int plat_fileid(const char *path, PlatFileId *id) {
     At at;
     if (resolve_at(path, 0, &at) != 0)
         return -1;
+    if (at.nodir || (at.looked && at.index < 0)) { // known to be missing
+        plat_setlasterror(at.nodir ? PLAT_ERR_PATH_NOT_FOUND : PLAT_ERR_FILE_NOT_FOUND);
+        return -1;
+    }
     const char *name;
-    int dirfd = at_dirfd(&at, &name);
+    int dirfd = at_fd(&at, &name);
     struct stat st;
     if (fstatat(dirfd, name, &st, 0) < 0) {
         if (errno == ENOENT)
@@ -376,7 +377,7 @@ int plat_islink(const char *path) {
     if (at.looked && at.index < 0)
         return 0;
     const char *name;
-    int dirfd = at_dirfd(&at, &name);
+    int dirfd = at_fd(&at, &name);
     struct stat st;
     return fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
@@ -488,6 +489,7 @@ int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) 
         return -1;
     }
     temp_remember(native);
+    temp_made(fd, native);
     dir_added(d, name, 0);
     char core[80];
     if (enc_to_core(name, strlen(name), core, sizeof core) < 0 ||
@@ -577,4 +579,33 @@ int plat_mktemp(char *path, size_t size) {
     }
     temp_remember(native);
     return handtemp(fd, native, path, size);
+}
+
+void temp_made(int handle, const char *native) {
+    lasttemp.fd = handle;
+    lasttemp.moded = 0;
+    snprintf(lasttemp.native, sizeof lasttemp.native, "%s", native);
+}
+
+void temp_moded(int handle, unsigned mode) {
+    if (handle == lasttemp.fd && handle >= 0) {
+        lasttemp.mode = mode;
+        lasttemp.moded = 1;
+    }
+}
+
+void temp_placed(const char *from, const char *to) {
+    placed.known = lasttemp.fd < 0 && lasttemp.moded && strcmp(from, lasttemp.native) == 0;
+    if (placed.known) {
+        placed.mode = lasttemp.mode;
+        snprintf(placed.native, sizeof placed.native, "%s", to);
+    }
+    lasttemp.native[0] = 0;
+}
+
+int temp_placed_mode(const char *native, unsigned *mode) {
+    int known = placed.known && strcmp(native, placed.native) == 0;
+    placed.known = 0;
+    *mode = placed.mode;
+    return known;
 }

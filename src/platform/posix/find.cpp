@@ -107,6 +107,7 @@ struct PlatFind {
     unsigned mask = 0;
     unsigned long changes = 0; // of dir when it was read
     Item dots[2];
+    int selfknown = 0; // dots[0] holds what the directory itself is
     char final[CORE_NAME_SIZE]; // the pattern's final component
     // A single look-up's one entry.
     int one = 0;
@@ -192,10 +193,21 @@ void set_dir_error(int err) {
         set_errno_error(err);
 }
 
+// The listings open now, whose "." tells a listing of a subdirectory what
+// its ".." is.
+std::vector<const PlatFind *> openfinds;
+
 // What a listing gives for "." or ".." (the directory at native): what the
-// open listing of its parent learnt of it, else a look of its own. 0, or
-// -1 when it is not to be listed.
+// open listing of its parent learnt of it, or what an open listing of it
+// found it to be, else a look of its own. 0, or -1 when it is not to be
+// listed.
 int dot_item(const char *native, unsigned mask, Item *it) {
+    for (const PlatFind *o : openfinds) {
+        if (o->selfknown && o->dir != nullptr && std::strcmp(dir_native(o->dir), native) == 0) {
+            *it = o->dots[0];
+            return 0;
+        }
+    }
     std::string path = native;
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && path.size() > 1) {
@@ -229,10 +241,11 @@ void add_dots(PlatFind *f, const char *native) {
     const char *paths[2] = {native, parent.c_str()};
     std::vector<uint32_t> dots;
     for (int i = 0; i < 2; i++) {
-        if (!plat_match(f->final, names[i]) || dot_item(paths[i], f->mask, &f->dots[i]) != 0 ||
-            !passes_mask(f->dots[i].attrib, filter_mask(f->mask)))
+        if (!plat_match(f->final, names[i]) || dot_item(paths[i], f->mask, &f->dots[i]) != 0)
             continue;
-        dots.push_back(i == 0 ? DOT : DOTDOT);
+        f->selfknown |= i == 0;
+        if (passes_mask(f->dots[i].attrib, filter_mask(f->mask)))
+            dots.push_back(i == 0 ? DOT : DOTDOT);
     }
     f->order.insert(f->order.begin(), dots.begin(), dots.end());
 }
@@ -264,6 +277,7 @@ int scan_matches(PlatFind *f, Dir *d) {
     f->dir = l;
     f->changes = dir_changes(l);
     f->order.clear();
+    openfinds.push_back(f);
     for (uint32_t i : all)
         if (listed(f, l, i))
             f->order.push_back(i);
@@ -306,14 +320,21 @@ int find_one(PlatFind *f, Dir *d) {
 }
 
 int list(PlatFind *f, const char *pattern) {
-    char dir[NATIVE_PATH_SIZE], native[NATIVE_PATH_SIZE];
+    char dir[NATIVE_PATH_SIZE];
     if (split_pattern(pattern, dir, sizeof dir, f->final, sizeof f->final) != 0) {
         plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
         return -1;
     }
-    if (native_path(dir[0] != '\0' ? dir : ".", native, sizeof native) < 0)
+    // The directory resolved as a name in its parent: a missing one is
+    // known without a look of its own.
+    At at;
+    if (resolve_at(dir[0] != '\0' ? dir : ".", 0, &at) != 0)
         return -1;
-    Dir *d = dir_get(native);
+    if (at.nodir || (at.looked && at.index < 0)) {
+        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+        return -1;
+    }
+    Dir *d = dir_get(at.native);
     if (d == nullptr) {
         set_dir_error(errno == EACCES ? ENOENT : errno);
         return -1;
@@ -345,6 +366,10 @@ void unlist(PlatFind *f) {
     if (f->dir != nullptr)
         dir_unlist(f->dir);
     f->dir = nullptr;
+    f->selfknown = 0;
+    for (size_t i = 0; i < openfinds.size(); i++)
+        if (openfinds[i] == f)
+            openfinds.erase(openfinds.begin() + (long)i);
 }
 
 } // namespace

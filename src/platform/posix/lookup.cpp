@@ -238,3 +238,17 @@ void lookup_made_path(const char *native) {
 unsigned long lookup_scans(void) { return dir_reads(); }
 
 void lookup_forget(void) { dir_forget_below("/"); }
+
+void at_added(const At *at, int isdir) {
+    if (at->dir != nullptr)
+        dir_added(at->dir, at_name(at), isdir);
+    else
+        lookup_added_path(at->native, isdir);
+}
+
+void at_removed(const At *at, int isdir) {
+    if (at->dir != nullptr)
+        dir_removed(at->dir, at_name(at), isdir);
+    else
+        lookup_removed_path(at->native, isdir);
+}

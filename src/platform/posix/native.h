@@ -41,6 +41,13 @@ struct At {
 int resolve_at(const char *path, unsigned learn, At *at);
 // The final name of a resolved path (external bytes).
 inline const char *at_name(const At *at) { return at->native + at->dirlen; }
+// What a resolved path is acted on from: the descriptor of its directory,
+// with its final name in *name, or AT_FDCWD with the whole native path.
+int at_fd(const At *at, const char **name);
+// Notes the backend's own creation or removal of the resolved path's
+// entry (isdir: a directory) in what is cached.
+void at_added(const At *at, int isdir);
+void at_removed(const At *at, int isdir);
 
 // ---- the drive map (drives.cpp), for the resolution of paths (paths.cpp) ----
 
@@ -144,6 +151,17 @@ int read_marks(const char *native, unsigned *bits);
 int opened_size(int handle, long long *size);
 const struct stat *opened_model(const char *native);
 void opened_read(int handle);
+
+// The temporary file plat_opentemp made last, the mode the backend gave it
+// (files.cpp), and the file put in place from it by a rename of the
+// backend: until someone else changes them, their attributes are what the
+// backend made them, and setting the same again needs no look.
+void temp_made(int handle, const char *native);
+void temp_moded(int handle, unsigned mode);
+void temp_placed(const char *from, const char *to);
+// 1 with its mode when native is the file just put in place from the
+// temporary file (it has no user.DOSATTRIB), else 0. Asked once.
+int temp_placed_mode(const char *native, unsigned *mode);
 
 // Creates a new file "<ndir>/<nprefix>XXXXXX" (native, external encoding)
 // with O_EXCL, its path in `native`, remembered as a temporary file (see

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include <fcntl.h>
+
 namespace {
 
 // A full DOS path is at most 259 characters; its components cannot outnumber
@@ -336,8 +338,22 @@ int native_at(const char *path, At *at) {
     return 0;
 }
 
-// The final component comp (code page 932) in the native directory dir.
-int final_at(const char *dir, int missing, const char *comp, unsigned learn, At *at) {
+// 1 when the path of cut + n bytes names a directory known to be missing
+// (a longer path was resolved through it): no look-up needed.
+int known_missing(const char *path, size_t n) {
+    char key[PLAT_PATH_SIZE];
+    if (n + 1 >= sizeof key)
+        return 0;
+    std::memcpy(key, path, n);
+    key[n] = '\\';
+    const DirMemo *m = memo_slot(key, n + 1);
+    return m->missing && memo_holds(m, key, n + 1);
+}
+
+// The final component comp (code page 932) in the native directory dir;
+// gone: known to be missing already, not looked up.
+int final_at(const char *dir, int missing, const char *comp, unsigned learn, At *at,
+             int gone = 0) {
     char ext[NATIVE_PATH_SIZE];
     int n = enc_from_core(comp, std::strlen(comp), ext, sizeof ext, 0);
     if (n < 0) {
@@ -346,7 +362,7 @@ int final_at(const char *dir, int missing, const char *comp, unsigned learn, At 
     }
     Dir *d = missing ? nullptr : dir_get(dir);
     int index = -1, looked = d != nullptr && !is_wild(comp, std::strlen(comp));
-    if (looked && dir_lookup(d, ext, &index, learn) < 0) {
+    if (looked && !gone && dir_lookup(d, ext, &index, learn) < 0) {
         index = -1;
         looked = 0;
     }
@@ -404,8 +420,10 @@ int resolve_at(const char *path, unsigned learn, At *at) {
     DirMemo *m = nullptr;
     if (cut > 0 && cut < PLAT_PATH_SIZE && final[0] != '\0' && !isdots(final)) {
         m = memo_slot(path, cut);
-        if (memo_holds(m, path, cut))
-            return final_at(m->native.c_str(), m->missing, final, learn, at);
+        if (memo_holds(m, path, cut)) {
+            int gone = !m->missing && known_missing(path, std::strlen(path));
+            return final_at(m->native.c_str(), m->missing, final, learn, at, gone);
+        }
     }
     // Names reach here as listed, and a name may end in a dot on Linux:
     // only full-path expansion (what a user typed) drops trailing dots.
@@ -481,3 +499,15 @@ int plat_fullpath(const char *path, char *out, size_t size) {
 }
 
 int dos_path(const char *native, char *out, size_t size) { return full_path(native, 0, out, size); }
+
+int at_fd(const At *at, const char **name) {
+    if (at->dir != nullptr) {
+        int fd = dir_fd(at->dir);
+        if (fd >= 0) {
+            *name = at_name(at);
+            return fd;
+        }
+    }
+    *name = at->native;
+    return AT_FDCWD;
+}
