@@ -11,6 +11,7 @@
 #include "names/format.h"
 #include "search/pathexp.h"
 #include "base/out.h"
+#include "sys/drive.h"
 #include "sys/trash.h"
 
 char srcfull[PATH_SIZE], dstfull[PATH_SIZE], lastsrcdir[PATH_SIZE];
@@ -213,6 +214,7 @@ int runsrc(const char *source, PARAM *param) {
     unsigned unlistedbefore = xfind_unlisted();
     runfaults = 0;
     lastsrcdir[0] = 0;
+    forgetfree();
     if (!deletemode() && alloccopybuf() != 0)
         return -1;
     if (opt_trash == 1 && trashinit(backupname) != 0) {
