@@ -29,5 +29,10 @@ if [ ! -e "$WINEPREFIX/dosdevices/d:" ]; then
     mkdir -p "$WINEPREFIX/drive_d"
     ln -s ../drive_d "$WINEPREFIX/dosdevices/d:" 2>/dev/null || true
 fi
-wineserver -p 60 2>/dev/null || true
+# A server begun here, and the services Wine starts with its first program,
+# would keep the caller's streams open after the program ends (a CTest
+# discovery or test would then wait for them): both start with none.
+if wineserver -p 60 </dev/null >/dev/null 2>&1; then
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+fi
 exec wine "$@"

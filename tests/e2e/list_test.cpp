@@ -25,20 +25,25 @@ void make_src(const Sandbox &box) {
 
 // Lines naming a file, a wildcard and a directory each bring what they name
 // and nothing else, whichever line ends the list was written with (a list
-// made on Windows ends its lines with CR LF).
+// made on Windows ends its lines with CR LF) and whichever separator its
+// paths use: a line written with "/" used to be split at the drive's colon
+// and its file looked for in the root.
 TEST(List, FileWildcardAndDirectoryLines) {
-    for (std::string eol : {"\n", "\r\n"}) {
+    struct Form {
+        std::string eol, sep;
+    } forms[] = {{"\n", "\\"}, {"\r\n", "\\"}, {"\n", "/"}};
+    for (const Form &f : forms) {
+        const std::string &eol = f.eol, src = "C:" + f.sep + "SRC" + f.sep;
         Sandbox box;
         make_src(box);
-        box.write('c', "LIST.TXT",
-                  "C:\\SRC\\A.TXT" + eol + "C:\\SRC\\*.LOG" + eol + "C:\\SRC\\SUB" + eol);
+        box.write('c', "LIST.TXT", src + "A.TXT" + eol + src + "*.LOG" + eol + src + "SUB" + eol);
         RunResult r = box.run({"@C:\\LIST.TXT", "D:\\OUT"});
         EXPECT_EQ(0, r.status) << r.out;
         EXPECT_EQ((Lines{READING, "C:\\SRC --> D:\\OUT", "  A.TXT", "  B.LOG", "  C.LOG",
                          "C:\\SRC\\SUB --> D:\\OUT", "  S.TXT", count(4, "File(s) found"),
                          count(4, "File(s) copied")}),
                   outlines(r))
-            << (eol.size() == 2 ? "CR LF" : "LF");
+            << (eol.size() == 2 ? "CR LF" : "LF") << " " << f.sep;
         EXPECT_EQ((Lines{"A.TXT", "B.LOG", "C.LOG", "S.TXT"}), tree(box.native('d', "OUT")));
         EXPECT_EQ("s", box.read('d', "OUT/S.TXT"));
         // A copy leaves the sources alone.

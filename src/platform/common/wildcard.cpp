@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/common/codec.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -137,4 +138,21 @@ int wild_match(const WildPattern *p, const char *name) {
             return 0;
         std::memcpy(on, next, sizeof on);
     }
+}
+
+int plat_match(const char *pattern, const char *name) {
+    // A walk matches every name of a directory against one pattern: it is
+    // compiled once.
+    static WildPattern p;
+    static char compiled[PLAT_PATH_SIZE];
+    static int ok;
+    if (pattern == nullptr || name == nullptr)
+        return 0;
+    if (std::strcmp(pattern, compiled) != 0 || compiled[0] == '\0') {
+        if (std::strlen(pattern) >= sizeof compiled)
+            return 0;
+        std::strcpy(compiled, pattern);
+        ok = wild_compile(pattern, &p) == 0;
+    }
+    return ok && wild_match(&p, name);
 }

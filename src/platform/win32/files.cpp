@@ -191,6 +191,47 @@ long plat_write_file(int handle, const void *buf, unsigned long len) {
     return (long)done;
 }
 
+// Windows has no kernel copy between two open handles: the data goes
+// through buf, a step a read and a write as the contract counts them.
+long long plat_copydata(int in, int out, long long limit, void *buf, unsigned long size,
+                        void (*step)(unsigned long long done)) {
+    if (buf == nullptr || size == 0) {
+        plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (size > 0x40000000UL)
+        size = 0x40000000UL;
+    long long done = 0;
+    for (;;) {
+        DWORD want = (DWORD)size;
+        if (limit >= 0 && (unsigned long long)(limit - done) < want)
+            want = (DWORD)(limit - done);
+        if (want == 0)
+            return done;
+        if (fail_now(PLAT_CALL_READ) || fail_now(PLAT_CALL_WRITE))
+            return -1;
+        DWORD got;
+        if (!ReadFile(to_handle(in), buf, want, &got, nullptr)) {
+            if (GetLastError() != ERROR_BROKEN_PIPE) // a pipe's writer is done: its end
+                return fail_sys();
+            got = 0;
+        }
+        if (got == 0)
+            return done;
+        for (DWORD put = 0, at = 0; at < got; at += put) {
+            if (!WriteFile(to_handle(out), (const char *)buf + at, got - at, &put, nullptr))
+                return fail_sys();
+            if (put == 0) { // no progress and no error: nothing more fits
+                plat_setlasterror(PLAT_ERR_DISK_FULL);
+                return -1;
+            }
+        }
+        done += got;
+        if (step != nullptr)
+            step((unsigned long long)done);
+    }
+}
+
 long long plat_seek(int handle, long long offset, int whence) {
     DWORD how = whence == PLAT_SEEK_SET ? FILE_BEGIN
                 : whence == PLAT_SEEK_CUR ? FILE_CURRENT

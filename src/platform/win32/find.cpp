@@ -38,6 +38,8 @@ int islead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b
 int isdots(const wchar_t *n) { return n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0)); }
 
 int passes_mask(unsigned attrib, unsigned mask) {
+    if (mask & PLAT_ATTR_NOMARKS) // the attribute word is read anyway: no cost to spare
+        mask |= PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
     unsigned special = attrib & (PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY);
     return special == 0 || (special & mask) != 0;
 }
@@ -103,6 +105,8 @@ int item_less(const Item &a, const Item &b) {
 struct PlatFind {
     std::vector<Item> items;
     size_t next;
+    std::string pattern; // for plat_findagain
+    unsigned mask;
 };
 
 namespace {
@@ -298,6 +302,21 @@ int list(PlatFind *f, const char *pattern, unsigned mask) {
     return scan_matches(f, wdir, &p, mask);
 }
 
+// Lists f's pattern now, with its first entry in *entry. 0, or -1 with
+// the last error set.
+int relist(PlatFind *f, PlatEntry *entry) {
+    f->items.clear();
+    f->next = 0;
+    if (list(f, f->pattern.c_str(), f->mask) != 0)
+        return -1;
+    if (f->items.empty()) {
+        plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
+        return -1;
+    }
+    fill_entry(f->items[f->next++], entry);
+    return 0;
+}
+
 } // namespace
 
 PlatFind *plat_findfirst(const char *pattern, unsigned mask, PlatEntry *entry) {
@@ -310,18 +329,19 @@ PlatFind *plat_findfirst(const char *pattern, unsigned mask, PlatEntry *entry) {
         plat_setlasterror(PLAT_ERR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    f->next = 0;
-    if (list(f, pattern, mask) != 0) {
+    f->pattern = pattern;
+    f->mask = mask;
+    if (relist(f, entry) != 0) {
         delete f;
         return nullptr;
     }
-    if (f->items.empty()) {
-        delete f;
-        plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
-        return nullptr;
-    }
-    fill_entry(f->items[f->next++], entry);
     return f;
+}
+
+int plat_findagain(PlatFind *find, PlatEntry *entry) {
+    // Windows keeps no listing to hand out again: read the directory anew,
+    // which is what a new listing would show.
+    return find != nullptr && relist(find, entry) == 0;
 }
 
 int plat_findnext(PlatFind *find, PlatEntry *entry) {

@@ -281,3 +281,19 @@ int plat_islink(const char *path) {
     DWORD a = GetFileAttributesW(w);
     return a != INVALID_FILE_ATTRIBUTES && entry_is_link(w, a);
 }
+
+int plat_copylink(const char *link, const char *dir, const char *prefix, char *path, size_t size) {
+    (void)dir;
+    (void)prefix;
+    wchar_t w[WPATH_SIZE];
+    DWORD a;
+    if (wpath(link, w, WPATH_SIZE) < 0 || attrib_of(w, &a) < 0)
+        return -1;
+    if (path != nullptr && size > 0)
+        path[0] = '\0';
+    // Making a link needs a privilege most users lack, and Wine cannot read
+    // one's target back: a link is not carried to another volume. The move
+    // fails and the link stays where it was.
+    plat_setlasterror(entry_is_link(w, a) ? 50 : PLAT_ERR_ACCESS_DENIED); // ERROR_NOT_SUPPORTED
+    return -1;
+}

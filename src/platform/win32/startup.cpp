@@ -139,6 +139,19 @@ int plat_ischardev(int stream) {
     return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR;
 }
 
+int plat_termcolumns(int stream) {
+    HANDLE h = stream == PLAT_STDIN ? GetStdHandle(STD_INPUT_HANDLE) : stream_handle(stream);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE || !is_console(h))
+        return 0; // NUL is a character device too, but no console
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(h, &info)) // an input handle has no window
+        return 80;
+    int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? columns : 80;
+}
+
+long long plat_clockms(void) { return (long long)GetTickCount64(); }
+
 void plat_localtime(PlatTime *now) {
     SYSTEMTIME st;
     GetLocalTime(&st);
