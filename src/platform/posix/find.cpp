@@ -8,6 +8,7 @@
 #include "platform/posix/dircache.h"
 #include "platform/posix/encoding.h"
 #include "platform/posix/native.h"
+#include "platform/common/wildcard.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -342,7 +343,7 @@ int list(PlatFind *f, const char *pattern) {
     if (f->final[0] == '\0')
         return 0;
     size_t n = std::strlen(f->final);
-    if (!has_wildcard(f->final) && f->final[n - 1] != '.')
+    if (!wild_has(f->final) && f->final[n - 1] != '.')
         return find_one(f, d);
     return scan_matches(f, d);
 }

@@ -5,6 +5,7 @@
 #include "platform/posix/dircache.h"
 #include "platform/posix/encoding.h"
 #include "platform/posix/native.h"
+#include "platform/common/sortkey.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,43 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <string>
 
 namespace {
-
-// Code points as the key holds them; a byte that does not decode is kept
-// apart from every character, above them.
-const unsigned long RAW_BASE = 0x110000;
-
-int put_point(unsigned long v, char *key, size_t *at, size_t cap) {
-    unsigned char b[4];
-    int n;
-    if (v < 0x80) {
-        b[0] = (unsigned char)v;
-        n = 1;
-    } else if (v < 0x800) {
-        b[0] = (unsigned char)(0xC0 | (v >> 6));
-        b[1] = (unsigned char)(0x80 | (v & 0x3F));
-        n = 2;
-    } else if (v < 0x10000) {
-        b[0] = (unsigned char)(0xE0 | (v >> 12));
-        b[1] = (unsigned char)(0x80 | ((v >> 6) & 0x3F));
-        b[2] = (unsigned char)(0x80 | (v & 0x3F));
-        n = 3;
-    } else {
-        b[0] = (unsigned char)(0xF0 | (v >> 18));
-        b[1] = (unsigned char)(0x80 | ((v >> 12) & 0x3F));
-        b[2] = (unsigned char)(0x80 | ((v >> 6) & 0x3F));
-        b[3] = (unsigned char)(0x80 | (v & 0x3F));
-        n = 4;
-    }
-    if (*at + n >= cap)
-        return -1;
-    std::memcpy(key + *at, b, n);
-    *at += n;
-    return 0;
-}
 
 // One UTF-8 character at s (n bytes left): its length, 0 when the bytes do
 // not form one (overlong forms and surrogates included).
@@ -95,14 +62,6 @@ size_t locale_char(const unsigned char *s, size_t n, unsigned long *cp, std::mbs
     return r;
 }
 
-unsigned long fold_point(unsigned long cp) {
-    if (cp < 0x80)
-        return cp >= 'a' && cp <= 'z' ? cp - 32 : cp;
-    if (cp > (unsigned long)WCHAR_MAX)
-        return cp;
-    return (unsigned long)std::towupper((wint_t)cp);
-}
-
 } // namespace
 
 int name_fold(const char *name, char *key, size_t cap) {
@@ -113,10 +72,10 @@ int name_fold(const char *name, char *key, size_t cap) {
     while (n > 0) {
         unsigned long cp;
         size_t len = utf8 ? utf8_char(s, n, &cp) : locale_char(s, n, &cp, &st);
-        unsigned long v = len > 0 ? fold_point(cp) : RAW_BASE + s[0];
+        unsigned long v = len > 0 ? sortkey_fold(cp) : SORTKEY_RAW + s[0];
         if (len == 0)
             len = 1;
-        if (put_point(v, key, &at, cap) != 0)
+        if (sortkey_put(v, key, &at, cap) != 0)
             return -1;
         s += len;
         n -= len;

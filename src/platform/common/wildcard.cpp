@@ -1,26 +1,19 @@
-// Windows' wildcard rules, as its listings apply them: a pattern is
-// compiled as Windows compiles it ("?" matches one character or nothing
-// before a dot or at the end, a "*" before a dot stops at the name's last
-// dot, a dot before a wildcard or at the end also matches the end) and
-// matched a whole character at a time, ignoring the case of ASCII letters.
-#include "platform/posix/encoding.h"
-#include "platform/posix/native.h"
+#include "platform/common/wildcard.h"
 
 #include <cstring>
 
+#include "platform/common/codec.h"
+#include "platform/platform.h"
+
 namespace {
+
+enum { LIT, STAR, DOS_STAR, DOS_QM, DOS_DOT };
 
 // Names as the core sees them: code page 932, up to four bytes for each
 // external byte of a name of at most 255.
-enum { CORE_NAME_SIZE = 4 * 256 + 1, MAX_TOKENS = PLAT_PATH_SIZE };
+enum { CORE_NAME_SIZE = 4 * 256 + 1 };
 
 unsigned char fold(unsigned char c) { return c >= 'a' && c <= 'z' ? (unsigned char)(c - 32) : c; }
-
-// A pattern compiled as Windows compiles it before matching: "?" becomes a
-// question mark that matches nothing before a dot or at the end, a "*" before
-// a dot stops at the name's last dot, and a dot before a wildcard or at the
-// end also matches the end of the name.
-enum { LIT, STAR, DOS_STAR, DOS_QM, DOS_DOT };
 
 // A character of a name or a literal of a pattern: its bytes (one, two, or
 // four for an escape pair, which stands for one character) packed into one
@@ -35,44 +28,12 @@ Char take_char(const unsigned char **s) {
     size_t left = 1; // bytes before the terminator, as far as a character reaches
     while (left < 4 && (*s)[left] != '\0')
         left++;
-    size_t n = enc_charlen((const char *)*s, left);
+    size_t n = codec_charlen((const char *)*s, left);
     Char c = {0, n == 1};
     for (size_t i = 0; i < n; i++)
         c.code |= (unsigned)(*s)[i] << (8 * i);
     *s += n;
     return c;
-}
-
-struct Token {
-    int kind;
-    Char c; // a literal character
-};
-
-struct Pattern {
-    int n;
-    Token t[MAX_TOKENS];
-};
-
-int compile(const char *pat, Pattern *p) {
-    const unsigned char *s = (const unsigned char *)pat;
-    p->n = 0;
-    if (std::strcmp(pat, "*.*") == 0)
-        s = (const unsigned char *)"*";
-    while (*s != '\0') {
-        if (p->n >= MAX_TOKENS)
-            return -1;
-        Token *t = &p->t[p->n++];
-        if (*s == '*')
-            t->kind = s[1] == '.' ? DOS_STAR : STAR;
-        else if (*s == '?')
-            t->kind = DOS_QM;
-        else if (*s == '.')
-            t->kind = s[1] == '\0' || s[1] == '*' || s[1] == '?' ? DOS_DOT : LIT;
-        else
-            t->kind = LIT;
-        t->c = take_char(&s);
-    }
-    return 0;
 }
 
 // A name split into characters, so that "?" takes a whole one: a double-
@@ -98,7 +59,7 @@ void split_chars(const char *name, Chars *c) {
 }
 
 // Adds the states reachable without consuming a character at position i.
-void closure(const Pattern *p, const Chars *c, int i, unsigned char *on) {
+void closure(const WildPattern *p, const Chars *c, int i, unsigned char *on) {
     int atend = i >= c->n;
     int atdot = !atend && isdot(c->c[i]);
     for (int s = 0; s < p->n; s++) {
@@ -111,7 +72,7 @@ void closure(const Pattern *p, const Chars *c, int i, unsigned char *on) {
     }
 }
 
-int consumes(const Token *t, const Chars *c, int i) {
+int consumes(const WildToken *t, const Chars *c, int i) {
     Char a = c->c[i];
     int dot = isdot(a);
     switch (t->kind) {
@@ -120,15 +81,43 @@ int consumes(const Token *t, const Chars *c, int i) {
     case DOS_QM: return !dot;
     case DOS_DOT: return dot;
     default:
-        if (!a.single || !t->c.single)
-            return a.code == t->c.code;
-        return fold((unsigned char)a.code) == fold((unsigned char)t->c.code);
+        if (!a.single || !t->single)
+            return a.code == t->code;
+        return fold((unsigned char)a.code) == fold((unsigned char)t->code);
     }
 }
 
-int matches(const Pattern *p, const char *name) {
+} // namespace
+
+int wild_compile(const char *pat, WildPattern *p) {
+    const unsigned char *s = (const unsigned char *)pat;
+    p->n = 0;
+    if (std::strcmp(pat, "*.*") == 0)
+        s = (const unsigned char *)"*";
+    while (*s != '\0') {
+        if (p->n >= WILD_MAX_TOKENS)
+            return -1;
+        WildToken *t = &p->t[p->n++];
+        if (*s == '*')
+            t->kind = s[1] == '.' ? DOS_STAR : STAR;
+        else if (*s == '?')
+            t->kind = DOS_QM;
+        else if (*s == '.')
+            t->kind = s[1] == '\0' || s[1] == '*' || s[1] == '?' ? DOS_DOT : LIT;
+        else
+            t->kind = LIT;
+        Char c = take_char(&s);
+        t->code = c.code;
+        t->single = c.single;
+    }
+    return 0;
+}
+
+int wild_has(const char *s) { return std::strpbrk(s, "*?") != nullptr; }
+
+int wild_match(const WildPattern *p, const char *name) {
     static Chars c; // large; listings are not re-entered
-    unsigned char on[MAX_TOKENS + 1], next[MAX_TOKENS + 1];
+    unsigned char on[WILD_MAX_TOKENS + 1], next[WILD_MAX_TOKENS + 1];
     split_chars(name, &c);
     std::memset(on, 0, sizeof on);
     on[0] = 1;
@@ -151,14 +140,10 @@ int matches(const Pattern *p, const char *name) {
     }
 }
 
-} // namespace
-
-int has_wildcard(const char *s) { return std::strpbrk(s, "*?") != nullptr; }
-
 int plat_match(const char *pattern, const char *name) {
     // A walk matches every name of a directory against one pattern: it is
     // compiled once.
-    static Pattern p;
+    static WildPattern p;
     static char compiled[PLAT_PATH_SIZE];
     static int ok;
     if (pattern == nullptr || name == nullptr)
@@ -167,7 +152,7 @@ int plat_match(const char *pattern, const char *name) {
         if (std::strlen(pattern) >= sizeof compiled)
             return 0;
         std::strcpy(compiled, pattern);
-        ok = compile(pattern, &p) == 0;
+        ok = wild_compile(pattern, &p) == 0;
     }
-    return ok && matches(&p, name);
+    return ok && wild_match(&p, name);
 }
