@@ -17,6 +17,7 @@ command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 [ -f /usr/include/glib-2.0/gio/gio.h ] || need+=(libglib2.0-dev)
 command -v gio >/dev/null 2>&1 || need+=(libglib2.0-bin)
 command -v trash-list >/dev/null 2>&1 || need+=(trash-cli) # the tests list the recycle bin with it
+command -v strace >/dev/null 2>&1 || need+=(strace) # the tests slow a copy down with it
 # The manual page, install and package tests: groff checks the page, man-db
 # reads its NAME line, CPack's Debian generator needs file and dpkg-shlibdeps.
 command -v groff >/dev/null 2>&1 || need+=(groff-base)

@@ -4,7 +4,46 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+enum { STATUS_MAX = 255 };
+
+// Columns the status line covers; 0 while none stands.
+size_t statuswidth;
+
+} // namespace
+
+void statusshow(const char *text, size_t len) {
+    char line[STATUS_MAX + 1];
+    if (len > STATUS_MAX)
+        len = STATUS_MAX;
+    // Standard output may be this terminal too: what it still holds must
+    // reach it first, or it would land on the status line.
+    if (statuswidth == 0)
+        plat_flush(PLAT_STDOUT);
+    line[0] = '\r';
+    std::memcpy(line + 1, text, len);
+    size_t n = len + 1;
+    // A shorter text covers what the longer one before it left.
+    while (n <= statuswidth)
+        line[n++] = ' ';
+    plat_write(PLAT_STDERR, line, n);
+    statuswidth = n - 1;
+}
+
+void statuserase(void) {
+    if (statuswidth == 0)
+        return;
+    char line[STATUS_MAX + 2];
+    line[0] = '\r';
+    std::memset(line + 1, ' ', statuswidth);
+    line[statuswidth + 1] = '\r';
+    plat_write(PLAT_STDERR, line, statuswidth + 2);
+    statuswidth = 0;
+}
+
 int vstreamf(int stream, const char *fmt, va_list ap) {
+    statuserase();
     char local[1024];
     va_list again;
     va_copy(again, ap);

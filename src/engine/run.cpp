@@ -11,6 +11,7 @@
 #include "names/format.h"
 #include "search/pathexp.h"
 #include "base/out.h"
+#include "sys/drive.h"
 #include "sys/trash.h"
 
 char srcfull[PATH_SIZE], dstfull[PATH_SIZE], lastsrcdir[PATH_SIZE];
@@ -100,6 +101,15 @@ static int walklisteddir(PARAM *param, XFINDFUNC callback, const char *line) {
     return r;
 }
 
+// A list line is a DOS path, and "/" separates its components as "\" does,
+// as on the command line; the walk splits paths at "\" alone. A "/" is
+// never the second byte of a double-byte character, nor part of a name.
+static void dosseparators(char *line) {
+    for (char *p = line; *p != 0; p++)
+        if (*p == '/')
+            *p = '\\';
+}
+
 static void listentry(PARAM *param, XFINDFUNC callback, const char *line, unsigned *found) {
     if (opt_verbose)
         traceentry(param, line);
@@ -140,6 +150,7 @@ int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *foun
             runfaults = 1;
             continue;
         }
+        dosseparators(entry);
         if (param->srcbasedir[0] == 0 && setlistbase(param, entry) != 0) {
             status = -1;
             break;
@@ -203,6 +214,7 @@ int runsrc(const char *source, PARAM *param) {
     unsigned unlistedbefore = xfind_unlisted();
     runfaults = 0;
     lastsrcdir[0] = 0;
+    forgetfree();
     if (!deletemode() && alloccopybuf() != 0)
         return -1;
     if (opt_trash == 1 && trashinit(backupname) != 0) {

@@ -13,6 +13,7 @@
 // 1980 to 2107, and read back they are an hour off in the hour that
 // repeats when summer time ends.
 #include "fileops/filecopy.h"
+#include "fileops/progress.h"
 #include "base/param.h"
 #include "platform/platform.h"
 #include "search/pathexp.h"
@@ -61,32 +62,25 @@ int tempdir(const char *dst, char *dir) {
     return 0;
 }
 
-// Copies from in to out through copybuf: everything up to the end, or at
-// most limit bytes when limit is not negative. 0, or -1 after the
-// error-code line.
+// Copies from in to out, by the kernel where it can, else through
+// copybuf: everything up to the end, or at most limit bytes when limit is
+// not negative. 0, or -1 after the error-code line.
 int copyloop(int in, int out, long long limit) {
-    for (;;) {
-        unsigned long want = (unsigned long)copybufsize;
-        if (limit >= 0 && (long long)want > limit)
-            want = (unsigned long)limit;
-        if (want == 0)
-            return 0;
-        long n = plat_read(in, copybuf, want);
-        if (n == 0)
-            return 0;
-        if (n < 0 || plat_write_file(out, copybuf, (unsigned long)n) != n) {
-            errline(plat_lasterror());
-            return -1;
-        }
-        if (limit >= 0)
-            limit -= n;
+    if (plat_copydata(in, out, limit, copybuf, (unsigned long)copybufsize, progressstep) < 0) {
+        errline(plat_lasterror());
+        return -1;
     }
+    return 0;
 }
 
-// Copies the data and closes the source, which is closed whatever happens.
-// 0, or -1 after the error-code line.
+// Copies the data, with the progress line while it lasts, and closes the
+// source, which is closed whatever happens. 0, or -1 after the error-code
+// line.
 int filldata(int in, int out, long long limit) {
-    if (copyloop(in, out, limit) < 0) {
+    progressstart(limit >= 0 ? limit : readknown == 1 ? (long long)readstate.size : -1);
+    int r = copyloop(in, out, limit);
+    progressstop();
+    if (r < 0) {
         plat_close(in);
         return -1;
     }
@@ -111,12 +105,14 @@ int finishfile(int out, const PlatFileTime *mtime) {
 }
 
 // The mode a complete copy takes: that of the file it replaces, with its
-// owner, or when it replaces nothing its source's as far as the umask
-// allows. Until then the temporary file is its owner's alone. 0, or -1.
-int finalperms(int out, const char *src, const char *dst) {
-    int r = plat_keepperms(out, dst);
+// owner, or when it replaces nothing (isnew: nothing was there when looked
+// at) its source's as far as the umask allows. Until then the temporary
+// file is its owner's alone. 0, or -1.
+int finalperms(int out, const char *src, const char *dst, int isnew) {
+    int r = isnew ? 1 : plat_keepperms(out, dst);
     return r == 1 ? plat_newperms(out, src) : r;
 }
+
 
 // Puts the finished temporary file in dst's place: over it, or, when dst
 // was absent (isnew), only where nothing has taken the name since. 0,
@@ -152,7 +148,7 @@ int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mt
         return -1;
     }
     // When the source is deleted next, its copy must already be on disk.
-    if (finalperms(out, src, dst) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
+    if (finalperms(out, src, dst, isnew) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
         errline(plat_lasterror());
         droptemp(out, tmp);
         return -1;
@@ -165,6 +161,19 @@ int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mt
     if (r == 0)
         setattrib(dst, newattrib);
     return r;
+}
+
+// A link being moved goes over as a link, with its target text, in a
+// temporary entry beside dst put in place like any copy. Read through, it
+// would arrive as a copy of whatever it points to, or, once that has been
+// moved on ahead of it, not at all.
+int movelink(const char *src, const char *dst, int isnew) {
+    char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
+    if (tempdir(dst, dir) < 0 || plat_copylink(src, dir, TEMP_PREFIX, tmp, sizeof tmp) < 0) {
+        errline(plat_lasterror());
+        return -1;
+    }
+    return placetemp(tmp, dst, isnew);
 }
 
 // The source's size when the append starts. An append copies that much and
@@ -238,6 +247,8 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
              int how) {
     readknown = 0;
     int isnew = (how & COPY_NEW) != 0;
+    if (opt_move == 1 && plat_islink(src))
+        return movelink(src, dst, isnew);
     if (opt_zerobyte == 1) // the source is not even opened
         return replacewith(-1, src, dst, mtime, newattrib, isnew);
     if (copybuf == nullptr || copybufsize <= 0) {

@@ -163,7 +163,13 @@ int copyormove(const char *src, const char *dst, const char *text, const PlatFil
     showlasterror(1);
     Lifted l;
     l.srcattrib = srcattrib;
-    getattr(dst, &l.dstattrib);
+    // Nothing was at dst when the caller looked: a file that has come since
+    // is never written over (the final rename makes sure), so it needs no
+    // look of its own.
+    if (how & COPY_NEW)
+        l.dstattrib = NO_FILE;
+    else
+        getattr(dst, &l.dstattrib);
     if (samefile(src, dst, l.dstattrib)) {
         outf("Error! %s and %s are same path\n", src, dst);
         return -1;

@@ -34,8 +34,9 @@ int copyormove(const char *src, const char *dst, const char *text, const PlatFil
                unsigned newattrib, unsigned srcattrib, int how);
 
 // The data copy under copyormove. A new file gets src's permission bits
-// under the umask, a replaced one keeps its own. 0, COPY_APPEARED, or -1
-// after a message.
+// under the umask, a replaced one keeps its own. A symbolic link being
+// moved (/M) is copied as a link with its target text, never read through.
+// 0, COPY_APPEARED, or -1 after a message.
 int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsigned newattrib,
              int how);
 

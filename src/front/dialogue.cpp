@@ -195,3 +195,20 @@ int confirmall(const char *srcbasedir, const char *srcmask) {
         outf("Bye! Program tarminate at user's request\n");
     return yes;
 }
+
+// The program's name as the user is shown it, however it was started:
+// without the directory (either separator: a Windows build under Wine is
+// started as Z:\...\mox32.exe, a Linux one as /usr/bin/mox32) and without
+// the ".exe" of a Windows program, whatever its case.
+const char *showname(const char *argv0) {
+    static char name[PATH_SIZE];
+    const char *base = argv0;
+    for (const char *p = argv0; *p != '\0'; p += mbcharlen(p))
+        if (*p == '\\' || *p == '/')
+            base = p + 1;
+    size_t n = std::strlen(base);
+    if (n <= 4 || n >= sizeof name || !samepath(base + n - 4, ".exe"))
+        return base;
+    strcopyn(name, base, n - 4);
+    return name;
+}

@@ -5,6 +5,10 @@
 #include "base/param.h"
 #include "front/options.h"
 
+// argv[0] without its directory and a final ".exe" (any case); a static
+// buffer or a part of argv0.
+const char *showname(const char *argv0);
+
 void printbanner(void);
 void printversion(void);
 void usage(const char *name);

@@ -24,8 +24,8 @@ int sameword(const char *a, const char *b) {
 }
 
 void setprogname(const char *argv0) {
-    const char *sep = mbstrrchr(argv0, '\\');
-    progname = sep != nullptr ? sep + 1 : argv0;
+    // Without its directory and a Windows ".exe" (see showname).
+    progname = showname(argv0);
 }
 
 // Arguments that only print something: the banner with the usage or the

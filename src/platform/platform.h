@@ -50,6 +50,12 @@ int plat_importtext(const char *text, size_t len, char *out, size_t size);
 // or is closed.
 int plat_ischardev(int stream);
 
+// The width in columns of the terminal that the standard stream
+// (PLAT_STDIN, PLAT_STDOUT, PLAT_STDERR) is, 80 when the terminal does not
+// tell; 0 when the stream is no terminal (a file, a pipe, /dev/null or
+// another device) or is closed.
+int plat_termcolumns(int stream);
+
 // ---- console keys -----------------------------------------------------------
 
 // Reads one key press from the console itself (never from standard input,
@@ -78,6 +84,12 @@ struct PlatTime {
     int year, month, day, hour, minute, second;
 };
 void plat_localtime(PlatTime *now);
+
+// Milliseconds since some fixed moment, never going back: setting the
+// system's clock does not move it. Cheap enough to read once per chunk of
+// a copy (no system call where the system allows that); its grain may be a
+// few milliseconds.
+long long plat_clockms(void);
 
 // ---- errors -------------------------------------------------------------------
 
@@ -191,7 +203,18 @@ struct PlatFind; // an open listing
 PlatFind *plat_findfirst(const char *pattern, unsigned mask, PlatEntry *entry);
 // The next entry: 1, or 0 at the end.
 int plat_findnext(PlatFind *find, PlatEntry *entry);
+// Starts the listing over with its first entry in *entry, as a new
+// plat_findfirst of its pattern and mask would list the directory now;
+// what was read is given again unless this process has changed the
+// directory since. 1, or 0 when nothing is listed now (last error as
+// plat_findfirst sets it).
+int plat_findagain(PlatFind *find, PlatEntry *entry);
 void plat_findclose(PlatFind *find);
+
+// 1 when name matches the wildcard pattern under the listing's rules
+// (above), else 0. Lets a caller that listed a directory once with "*.*"
+// pick out what a listing of the pattern would have given.
+int plat_match(const char *pattern, const char *name);
 
 // ---- attributes -------------------------------------------------------------
 
@@ -207,6 +230,10 @@ enum {
     // path can spell. Listed only when the listing's mask asks for it; the
     // entry then carries this bit and its name as stored, to be reported.
     PLAT_ATTR_BADNAME = 0x40000000,
+    // In a listing's mask: the caller needs no hidden or system bit. The
+    // entries are admitted as if the mask held both, and their attrib may
+    // lack them (a backend that reads them at a cost leaves them out).
+    PLAT_ATTR_NOMARKS = 0x20000000,
 };
 
 // 0 with the attribute word, or -1 (last error 2 or 3).
@@ -276,10 +303,30 @@ int plat_open(const char *path, int how);
 // bytes of room. Until it is renamed into place or deleted, the file is
 // removed if SIGINT, SIGTERM or SIGHUP ends the process.
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size);
+// Makes a new symbolic link with the target text of the link `link`
+// (never read through) under a unique name beginning with `prefix` in the
+// directory `dir`, and writes its path into `path` as plat_opentemp does
+// (give PLAT_NATIVE_SIZE bytes of room). Like plat_opentemp's files it
+// goes if a signal ends the process before it is renamed into place or
+// deleted. 0, or -1 (5 when `link` is no symbolic link).
+int plat_copylink(const char *link, const char *dir, const char *prefix, char *path, size_t size);
 // Bytes read (0 at the end), or -1.
 long plat_read(int handle, void *buf, unsigned long len);
 // Bytes written; fewer than len, or -1, is a failure (112 when full).
 long plat_write_file(int handle, const void *buf, unsigned long len);
+// Copies from the current position of `in` to that of `out`: to the end
+// of `in`, or at most limit bytes when limit is not negative. The kernel
+// copies where the two files allow it (the file system may then share
+// blocks instead of copying them); elsewhere the data goes through buf
+// (size bytes). Each step, the one that finds the end included, counts as
+// one read and one write for plat_failcall and plat_hookcall, and while
+// either is armed no step is larger than size, so that the nth call falls
+// where a copy through buf puts it. After each step that moved data,
+// step (when not null) is told the bytes copied so far. The bytes copied,
+// or -1 with the last error of the step that failed (the steps before it
+// are written).
+long long plat_copydata(int in, int out, long long limit, void *buf, unsigned long size,
+                        void (*step)(unsigned long long done));
 // The new position, or -1.
 long long plat_seek(int handle, long long offset, int whence);
 // 0, or -1 (a write that failed only now, 112).

@@ -8,8 +8,9 @@
 int mkdircount;
 
 // Every kind of entry: read-only, hidden, system and directories. A lookup
-// that asks for a name must find it whatever its attributes.
-enum { ANY_ENTRY = 0x17 };
+// that asks for a name must find it whatever its attributes, and needs no
+// hidden or system bit of it.
+enum { ANY_ENTRY = 0x17 | PLAT_ATTR_NOMARKS };
 
 static int isletter(unsigned char b) {
     return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
@@ -389,7 +390,7 @@ int samedrive(const char *p, const char *q) {
 
 int pathtaken(const char *path) {
     PlatEntry entry;
-    PlatFind *find = plat_findfirst(path, 0x37, &entry);
+    PlatFind *find = plat_findfirst(path, 0x37 | PLAT_ATTR_NOMARKS, &entry);
     if (find == nullptr)
         return 0;
     plat_findclose(find);

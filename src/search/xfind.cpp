@@ -157,11 +157,108 @@ static int handout(const char *dir, const PlatEntry *e, const Walk *w) {
     return r;
 }
 
+// ---- the listing ----------------------------------------------------------------
+//
+// A walk that recurses lists each directory once: one listing of all its
+// names serves the file phase, which picks out what the pattern and the
+// mask admit, and the subdirectory phase, which starts it over (the
+// platform reads the directory again only when the file phase changed it,
+// as a subdirectory renamed to another case or a trash directory made at
+// a root). A plain name is looked up on its own, as before.
+
+// One directory's listing of every name.
+struct Listing {
+    PlatFind *find; // open once listed; null when nothing was listed
+    int done;       // the listing was made, or failed
+    int unread;     // the directory could not be read (reported)
+    PlatEntry e;    // the entry it is at
+};
+
+// "*" is one character shorter than "*.*" and lists the same names: it
+// reaches the subdirectories of a directory of 258 characters. Null when
+// neither fits.
+static const char *everyname(size_t dirlen) {
+    if (fits(dirlen, "*.*"))
+        return "*.*";
+    return fits(dirlen, "*") ? "*" : nullptr;
+}
+
+// Lists every name of dir (its every-name pattern fits), once; 1 when the
+// listing has an entry in l->e. A directory that cannot be read is
+// reported here, right after the listing that failed.
+static int listall(const char *dir, size_t dirlen, const Walk *w, Listing *l) {
+    if (l->done)
+        return l->find != nullptr;
+    char target[PATH_SIZE];
+    joinpath(target, dir, dirlen, everyname(dirlen));
+    l->done = 1;
+    l->find = plat_findfirst(target, w->mask | PLAT_ATTR_DIRECTORY | PLAT_ATTR_BADNAME, &l->e);
+    if (l->find == nullptr && readfailed()) {
+        reportunread(dir, dirlen);
+        l->unread = 1;
+    }
+    return l->find != nullptr;
+}
+
+// The search attribute mask: an entry without hidden, system and directory
+// bits always passes, one with some only when the mask shares one.
+static int admits(unsigned attrib, unsigned mask) {
+    unsigned special = attrib & (PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY);
+    return special == 0 || (special & mask) != 0;
+}
+
+static int matchesall(const char *pattern) {
+    return std::strcmp(pattern, "*") == 0 || std::strcmp(pattern, "*.*") == 0;
+}
+
+// 1 when the listing holds a name cut short: whether the pattern matches
+// it cannot be told from what is left, so the pattern is listed on its own.
+static int holdscut(Listing *l) {
+    int cut = 0;
+    do
+        cut |= l->e.toolong;
+    while (!cut && plat_findnext(l->find, &l->e));
+    plat_findagain(l->find, &l->e);
+    return cut;
+}
+
+// ---- file phase ---------------------------------------------------------------
+
+// The entries of dir that the pattern selects, in listing order: from the
+// listing of every name when the walk recurses and the pattern holds
+// wildcards, else from a listing of the pattern itself. 1 with the first
+// in *e and the listing to go on with in *find (closed by the caller when
+// it is not l's), 0 when there is none.
+static int patternfirst(const char *dir, size_t dirlen, const Walk *w, Listing *l,
+                        PlatFind **find, PlatEntry *e, int *unread) {
+    int shared = w->recurse && iswild(w->pattern) && everyname(dirlen) != nullptr;
+    if (shared) {
+        if (!listall(dir, dirlen, w, l)) {
+            *unread = l->unread;
+            return 0;
+        }
+        shared = matchesall(w->pattern) || !holdscut(l);
+    }
+    if (shared) {
+        *find = l->find;
+        *e = l->e;
+        return 1;
+    }
+    char target[PATH_SIZE];
+    joinpath(target, dir, dirlen, w->pattern);
+    *find = plat_findfirst(target, w->mask | PLAT_ATTR_BADNAME, e);
+    if (*find == nullptr && readfailed()) {
+        reportunread(dir, dirlen);
+        *unread = 1;
+    }
+    return *find != nullptr;
+}
+
 // Hands out the entries of dir that match the pattern. Returns the last
 // callback result; *reported is set when the listing itself was too long,
 // *unread when the directory could not be read (reported here).
-static int filephase(const char *dir, size_t dirlen, const Walk *w, unsigned *files,
-                     int *reported, int *unread) {
+static int filephase(const char *dir, size_t dirlen, const Walk *w, Listing *l,
+                     unsigned *files, int *reported, int *unread) {
     if (w->pattern[0] == 0)
         return 0; // C:\WORK\ asks for the subdirectories only
     if (!fits(dirlen, w->pattern)) {
@@ -169,19 +266,16 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, unsigned *fi
         *reported = 1;
         return 0;
     }
-    char target[PATH_SIZE];
-    joinpath(target, dir, dirlen, w->pattern);
     PlatEntry e;
-    PlatFind *find = plat_findfirst(target, w->mask | PLAT_ATTR_BADNAME, &e);
-    if (find == nullptr) {
-        if (readfailed()) {
-            reportunread(dir, dirlen);
-            *unread = 1;
-        }
+    PlatFind *find;
+    if (!patternfirst(dir, dirlen, w, l, &find, &e, unread))
         return 0;
-    }
+    int filter = find == l->find;
     int r = 0;
     do {
+        if (filter && (!admits(e.attrib, w->mask) ||
+                       (!matchesall(w->pattern) && !plat_match(w->pattern, e.name))))
+            continue;
         if (!handable(dir, dirlen, &e, w->recurse))
             continue;
         if ((e.attrib & PLAT_ATTR_DIRECTORY) == 0)
@@ -194,7 +288,8 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, unsigned *fi
         if ((r & XFIND_DIR_SKIP) != 0 || !w->all)
             break;
     } while (plat_findnext(find, &e));
-    plat_findclose(find);
+    if (!filter)
+        plat_findclose(find);
     return r;
 }
 
@@ -206,31 +301,40 @@ static int descend(const char *dir, size_t dirlen, const char *name, const Walk 
     return walkdir(sub, w);
 }
 
+// The listing of every name from its start: made now, or started over.
+static int subdirfirst(const char *dir, size_t dirlen, const Walk *w, Listing *l,
+                       int *unread) {
+    if (!l->done) {
+        int r = listall(dir, dirlen, w, l);
+        *unread = l->unread;
+        return r;
+    }
+    if (l->find == nullptr)
+        return 0;
+    if (plat_findagain(l->find, &l->e))
+        return 1;
+    if (readfailed()) {
+        reportunread(dir, dirlen);
+        *unread = 1;
+    }
+    return 0;
+}
+
 // Walks every subdirectory of dir. Returns a negative result when a walk
 // below aborted; *unread is set when dir could not be read (reported here).
-static int subdirphase(const char *dir, size_t dirlen, const Walk *w, unsigned *subs,
-                       int reported, int *unread) {
-    // "*" is one character shorter than "*.*" and lists the same names: it
-    // reaches the subdirectories of a directory of 258 characters.
-    const char *every = fits(dirlen, "*.*") ? "*.*" : "*";
-    if (!fits(dirlen, every)) {
+static int subdirphase(const char *dir, size_t dirlen, const Walk *w, Listing *l,
+                       unsigned *subs, int reported, int *unread) {
+    const char *every = everyname(dirlen);
+    if (every == nullptr) {
         if (!reported)
-            reporttoolong(dir, every);
+            reporttoolong(dir, "*");
         return 0;
     }
-    char target[PATH_SIZE];
-    joinpath(target, dir, dirlen, every);
     if (xfind_trace >= 2)
-        outf("target = %s\n", target);
-    PlatEntry e;
-    PlatFind *find = plat_findfirst(target, PLAT_ATTR_DIRECTORY | PLAT_ATTR_BADNAME, &e);
-    if (find == nullptr) {
-        if (readfailed()) {
-            reportunread(dir, dirlen);
-            *unread = 1;
-        }
+        outf("target = %s\\%s\n", dir, every);
+    if (!subdirfirst(dir, dirlen, w, l, unread))
         return 0;
-    }
+    PlatEntry &e = l->e;
     int r = 0;
     do {
         if ((e.attrib & PLAT_ATTR_DIRECTORY) == 0 || isdots(e.name))
@@ -249,8 +353,7 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, unsigned *
         }
         (*subs)++;
         r = descend(dir, dirlen, e.name, w);
-    } while (r >= 0 && plat_findnext(find, &e));
-    plat_findclose(find);
+    } while (r >= 0 && plat_findnext(l->find, &e));
     return r;
 }
 
@@ -312,18 +415,24 @@ static int walkdir(const char *given, const Walk *w) {
         outf("searching dir: <%s>\n", dir);
     unsigned files = 0, subs = 0;
     int reported = 0, unread = 0;
-    int last = filephase(dir, dirlen, w, &files, &reported, &unread);
-    if (xfind_errcode != 0)
+    Listing l = {};
+    int last = filephase(dir, dirlen, w, &l, &files, &reported, &unread);
+    if (xfind_errcode != 0) {
+        plat_findclose(l.find);
         return -1;
-    // Both phases list the same directory: one that could not be read is
+    }
+    // Both phases read the same directory: one that could not be read is
     // reported once, and one whose contents were never seen is not removed.
     if (w->recurse && (last & XFIND_DIR_SKIP) == 0 && !unread) {
-        subdirphase(dir, dirlen, w, &subs, reported, &unread);
+        subdirphase(dir, dirlen, w, &l, &subs, reported, &unread);
+        plat_findclose(l.find);
+        l.find = nullptr;
         if (w->rmdirs && !unread && !isdriveroot(dir, dirlen) && !(start && xfind_keepstart))
             removedir(dir);
         if (xfind_errcode != 0)
             return -1;
     }
+    plat_findclose(l.find);
     filesfound += files;
     dirssearched += subs;
     return files != 0 ? 0 : 1;

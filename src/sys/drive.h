@@ -20,5 +20,10 @@ void drivemsg(int stream);
 // Whether needed bytes fit on the file system that holds path (its nearest
 // existing directory; a relative path or null: the current drive). 0 when
 // they do, -1 when they do not, -2 after "Drive Not Ready!" on standard
-// error when the free space cannot be told (an unmapped drive).
+// error when the free space cannot be told (an unmapped drive). The file
+// system is asked once and its answer counted down by each file that
+// passes (unless in echo mode), until the count comes near a file's size.
 int checkfree(unsigned long long needed, const char *path);
+
+// Forgets the counted free space (a new run starts).
+void forgetfree(void);

@@ -74,6 +74,22 @@ TEST(Front, VersionLine) {
     }
 }
 
+// The shown name used to keep the directory a Linux or Wine start gave it
+// ("/usr/bin/mox32", "Z:\\build\\mox32.exe") and a Windows ".exe".
+TEST(Front, ProgramNameShownWithoutDirectoryOrExe) {
+    Sandbox box;
+    for (const char *argv0 : {"/usr/local/bin/mox32", "Z:\\build\\mox32.exe", "mox32.EXE",
+                              "./sub/mox32", "C:\\x/mox32.Exe"}) {
+        RunOptions opt;
+        opt.program = "/bin/bash";
+        RunResult r = box.run({"-c", "exec -a \"$1\" \"$0\" /?", MOX32_BIN, argv0}, opt);
+        ASSERT_EQ(0, r.status) << argv0;
+        std::vector<std::string> err = lines(r.err);
+        ASSERT_GE(err.size(), 2u) << argv0;
+        EXPECT_EQ(USAGE[0], err[1]) << argv0;
+    }
+}
+
 TEST(Front, RenameFormatUsage) {
     Sandbox box;
     RunResult r = box.run({"/S", "=?x"});

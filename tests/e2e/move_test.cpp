@@ -1,6 +1,8 @@
 // Moving files and removing the directories a move has emptied.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -89,6 +91,52 @@ TEST(Move, BangKeepsTheBase) {
               outlines(r));
     EXPECT_TRUE(is_dir(box.native('d', "MV")));
     EXPECT_EQ(Lines{}, tree(box.native('d', "MV")));
+}
+
+// A move onto another file system read through a file link: once the
+// link's target in the same directory had gone ahead, the link dangled,
+// the copy failed and the rest of the tree stayed behind. A link moves as
+// a link with its target text, to another drive or to another mount under
+// the same letter, into a new name or over an existing file (root only).
+TEST(Move, LinkInTreeMovesAsALinkAcrossFileSystems) {
+    SKIP_ON_WIN32("symbolic links to files and tmpfs mounts");
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a file system needs root";
+    struct Case {
+        const char *to;
+        bool existing; // the destination already holds a file of the link's name
+    } cases[] = {{"E:\\OUT", false}, {"E:\\OUT", true}, {"D:\\MNT\\OUT", false},
+                 {"D:\\MNT\\OUT", true}};
+    for (const Case &k : cases) {
+        SCOPED_TRACE(std::string(k.to) + (k.existing ? " over a file" : ""));
+        Sandbox box;
+        box.mkdir('d', "MNT");
+        bool samedrive = k.to[0] == 'D';
+        std::string mount = samedrive ? box.native('d', "MNT") : box.native('e');
+        TmpfsMount mnt(mount, "1m");
+        if (!mnt.ok())
+            GTEST_SKIP() << "no tmpfs here";
+        std::string out = mount + "/OUT";
+        box.write('d', "MV/A.TXT", "target");
+        box.write('d', "MV/SUB/C.TXT", "below");
+        ASSERT_EQ(0, ::symlink("A.TXT", box.native('d', "MV/B.LNK").c_str()));
+        if (k.existing)
+            box.write(samedrive ? 'd' : 'e', samedrive ? "MNT/OUT/B.LNK" : "OUT/B.LNK", "old");
+        RunResult r = box.run({"/M", "/S", "D:\\MV", k.to});
+        EXPECT_EQ(0, r.status) << r.out;
+        std::string to = k.to;
+        EXPECT_EQ((Lines{READING, "D:\\MV --> " + to, "  A.TXT", "  B.LNK",
+                         "D:\\MV\\SUB --> " + to + "\\SUB", "  C.TXT", count(3, "File(s) found"),
+                         count(3, "File(s) copied"), count(1, "Dir(s)  searched"),
+                         count(2, "Dir(s)  deleted"), "<D:\\MV> deleted"}),
+                  outlines(r));
+        EXPECT_FALSE(box.exists('d', "MV"));
+        EXPECT_EQ((Lines{"A.TXT", "B.LNK", "SUB/", "SUB/C.TXT"}), tree(out));
+        char target[64] = {};
+        ASSERT_EQ(5, ::readlink((out + "/B.LNK").c_str(), target, sizeof target - 1));
+        EXPECT_STREQ("A.TXT", target);
+        EXPECT_EQ("target", box.read(samedrive ? 'd' : 'e', samedrive ? "MNT/OUT/B.LNK" : "OUT/B.LNK"));
+    }
 }
 
 } // namespace

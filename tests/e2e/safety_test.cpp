@@ -259,6 +259,10 @@ TEST(Safety, SameFileRefusalsFailTheRunAlike) {
           count(0, "Dir(s)  searched")}},
     };
     for (const Case &c : cases) {
+        // Under Wine one file reached through two drive letters has two
+        // identities; a hard link across two volumes cannot exist on Windows.
+        if (c.args[0] != "/G" && suite_build().win32)
+            continue;
         Sandbox box;
         box.write('D', "DATA/A.TXT", "a");
         if (c.args[0] == "/G") {

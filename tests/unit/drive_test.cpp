@@ -1,5 +1,6 @@
 #include "sys/drive.h"
 
+#include <fcntl.h>
 #include <sys/mount.h>
 
 #include <gtest/gtest.h>
@@ -59,6 +60,35 @@ TEST_F(Drive, CheckFreeAsksTheMountThatReceivesTheWrite) {
     ::umount2(at("stick").c_str(), MNT_DETACH);
     EXPECT_EQ(small, -1);
     EXPECT_EQ(large, 0);
+}
+
+// The free space is asked once and then counted down by the files that
+// pass; a count left standing would let files through until the disk was
+// full, and the copy that finds it so would fail half-way instead of being
+// refused. Each file a check lets through is written here at once.
+TEST_F(Drive, CountedFreeSpaceGoesDownWithEachFile) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting needs root";
+    mkdir("stick");
+    if (::mount("tmpfs", at("stick").c_str(), "tmpfs", 0, "size=256m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    forgetfree();
+    const unsigned long long size = 40ull << 20;
+    std::string results;
+    for (int i = 0; i < 8; i++) {
+        std::string name = "stick/f" + std::to_string(i);
+        int r = checkfree(size, ("C:\\stick\\f" + std::to_string(i)).c_str());
+        results += std::to_string(r) + " ";
+        if (r == 0) {
+            int fd = ::open(at(name).c_str(), O_WRONLY | O_CREAT, 0600);
+            ASSERT_GE(fd, 0);
+            EXPECT_EQ(::posix_fallocate(fd, 0, (off_t)size), 0);
+            ::close(fd);
+        }
+    }
+    ::umount2(at("stick").c_str(), MNT_DETACH);
+    forgetfree();
+    EXPECT_EQ(results, "0 0 0 0 0 0 -1 -1 ");
 }
 
 } // namespace

@@ -46,14 +46,17 @@ class Options : public ::testing::Test {
 // takes one.
 TEST_F(Options, CaretCountsColumnsOfTheProgramName) {
     const char *saved = progname;
-    char name[32];
-    ASSERT_GT(plat_importtext("café", std::strlen("café"), name, sizeof name), 0);
+    char name[] = "caf\xF0\x80\xF1\xEC"; // é travels inside as an escape pair
+    testing::internal::CaptureStdout();
+    plat_write(PLAT_STDOUT, name, std::strlen(name));
+    plat_flush(PLAT_STDOUT);
+    std::string shown = testing::internal::GetCapturedStdout();
     progname = name;
     std::string arg = "/Q";
     char *argv[] = {nullptr, arg.data(), nullptr};
     testing::internal::CaptureStdout();
     showargerror(2, argv, 1, 1);
-    EXPECT_EQ("café /Q \n      ^ error\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(shown + " /Q \n      ^ error\n", testing::internal::GetCapturedStdout());
     progname = saved;
 }
 

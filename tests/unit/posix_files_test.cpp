@@ -258,4 +258,53 @@ TEST_F(PosixFiles, FreeSpaceErrors) {
     EXPECT_GT(bytes, 0u);
 }
 
+// The kernel's copy must give the bytes a read and a write would, also
+// where the kernel refuses (an output open for appending) or finds nothing
+// (a /proc file claims to be empty); a limit stops it, and an armed write
+// failure fails it at the buffer it would have failed at.
+TEST_F(PosixFiles, KernelCopyMatchesTheBufferedCopy) {
+    std::string data(100000, 0);
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = (char)(i * 13 + i / 97);
+    write_file(c + "/src", data);
+    write_file(c + "/app", "head");
+    struct Case {
+        const char *what, *from, *to;
+        int how;
+        long long limit;
+        std::string want;
+        unsigned failwrite; // nth write armed to fail, 0 for none
+    } cases[] = {
+        {"whole file", "C:\\src", "C:\\new", PLAT_OPEN_CREATE, -1, data, 0},
+        {"onto an append", "C:\\src", "C:\\app", PLAT_OPEN_APPEND, -1, "head" + data, 0},
+        {"up to a limit", "C:\\src", "C:\\cut", PLAT_OPEN_CREATE, 4321, data.substr(0, 4321), 0},
+        {"a file claiming no size", "/proc/self/cmdline", "C:\\proc", PLAT_OPEN_CREATE, -1, "", 0},
+        {"second write fails", "C:\\src", "C:\\fail", PLAT_OPEN_CREATE, -1, data.substr(0, 1000), 2},
+    };
+    char buf[1000];
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        int in = plat_open(k.from, PLAT_OPEN_READ), out = plat_open(k.to, k.how);
+        ASSERT_GE(in, 0);
+        ASSERT_GE(out, 0);
+        if (k.failwrite != 0)
+            plat_failcall(PLAT_CALL_WRITE, (int)k.failwrite, PLAT_ERR_DISK_FULL);
+        long long got = plat_copydata(in, out, k.limit, buf, sizeof buf, nullptr);
+        plat_close(in);
+        plat_close(out);
+        std::string native = c + "/" + std::string(k.to + 3);
+        if (k.failwrite != 0) {
+            EXPECT_EQ(got, -1);
+            EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_DISK_FULL);
+        } else if (std::string(k.from).rfind("/proc", 0) == 0) {
+            EXPECT_GT(got, 0); // whatever the process's command line is
+            EXPECT_EQ(read_file(native).size(), (size_t)got);
+            continue;
+        } else {
+            EXPECT_EQ(got, (long long)(k.want.size() - (k.how == PLAT_OPEN_APPEND ? 4 : 0)));
+        }
+        EXPECT_TRUE(read_file(native) == k.want) << read_file(native).size() << " bytes";
+    }
+}
+
 } // namespace

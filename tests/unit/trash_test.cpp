@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,9 @@ protected:
 
     // Size of a file below C's directory, -1 when there is none.
     long size(const std::string &rel) const {
-        struct stat st;
-        return ::lstat(at(rel).c_str(), &st) == 0 ? (long)st.st_size : -1;
+        std::error_code ec;
+        auto n = std::filesystem::file_size(at(rel), ec);
+        return ec ? -1 : (long)n;
     }
 
     // Moves one file and returns what it printed; *r gets the result.
@@ -87,8 +89,7 @@ TEST_F(Trash, FileGoesToTheTrashOfItsDrive) {
     int r;
     trash("D:\\B.TXT", &r);
     EXPECT_EQ(r, 0);
-    struct stat st;
-    EXPECT_EQ(::lstat((d + "/TRASH$$$/B.TXT").c_str(), &st), 0);
+    EXPECT_TRUE(std::filesystem::exists(d + "/TRASH$$$/B.TXT"));
     EXPECT_FALSE(exists("TRASH$$$"));
 }
 

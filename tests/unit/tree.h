@@ -1,7 +1,12 @@
 // A throw-away directory tree for tests that go through the platform layer:
 // drives C and D are mapped onto two of its directories, the process works
-// in C's root, and everything is undone when the fixture ends.
+// in C's root, and everything is undone when the fixture ends. The Windows
+// build has a fixture of its own with the same members (win32_tree.h).
 #pragma once
+
+#ifdef _WIN32
+#include "win32_tree.h"
+#else
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -75,6 +80,11 @@ protected:
         return ::lstat(at(rel).c_str(), &st) == 0;
     }
 
+    // Makes a symbolic link at the native path `path` to `target`.
+    static bool symlink(const std::string &target, const std::string &path) {
+        return ::symlink(target.c_str(), path.c_str()) == 0;
+    }
+
 private:
     std::string oldDrives, oldCwd;
     bool hadDrives = false;
@@ -116,3 +126,5 @@ private:
     std::FILE *tmp_ = nullptr;
     std::string out_;
 };
+
+#endif

@@ -2,6 +2,7 @@
 // the mode bits, hidden and system in the extended attribute user.DOSATTRIB
 // as the text "0x%x". A Windows build run under Wine and this one then see
 // the same attributes on the same files.
+#include "platform/posix/dircache.h"
 #include "platform/posix/native.h"
 
 #include <cerrno>
@@ -17,26 +18,6 @@ namespace {
 const char XATTR_NAME[] = "user.DOSATTRIB";
 const unsigned XATTR_BITS = PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
 const unsigned WRITE_BITS = S_IWUSR | S_IWGRP | S_IWOTH;
-
-// Reads user.DOSATTRIB as Wine does: "0x" and hex digits, ended by the end
-// of the value or a NUL (Samba stores the terminator, Wine does not). A
-// value in another form still counts as present, with no bits. 1 when the
-// attribute exists, 0 when it does not (or the file system has none).
-int read_xattr(const char *native, unsigned *bits) {
-    char buf[256];
-    ssize_t n = getxattr(native, XATTR_NAME, buf, sizeof buf - 1);
-    *bits = 0;
-    if (n < 0)
-        return errno == ERANGE ? 1 : 0;
-    buf[n] = '\0';
-    if (n > 2 && buf[0] == '0' && (buf[1] == 'x' || buf[1] == 'X')) {
-        char *end;
-        unsigned long v = std::strtoul(buf + 2, &end, 16);
-        if (end > buf + 2 && (end == buf + n || *end == '\0'))
-            *bits = (unsigned)v & XATTR_BITS;
-    }
-    return 1;
-}
 
 int unsupported(int err) { return err == ENOTSUP || err == EOPNOTSUPP; }
 
@@ -109,7 +90,7 @@ int change_mode(const char *native, mode_t mode) {
 // extended attributes to its owner, so owner write is lent for the change.
 int update_xattr(const char *native, const struct stat *st, unsigned bits) {
     unsigned have;
-    int present = read_xattr(native, &have);
+    int present = read_marks(native, &have);
     // Without the attribute a dot name reads as hidden: asking for exactly
     // that again must not write an attribute onto a file nobody changed.
     unsigned implied = base_name(native)[0] == '.' ? PLAT_ATTR_HIDDEN : 0;
@@ -149,7 +130,7 @@ int native_info(const char *native, NativeInfo *info) {
     if ((st.st_mode & WRITE_BITS) == 0)
         attrib |= PLAT_ATTR_READONLY;
     unsigned bits;
-    if (read_xattr(native, &bits))
+    if (read_marks(native, &bits))
         attrib |= bits;
     else if (base_name(native)[0] == '.')
         attrib |= PLAT_ATTR_HIDDEN;
@@ -161,26 +142,92 @@ int native_info(const char *native, NativeInfo *info) {
     return 0;
 }
 
+unsigned info_attrib(const NameInfo *info, const char *name) {
+    unsigned attrib;
+    if (info->flags & NAME_DIR)
+        attrib = PLAT_ATTR_DIRECTORY | ((info->flags & NAME_LINK) ? PLAT_ATTR_REPARSE : 0);
+    else
+        attrib = PLAT_ATTR_ARCHIVE;
+    if ((info->mode & WRITE_BITS) == 0)
+        attrib |= PLAT_ATTR_READONLY;
+    if ((info->known & KNOWN_MARKS) != 0) {
+        if (info->marks & MARKS_PRESENT)
+            attrib |= info->marks & XATTR_BITS;
+        else if (name[0] == '.')
+            attrib |= PLAT_ATTR_HIDDEN;
+    }
+    return attrib != 0 ? attrib : (unsigned)PLAT_ATTR_NORMAL;
+}
+
 int plat_getattr(const char *path, unsigned *attrib) {
-    char native[NATIVE_PATH_SIZE];
-    NativeInfo info;
-    if (native_path(path, native, sizeof native) < 0)
+    At at;
+    if (resolve_at(path, KNOWN_STAT | KNOWN_MARKS, &at) != 0)
         return -1;
-    if (native_info(native, &info) != 0) {
-        set_missing_error(native, errno);
+    if (at.index >= 0) {
+        const NameInfo *info = dir_info(at.dir, at.index);
+        if ((info->flags & NAME_BROKEN) == 0) {
+            *attrib = info_attrib(info, at_name(&at));
+            return 0;
+        }
+    } else if (at.looked || at.nodir) {
+        // Known to be missing: its directory holds no such name, or is
+        // missing itself.
+        plat_setlasterror(at.nodir ? PLAT_ERR_PATH_NOT_FOUND : PLAT_ERR_FILE_NOT_FOUND);
+        return -1;
+    }
+    NativeInfo info;
+    if (native_info(at.native, &info) != 0) {
+        set_missing_error(at.native, errno);
         return -1;
     }
     *attrib = info.attrib;
     return 0;
 }
 
+// 1 when setting attrib on an entry with this mode and these marks would
+// change nothing.
+static int same_attribs(unsigned mode, unsigned marks, const char *name, unsigned attrib) {
+    if (attrib & PLAT_ATTR_NORMAL)
+        attrib &= ~(PLAT_ATTR_READONLY | XATTR_BITS);
+    int want_ro = (attrib & PLAT_ATTR_READONLY) != 0;
+    int is_ro = (mode & WRITE_BITS) == 0;
+    unsigned bits = attrib & XATTR_BITS;
+    unsigned implied = name[0] == '.' ? PLAT_ATTR_HIDDEN : 0;
+    int present = (marks & MARKS_PRESENT) != 0;
+    unsigned have = marks & XATTR_BITS;
+    return want_ro == is_ro &&
+           ((present && have == bits && bits != 0) || (!present && (bits == 0 || bits == implied)));
+}
+
+// 1 when setting attrib on the entry would change nothing, by what the
+// listing open on its directory learnt of it, or because it is the copy
+// the backend has just put in place.
+static int unchanged(const At *at, unsigned attrib) {
+    unsigned mode;
+    if (temp_placed_mode(at->native, &mode))
+        return same_attribs(mode, 0, at_name(at), attrib);
+    if (at->index < 0 || !dir_trusted(at->dir, at->index, KNOWN_STAT | KNOWN_MARKS))
+        return 0;
+    const NameInfo *info = dir_info(at->dir, at->index);
+    if (info->flags & NAME_LINK)
+        return 1; // a link has no marks of its own
+    return same_attribs(info->mode, info->marks, at_name(at), attrib);
+}
+
 int plat_setattr(const char *path, unsigned attrib) {
     if (fail_now(PLAT_CALL_SETATTR))
         return -1;
-    char native[NATIVE_PATH_SIZE];
+    At at;
     struct stat st;
-    if (native_path(path, native, sizeof native) < 0)
+    if (resolve_at(path, 0, &at) != 0)
         return -1;
+    // The archive bit is never stored here: clearing it on a file the
+    // listing has just seen costs nothing.
+    if (unchanged(&at, attrib))
+        return 0;
+    if (at.index >= 0)
+        dir_info(at.dir, at.index)->known = 0; // changed now, or looked at again
+    const char *native = at.native;
     if (lstat(native, &st) != 0) {
         set_missing_error(native, errno);
         return -1;
@@ -205,4 +252,23 @@ int plat_setattr(const char *path, unsigned attrib) {
     if (want_ro && !is_ro)
         return change_mode(native, st.st_mode & ~WRITE_BITS);
     return 0;
+}
+
+// Wine reads "0x" and hex digits, ended by the end of the value or a NUL
+// (Samba stores the terminator, Wine does not). A value in another form
+// still counts as present, with no bits.
+int read_marks(const char *native, unsigned *bits) {
+    char buf[256];
+    ssize_t n = getxattr(native, XATTR_NAME, buf, sizeof buf - 1);
+    *bits = 0;
+    if (n < 0)
+        return errno == ERANGE ? 1 : 0;
+    buf[n] = '\0';
+    if (n > 2 && buf[0] == '0' && (buf[1] == 'x' || buf[1] == 'X')) {
+        char *end;
+        unsigned long v = std::strtoul(buf + 2, &end, 16);
+        if (end > buf + 2 && (end == buf + n || *end == '\0'))
+            *bits = (unsigned)v & XATTR_BITS;
+    }
+    return 1;
 }

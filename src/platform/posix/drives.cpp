@@ -1,6 +1,6 @@
-// Drive letters on Linux: the map from letters to directories, the current
-// drive and directory taken from the working directory, and the translation
-// between DOS paths (code page 932) and native ones (external bytes).
+// Drive letters on Linux: the map from letters to directories, and the
+// current drive and directory taken from the working directory. The
+// translation between DOS paths and native ones is in paths.cpp.
 #include "platform/posix/encoding.h"
 #include "platform/posix/native.h"
 
@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,7 +31,6 @@ char workdir[NATIVE_PATH_SIZE]; // the working directory itself, "" when unknown
 // the bytes of the widest text we resolve.
 enum { MAX_COMPS = NATIVE_PATH_SIZE / 2 + 1, FULL_MAX = PLAT_PATH_SIZE - 2 };
 
-int islead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 int issep(char c) { return c == '\\' || c == '/'; }
 int isletter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 int upper(char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
@@ -181,274 +179,6 @@ const Drive *drive_letter(int letter) {
     return d->mapped ? d : nullptr;
 }
 
-// ---- resolving DOS paths ------------------------------------------------------
-
-// A DOS path reduced to its components: "." and ".." resolved (never above
-// the root), repeated separators gone.
-struct Resolved {
-    char text[NATIVE_PATH_SIZE]; // components, each terminated
-    size_t used;
-    int n;
-    int start[MAX_COMPS];
-    int trailing; // the path ended with a separator
-};
-
-// Where a path starts: the native directory its root stands for, and the
-// DOS directory it is relative to below that root.
-struct Base {
-    const char *root;
-    const char *cur;
-    const char *rest;
-};
-
-int is_wild(const char *s, size_t n) {
-    for (size_t i = 0; i < n; i++)
-        if (s[i] == '*' || s[i] == '?')
-            return 1;
-    return 0;
-}
-
-// Win32 drops trailing dots and spaces from the last component a user
-// typed. A wildcard pattern keeps them: "*." means "names without a dot",
-// and dropping its dot would widen it to every name.
-size_t strip_final(const char *s, size_t n) {
-    if ((n == 1 && s[0] == '.') || (n == 2 && s[0] == '.' && s[1] == '.') || is_wild(s, n))
-        return n;
-    while (n > 0 && (s[n - 1] == '.' || s[n - 1] == ' '))
-        n--;
-    return n;
-}
-
-int push_comp(Resolved *r, const char *s, size_t n) {
-    if (n == 0 || (n == 1 && s[0] == '.'))
-        return 0;
-    if (n == 2 && s[0] == '.' && s[1] == '.') {
-        if (r->n > 0)
-            r->used = (size_t)r->start[--r->n];
-        return 0;
-    }
-    if (r->n >= MAX_COMPS || r->used + n + 1 > sizeof r->text)
-        return -1;
-    r->start[r->n++] = (int)r->used;
-    std::memcpy(r->text + r->used, s, n);
-    r->used += n;
-    r->text[r->used++] = '\0';
-    return 0;
-}
-
-// Adds the components of s. With `final`, the last one loses its trailing
-// dots and spaces.
-int push_path(Resolved *r, const char *s, int final) {
-    const unsigned char *p = (const unsigned char *)s;
-    size_t i = 0, start = 0;
-    r->trailing = 0;
-    for (;;) {
-        if (p[i] == '\0' || issep((char)p[i])) {
-            size_t n = i - start;
-            if (final && p[i] == '\0')
-                n = strip_final(s + start, n);
-            if (push_comp(r, s + start, n) != 0)
-                return -1;
-            if (p[i] == '\0')
-                break;
-            r->trailing = 1;
-            start = ++i;
-            continue;
-        }
-        r->trailing = 0;
-        i += islead(p[i]) && p[i + 1] != '\0' ? 2 : 1;
-    }
-    return 0;
-}
-
-int resolve(const Base *b, int final, Resolved *r) {
-    r->used = 0;
-    r->n = 0;
-    if (push_path(r, b->cur, 0) != 0 || push_path(r, b->rest, final) != 0) {
-        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-        return -1;
-    }
-    return 0;
-}
-
-int pick_base(const char *path, Base *b) {
-    if (path == nullptr || path[0] == '\0') {
-        plat_setlasterror(PLAT_ERR_INVALID_NAME);
-        return -1;
-    }
-    b->cur = "";
-    b->rest = path;
-    int letter = curletter;
-    if (isletter(path[0]) && path[1] == ':') {
-        letter = upper(path[0]);
-        b->rest = path + 2;
-        if (!issep(path[2]) && letter == curletter)
-            b->cur = curdir;
-    } else if (issep(path[0])) {
-        if (issep(path[1])) { // a network path: there are no network drives
-            plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
-            return -1;
-        }
-    } else {
-        b->cur = curdir;
-    }
-    const Drive *d = letter != 0 ? drive_letter(letter) : nullptr;
-    if (d == nullptr) {
-        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
-        return -1;
-    }
-    if (b->cur == curdir && curdir_toolong) {
-        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-        return -1;
-    }
-    b->root = d->dir;
-    return 0;
-}
-
-int append(char *out, size_t size, size_t *len, const char *s) {
-    size_t n = std::strlen(s);
-    if (*len + n >= size)
-        return -1;
-    std::memcpy(out + *len, s, n + 1);
-    *len += n;
-    return 0;
-}
-
-// Spells one component as the disk does when it exists; once a component is
-// missing (or is a wildcard) the rest stay as typed and are not looked up.
-int native_comp(const char *dir, const char *comp, int *missing, char *name, size_t size) {
-    int n = enc_from_core(comp, std::strlen(comp), name, size, 0);
-    if (n < 0) {
-        plat_setlasterror(n == ENC_NOROOM ? PLAT_ERR_FILENAME_TOO_LONG : PLAT_ERR_INVALID_NAME);
-        return -1;
-    }
-    char found[NATIVE_PATH_SIZE];
-    if (*missing || is_wild(comp, std::strlen(comp)))
-        *missing = 1;
-    else if (lookup_name(dir, name, found, sizeof found) != 1)
-        *missing = 1;
-    else if (std::strlen(found) < size)
-        std::strcpy(name, found);
-    return 0;
-}
-
-// ---- directories resolved before ----------------------------------------------
-//
-// A walk resolves the same few directories for every file it handles. The
-// native spelling of a directory whose components all exist is kept here,
-// keyed by its DOS text, so that a path costs one look-up for its final
-// name instead of one per component. The backend's own changes drop what
-// lies below the directory they touch (memo_forget_below); the lookup
-// cache still answers for names inside a directory.
-
-enum { MEMO_SLOTS = 64 };
-
-struct DirMemo {
-    std::string key, native;
-};
-DirMemo memo[MEMO_SLOTS];
-int memonext;
-
-// The key of the directory part of r: its root and all but the last
-// component.
-void memo_key(const char *root, const Resolved *r, std::string *key) {
-    key->assign(root);
-    for (int i = 0; i + 1 < r->n; i++) {
-        key->push_back('\\');
-        key->append(r->text + r->start[i]);
-    }
-}
-
-const DirMemo *memo_find(const std::string &key) {
-    for (const DirMemo &m : memo)
-        if (!m.key.empty() && m.key == key)
-            return &m;
-    return nullptr;
-}
-
-void memo_put(const std::string &key, const char *native) {
-    memo[memonext].key = key;
-    memo[memonext].native = native;
-    memonext = (memonext + 1) % MEMO_SLOTS;
-}
-
-int to_native(const char *root, const Resolved *r, char *out, size_t size) {
-    size_t len = 0;
-    int missing = 0;
-    int first = 0;
-    std::string key;
-    out[0] = '\0';
-    if (r->n >= 2) {
-        memo_key(root, r, &key);
-        if (const DirMemo *m = memo_find(key)) {
-            if (m->native.size() >= size)
-                goto toolong;
-            std::memcpy(out, m->native.c_str(), m->native.size() + 1);
-            len = m->native.size();
-            first = r->n - 1;
-        }
-    }
-    if (first == 0 && append(out, size, &len, root) != 0)
-        goto toolong;
-    for (int i = first; i < r->n; i++) {
-        if (i == r->n - 1 && i > 0 && first == 0 && !missing)
-            memo_put(key, out);
-        char name[NATIVE_PATH_SIZE];
-        if (native_comp(out, r->text + r->start[i], &missing, name, sizeof name) != 0)
-            return -1;
-        if ((len > 1 && append(out, size, &len, "/") != 0) || append(out, size, &len, name) != 0)
-            goto toolong;
-    }
-    return (int)len;
-toolong:
-    plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-    return -1;
-}
-
-int count_comps(const char *s) {
-    int n = 0;
-    for (; *s != '\0'; s++)
-        if (*s != '/' && (s[1] == '/' || s[1] == '\0'))
-            n++;
-    return n;
-}
-
-// Writes "X:\" and the components from `first` on, as typed.
-int spell_dos(int idx, const Resolved *r, int first, char *out, size_t size) {
-    char buf[NATIVE_PATH_SIZE];
-    size_t len = 0;
-    buf[0] = (char)('A' + idx);
-    buf[1] = ':';
-    buf[2] = '\\';
-    buf[3] = '\0';
-    len = 3;
-    for (int i = first; i < r->n; i++) {
-        if ((i > first && append(buf, sizeof buf, &len, "\\") != 0) ||
-            append(buf, sizeof buf, &len, r->text + r->start[i]) != 0)
-            goto toolong;
-    }
-    if (r->trailing && first < r->n && append(buf, sizeof buf, &len, "\\") != 0)
-        goto toolong;
-    if (len > FULL_MAX || len >= size)
-        goto toolong;
-    std::memcpy(out, buf, len + 1);
-    return (int)len;
-toolong:
-    plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-    return -1;
-}
-
-// A native absolute path as DOS text rooted at "/", so that it resolves
-// like any other path.
-int native_as_dos(const char *path, char *out, size_t size) {
-    int n = enc_to_core(path, std::strlen(path), out, size);
-    if (n < 0) {
-        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-        return -1;
-    }
-    return 0;
-}
-
 } // namespace
 
 // ---- services -----------------------------------------------------------------
@@ -456,7 +186,7 @@ int native_as_dos(const char *path, char *out, size_t size) {
 void plat_reload(void) {
     load();
     lookup_forget();
-    memo_forget_below("/");
+    memo_forget();
 }
 
 int native_isroot(const char *native) {
@@ -522,65 +252,29 @@ int plat_getcurdir(int letter, char *out, size_t size) {
 }
 
 // Full-path expansion; `final` drops the trailing dots and spaces of the
-// last component, as Win32 does with what a user typed.
-static int full_path(const char *path, int final, char *out, size_t size) {
+
+// ---- the map as the resolution of paths sees it --------------------------------
+
+void drives_ensure(void) { ensure_loaded(); }
+
+const char *drive_dir(int letter) {
     ensure_loaded();
-    char conv[NATIVE_PATH_SIZE];
-    Base b = {"/", "", conv};
-    if (path != nullptr && path[0] == '/') {
-        if (native_as_dos(path, conv, sizeof conv) != 0)
-            return -1;
-    } else if (pick_base(path, &b) != 0) {
-        return -1;
-    }
-    Resolved r;
-    char native[NATIVE_PATH_SIZE];
-    if (resolve(&b, final, &r) != 0 || to_native(b.root, &r, native, sizeof native) < 0)
-        return -1;
-    int idx = drive_of(native);
-    if (idx < 0) {
-        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
-        return -1;
-    }
-    // The drive's directory covers that many of the resolved components.
-    int first = count_comps(drives[idx].dir) - count_comps(b.root);
-    return spell_dos(idx, &r, first, out, size);
+    const Drive *d = letter != 0 ? drive_letter(letter) : nullptr;
+    return d != nullptr ? d->dir : nullptr;
 }
 
-int native_path(const char *path, char *out, size_t size) {
+int drive_index(const char *native) {
     ensure_loaded();
-    if (path != nullptr && path[0] == '/') {
-        if (std::strlen(path) >= size) {
-            plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-            return -1;
-        }
-        std::strcpy(out, path);
-        return (int)std::strlen(out);
-    }
-    Base b;
-    Resolved r;
-    // Names reach here as listed, and a name may end in a dot on Linux:
-    // only full-path expansion (what a user typed) drops trailing dots.
-    if (pick_base(path, &b) != 0 || resolve(&b, 0, &r) != 0)
-        return -1;
-    return to_native(b.root, &r, out, size);
+    return drive_of(native);
 }
 
-int plat_fullpath(const char *path, char *out, size_t size) { return full_path(path, 1, out, size); }
+int cur_letter(void) {
+    ensure_loaded();
+    return curletter;
+}
 
-int dos_path(const char *native, char *out, size_t size) { return full_path(native, 0, out, size); }
-
-void memo_forget_below(const char *dir) {
-    size_t n = std::strlen(dir);
-    for (DirMemo &m : memo) {
-        const std::string &v = m.native;
-        if (m.key.empty())
-            continue;
-        // Everything below dir, or everything at all for the root.
-        if ((n == 1 && dir[0] == '/') ||
-            (v.size() > n && v.compare(0, n, dir) == 0 && v[n] == '/')) {
-            m.key.clear();
-            m.native.clear();
-        }
-    }
+const char *cur_dir(int *toolong) {
+    ensure_loaded();
+    *toolong = curdir_toolong;
+    return curdir;
 }

@@ -1,5 +1,7 @@
 #include "platform/posix/encoding.h"
 
+#include "platform/common/codec.h"
+
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -13,24 +15,8 @@ namespace {
 
 typedef unsigned char u8;
 
-const uint32_t NOCHAR = 0xFFFFFFFF;
-
-// An escape pair carries one value below ESC_LIMIT: a code point, or
-// ESC_RAW + a byte that was not valid in the external encoding. Each of its
-// two characters carries an index below ESC_SPAN: ten lead bytes times the
-// 125 trail bytes 0x80..0xFC.
-const uint32_t ESC_RAW = 0x110000;
-const uint32_t ESC_LIMIT = ESC_RAW + 0x100;
-const uint32_t ESC_TRAILS = 125;
-const uint32_t ESC_SPAN = 10 * ESC_TRAILS;
-
-// Code page 932 as Windows reads it. dec1 maps single bytes (NOCHAR where
-// invalid), dec2 double-byte codes (0 where unassigned), enc a code point of
-// the basic plane to the one code written for it (0 when there is none).
-uint32_t dec1[256];
-uint16_t dec2[0x10000];
-uint16_t enc[0x10000];
-int tables_built;
+typedef CodecSink Sink;
+const uint32_t NOCHAR = CODEC_NOCHAR;
 
 // The external side. same[b] is 1 when the ASCII byte b stands for the same
 // character there, so it crosses unchanged.
@@ -41,48 +27,12 @@ iconv_t ext_in = (iconv_t)-1;  // external -> UTF-32LE
 iconv_t ext_out = (iconv_t)-1; // UTF-32LE -> external
 u8 same[128];
 
-// Where a conversion writes: a caller's buffer (grow 0) or a malloc buffer
-// that grows. One byte is always kept for the terminator.
-struct Sink {
-    char *p;
-    size_t len;
-    size_t cap;
-    int grow;
-};
-
-int islead(u8 b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-int istrail(u8 b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
-int ispua(uint32_t cp) { return cp >= 0xE000 && cp <= 0xF8FF; }
-int isesc(u8 lead, u8 trail) {
-    return lead >= 0xF0 && lead <= 0xF9 && trail >= 0x80 && trail <= 0xFC;
-}
-
 uint32_t le32(const u8 *b) {
     return (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
 }
 
-// ---- the sink ---------------------------------------------------------------
-
-int put(Sink *o, const void *bytes, size_t n) {
-    if (o->len + n + 1 > o->cap) {
-        if (!o->grow)
-            return -1;
-        size_t cap = o->cap * 2 + n + 16;
-        char *p = (char *)std::realloc(o->p, cap);
-        if (p == nullptr)
-            return -1;
-        o->p = p;
-        o->cap = cap;
-    }
-    std::memcpy(o->p + o->len, bytes, n);
-    o->len += n;
-    return 0;
-}
-
-int put1(Sink *o, unsigned b) {
-    u8 c = (u8)b;
-    return put(o, &c, 1);
-}
+int put(Sink *o, const void *bytes, size_t n) { return codec_put(o, bytes, n); }
+int put1(Sink *o, unsigned b) { return codec_put1(o, b); }
 
 // ---- code page 932 tables ---------------------------------------------------
 
@@ -100,65 +50,21 @@ uint32_t iconv_one(iconv_t cd, const u8 *s, size_t n) {
     return le32(out);
 }
 
-// Several codes of the NEC and IBM extensions decode to one character.
-// Windows writes the JIS X 0208 code first, then NEC row 13, then the IBM
-// extension, and the NEC-selected copy of the IBM extension last.
-int rank(unsigned code) {
-    unsigned lead = code >> 8;
-    if (lead == 0x87)
-        return 1;
-    if (lead >= 0xFA && lead <= 0xFC)
-        return 2;
-    if (lead == 0xED || lead == 0xEE)
-        return 3;
-    return 0;
-}
-
-// Codes are offered in ascending order; among equals the lowest stays. The
-// user-defined area is never written for a private-use character: that one
-// travels as an escape, like any character without a code.
-void offer(uint32_t cp, unsigned code) {
-    if (cp < 0x80 || cp > 0xFFFF || ispua(cp))
-        return;
-    if (enc[cp] == 0 || rank(code) < rank(enc[cp]))
-        enc[cp] = (uint16_t)code;
-}
-
-// The encoding table is the inverse of decoding, not the C library's own
-// encoder: that one also writes codes for characters that decode to something
-// else (U+00A5 as 0x5C, a separator), which would neither round-trip nor be
-// safe in a path.
-int build_tables(void) {
-    iconv_t cd = iconv_open("UTF-32LE", "CP932");
+// The system's decoder of code page 932, for the shared tables.
+uint32_t decode_cp932(const unsigned char *code, size_t n) {
+    static iconv_t cd = (iconv_t)-1;
     if (cd == (iconv_t)-1)
-        return -1;
-    for (unsigned b = 0; b < 256; b++) {
-        u8 c = (u8)b;
-        dec1[b] = b < 0x80 ? b : islead(c) ? NOCHAR : iconv_one(cd, &c, 1);
-        if (dec1[b] != NOCHAR)
-            offer(dec1[b], b);
-    }
-    for (unsigned lead = 0x81; lead <= 0xFC; lead++) {
-        if (!islead((u8)lead))
-            continue;
-        for (unsigned trail = 0x40; trail <= 0xFC; trail++) {
-            u8 code[2] = {(u8)lead, (u8)trail};
-            if (!istrail(code[1]))
-                continue;
-            uint32_t cp = iconv_one(cd, code, 2);
-            if (cp == NOCHAR || cp == 0 || cp > 0xFFFF)
-                continue;
-            dec2[lead << 8 | trail] = (uint16_t)cp;
-            offer(cp, lead << 8 | trail);
-        }
-    }
-    iconv_close(cd);
-    tables_built = 1;
-    return 0;
+        cd = iconv_open("UTF-32LE", "CP932");
+    return cd == (iconv_t)-1 ? NOCHAR : iconv_one(cd, code, n);
 }
 
-// 1 when the core writes the code point as itself rather than as an escape.
-int core_holds(uint32_t cp) { return cp < 0x80 || (cp <= 0xFFFF && !ispua(cp) && enc[cp] != 0); }
+int build_tables(void) {
+    iconv_t probe = iconv_open("UTF-32LE", "CP932");
+    if (probe == (iconv_t)-1)
+        return -1;
+    iconv_close(probe);
+    return codec_build(decode_cp932);
+}
 
 // ---- the external encoding ----------------------------------------------------
 
@@ -319,23 +225,6 @@ size_t ext_decode(const u8 *s, size_t n, uint32_t *cp) {
 
 // ---- into the core ------------------------------------------------------------
 
-int put_escape(Sink *o, uint32_t v) {
-    uint32_t hi = v / ESC_SPAN, lo = v % ESC_SPAN;
-    u8 pair[4] = {(u8)(0xF0 + hi / ESC_TRAILS), (u8)(0x80 + hi % ESC_TRAILS),
-                  (u8)(0xF0 + lo / ESC_TRAILS), (u8)(0x80 + lo % ESC_TRAILS)};
-    return put(o, pair, 4);
-}
-
-int put_core(Sink *o, uint32_t cp) {
-    if (!core_holds(cp))
-        return put_escape(o, cp);
-    unsigned code = cp < 0x80 ? cp : enc[cp];
-    if (code < 0x100)
-        return put1(o, code);
-    u8 two[2] = {(u8)(code >> 8), (u8)code};
-    return put(o, two, 2);
-}
-
 int to_core(const u8 *s, size_t n, Sink *o) {
     for (size_t i = 0; i < n;) {
         u8 b = s[i];
@@ -345,10 +234,10 @@ int to_core(const u8 *s, size_t n, Sink *o) {
         if (b < 0x80 && same[b]) {
             rc = put1(o, b);
         } else if ((m = ext_decode(s + i, n - i, &cp)) == 0) {
-            rc = put_escape(o, ESC_RAW + b);
+            rc = codec_put_escape(o, CODEC_ESC_RAW + b);
             m = 1;
         } else {
-            rc = put_core(o, cp);
+            rc = codec_put_core(o, cp);
         }
         if (rc != 0)
             return -1;
@@ -359,60 +248,10 @@ int to_core(const u8 *s, size_t n, Sink *o) {
 
 // ---- out of the core ------------------------------------------------------------
 
-// One unit of core text: a character, a raw byte from an escape, or bytes
-// that are no code page 932 character.
-enum { IT_CHAR, IT_RAW, IT_BAD };
-struct Item {
-    int kind;
-    uint32_t val;
-    size_t len;
-};
+enum { IT_CHAR = CODEC_CHAR, IT_RAW = CODEC_RAW, IT_BAD = CODEC_BAD };
+typedef CodecItem Item;
 
-// Only a pair that enc_to_core itself could have written counts as an
-// escape. A pair put together from halves of two others (a name cut and
-// joined) must not turn into "/", NUL or any character the core would have
-// written directly.
-int escape_value(const u8 *s, uint32_t *v) {
-    uint32_t hi = (s[0] - 0xF0u) * ESC_TRAILS + (s[1] - 0x80u);
-    uint32_t lo = (s[2] - 0xF0u) * ESC_TRAILS + (s[3] - 0x80u);
-    *v = hi * ESC_SPAN + lo;
-    if (*v >= ESC_LIMIT)
-        return 0;
-    if (*v >= ESC_RAW)
-        return *v - ESC_RAW >= 0x80 || !same[*v - ESC_RAW];
-    return !(*v >= 0xD800 && *v <= 0xDFFF) && !core_holds(*v);
-}
-
-void core_next(const u8 *s, size_t n, Item *it) {
-    u8 b = s[0];
-    it->kind = IT_CHAR;
-    it->len = 1;
-    it->val = b;
-    if (b < 0x80)
-        return;
-    if (!islead(b)) {
-        it->val = dec1[b];
-        if (it->val == NOCHAR)
-            it->kind = IT_BAD;
-        return;
-    }
-    if (n < 2 || !istrail(s[1])) {
-        it->kind = IT_BAD;
-        return;
-    }
-    if (n >= 4 && isesc(s[0], s[1]) && isesc(s[2], s[3]) && escape_value(s, &it->val)) {
-        it->len = 4;
-        if (it->val >= ESC_RAW) {
-            it->kind = IT_RAW;
-            it->val -= ESC_RAW;
-        }
-        return;
-    }
-    it->len = 2;
-    it->val = dec2[b << 8 | s[1]];
-    if (it->val == 0)
-        it->kind = IT_BAD;
-}
+void core_next(const u8 *s, size_t n, Item *it) { codec_next(s, n, it); }
 
 // Writes one code point in the external encoding. A strict caller also
 // wants it to read back as the same character: a converter that writes a
@@ -483,7 +322,7 @@ int enc_init(const char *codeset) {
     char norm[64];
     close_external();
     state = FAILED;
-    if (!tables_built && build_tables() != 0)
+    if (!codec_built() && build_tables() != 0)
         return -1;
     if (codeset == nullptr)
         codeset = nl_langinfo(CODESET);
@@ -495,6 +334,7 @@ int enc_init(const char *codeset) {
         close_external();
         return -1;
     }
+    codec_external(same, 0);
     state = READY;
     return 0;
 }
@@ -506,12 +346,7 @@ void enc_done(void) {
 
 int enc_isutf8(void) { return state == READY && utf8; }
 
-size_t enc_charlen(const char *src, size_t n) {
-    const u8 *s = (const u8 *)src;
-    if (n < 2 || !islead(s[0]) || !istrail(s[1]))
-        return 1;
-    return n >= 4 && isesc(s[0], s[1]) && isesc(s[2], s[3]) ? 4 : 2;
-}
+size_t enc_charlen(const char *src, size_t n) { return codec_charlen(src, n); }
 
 int enc_columns(const char *src, size_t len) {
     const u8 *s = (const u8 *)src;

@@ -1,14 +1,10 @@
 // The text boundary of the POSIX backend: conversion between the locale's
 // encoding (the "external" encoding) and code page 932, the core's.
 //
-// The crossing is lossless. What code page 932 cannot hold travels inside
-// the core as an escape: a character it has no code for (é, an emoji), any
-// character of Unicode's private use area, and any byte that is not valid in
-// the external encoding become a pair of user-defined-area characters (lead
-// bytes 0xF0..0xF9, trail bytes 0x80..0xFC only). Such a pair is never a
-// separator, a wildcard, a dot, a colon or an ASCII letter, so the core's path
-// handling and case changes leave it alone, and on the way out it turns back
-// into the original character or byte.
+// The crossing is lossless: what code page 932 cannot hold, and any byte
+// that is not valid in the external encoding, travels inside the core as an
+// escape pair (platform/common/codec.h) and turns back into the original
+// character or byte on the way out.
 //
 // The code page 932 tables are built once from the C library's converter;
 // UTF-8 (and the plain C locale, which counts as UTF-8) is converted by hand,

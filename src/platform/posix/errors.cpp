@@ -174,3 +174,9 @@ int fail_now(PlatCall call) {
     plat_setlasterror(armed[call].code);
     return 1;
 }
+
+int fail_armed(PlatCall call) {
+    if ((int)call < 0 || call >= PLAT_CALL_COUNT)
+        return 0;
+    return armed[call].left != 0 || hooks[call].left != 0;
+}

@@ -4,6 +4,7 @@
 // A handle is the descriptor itself. Every descriptor is close-on-exec, and
 // opens never block: a FIFO met in a tree would otherwise hang the run.
 #include "platform/platform.h"
+#include "platform/posix/dircache.h"
 #include "platform/posix/encoding.h"
 #include "platform/posix/native.h"
 
@@ -19,20 +20,52 @@
 
 namespace {
 
+// The temporary file made last, and the file put in place from it.
+struct Temp {
+    int fd;       // -1 once closed
+    int moded;    // mode holds what the backend set
+    unsigned mode;
+    char native[NATIVE_PATH_SIZE];
+};
+Temp lasttemp = {-1, 0, 0, ""};
+struct Placed {
+    int known;
+    unsigned mode;
+    char native[NATIVE_PATH_SIZE];
+};
+Placed placed = {0, 0, ""};
+
+// The file last opened for reading, as fstat found it at the open: a copy
+// asks for its state, its size and its mode right after, and the kernel
+// need not be asked again.
+struct Opened {
+    int fd;        // -1 once closed
+    int untouched; // nothing read from it yet: its state is still st
+    struct stat st;
+    char native[NATIVE_PATH_SIZE];
+};
+Opened opened = {-1, 0, {}, ""};
+
 // Opens with O_NONBLOCK (so that a FIFO without a writer or reader cannot
 // hang us) and clears it again, so reads and writes behave as usual.
-int open_nonblocking(const char *native, int flags) {
+int open_nonblocking(int dirfd, const char *name, int flags) {
     int fd;
     do {
-        fd = open(native, flags | O_CLOEXEC | O_NONBLOCK, 0666);
+        fd = openat(dirfd, name, flags | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return -1;
+    return fd;
+}
+
+// Reads and writes block again, as usual, on what is not a regular file
+// (on which O_NONBLOCK changes nothing).
+void blocking(int fd, const struct stat *st) {
+    if (S_ISREG(st->st_mode))
+        return;
     int fl = fcntl(fd, F_GETFL);
     if (fl >= 0)
         fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-    return fd;
 }
+
 
 void set_open_error(const char *native, int err) {
     if (err == ENOENT)
@@ -82,7 +115,7 @@ void drop_temp(int fd, const char *native) {
     close(fd);
     unlink(native);
     temp_forget(native);
-    lookup_removed_path(native);
+    lookup_removed_path(native, 0);
     plat_setlasterror(keep);
 }
 
@@ -161,17 +194,19 @@ int plat_open(const char *path, int how) {
         plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
         return -1;
     }
-    char native[NATIVE_PATH_SIZE];
-    if (native_path(path, native, sizeof native) < 0)
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
         return -1;
-    int fd = open_nonblocking(native, flags);
+    const char *name;
+    int dirfd = at_fd(&at, &name);
+    int fd = open_nonblocking(dirfd, name, flags);
     if (fd < 0) {
         struct stat st;
-        if (errno == ELOOP && how == PLAT_OPEN_APPEND && lstat(native, &st) == 0 &&
+        if (errno == ELOOP && how == PLAT_OPEN_APPEND && lstat(at.native, &st) == 0 &&
             S_ISLNK(st.st_mode))
             plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
         else
-            set_open_error(native, errno);
+            set_open_error(at.native, errno);
         return -1;
     }
     // Opening a directory read-only succeeds on Linux; Windows refuses it.
@@ -181,14 +216,39 @@ int plat_open(const char *path, int how) {
         plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
         return -1;
     }
-    if (how != PLAT_OPEN_READ)
-        lookup_added_path(native);
+    blocking(fd, &st);
+    if (how == PLAT_OPEN_READ) {
+        opened.fd = fd;
+        opened.untouched = 1;
+        opened.st = st;
+        std::strcpy(opened.native, at.native);
+    } else {
+        at_added(&at, 0);
+    }
     return fd;
+}
+
+int opened_size(int handle, long long *size) {
+    if (handle != opened.fd || !opened.untouched || !S_ISREG(opened.st.st_mode))
+        return 0;
+    *size = (long long)opened.st.st_size;
+    return 1;
+}
+
+void opened_read(int handle) {
+    if (handle == opened.fd)
+        opened.untouched = 0;
+}
+
+const struct stat *opened_model(const char *native) {
+    return opened.native[0] != '\0' && std::strcmp(native, opened.native) == 0 ? &opened.st
+                                                                                : nullptr;
 }
 
 long plat_read(int handle, void *buf, unsigned long len) {
     if (fail_now(PLAT_CALL_READ))
         return -1;
+    opened_read(handle);
     ssize_t n;
     do {
         n = read(handle, buf, len);
@@ -243,6 +303,10 @@ long long plat_seek(int handle, long long offset, int whence) {
 // handle as gone either way, as it would after a real late write error.
 int plat_close(int handle) {
     int failed = fail_now(PLAT_CALL_CLOSE);
+    if (handle == opened.fd)
+        opened.fd = -1;
+    if (handle == lasttemp.fd)
+        lasttemp.fd = -1;
     if (close(handle) < 0 && !failed) {
         // Linux releases the descriptor even when close reports EINTR, but
         // the data may not have reached the disk: that is a failure too.
@@ -282,13 +346,19 @@ int plat_truncate(int handle, long long size) {
 }
 
 int plat_fileid(const char *path, PlatFileId *id) {
-    char native[NATIVE_PATH_SIZE];
-    if (native_path(path, native, sizeof native) < 0)
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
         return -1;
+    if (at.nodir || (at.looked && at.index < 0)) { // known to be missing
+        plat_setlasterror(at.nodir ? PLAT_ERR_PATH_NOT_FOUND : PLAT_ERR_FILE_NOT_FOUND);
+        return -1;
+    }
+    const char *name;
+    int dirfd = at_fd(&at, &name);
     struct stat st;
-    if (stat(native, &st) < 0) {
+    if (fstatat(dirfd, name, &st, 0) < 0) {
         if (errno == ENOENT)
-            set_missing_error(native);
+            set_missing_error(at.native);
         else
             set_errno_error(errno);
         return -1;
@@ -299,15 +369,24 @@ int plat_fileid(const char *path, PlatFileId *id) {
 }
 
 int plat_islink(const char *path) {
-    char native[NATIVE_PATH_SIZE];
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
+        return 0;
+    if (at.index >= 0 && dir_trusted(at.dir, at.index, KNOWN_STAT))
+        return (dir_info(at.dir, at.index)->flags & NAME_LINK) != 0;
+    if (at.looked && at.index < 0)
+        return 0;
+    const char *name;
+    int dirfd = at_fd(&at, &name);
     struct stat st;
-    return native_path(path, native, sizeof native) >= 0 && lstat(native, &st) == 0 &&
-           S_ISLNK(st.st_mode);
+    return fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
 int plat_filestate(int handle, PlatFileState *state) {
     struct stat st;
-    if (fstat(handle, &st) != 0) {
+    if (handle == opened.fd && opened.untouched) {
+        st = opened.st;
+    } else if (fstat(handle, &st) != 0) {
         set_errno_error(errno);
         return -1;
     }
@@ -326,7 +405,7 @@ int plat_filestate(int handle, PlatFileState *state) {
 static int handtemp(int fd, const char *native, char *path, size_t size) {
     if (fd < 0)
         return -1;
-    lookup_added_path(native);
+    lookup_added_path(native, 0);
     if (core_path(native, path, size) < 0) {
         drop_temp(fd, native);
         return -1;
@@ -334,17 +413,150 @@ static int handtemp(int fd, const char *native, char *path, size_t size) {
     return fd;
 }
 
+// The core's spelling of the new file name in the directory d: its DOS
+// path, or its native path when it lies on no drive or the DOS path would
+// pass 260 characters. 0, or -1 when neither fits.
+static int temp_spelling(Dir *d, const char *name, const char *native, char *path,
+                         size_t size) {
+    char dos[PLAT_PATH_SIZE];
+    int n = dos_dir_path(dir_native(d), dos, sizeof dos);
+    if (n > 0) {
+        // Only a root ends in a separator: 表 ends in 0x5C too, as its trail byte.
+        int root = n == 3 && dos[1] == ':';
+        int m = snprintf(path, size, "%s%s%s", dos, root ? "" : "\\", name);
+        if (m >= 0 && (size_t)m < size && m < PLAT_PATH_SIZE)
+            return 0;
+    }
+    n = enc_to_core(native, strlen(native), path, size);
+    if (n < 0) {
+        plat_setlasterror(n == ENC_NOROOM ? PLAT_ERR_FILENAME_TOO_LONG : PLAT_ERR_INVALID_NAME);
+        return -1;
+    }
+    return 0;
+}
+
+// The directory that path names, opened; null with the last error set.
+static Dir *dir_of(const char *path) {
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
+        return nullptr;
+    if (at.nodir || (at.looked && at.index < 0)) {
+        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+        return nullptr;
+    }
+    Dir *d = dir_get(at.native);
+    if (d == nullptr)
+        set_open_error(at.native, errno == ENOENT || errno == ENOTDIR ? ENOENT : errno);
+    return d;
+}
+
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) {
     if (fail_now(PLAT_CALL_OPEN))
         return -1;
-    char ndir[NATIVE_PATH_SIZE], nprefix[64], native[NATIVE_PATH_SIZE];
-    if (native_path(dir, ndir, sizeof ndir) < 0)
+    char nprefix[64], name[80], native[NATIVE_PATH_SIZE];
+    Dir *d = dir_of(dir);
+    if (d == nullptr)
         return -1;
+    int dirfd = dir_fd(d);
+    int n = enc_from_core(prefix, strlen(prefix), nprefix, sizeof nprefix - 7, 0);
+    if (dirfd < 0 || n < 0) {
+        if (dirfd < 0)
+            set_errno_error(errno);
+        else
+            plat_setlasterror(PLAT_ERR_INVALID_NAME);
+        return -1;
+    }
+    int fd = -1;
+    for (int tries = 0; tries < 100 && fd < 0; tries++) {
+        snprintf(name, sizeof name, "%sXXXXXX", nprefix);
+        fill_unique(name + n);
+        fd = openat(dirfd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST && errno != EINTR)
+            break;
+    }
+    int nl = snprintf(native, sizeof native, "%s%s%s", dir_native(d),
+                      strcmp(dir_native(d), "/") != 0 ? "/" : "", name);
+    if (fd < 0 || nl < 0 || (size_t)nl >= sizeof native) {
+        if (fd >= 0) {
+            unlinkat(dirfd, name, 0);
+            close(fd);
+            plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        } else if (errno == EEXIST || errno == EINTR) {
+            plat_setlasterror(PLAT_ERR_FILE_EXISTS);
+        } else {
+            set_open_error(native, errno);
+        }
+        return -1;
+    }
+    temp_remember(native);
+    temp_made(fd, native);
+    dir_added(d, name, 0);
+    char core[80];
+    if (enc_to_core(name, strlen(name), core, sizeof core) < 0 ||
+        temp_spelling(d, core, native, path, size) < 0) {
+        drop_temp(fd, native);
+        return -1;
+    }
+    return fd;
+}
+
+// A new link "<ndir>/<nprefix>XXXXXX" to target, remembered as a temporary
+// file. 0, or -1 with the last error set.
+static int create_templink(const char *target, const char *ndir, const char *nprefix,
+                           char *native, size_t size) {
+    int n = snprintf(native, size, "%s%s%sXXXXXX", ndir,
+                     ndir[0] && ndir[strlen(ndir) - 1] == '/' ? "" : "/", nprefix);
+    if (n < 0 || (size_t)n >= size) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    for (int tries = 0; tries < 100; tries++) {
+        fill_unique(native + n - 6);
+        if (symlink(target, native) == 0) {
+            temp_remember(native);
+            return 0;
+        }
+        if (errno != EEXIST) {
+            set_open_error(native, errno);
+            return -1;
+        }
+    }
+    plat_setlasterror(PLAT_ERR_FILE_EXISTS);
+    return -1;
+}
+
+int plat_copylink(const char *link, const char *dir, const char *prefix, char *path, size_t size) {
+    if (fail_now(PLAT_CALL_OPEN))
+        return -1;
+    char nlink[NATIVE_PATH_SIZE], target[NATIVE_PATH_SIZE], ndir[NATIVE_PATH_SIZE];
+    char nprefix[64], native[NATIVE_PATH_SIZE];
+    if (native_path(link, nlink, sizeof nlink) < 0 || native_path(dir, ndir, sizeof ndir) < 0)
+        return -1;
+    ssize_t n = readlink(nlink, target, sizeof target - 1);
+    if (n < 0) {
+        if (errno == EINVAL)
+            plat_setlasterror(PLAT_ERR_ACCESS_DENIED); // not a link
+        else
+            set_open_error(nlink, errno);
+        return -1;
+    }
+    target[n] = 0;
     if (enc_from_core(prefix, strlen(prefix), nprefix, sizeof nprefix, 0) < 0) {
         plat_setlasterror(PLAT_ERR_INVALID_NAME);
         return -1;
     }
-    return handtemp(create_temp(ndir, nprefix, native, sizeof native), native, path, size);
+    if (create_templink(target, ndir, nprefix, native, sizeof native) < 0)
+        return -1;
+    lookup_added_path(native, 0);
+    if (core_path(native, path, size) < 0) {
+        unsigned keep = plat_lasterror();
+        unlink(native);
+        temp_forget(native);
+        lookup_removed_path(native, 0);
+        plat_setlasterror(keep);
+        return -1;
+    }
+    return 0;
 }
 
 int plat_mktemp(char *path, size_t size) {
@@ -367,4 +579,33 @@ int plat_mktemp(char *path, size_t size) {
     }
     temp_remember(native);
     return handtemp(fd, native, path, size);
+}
+
+void temp_made(int handle, const char *native) {
+    lasttemp.fd = handle;
+    lasttemp.moded = 0;
+    snprintf(lasttemp.native, sizeof lasttemp.native, "%s", native);
+}
+
+void temp_moded(int handle, unsigned mode) {
+    if (handle == lasttemp.fd && handle >= 0) {
+        lasttemp.mode = mode;
+        lasttemp.moded = 1;
+    }
+}
+
+void temp_placed(const char *from, const char *to) {
+    placed.known = lasttemp.fd < 0 && lasttemp.moded && strcmp(from, lasttemp.native) == 0;
+    if (placed.known) {
+        placed.mode = lasttemp.mode;
+        snprintf(placed.native, sizeof placed.native, "%s", to);
+    }
+    lasttemp.native[0] = 0;
+}
+
+int temp_placed_mode(const char *native, unsigned *mode) {
+    int known = placed.known && strcmp(native, placed.native) == 0;
+    placed.known = 0;
+    *mode = placed.mode;
+    return known;
 }

@@ -1,8 +1,14 @@
 // Directory listings as Win32 gives them: Windows' wildcard rules, the
 // attribute mask, "." and ".." first, the rest sorted as Wine sorts them, so
 // that a Windows build under Wine and this one walk a tree in one order.
+//
+// A listing reads its directory through the directory cache, which keeps
+// what it learnt of every entry: the listing itself holds only the order
+// of the entries it lists.
+#include "platform/posix/dircache.h"
 #include "platform/posix/encoding.h"
 #include "platform/posix/native.h"
+#include "platform/common/wildcard.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,168 +18,18 @@
 #include <string>
 #include <vector>
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 namespace {
 
 // Names as the core sees them: code page 932, up to four bytes for each
 // external byte of a name of at most 255.
-enum { CORE_NAME_SIZE = 4 * 256 + 1, MAX_TOKENS = PLAT_PATH_SIZE };
-
-struct Item {
-    unsigned attrib;
-    unsigned long long size;
-    unsigned short time, date;
-    PlatFileTime mtime;
-    std::string name; // code page 932, whole
-    std::string key;  // sort key of the external name
-    std::string ext;  // external name, the tie-break
-};
+enum { CORE_NAME_SIZE = 4 * 256 + 1 };
+// The two entries of a listing that are no names of its directory.
+const uint32_t DOT = 0xFFFFFFFEu, DOTDOT = 0xFFFFFFFFu;
+const unsigned MARK_BITS = PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
 
 int islead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-unsigned char fold(unsigned char c) { return c >= 'a' && c <= 'z' ? (unsigned char)(c - 32) : c; }
-
-// ---- wildcards ----------------------------------------------------------------
-
-// A pattern compiled as Windows compiles it before matching: "?" becomes a
-// question mark that matches nothing before a dot or at the end, a "*" before
-// a dot stops at the name's last dot, and a dot before a wildcard or at the
-// end also matches the end of the name.
-enum { LIT, STAR, DOS_STAR, DOS_QM, DOS_DOT };
-
-// A character of a name or a literal of a pattern: its bytes (one, two, or
-// four for an escape pair, which stands for one character) packed into one
-// word, the first byte lowest, and whether it is a single byte.
-struct Char {
-    unsigned code;
-    int single;
-};
-
-// The character at *s, a terminated string; moves *s past it.
-Char take_char(const unsigned char **s) {
-    size_t left = 1; // bytes before the terminator, as far as a character reaches
-    while (left < 4 && (*s)[left] != '\0')
-        left++;
-    size_t n = enc_charlen((const char *)*s, left);
-    Char c = {0, n == 1};
-    for (size_t i = 0; i < n; i++)
-        c.code |= (unsigned)(*s)[i] << (8 * i);
-    *s += n;
-    return c;
-}
-
-struct Token {
-    int kind;
-    Char c; // a literal character
-};
-
-struct Pattern {
-    int n;
-    Token t[MAX_TOKENS];
-};
-
-int compile(const char *pat, Pattern *p) {
-    const unsigned char *s = (const unsigned char *)pat;
-    p->n = 0;
-    if (std::strcmp(pat, "*.*") == 0)
-        s = (const unsigned char *)"*";
-    while (*s != '\0') {
-        if (p->n >= MAX_TOKENS)
-            return -1;
-        Token *t = &p->t[p->n++];
-        if (*s == '*')
-            t->kind = s[1] == '.' ? DOS_STAR : STAR;
-        else if (*s == '?')
-            t->kind = DOS_QM;
-        else if (*s == '.')
-            t->kind = s[1] == '\0' || s[1] == '*' || s[1] == '?' ? DOS_DOT : LIT;
-        else
-            t->kind = LIT;
-        t->c = take_char(&s);
-    }
-    return 0;
-}
-
-int has_wildcard(const char *s) { return std::strpbrk(s, "*?") != nullptr; }
-
-// A name split into characters, so that "?" takes a whole one: a double-
-// byte character or an escape pair (é, an emoji) as much as a letter.
-struct Chars {
-    int n;
-    Char c[CORE_NAME_SIZE];
-    int lastdot; // index of the last '.', -1 when none
-};
-
-int isdot(Char c) { return c.single && c.code == '.'; }
-
-void split_chars(const char *name, Chars *c) {
-    const unsigned char *s = (const unsigned char *)name;
-    c->n = 0;
-    c->lastdot = -1;
-    while (*s != '\0' && c->n < CORE_NAME_SIZE) {
-        c->c[c->n] = take_char(&s);
-        if (isdot(c->c[c->n]))
-            c->lastdot = c->n;
-        c->n++;
-    }
-}
-
-// Adds the states reachable without consuming a character at position i.
-void closure(const Pattern *p, const Chars *c, int i, unsigned char *on) {
-    int atend = i >= c->n;
-    int atdot = !atend && isdot(c->c[i]);
-    for (int s = 0; s < p->n; s++) {
-        if (!on[s])
-            continue;
-        int k = p->t[s].kind;
-        if (k == STAR || k == DOS_STAR || (k == DOS_QM && (atend || atdot)) ||
-            (k == DOS_DOT && atend))
-            on[s + 1] = 1;
-    }
-}
-
-int consumes(const Token *t, const Chars *c, int i) {
-    Char a = c->c[i];
-    int dot = isdot(a);
-    switch (t->kind) {
-    case STAR: return 1;
-    case DOS_STAR: return !dot || i < c->lastdot;
-    case DOS_QM: return !dot;
-    case DOS_DOT: return dot;
-    default:
-        if (!a.single || !t->c.single)
-            return a.code == t->c.code;
-        return fold((unsigned char)a.code) == fold((unsigned char)t->c.code);
-    }
-}
-
-int matches(const Pattern *p, const char *name) {
-    static Chars c; // large; listings are not re-entered
-    unsigned char on[MAX_TOKENS + 1], next[MAX_TOKENS + 1];
-    split_chars(name, &c);
-    std::memset(on, 0, sizeof on);
-    on[0] = 1;
-    for (int i = 0;; i++) {
-        closure(p, &c, i, on);
-        if (i >= c.n)
-            return on[p->n];
-        std::memset(next, 0, sizeof next);
-        int any = 0;
-        for (int s = 0; s < p->n; s++) {
-            if (!on[s] || !consumes(&p->t[s], &c, i))
-                continue;
-            int to = p->t[s].kind == STAR || p->t[s].kind == DOS_STAR ? s : s + 1;
-            next[to] = 1;
-            any = 1;
-        }
-        if (!any)
-            return 0;
-        std::memcpy(on, next, sizeof on);
-    }
-}
-
-// ---- entries --------------------------------------------------------------------
 
 // DOS words of a time in local time; DOS dates run from 1980 to 2107, and a
 // time outside them is pinned to the nearest end.
@@ -199,18 +55,6 @@ int passes_mask(unsigned attrib, unsigned mask) {
     return special == 0 || (special & mask) != 0;
 }
 
-int join(const char *dir, const char *name, char *out, size_t size) {
-    size_t dl = std::strlen(dir), nl = std::strlen(name);
-    int slash = !(dl == 1 && dir[0] == '/');
-    if (dl + slash + nl >= size)
-        return -1;
-    std::memcpy(out, dir, dl);
-    if (slash)
-        out[dl] = '/';
-    std::memcpy(out + dl + slash, name, nl + 1);
-    return 0;
-}
-
 // A name holding a backslash of its own cannot be spelled in a DOS path: a
 // path built from it would name another file.
 int has_own_backslash(const char *core) {
@@ -232,71 +76,85 @@ int hidden_system_tree(const char *dir, const char *name) {
             std::strcmp(name, "dev") == 0);
 }
 
-// 1 when the entry itself cannot be looked at: its directory may be read
-// but not searched. Leaving such entries out would show the directory
-// emptier than it is, so the whole listing fails instead.
-int unsearchable(const char *native) {
-    struct stat st;
-    return errno == EACCES && lstat(native, &st) != 0 && errno == EACCES;
+// What a listing hands out of an entry besides its name.
+struct Item {
+    unsigned attrib;
+    unsigned long long size;
+    PlatFileTime mtime;
+};
+
+void info_item(const NameInfo *info, const char *name, Item *it) {
+    it->attrib = info_attrib(info, name);
+    it->size = info->size;
+    it->mtime.sec = info->msec;
+    it->mtime.nsec = (long)info->mnsec;
 }
 
-enum { ITEM_UNREADABLE = -2 };
+// The mask a listing filters with: one that needs no marks admits any.
+unsigned filter_mask(unsigned mask) {
+    return (mask & PLAT_ATTR_NOMARKS) != 0 ? mask | MARK_BITS : mask;
+}
 
-// Fills an item for the native path; 0, -1 when it is to be left out (a
-// dangling link, a link loop, a device or pipe, gone meanwhile, or filtered
-// by the mask), or ITEM_UNREADABLE with errno set.
-int make_item(const char *native, const char *ext, const char *core, unsigned mask, Item *it) {
-    NativeInfo info;
-    if (native_info(native, &info) != 0)
-        return unsearchable(native) ? ITEM_UNREADABLE : -1;
-    if (info.special || !passes_mask(info.attrib, mask))
-        return -1;
-    it->attrib = info.attrib;
-    it->size = info.size;
-    it->mtime = info.mtime;
-    dos_time(info.mtime.sec, &it->date, &it->time);
-    it->name = core;
-    it->ext = ext;
-    char key[NAME_KEY_SIZE];
-    it->key = name_fold(ext, key, sizeof key) >= 0 ? key : ext;
-    return 0;
+unsigned learn_of(unsigned mask) {
+    return KNOWN_STAT | ((mask & PLAT_ATTR_NOMARKS) != 0 ? 0 : KNOWN_MARKS);
 }
 
 } // namespace
 
 struct PlatFind {
-    std::vector<Item> items;
-    size_t next;
+    Dir *dir = nullptr; // held while listed; null for a single look-up
+    std::vector<uint32_t> order;
+    size_t next = 0;
+    unsigned mask = 0;
+    unsigned long changes = 0; // of dir when it was read
+    Item dots[2];
+    int selfknown = 0; // dots[0] holds what the directory itself is
+    char final[CORE_NAME_SIZE]; // the pattern's final component
+    // A single look-up's one entry.
+    int one = 0;
+    PlatEntry single;
 };
 
 namespace {
 
-int item_less(const Item &a, const Item &b) {
-    int c = a.key.compare(b.key);
-    return c != 0 ? c < 0 : a.ext < b.ext;
-}
-
-void fill_entry(const Item &it, PlatEntry *e) {
-    e->attrib = it.attrib;
-    e->size = it.size;
-    e->time = it.time;
-    e->date = it.date;
-    e->mtime = it.mtime;
-    size_t n = it.name.size();
+void fill_name(const char *core, size_t n, PlatEntry *e) {
     e->toolong = n >= sizeof e->name;
     if (e->toolong) { // cut at a character boundary, escape pairs whole
-        const char *s = it.name.c_str();
         size_t i = 0;
         while (i < n) {
-            size_t w = enc_charlen(s + i, n - i);
+            size_t w = enc_charlen(core + i, n - i);
             if (i + w >= sizeof e->name)
                 break;
             i += w;
         }
         n = i;
     }
-    std::memcpy(e->name, it.name.c_str(), n);
+    std::memcpy(e->name, core, n);
     e->name[n] = '\0';
+}
+
+void fill_item(const Item *it, PlatEntry *e) {
+    e->attrib = it->attrib;
+    e->size = it->size;
+    e->mtime = it->mtime;
+    dos_time(it->mtime.sec, &e->date, &e->time);
+}
+
+void fill_entry(const PlatFind *f, uint32_t at, PlatEntry *e) {
+    if (at == DOT || at == DOTDOT) {
+        fill_item(&f->dots[at == DOT ? 0 : 1], e);
+        fill_name(at == DOT ? "." : "..", at == DOT ? 1 : 2, e);
+        return;
+    }
+    const char *name = dir_name(f->dir, (int)at);
+    Item it;
+    info_item(dir_info(f->dir, (int)at), name, &it);
+    char core[CORE_NAME_SIZE];
+    int n = enc_to_core(name, std::strlen(name), core, sizeof core);
+    fill_item(&it, e);
+    fill_name(core, n > 0 ? (size_t)n : 0, e);
+    if (has_own_backslash(core))
+        e->attrib |= PLAT_ATTR_BADNAME;
 }
 
 // Splits the pattern into its directory and final component (code page
@@ -336,151 +194,183 @@ void set_dir_error(int err) {
         set_errno_error(err);
 }
 
-// "." and ".." of a directory that is not a drive root, when they match.
-void add_dots(PlatFind *f, const char *native, const Pattern *p, unsigned mask) {
-    if (native_isroot(native))
-        return;
-    char parent[NATIVE_PATH_SIZE];
-    std::strcpy(parent, native);
-    char *slash = std::strrchr(parent, '/');
-    if (slash != nullptr)
-        slash[slash == parent ? 1 : 0] = '\0';
-    const char *names[2] = {".", ".."};
-    const char *paths[2] = {native, parent};
-    std::vector<Item> dots;
-    for (int i = 0; i < 2; i++) {
-        Item it;
-        if (matches(p, names[i]) && make_item(paths[i], names[i], names[i], mask, &it) == 0)
-            dots.push_back(it);
-    }
-    f->items.insert(f->items.begin(), dots.begin(), dots.end());
-}
+// The listings open now, whose "." tells a listing of a subdirectory what
+// its ".." is.
+std::vector<const PlatFind *> openfinds;
 
-// Adds the entry `name` of the native directory when it matches and may be
-// listed. 0, or ITEM_UNREADABLE when it cannot be looked at.
-int add_match(PlatFind *f, const char *native, const char *name, const Pattern *p,
-              unsigned mask) {
-    char core[CORE_NAME_SIZE], path[NATIVE_PATH_SIZE];
-    if (hidden_system_tree(native, name) ||
-        enc_to_core(name, std::strlen(name), core, sizeof core) < 0 || !matches(p, core) ||
-        join(native, name, path, sizeof path) != 0)
-        return 0;
-    int bad = has_own_backslash(core);
-    if (bad && (mask & PLAT_ATTR_BADNAME) == 0)
-        return 0;
-    Item it;
-    int got = make_item(path, name, core, mask, &it);
-    if (got == 0) {
-        if (bad)
-            it.attrib |= PLAT_ATTR_BADNAME;
-        f->items.push_back(it);
-    }
-    return got == ITEM_UNREADABLE ? ITEM_UNREADABLE : 0;
-}
-
-// Reads the whole directory once, keeping what matches and handing every
-// name to the lookup cache on the way. A directory that cannot be read to
-// its end fails as a whole: part of it is no listing.
-int scan_matches(PlatFind *f, const char *native, const Pattern *p, unsigned mask) {
-    struct stat dirst;
-    DIR *d = opendir(native);
-    if (d == nullptr || fstat(dirfd(d), &dirst) != 0) {
-        set_dir_error(errno);
-        if (d != nullptr)
-            closedir(d);
-        return -1;
-    }
-    LookupFill *fill = lookup_fill_begin(native);
-    char key[NAME_KEY_SIZE];
-    int err = 0;
-    for (;;) {
-        errno = 0;
-        struct dirent *e = readdir(d);
-        if (e == nullptr) {
-            err = errno;
-            break;
-        }
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
-            continue;
-        if (name_fold(e->d_name, key, sizeof key) >= 0)
-            lookup_fill_add(fill, e->d_name, key);
-        if (add_match(f, native, e->d_name, p, mask) == ITEM_UNREADABLE) {
-            err = EACCES;
-            break;
+// What a listing gives for "." or ".." (the directory at native): what the
+// open listing of its parent learnt of it, or what an open listing of it
+// found it to be, else a look of its own. 0, or -1 when it is not to be
+// listed.
+int dot_item(const char *native, unsigned mask, Item *it) {
+    for (const PlatFind *o : openfinds) {
+        if (o->selfknown && o->dir != nullptr && std::strcmp(dir_native(o->dir), native) == 0) {
+            *it = o->dots[0];
+            return 0;
         }
     }
-    closedir(d);
-    if (err != 0) {
-        lookup_fill_end(fill, nullptr);
-        f->items.clear();
-        set_errno_error(err);
-        return -1;
+    std::string path = native;
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos && path.size() > 1) {
+        std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+        const char *base = native + slash + 1;
+        Dir *p = dir_cached(parent.c_str());
+        int i = p != nullptr ? dir_peek(p, base) : -1;
+        if (i >= 0 && dir_trusted(p, i, learn_of(mask))) {
+            info_item(dir_info(p, i), base, it);
+            return 0;
+        }
     }
-    lookup_fill_end(fill, &dirst);
-    std::sort(f->items.begin(), f->items.end(), item_less);
-    add_dots(f, native, p, mask);
+    NativeInfo info;
+    if (native_info(native, &info) != 0 || info.special)
+        return -1;
+    it->attrib = info.attrib;
+    it->size = info.size;
+    it->mtime = info.mtime;
     return 0;
 }
 
-// A name without wildcards is one lookup, not a read of the directory.
-int find_one(PlatFind *f, const char *native, const char *final, unsigned mask) {
-    char ext[NATIVE_PATH_SIZE], found[NATIVE_PATH_SIZE], path[NATIVE_PATH_SIZE];
+// "." and ".." of a directory that is not a drive root, when they match.
+void add_dots(PlatFind *f, const char *native) {
+    if (native_isroot(native))
+        return;
+    std::string parent = native;
+    size_t slash = parent.rfind('/');
+    if (slash != std::string::npos)
+        parent.resize(slash == 0 ? 1 : slash);
+    const char *names[2] = {".", ".."};
+    const char *paths[2] = {native, parent.c_str()};
+    std::vector<uint32_t> dots;
+    for (int i = 0; i < 2; i++) {
+        if (!plat_match(f->final, names[i]) || dot_item(paths[i], f->mask, &f->dots[i]) != 0)
+            continue;
+        f->selfknown |= i == 0;
+        if (passes_mask(f->dots[i].attrib, filter_mask(f->mask)))
+            dots.push_back(i == 0 ? DOT : DOTDOT);
+    }
+    f->order.insert(f->order.begin(), dots.begin(), dots.end());
+}
+
+// 1 when the entry i of d is listed by f.
+int listed(const PlatFind *f, Dir *d, uint32_t i) {
+    const char *name = dir_name(d, (int)i);
+    NameInfo *info = dir_info(d, (int)i);
     char core[CORE_NAME_SIZE];
-    if (enc_from_core(final, std::strlen(final), ext, sizeof ext, 0) < 0)
+    if ((info->flags & (NAME_SPECIAL | NAME_BROKEN)) != 0 ||
+        hidden_system_tree(dir_native(d), name) ||
+        enc_to_core(name, std::strlen(name), core, sizeof core) < 0 || !plat_match(f->final, core))
         return 0;
-    int rc = lookup_name(native, ext, found, sizeof found);
+    if (has_own_backslash(core) && (f->mask & PLAT_ATTR_BADNAME) == 0)
+        return 0;
+    return passes_mask(info_attrib(info, name), filter_mask(f->mask));
+}
+
+// Reads the directory d whole and keeps what matches, in listing order. A
+// directory that cannot be read to its end fails as a whole: part of it is
+// no listing.
+int scan_matches(PlatFind *f, Dir *d) {
+    std::vector<uint32_t> all;
+    Dir *l = dir_list(d, learn_of(f->mask), &all);
+    if (l == nullptr) {
+        set_dir_error(errno);
+        return -1;
+    }
+    f->dir = l;
+    f->changes = dir_changes(l);
+    f->order.clear();
+    openfinds.push_back(f);
+    for (uint32_t i : all)
+        if (listed(f, l, i))
+            f->order.push_back(i);
+    std::sort(f->order.begin(), f->order.end(), [l](uint32_t a, uint32_t b) {
+        return name_order(dir_name(l, (int)a), dir_name(l, (int)b)) < 0;
+    });
+    add_dots(f, dir_native(l));
+    return 0;
+}
+
+// A name without wildcards is one look-up, not a read of the directory.
+int find_one(PlatFind *f, Dir *d) {
+    char ext[NATIVE_PATH_SIZE], core[CORE_NAME_SIZE];
+    if (enc_from_core(f->final, std::strlen(f->final), ext, sizeof ext, 0) < 0)
+        return 0;
+    int index;
+    int rc = dir_lookup(d, ext, &index, learn_of(f->mask));
     if (rc < 0) {
         set_dir_error(errno);
         return -1;
     }
-    Item it;
-    if (rc != 1 || hidden_system_tree(native, found) ||
-        enc_to_core(found, std::strlen(found), core, sizeof core) < 0 ||
-        join(native, found, path, sizeof path) != 0)
+    if (rc == 0)
         return 0;
-    int got = make_item(path, found, core, mask, &it);
-    if (got == ITEM_UNREADABLE) {
-        set_errno_error(EACCES);
-        return -1;
-    }
-    if (got == 0)
-        f->items.push_back(it);
+    const char *found = dir_name(d, index);
+    NameInfo *info = dir_info(d, index);
+    if ((info->flags & (NAME_SPECIAL | NAME_BROKEN)) != 0 ||
+        hidden_system_tree(dir_native(d), found) ||
+        enc_to_core(found, std::strlen(found), core, sizeof core) < 0)
+        return 0;
+    Item it;
+    info_item(info, found, &it);
+    if (!passes_mask(it.attrib, filter_mask(f->mask)))
+        return 0;
+    fill_item(&it, &f->single);
+    fill_name(core, std::strlen(core), &f->single);
+    if (has_own_backslash(core))
+        f->single.attrib |= PLAT_ATTR_BADNAME;
+    f->one = 1;
     return 0;
 }
 
-int dir_exists(const char *native) {
-    struct stat st;
-    if (stat(native, &st) != 0) {
-        set_dir_error(errno);
-        return 0;
+int list(PlatFind *f, const char *pattern) {
+    char dir[NATIVE_PATH_SIZE];
+    if (split_pattern(pattern, dir, sizeof dir, f->final, sizeof f->final) != 0) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
     }
-    if (!S_ISDIR(st.st_mode)) {
+    // The directory resolved as a name in its parent: a missing one is
+    // known without a look of its own.
+    At at;
+    if (resolve_at(dir[0] != '\0' ? dir : ".", 0, &at) != 0)
+        return -1;
+    if (at.nodir || (at.looked && at.index < 0)) {
         plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+        return -1;
+    }
+    Dir *d = dir_get(at.native);
+    if (d == nullptr) {
+        set_dir_error(errno == EACCES ? ENOENT : errno);
+        return -1;
+    }
+    if (f->final[0] == '\0')
+        return 0;
+    size_t n = std::strlen(f->final);
+    if (!wild_has(f->final) && f->final[n - 1] != '.')
+        return find_one(f, d);
+    return scan_matches(f, d);
+}
+
+int first_entry(PlatFind *f, PlatEntry *entry) {
+    if (f->one) {
+        *entry = f->single;
+        f->next = 1;
+        return 1;
+    }
+    if (f->order.empty()) {
+        plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
         return 0;
     }
+    fill_entry(f, f->order[0], entry);
+    f->next = 1;
     return 1;
 }
 
-int list(PlatFind *f, const char *pattern, unsigned mask) {
-    char dir[NATIVE_PATH_SIZE], final[CORE_NAME_SIZE];
-    char native[NATIVE_PATH_SIZE];
-    static Pattern p;
-    if (split_pattern(pattern, dir, sizeof dir, final, sizeof final) != 0) {
-        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-        return -1;
-    }
-    if (native_path(dir[0] != '\0' ? dir : ".", native, sizeof native) < 0 || !dir_exists(native))
-        return -1;
-    if (final[0] == '\0')
-        return 0;
-    size_t n = std::strlen(final);
-    if (!has_wildcard(final) && final[n - 1] != '.')
-        return find_one(f, native, final, mask);
-    if (compile(final, &p) != 0) {
-        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-        return -1;
-    }
-    return scan_matches(f, native, &p, mask);
+void unlist(PlatFind *f) {
+    if (f->dir != nullptr)
+        dir_unlist(f->dir);
+    f->dir = nullptr;
+    f->selfknown = 0;
+    for (size_t i = 0; i < openfinds.size(); i++)
+        if (openfinds[i] == f)
+            openfinds.erase(openfinds.begin() + (long)i);
 }
 
 } // namespace
@@ -495,25 +385,43 @@ PlatFind *plat_findfirst(const char *pattern, unsigned mask, PlatEntry *entry) {
         plat_setlasterror(PLAT_ERR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    f->next = 0;
-    if (list(f, pattern, mask) != 0) {
-        delete f;
+    f->mask = mask;
+    if (list(f, pattern) != 0 || !first_entry(f, entry)) {
+        plat_findclose(f);
         return nullptr;
     }
-    if (f->items.empty()) {
-        delete f;
-        plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
-        return nullptr;
-    }
-    fill_entry(f->items[f->next++], entry);
     return f;
 }
 
 int plat_findnext(PlatFind *find, PlatEntry *entry) {
-    if (find == nullptr || find->next >= find->items.size())
+    if (find == nullptr || find->one || find->next >= find->order.size())
         return 0;
-    fill_entry(find->items[find->next++], entry);
+    fill_entry(find, find->order[find->next++], entry);
     return 1;
 }
 
-void plat_findclose(PlatFind *find) { delete find; }
+int plat_findagain(PlatFind *find, PlatEntry *entry) {
+    if (find == nullptr)
+        return 0;
+    if (find->dir != nullptr &&
+        (!dir_current(find->dir) || dir_changes(find->dir) != find->changes)) {
+        // Changed by this process since: read again, as a new listing would.
+        std::string native = dir_native(find->dir);
+        unlist(find);
+        Dir *d = dir_get(native.c_str());
+        if (d == nullptr) {
+            set_dir_error(errno);
+            return 0;
+        }
+        if (scan_matches(find, d) != 0)
+            return 0;
+    }
+    return first_entry(find, entry);
+}
+
+void plat_findclose(PlatFind *find) {
+    if (find == nullptr)
+        return;
+    unlist(find);
+    delete find;
+}

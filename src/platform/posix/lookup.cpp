@@ -1,10 +1,11 @@
 // Case-insensitive name lookup. Linux matches names exactly, the core expects
-// Windows' matching; probing one name after another in a large directory
-// must not read the directory once per probe, so what one read learnt is
-// kept per directory, keyed on its native path and checked against the
-// directory's identity and change times before it is trusted again.
+// Windows' matching: a name is looked for exactly first, then among the
+// names of its directory, which the directory cache (dircache.cpp) reads
+// once and keeps true across the run's own changes.
+#include "platform/posix/dircache.h"
 #include "platform/posix/encoding.h"
 #include "platform/posix/native.h"
+#include "platform/common/sortkey.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,72 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
-#include <map>
-#include <new>
 #include <string>
-#include <unordered_map>
-#include <vector>
-
-#include <dirent.h>
-#include <sys/stat.h>
 
 namespace {
-
-// The stored spellings of the names that fold to one key, smallest first:
-// that is the first of them in listing order, which sorts equal keys by the
-// exact name.
-typedef std::vector<std::string> Spellings;
-
-struct DirNames {
-    std::unordered_map<std::string, Spellings> byfold;
-    dev_t dev;
-    ino_t ino;
-    struct timespec mtime, ctime;
-    unsigned long used; // recency, for eviction
-};
-
-// Enough for the directories a run works in at once (a source, a
-// destination, their parents); a walk over a large tree must not keep every
-// directory it ever read.
-const size_t MAX_DIRS = 256;
-
-std::map<std::string, DirNames> cache;
-unsigned long scans;
-unsigned long ticks;
-
-// Code points as the key holds them; a byte that does not decode is kept
-// apart from every character, above them.
-const unsigned long RAW_BASE = 0x110000;
-
-int put_point(unsigned long v, char *key, size_t *at, size_t cap) {
-    unsigned char b[4];
-    int n;
-    if (v < 0x80) {
-        b[0] = (unsigned char)v;
-        n = 1;
-    } else if (v < 0x800) {
-        b[0] = (unsigned char)(0xC0 | (v >> 6));
-        b[1] = (unsigned char)(0x80 | (v & 0x3F));
-        n = 2;
-    } else if (v < 0x10000) {
-        b[0] = (unsigned char)(0xE0 | (v >> 12));
-        b[1] = (unsigned char)(0x80 | ((v >> 6) & 0x3F));
-        b[2] = (unsigned char)(0x80 | (v & 0x3F));
-        n = 3;
-    } else {
-        b[0] = (unsigned char)(0xF0 | (v >> 18));
-        b[1] = (unsigned char)(0x80 | ((v >> 12) & 0x3F));
-        b[2] = (unsigned char)(0x80 | ((v >> 6) & 0x3F));
-        b[3] = (unsigned char)(0x80 | (v & 0x3F));
-        n = 4;
-    }
-    if (*at + n >= cap)
-        return -1;
-    std::memcpy(key + *at, b, n);
-    *at += n;
-    return 0;
-}
 
 // One UTF-8 character at s (n bytes left): its length, 0 when the bytes do
 // not form one (overlong forms and surrogates included).
@@ -124,120 +62,7 @@ size_t locale_char(const unsigned char *s, size_t n, unsigned long *cp, std::mbs
     return r;
 }
 
-unsigned long fold_point(unsigned long cp) {
-    if (cp < 0x80)
-        return cp >= 'a' && cp <= 'z' ? cp - 32 : cp;
-    if (cp > (unsigned long)WCHAR_MAX)
-        return cp;
-    return (unsigned long)std::towupper((wint_t)cp);
-}
-
-int stamp_same(const DirNames &d, const struct stat *st) {
-    return d.dev == st->st_dev && d.ino == st->st_ino && d.mtime.tv_sec == st->st_mtim.tv_sec &&
-           d.mtime.tv_nsec == st->st_mtim.tv_nsec && d.ctime.tv_sec == st->st_ctim.tv_sec &&
-           d.ctime.tv_nsec == st->st_ctim.tv_nsec;
-}
-
-void set_stamp(DirNames *d, const struct stat *st) {
-    d->dev = st->st_dev;
-    d->ino = st->st_ino;
-    d->mtime = st->st_mtim;
-    d->ctime = st->st_ctim;
-}
-
-void add_spelling(DirNames *d, const char *name, const char *key) {
-    Spellings &s = d->byfold[key];
-    auto it = s.begin();
-    while (it != s.end() && std::strcmp(it->c_str(), name) < 0)
-        ++it;
-    if (it == s.end() || *it != name)
-        s.insert(it, name);
-}
-
-void evict_oldest(void) {
-    auto oldest = cache.end();
-    for (auto it = cache.begin(); it != cache.end(); ++it)
-        if (oldest == cache.end() || it->second.used < oldest->second.used)
-            oldest = it;
-    if (oldest != cache.end())
-        cache.erase(oldest);
-}
-
-// Forgets `path` and everything cached below it: a directory that was
-// removed or renamed takes its subtree's names with it.
-void forget_tree(const std::string &path) {
-    cache.erase(path);
-    std::string below = path == "/" ? path : path + "/";
-    auto it = cache.lower_bound(below);
-    while (it != cache.end() && it->first.compare(0, below.size(), below) == 0)
-        it = cache.erase(it);
-}
-
-DirNames *install(const char *dir, DirNames *fresh) {
-    auto it = cache.find(dir);
-    if (it == cache.end() && cache.size() >= MAX_DIRS)
-        evict_oldest();
-    DirNames &slot = cache[dir];
-    slot = std::move(*fresh);
-    slot.used = ++ticks;
-    return &slot;
-}
-
-DirNames *scan(const char *dir, const struct stat *st) {
-    DIR *d = opendir(dir);
-    if (d == nullptr)
-        return nullptr;
-    scans++;
-    DirNames fresh;
-    set_stamp(&fresh, st);
-    char key[NAME_KEY_SIZE];
-    struct dirent *e;
-    while ((e = readdir(d)) != nullptr) {
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
-            continue;
-        if (name_fold(e->d_name, key, sizeof key) >= 0)
-            add_spelling(&fresh, e->d_name, key);
-    }
-    closedir(d);
-    return install(dir, &fresh);
-}
-
-DirNames *names_of(const char *dir) {
-    struct stat st;
-    if (stat(dir, &st) != 0)
-        return nullptr;
-    auto it = cache.find(dir);
-    if (it != cache.end() && stamp_same(it->second, &st)) {
-        it->second.used = ++ticks;
-        return &it->second;
-    }
-    return scan(dir, &st);
-}
-
-int join(const char *dir, const char *name, char *out, size_t size) {
-    const char *sep = std::strcmp(dir, "/") == 0 ? "" : "/";
-    size_t need = std::strlen(dir) + std::strlen(sep) + std::strlen(name);
-    if (need >= size)
-        return -1;
-    std::strcpy(out, dir);
-    std::strcat(out, sep);
-    std::strcat(out, name);
-    return 0;
-}
-
-std::string child(const char *dir, const char *name) {
-    std::string path = dir;
-    if (path != "/")
-        path += "/";
-    return path + name;
-}
-
 } // namespace
-
-struct LookupFill {
-    std::string dir;
-    DirNames names;
-};
 
 int name_fold(const char *name, char *key, size_t cap) {
     const unsigned char *s = (const unsigned char *)name;
@@ -247,10 +72,10 @@ int name_fold(const char *name, char *key, size_t cap) {
     while (n > 0) {
         unsigned long cp;
         size_t len = utf8 ? utf8_char(s, n, &cp) : locale_char(s, n, &cp, &st);
-        unsigned long v = len > 0 ? fold_point(cp) : RAW_BASE + s[0];
+        unsigned long v = len > 0 ? sortkey_fold(cp) : SORTKEY_RAW + s[0];
         if (len == 0)
             len = 1;
-        if (put_point(v, key, &at, cap) != 0)
+        if (sortkey_put(v, key, &at, cap) != 0)
             return -1;
         s += len;
         n -= len;
@@ -259,98 +84,130 @@ int name_fold(const char *name, char *key, size_t cap) {
     return (int)at;
 }
 
-int lookup_name(const char *dir, const char *name, char *out, size_t size) {
-    char path[NATIVE_PATH_SIZE];
-    struct stat st;
-    if (join(dir, name, path, sizeof path) != 0) {
-        errno = ENAMETOOLONG;
-        return -1;
+// The keys of two names compared, the first bytes of each already equal.
+static int key_compare(const char *a, const char *b) {
+    static char ka[NAME_KEY_SIZE], kb[NAME_KEY_SIZE];
+    int na = name_fold(a, ka, sizeof ka), nb = name_fold(b, kb, sizeof kb);
+    if (na < 0 || nb < 0)
+        return std::strcmp(a, b);
+    int c = std::memcmp(ka, kb, (size_t)(na < nb ? na : nb));
+    return c != 0 ? c : na - nb;
+}
+
+int name_order(const char *a, const char *b) {
+    const unsigned char *p = (const unsigned char *)a, *q = (const unsigned char *)b;
+    int c = 0;
+    // In UTF-8 an ASCII letter is its own character and its own key,
+    // upper-cased, and sorts below every other character: most names
+    // compare without being converted.
+    if (enc_isutf8()) {
+        for (;; p++, q++) {
+            unsigned char x = *p, y = *q;
+            if (x < 0x80 && y < 0x80) {
+                unsigned char ux = x >= 'a' && x <= 'z' ? x - 32 : x;
+                unsigned char uy = y >= 'a' && y <= 'z' ? y - 32 : y;
+                if (ux != uy || x == 0 || y == 0) {
+                    c = (int)ux - (int)uy;
+                    break;
+                }
+            } else if (x < 0x80 || y < 0x80) {
+                c = x < 0x80 ? -1 : 1;
+                break;
+            } else {
+                c = key_compare((const char *)p, (const char *)q);
+                break;
+            }
+        }
+    } else {
+        c = key_compare(a, b);
     }
-    if (lstat(path, &st) == 0)
-        return std::snprintf(out, size, "%s", name) < (int)size ? 1 : -1;
-    DirNames *d = names_of(dir);
+    return c != 0 ? c : std::strcmp(a, b);
+}
+
+int lookup_name(const char *dir, const char *name, char *out, size_t size) {
+    Dir *d = dir_get(dir);
     if (d == nullptr)
         return -1;
-    char key[NAME_KEY_SIZE];
-    if (name_fold(name, key, sizeof key) < 0)
-        return 0;
-    auto it = d->byfold.find(key);
-    if (it == d->byfold.end() || it->second.empty())
-        return 0;
-    if (it->second.front().size() >= size) {
+    int index;
+    int r = dir_lookup(d, name, &index, 0);
+    if (r <= 0)
+        return r;
+    const char *found = dir_name(d, index);
+    if (std::strlen(found) >= size) {
         errno = ENAMETOOLONG;
         return -1;
     }
-    std::strcpy(out, it->second.front().c_str());
+    std::strcpy(out, found);
     return 1;
 }
 
-LookupFill *lookup_fill_begin(const char *dir) {
-    scans++;
-    LookupFill *f = new (std::nothrow) LookupFill;
-    if (f != nullptr)
-        f->dir = dir;
-    return f;
-}
-
-void lookup_fill_add(LookupFill *fill, const char *name, const char *key) {
-    if (fill != nullptr)
-        add_spelling(&fill->names, name, key);
-}
-
-void lookup_fill_end(LookupFill *fill, const struct stat *dirst) {
-    if (fill == nullptr)
-        return;
-    if (dirst != nullptr) {
-        set_stamp(&fill->names, dirst);
-        install(fill->dir.c_str(), &fill->names);
-    }
-    delete fill;
-}
-
-// The backend's own change of `name` in `dir`: forgets what lay below it
-// and stamps the directory's cached names as current again. Returns those
-// names with the name's folded key, or null when nothing is cached (or the
-// cache cannot be kept true, and is dropped).
-static DirNames *touched(const char *dir, const char *name, char *key) {
-    forget_tree(child(dir, name));
-    memo_forget_below(dir);
-    auto it = cache.find(dir);
-    if (it == cache.end())
-        return nullptr;
-    struct stat st;
-    if (stat(dir, &st) != 0 || name_fold(name, key, NAME_KEY_SIZE) < 0) {
-        cache.erase(it);
-        return nullptr;
-    }
-    set_stamp(&it->second, &st);
-    return &it->second;
+// Splits a native path into its directory ("/" at the top) and its name;
+// the name is empty when there is none. -1 when the directory part does not
+// fit.
+static int split_native(const char *native, char *dir, size_t size, const char **name) {
+    const char *slash = std::strrchr(native, '/');
+    if (slash == nullptr)
+        return -1;
+    size_t len = slash == native ? 1 : (size_t)(slash - native);
+    if (len >= size)
+        return -1;
+    std::memcpy(dir, native, len);
+    dir[len] = '\0';
+    *name = slash + 1;
+    return 0;
 }
 
 void lookup_added(const char *dir, const char *name) {
-    char key[NAME_KEY_SIZE];
-    if (DirNames *names = touched(dir, name, key))
-        add_spelling(names, name, key);
+    if (Dir *d = dir_cached(dir))
+        dir_added(d, name, 1);
 }
 
 void lookup_removed(const char *dir, const char *name) {
-    char key[NAME_KEY_SIZE];
-    DirNames *names = touched(dir, name, key);
-    if (names == nullptr)
-        return;
-    auto slot = names->byfold.find(key);
-    if (slot == names->byfold.end())
-        return;
-    Spellings &s = slot->second;
-    for (auto sp = s.begin(); sp != s.end(); ++sp)
-        if (*sp == name) {
-            s.erase(sp);
-            break;
-        }
-    if (s.empty())
-        names->byfold.erase(slot);
+    if (Dir *d = dir_cached(dir))
+        dir_removed(d, name, 1);
 }
 
-unsigned long lookup_scans(void) { return scans; }
+void lookup_added_path(const char *native, int isdir) {
+    char dir[NATIVE_PATH_SIZE];
+    const char *name;
+    if (split_native(native, dir, sizeof dir, &name) == 0 && *name)
+        if (Dir *d = dir_cached(dir))
+            dir_added(d, name, isdir);
+}
 
-void lookup_forget(void) { cache.clear(); }
+void lookup_removed_path(const char *native, int isdir) {
+    char dir[NATIVE_PATH_SIZE];
+    const char *name;
+    if (split_native(native, dir, sizeof dir, &name) == 0 && *name)
+        if (Dir *d = dir_cached(dir))
+            dir_removed(d, name, isdir);
+}
+
+void lookup_made_path(const char *native) {
+    char dir[NATIVE_PATH_SIZE];
+    const char *name;
+    if (split_native(native, dir, sizeof dir, &name) == 0 && *name) {
+        if (Dir *d = dir_cached(dir))
+            dir_made(d, name);
+        else
+            dir_forget_below(native);
+    }
+}
+
+unsigned long lookup_scans(void) { return dir_reads(); }
+
+void lookup_forget(void) { dir_forget_below("/"); }
+
+void at_added(const At *at, int isdir) {
+    if (at->dir != nullptr)
+        dir_added(at->dir, at_name(at), isdir);
+    else
+        lookup_added_path(at->native, isdir);
+}
+
+void at_removed(const At *at, int isdir) {
+    if (at->dir != nullptr)
+        dir_removed(at->dir, at_name(at), isdir);
+    else
+        lookup_removed_path(at->native, isdir);
+}

@@ -5,6 +5,7 @@
 // a rename that silently clobbers a destination loses one. Only
 // plat_replace does that, and only in one atomic step.
 #include "platform/platform.h"
+#include "platform/posix/dircache.h"
 #include "platform/posix/encoding.h"
 #include "platform/posix/native.h"
 
@@ -132,8 +133,8 @@ int respell(const char *native, const char *want) {
         set_move_error(to, errno);
         return -1;
     }
-    lookup_removed_path(native);
-    lookup_added_path(to);
+    lookup_removed_path(native, S_ISDIR(st.st_mode));
+    lookup_added_path(to, S_ISDIR(st.st_mode));
     return 0;
 }
 
@@ -162,15 +163,7 @@ enum { COPY_CHUNK = 65536 };
 
 int copy_data(int in, int out) {
     static char buf[COPY_CHUNK];
-    for (;;) {
-        long n = plat_read(in, buf, sizeof buf);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            return 0;
-        if (plat_write_file(out, buf, (unsigned long)n) != n)
-            return -1;
-    }
+    return plat_copydata(in, out, -1, buf, sizeof buf, nullptr) < 0 ? -1 : 0;
 }
 
 // Hidden and system live in user.DOSATTRIB. A destination that cannot hold
@@ -364,8 +357,8 @@ int move_across(const char *from, const char *to, const struct stat *st) {
         plat_setlasterror(keep);
         return -1;
     }
-    lookup_removed_path(from);
-    lookup_added_path(to);
+    lookup_removed_path(from, 0);
+    lookup_added_path(to, 0);
     return 0;
 }
 
@@ -375,29 +368,62 @@ int move_across(const char *from, const char *to, const struct stat *st) {
 // model's bits with full access for the owner, who is to fill it; the
 // default without a model that can be read.
 mode_t dir_mode(const char *model) {
-    char native[NATIVE_PATH_SIZE];
+    At at;
+    if (model == nullptr || model[0] == 0 || resolve_at(model, 0, &at) != 0)
+        return 0777;
+    // The model is the source directory the walk has just listed.
+    if (at.index >= 0 && dir_trusted(at.dir, at.index, KNOWN_STAT)) {
+        const NameInfo *info = dir_info(at.dir, at.index);
+        return (info->flags & NAME_DIR) ? (info->mode & 0777) | S_IRWXU : 0777;
+    }
+    const char *name;
+    int dirfd = at_fd(&at, &name);
     struct stat st;
-    if (model == nullptr || model[0] == 0 || native_path(model, native, sizeof native) < 0 ||
-        stat(native, &st) != 0 || !S_ISDIR(st.st_mode))
+    if (fstatat(dirfd, name, &st, 0) != 0 || !S_ISDIR(st.st_mode))
         return 0777;
     return (st.st_mode & 0777) | S_IRWXU;
 }
 
+// What a rename or delete must know of the entry it acts on: the stat of
+// the entry itself (*st, links not followed) and whether it is a
+// directory or a link to one. From the listing open on its directory when
+// that saw it, else looked at now. 0, or -1 with errno set.
+int entry_stat(const At *at, struct stat *st, int *isdir) {
+    if (at->index >= 0 && dir_trusted(at->dir, at->index, KNOWN_STAT)) {
+        const NameInfo *info = dir_info(at->dir, at->index);
+        std::memset(st, 0, sizeof *st);
+        st->st_mode = (info->flags & NAME_LINK) ? (mode_t)(S_IFLNK | 0777) : (mode_t)info->mode;
+        *isdir = (info->flags & NAME_DIR) != 0;
+        return 0;
+    }
+    const char *name;
+    int dirfd = at_fd(at, &name);
+    struct stat target;
+    if (fstatat(dirfd, name, st, AT_SYMLINK_NOFOLLOW) != 0)
+        return -1;
+    *isdir = S_ISDIR(st->st_mode) ||
+             (S_ISLNK(st->st_mode) && fstatat(dirfd, name, &target, 0) == 0 &&
+              S_ISDIR(target.st_mode));
+    return 0;
+}
+
+// Whether the entry is a directory itself (not a link to one), by what the
+// backend knows of it, else by a look now. -1 when it does not exist.
+int entry_isdir(const At *at) {
+    if (at->index >= 0) {
+        const NameInfo *info = dir_info(at->dir, at->index);
+        if (info->known & (KNOWN_KIND | KNOWN_STAT))
+            return (info->flags & NAME_DIR) != 0 && (info->flags & NAME_LINK) == 0;
+    }
+    const char *name;
+    int dirfd = at_fd(at, &name);
+    struct stat st;
+    if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return -1;
+    return S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
 } // namespace
-
-void lookup_added_path(const char *native) {
-    char dir[NATIVE_PATH_SIZE];
-    const char *name;
-    if (split_native(native, dir, sizeof dir, &name) == 0 && *name)
-        lookup_added(dir, name);
-}
-
-void lookup_removed_path(const char *native) {
-    char dir[NATIVE_PATH_SIZE];
-    const char *name;
-    if (split_native(native, dir, sizeof dir, &name) == 0 && *name)
-        lookup_removed(dir, name);
-}
 
 void set_missing_error(const char *native) {
     char dir[NATIVE_PATH_SIZE];
@@ -415,19 +441,27 @@ int plat_mkdir(const char *path) { return plat_mkdirlike(path, nullptr); }
 static int make_dir(const char *path, mode_t mode) {
     if (fail_now(PLAT_CALL_MKDIR))
         return -1;
-    char native[NATIVE_PATH_SIZE];
-    if (native_path(path, native, sizeof native) < 0)
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
         return -1;
-    if (mkdir(native, mode) < 0) {
-        if (errno == EEXIST)
+    const char *name;
+    int dirfd = at_fd(&at, &name);
+    if (mkdirat(dirfd, name, mode) < 0) {
+        if (errno == EEXIST) {
             plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
-        else if (errno == ENOENT || errno == ENOTDIR)
+            if (at.dir != nullptr) // made by someone else meanwhile: there now
+                dir_found(at.dir, name);
+        } else if (errno == ENOENT || errno == ENOTDIR) {
             plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
-        else
+        } else {
             set_errno_error(errno);
+        }
         return -1;
     }
-    lookup_added_path(native);
+    if (at.dir != nullptr)
+        dir_made(at.dir, name);
+    else
+        lookup_made_path(at.native);
     return 0;
 }
 
@@ -438,105 +472,151 @@ int plat_mkdirprivate(const char *path) { return make_dir(path, S_IRWXU); }
 int plat_rmdir(const char *path) {
     if (fail_now(PLAT_CALL_RMDIR))
         return -1;
-    char native[NATIVE_PATH_SIZE];
-    if (native_path(path, native, sizeof native) < 0)
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
         return -1;
-    if (rmdir(native) < 0) {
+    const char *name;
+    int dirfd = at_fd(&at, &name);
+    if (unlinkat(dirfd, name, AT_REMOVEDIR) < 0) {
         int err = errno;
         struct stat st;
         if (err == ENOTEMPTY || err == EEXIST)
             plat_setlasterror(PLAT_ERR_DIR_NOT_EMPTY);
         else if (err == ENOENT)
-            set_missing_error(native);
-        else if (err == ENOTDIR && lstat(native, &st) == 0)
+            set_missing_error(at.native);
+        else if (err == ENOTDIR && lstat(at.native, &st) == 0)
             plat_setlasterror(PLAT_ERR_DIRECTORY); // a file (or a link) by that name
         else
             set_errno_error(err);
         return -1;
     }
-    lookup_removed_path(native);
+    at_removed(&at, 1);
     return 0;
 }
 
 int plat_delete(const char *path) {
     if (fail_now(PLAT_CALL_DELETE))
         return -1;
-    char native[NATIVE_PATH_SIZE];
-    if (native_path(path, native, sizeof native) < 0)
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
         return -1;
-    struct stat st, target;
-    if (lstat_existing(native, &st) < 0)
+    struct stat st;
+    int isdir;
+    if (entry_stat(&at, &st, &isdir) < 0) {
+        if (errno == ENOENT)
+            set_missing_error(at.native);
+        else
+            set_errno_error(errno);
         return -1;
+    }
     // A directory, or a link that stands for one, is not a file to delete;
     // a file without write bits is read-only and Windows keeps it.
-    int isdir = S_ISDIR(st.st_mode) ||
-                (S_ISLNK(st.st_mode) && stat(native, &target) == 0 && S_ISDIR(target.st_mode));
     if (isdir || (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0)) {
         plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
         return -1;
     }
-    if (unlink(native) < 0) {
+    const char *name;
+    int dirfd = at_fd(&at, &name);
+    if (unlinkat(dirfd, name, 0) < 0) {
         set_errno_error(errno);
         return -1;
     }
-    temp_forget(native);
-    lookup_removed_path(native);
+    temp_forget(at.native);
+    at_removed(&at, 0);
     return 0;
+}
+
+// The rename of a move failed with err: the reason, told as Windows tells
+// it. A missing source is told apart from a missing destination path.
+static void move_failed(const char *nfrom, const char *nto, int err) {
+    struct stat st;
+    if (err == ENOENT && lstat(nfrom, &st) != 0)
+        set_missing_error(nfrom);
+    else
+        set_move_error(nto, err);
 }
 
 int plat_move(const char *from, const char *to) {
     if (fail_now(PLAT_CALL_MOVE))
         return -1;
-    char nfrom[NATIVE_PATH_SIZE], nto[NATIVE_PATH_SIZE], want[NATIVE_PATH_SIZE];
-    if (native_path(from, nfrom, sizeof nfrom) < 0 || native_path(to, nto, sizeof nto) < 0)
-        return -1;
-    struct stat st;
-    if (lstat_existing(nfrom, &st) < 0)
+    char want[NATIVE_PATH_SIZE];
+    At f, t;
+    if (resolve_at(from, 0, &f) != 0 || resolve_at(to, 0, &t) != 0)
         return -1;
     // Both names lead to the one entry on disk: at most its spelling changes.
-    if (strcmp(nfrom, nto) == 0)
-        return typed_name(to, want, sizeof want) < 0 ? 0 : respell(nfrom, want);
-    if (rename_noreplace(nfrom, nto, S_ISDIR(st.st_mode)) == 0) {
-        temp_forget(nfrom);
-        lookup_removed_path(nfrom);
-        lookup_added_path(nto);
-        return 0;
+    if (strcmp(f.native, t.native) == 0) {
+        struct stat st;
+        if (lstat_existing(f.native, &st) < 0)
+            return -1;
+        return typed_name(to, want, sizeof want) < 0 ? 0 : respell(f.native, want);
     }
-    if (errno != EXDEV || S_ISDIR(st.st_mode)) {
-        set_move_error(nto, errno);
+    int isdir = entry_isdir(&f);
+    if (isdir < 0) {
+        move_failed(f.native, t.native, errno);
         return -1;
     }
-    return move_across(nfrom, nto, &st);
+    const char *fname, *tname;
+    int ffd = at_fd(&f, &fname), tfd = at_fd(&t, &tname);
+    int r = renameat2(ffd, fname, tfd, tname, RENAME_NOREPLACE);
+    if (r != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP))
+        r = rename_noreplace(f.native, t.native, isdir);
+    if (r == 0) {
+        temp_forget(f.native);
+        temp_placed(f.native, t.native);
+        at_removed(&f, isdir);
+        at_added(&t, isdir);
+        return 0;
+    }
+    int err = errno;
+    if (err == EEXIST && t.dir != nullptr) // someone else's, or one not looked at yet
+        dir_found(t.dir, tname);
+    if (err != EXDEV || isdir) {
+        move_failed(f.native, t.native, err);
+        return -1;
+    }
+    struct stat st;
+    if (lstat_existing(f.native, &st) < 0)
+        return -1;
+    return move_across(f.native, t.native, &st);
 }
 
 int plat_replace(const char *from, const char *to) {
     if (fail_now(PLAT_CALL_REPLACE))
         return -1;
-    char nfrom[NATIVE_PATH_SIZE], nto[NATIVE_PATH_SIZE];
-    if (native_path(from, nfrom, sizeof nfrom) < 0 || native_path(to, nto, sizeof nto) < 0)
+    At f, t;
+    if (resolve_at(from, 0, &f) != 0 || resolve_at(to, 0, &t) != 0)
         return -1;
-    struct stat st, old;
-    if (lstat_existing(nfrom, &st) < 0)
+    int isdir = entry_isdir(&f);
+    if (isdir < 0) {
+        move_failed(f.native, t.native, errno);
         return -1;
+    }
+    const char *fname, *tname;
+    int ffd = at_fd(&f, &fname), tfd = at_fd(&t, &tname);
     // Windows will not replace a read-only file; neither do we, so the
     // attribute protects a file against an overwrite as it does on delete.
-    if (lstat(nto, &old) == 0 && !S_ISLNK(old.st_mode) && (old.st_mode & 0222) == 0) {
+    struct stat old;
+    if (fstatat(tfd, tname, &old, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(old.st_mode) &&
+        (old.st_mode & 0222) == 0) {
         plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
         return -1;
     }
-    if (rename(nfrom, nto) < 0) {
+    if (renameat(ffd, fname, tfd, tname) < 0) {
         int err = errno;
-        if (err == ENOENT)
-            set_missing_error(nto);
+        struct stat st;
+        if (err == ENOENT && lstat(f.native, &st) != 0)
+            set_missing_error(f.native);
+        else if (err == ENOENT)
+            set_missing_error(t.native);
         else if (err == EXDEV)
             plat_setlasterror(PLAT_ERR_NOT_SAME_DEVICE);
         else
             set_errno_error(err);
         return -1;
     }
-    temp_forget(nfrom);
-    lookup_removed_path(nfrom);
-    lookup_added_path(nto);
+    temp_forget(f.native);
+    temp_placed(f.native, t.native);
+    at_removed(&f, isdir);
+    at_added(&t, isdir);
     return 0;
 }
-

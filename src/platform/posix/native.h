@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "platform/common/sortkey.h"
 
 enum { NATIVE_PATH_SIZE = 4096 };
 
@@ -20,6 +21,50 @@ int native_path(const char *path, char *out, size_t size);
 // -1 when it lies on no mapped drive (last error 3) or does not fit (206).
 int dos_path(const char *native, char *out, size_t size);
 
+// dos_path for a directory, remembered for the next call with the same one.
+int dos_dir_path(const char *native, char *out, size_t size);
+
+// A path resolved to the directory that holds its final name, so that a
+// service acts on it with one *at call from that directory's descriptor.
+struct Dir;
+struct At {
+    Dir *dir;      // the directory of the final name; null when there is
+                   // none to act from: act on `native` then
+    int index;     // the final name's entry in dir, -1 when none
+    int looked;    // index answers a look-up: -1 means there is no such entry
+    int nodir;     // the directory of the final name does not exist
+    size_t dirlen; // where the final name begins in native
+    char native[NATIVE_PATH_SIZE]; // the whole native path, as native_path gives it
+};
+// Resolves path as native_path does, from the directories resolved before
+// where it can, and learns what learn (KNOWN_* bits of dircache.h) asks of
+// an existing final entry. 0, or -1 with the last error set.
+int resolve_at(const char *path, unsigned learn, At *at);
+// The final name of a resolved path (external bytes).
+inline const char *at_name(const At *at) { return at->native + at->dirlen; }
+// What a resolved path is acted on from: the descriptor of its directory,
+// with its final name in *name, or AT_FDCWD with the whole native path.
+int at_fd(const At *at, const char **name);
+// Notes the backend's own creation or removal of the resolved path's
+// entry (isdir: a directory) in what is cached.
+void at_added(const At *at, int isdir);
+void at_removed(const At *at, int isdir);
+
+// ---- the drive map (drives.cpp), for the resolution of paths (paths.cpp) ----
+
+// Reads MOX32_DRIVES and the working directory unless done already.
+void drives_ensure(void);
+// The native directory of a mapped drive letter (either case), or null.
+const char *drive_dir(int letter);
+// The index (0 for A) of the drive whose directory is the longest prefix
+// of a native path at a component boundary, or -1.
+int drive_index(const char *native);
+// The current drive's letter, 0 when the working directory is on none.
+int cur_letter(void);
+// Its current directory below its root in DOS form; *toolong when that
+// has no DOS form that fits.
+const char *cur_dir(int *toolong);
+
 // Sets the last error from an errno value through the one mapping table.
 void set_errno_error(int err);
 
@@ -27,16 +72,22 @@ void set_errno_error(int err);
 // to the armed code and the caller must fail without touching anything).
 // A hook armed for the call runs first.
 int fail_now(PlatCall call);
+// 1 when a failure or a hook is armed for `call`: its calls are being
+// counted.
+int fail_armed(PlatCall call);
 
 // Keeps the case-insensitive lookup cache true after the backend itself
-// created, removed or renamed `name` in the native directory `dir`.
+// created, removed or renamed `name` in the native directory `dir` (taken
+// to be a directory, which drops what was cached below it).
 void lookup_added(const char *dir, const char *name);
 void lookup_removed(const char *dir, const char *name);
 
-// The same for a whole native path, split into its directory and final name
-// (files.cpp and names.cpp create and remove entries by full path).
-void lookup_added_path(const char *native);
-void lookup_removed_path(const char *native);
+// The same for a whole native path, split into its directory and final
+// name; isdir tells whether the entry is (or was) a directory. A directory
+// the backend made itself is known to be empty (lookup_made_path).
+void lookup_added_path(const char *native, int isdir);
+void lookup_removed_path(const char *native, int isdir);
+void lookup_made_path(const char *native);
 
 // Sets the last error for a native path that does not exist: 2 when its
 // directory exists, 3 when the directory is missing too, as Windows tells
@@ -65,21 +116,15 @@ int native_info(const char *native, NativeInfo *info);
 // matches, -1 with errno set when the directory cannot be read.
 int lookup_name(const char *dir, const char *name, char *out, size_t size);
 
+// The order of a listing for two names in the external encoding: by their
+// case-folded keys, the exact names breaking ties (<0, 0, >0).
+int name_order(const char *a, const char *b);
+
 // The case-folded sort key of a name in the external encoding: comparing
 // keys bytewise orders names as a listing does (ties go to the exact name).
 // Returns the key's length, or -1 when it does not fit.
-enum { NAME_KEY_SIZE = 4 * 256 + 1 };
+enum { NAME_KEY_SIZE = SORTKEY_SIZE };
 int name_fold(const char *name, char *key, size_t cap);
-
-// A listing that read a whole directory hands what it read to the lookup
-// cache, so that the probes after it need no read of their own: begin, add
-// every name with its key, then end with the directory's stat taken before
-// the read (a null stat discards what was added).
-struct LookupFill;
-struct stat;
-LookupFill *lookup_fill_begin(const char *dir);
-void lookup_fill_add(LookupFill *fill, const char *name, const char *key);
-void lookup_fill_end(LookupFill *fill, const struct stat *dirst);
 
 // How many times the backend has read a whole directory (tests use it to
 // prove that probes do not rescan).
@@ -88,11 +133,33 @@ unsigned long lookup_scans(void);
 // Drops every cached directory (plat_reload).
 void lookup_forget(void);
 
-// Forgets the resolved directories below the native directory dir (all of
-// them for "/"), after a change inside dir could respell them.
-void memo_forget_below(const char *dir);
+// Forgets the DOS directories resolved before (plat_reload).
+void memo_forget(void);
+
+// Reads user.DOSATTRIB of the native path (links followed) as Wine does:
+// its hidden and system bits into *bits. 1 when the attribute exists, 0
+// when it does not (or the file system has none).
+int read_marks(const char *native, unsigned *bits);
 
 // ---- temporary files and the signals that end a run ---------------------------
+
+// The file plat_open opened for reading last (files.cpp): its size while
+// nothing has been read from it (1, else 0), and its stat at the open when
+// native is its path (else null). opened_read notes that data was read.
+int opened_size(int handle, long long *size);
+const struct stat *opened_model(const char *native);
+void opened_read(int handle);
+
+// The temporary file plat_opentemp made last, the mode the backend gave it
+// (files.cpp), and the file put in place from it by a rename of the
+// backend: until someone else changes them, their attributes are what the
+// backend made them, and setting the same again needs no look.
+void temp_made(int handle, const char *native);
+void temp_moded(int handle, unsigned mode);
+void temp_placed(const char *from, const char *to);
+// 1 with its mode when native is the file just put in place from the
+// temporary file (it has no user.DOSATTRIB), else 0. Asked once.
+int temp_placed_mode(const char *native, unsigned *mode);
 
 // Creates a new file "<ndir>/<nprefix>XXXXXX" (native, external encoding)
 // with O_EXCL, its path in `native`, remembered as a temporary file (see

@@ -1,20 +1,42 @@
 // The permissions a written file ends with, and putting data on disk.
 #include "platform/platform.h"
+#include "platform/posix/dircache.h"
 #include "platform/posix/native.h"
 
 #include <cerrno>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// The process's umask, read once: nothing here changes it, and reading it
+// means setting it.
+mode_t the_umask(void) {
+    static int known;
+    static mode_t mask;
+    if (!known) {
+        mask = umask(0);
+        umask(mask);
+        known = 1;
+    }
+    return mask;
+}
+
+} // namespace
+
 int plat_keepperms(int handle, const char *model) {
-    char native[NATIVE_PATH_SIZE];
+    At at;
     struct stat st;
+    const char *name;
     // A link is replaced as an entry: what it names is no model, and taking
     // its owner and mode would let a link decide what the copy gets.
-    if (native_path(model, native, sizeof native) < 0 || lstat(native, &st) != 0 ||
-        S_ISLNK(st.st_mode))
+    if (resolve_at(model, 0, &at) != 0 || (at.looked && at.index < 0) || at.nodir)
         return 1; // nothing to keep
+    int dirfd = at_fd(&at, &name);
+    if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(st.st_mode))
+        return 1;
     // Owner and group first: changing them may clear set-id bits, which the
     // mode then puts back. Only root may give a file away; others keep
     // their own ownership, which is no wider than before.
@@ -26,31 +48,38 @@ int plat_keepperms(int handle, const char *model) {
         set_errno_error(errno);
         return -1;
     }
+    temp_moded(handle, st.st_mode & 07777);
     return 0;
 }
 
 // What cp gives a file it creates: the source's bits as far as the umask
 // lets them through. Set-id bits are not copied: the copy belongs to
 // whoever runs us, and a set-id program of theirs is not what the source
-// was.
+// was. The source's mode is the one it had when the copy opened it.
 int plat_newperms(int handle, const char *source) {
-    char native[NATIVE_PATH_SIZE];
+    At at;
+    if (resolve_at(source, 0, &at) != 0)
+        return -1;
     struct stat st;
-    if (native_path(source, native, sizeof native) < 0)
-        return -1;
-    if (stat(native, &st) != 0) {
-        if (errno == ENOENT)
-            set_missing_error(native);
-        else
-            set_errno_error(errno);
-        return -1;
+    const struct stat *seen = opened_model(at.native);
+    if (seen == nullptr) {
+        const char *name;
+        int dirfd = at_fd(&at, &name);
+        if (fstatat(dirfd, name, &st, 0) != 0) {
+            if (errno == ENOENT)
+                set_missing_error(at.native);
+            else
+                set_errno_error(errno);
+            return -1;
+        }
+        seen = &st;
     }
-    mode_t mask = umask(0);
-    umask(mask);
-    if (fchmod(handle, st.st_mode & 0777 & ~mask) != 0) {
+    mode_t mode = seen->st_mode & 0777 & ~the_umask();
+    if (fchmod(handle, mode) != 0) {
         set_errno_error(errno);
         return -1;
     }
+    temp_moded(handle, mode);
     return 0;
 }
 

@@ -71,6 +71,6 @@ int plat_recycle(const char *path) {
             g_error_free(error);
         return -1;
     }
-    lookup_removed_path(native);
+    lookup_removed_path(native, 0);
     return 0;
 }

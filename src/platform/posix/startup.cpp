@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include <langinfo.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,6 +106,24 @@ int plat_ischardev(int stream) {
     if (stream < PLAT_STDIN || stream > PLAT_STDERR || fstat(stream, &st) != 0)
         return 0;
     return S_ISCHR(st.st_mode) ? 1 : 0;
+}
+
+int plat_termcolumns(int stream) {
+    if (stream < PLAT_STDIN || stream > PLAT_STDERR || !isatty(stream))
+        return 0;
+    struct winsize ws;
+    if (ioctl(stream, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+        return ws.ws_col;
+    return 80; // a serial line, say, that was never told its size
+}
+
+// The coarse clock is read without entering the kernel on every system
+// that has it; its grain (a timer tick) is finer than anyone watches.
+long long plat_clockms(void) {
+    struct timespec ts;
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &ts) != 0 && clock_gettime(CLOCK_MONOTONIC, &ts) != 0)
+        return 0;
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
 void plat_localtime(PlatTime *now) {

@@ -1,0 +1,174 @@
+// The steps the ways of the per-file action share: the delete modes, the
+// backup, the free-space test, the write itself with its second looks, and
+// the look at what the destination holds.
+#include <cstring>
+
+#include "engine/perfile.h"
+#include "fileops/filecopy.h"
+#include "job/moxsub.h"
+#include "names/backup.h"
+#include "search/pathexp.h"
+#include "base/out.h"
+#include "sys/trash.h"
+
+// ---- the delete modes ----------------------------------------------------------
+
+// The trash has no counter for refusals; a file that stayed is a failure.
+static int trashmove(void) {
+    // A walk from the drive's root meets the trash itself: its files are
+    // already where they were to go.
+    if (intrashdir(srcfull))
+        return 0;
+    int r = totrash(srcfull);
+    if (r != 0)
+        filesfailed++;
+    return r;
+}
+
+// The source file a delete mode last disposed of. Names that differ only
+// in case are listed next to each other, so when README has just gone,
+// this remembers that readme had a twin whose copy the reference holds.
+char lastgone[PATH_SIZE];
+
+// Deletes, trashes or recycles the source when a delete mode is set. 1
+// when one was (*result is then what the walk gets), else 0.
+int deleteaction(const FileJob *j, int *result) {
+    *result = 0;
+    if (deletemode())
+        std::strcpy(lastgone, srcfull);
+    if (opt_delete == 1)
+        deletefile(srcfull, j->name);
+    else if (opt_trash == 1)
+        *result = trashmove();
+    else if (opt_recycle == 1)
+        recyclefile(srcfull, j->name);
+    else
+        return 0;
+    return 1;
+}
+
+// ---- the write itself -----------------------------------------------------------
+
+// Sets the existing destination aside under a backup name. Without its
+// backup the file is not overwritten: -1 then, counted as failed.
+int backup(void) {
+    char saved[PATH_SIZE];
+    if (backupname(saved, dstfull) != 0 || saved[0] == 0) {
+        filesfailed++;
+        return -1;
+    }
+    if (opt_echo)
+        return 0;
+    if (!movefile(dstfull, saved)) {
+        outf("Error! backup failed: %s\n", dstfull);
+        filesfailed++;
+        return -1;
+    }
+    return 0;
+}
+
+// An overwrite is written beside the old file and an append grows it in
+// place: either way the whole size must fit while the old file stays.
+int spaceok(const FileJob *j, const char *path) {
+    if (opt_chkdrive != 1 || j->size == 0)
+        return 1;
+    if (checkspace(j->size, path) == 0)
+        return 1;
+    filesfailed++;
+    return 0;
+}
+
+// how: COPY_APPEND, and COPY_NEW when nothing was at `to` when looked at.
+// COPY_APPEARED when a file took the name meanwhile (nothing is counted:
+// the caller decides again).
+int transfer(const FileJob *j, const char *to, int how) {
+    // An append writes into the file itself: through a link it would grow
+    // whatever the link names, wherever that is.
+    if ((how & COPY_APPEND) != 0 && plat_islink(to)) {
+        outf("Error! can't append to a link: %s\n", to);
+        filesfailed++;
+        return 0;
+    }
+    if (j->again)
+        how |= COPY_SHOWN;
+    int r = copyormove(srcfull, to, j->name, &j->mtime, j->newattrib, j->attrib, how);
+    if (r == COPY_APPEARED)
+        return r;
+    if (r == 0)
+        filesdone++;
+    else
+        filesfailed++;
+    return r;
+}
+
+// A file that takes the name between the look and the write is present:
+// the step decides again with it there (/N leaves it, /B backs it up, /U
+// compares with it). A name taken again and again is given up on.
+enum { DECIDE_ROUNDS = 3 };
+
+int decideuntilwritten(const FileJob *j, int (*step)(const FileJob *)) {
+    FileJob k = *j;
+    for (int round = 0; round < DECIDE_ROUNDS; round++) {
+        int r = step(&k);
+        if (r != COPY_APPEARED)
+            return r;
+        k.again = 1;
+    }
+    outf("Error! destination keeps changing: %s\n", dstfull);
+    filesfailed++;
+    return 0;
+}
+// ---- the look at the destination ------------------------------------------------
+
+// Looks at what the destination already holds under the name. Every kind
+// of entry is seen, so that /N, /O, /U and /B also protect hidden and
+// system files instead of overwriting them unseen. The decisions need no
+// hidden or system bit of it (entry.attrib may lack them).
+void probedst(Probe *pr) {
+    pr->exists = 0;
+    pr->isdir = 0;
+    const char *want = namepart(dstfull);
+    int wild = iswild(want);
+    PlatEntry e;
+    PlatFind *find = plat_findfirst(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM |
+                                                 PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &e);
+    if (find == nullptr)
+        return;
+    do {
+        // A name with wildcards lists its look-alikes too, and a name ending
+        // in a dot finds the name without it: only a spelling of the name
+        // itself counts.
+        if ((wild || std::strcmp(e.name, want) != 0) && !samepath(e.name, want))
+            continue;
+        pr->exists = 1;
+        pr->isdir = (e.attrib & PLAT_ATTR_DIRECTORY) != 0;
+        pr->entry.reserved = 0;
+        pr->entry.size = e.size;
+        pr->entry.attrib = e.attrib;
+        pr->entry.time = e.time;
+        pr->entry.date = e.date;
+        pr->entry.mtime = e.mtime;
+        std::memcpy(pr->entry.name, e.name, sizeof pr->entry.name);
+        break;
+    } while (plat_findnext(find, &e));
+    plat_findclose(find);
+}
+
+// The destination may be the source itself under another spelling (a
+// second drive letter, a link). A backup would then rename the source away
+// before the copy. In the delete modes a file that finds itself as its own
+// reference would be deleted on the word of the copy it is.
+int samefile(void) {
+    PlatFileId a, b;
+    if (plat_fileid(srcfull, &a) != 0 || plat_fileid(dstfull, &b) != 0)
+        return 0;
+    return a.device == b.device && a.inode == b.inode;
+}
+
+// A file asked for and not copied is a failure the exit status tells of,
+// however the sameness was found; the walk goes on with the next file.
+int refusesame(void) {
+    outf("Error! %s and %s are same path\n", srcfull, dstfull);
+    filesfailed++;
+    return 0;
+}

@@ -1,0 +1,54 @@
+// What the steps of the per-file action share: the file being handled,
+// what the destination holds under its name, and the steps that more than
+// one way through the action takes.
+#pragma once
+
+#include "engine/moxmain.h"
+
+// What the steps share about the one file being handled.
+struct FileJob {
+    const char *dir; // the directory being scanned
+    const char *name; // the entry's name as stored
+    PARAM *param;
+    unsigned attrib, date, time;
+    unsigned long long size;
+    PlatFileTime mtime; // the last write exactly, for the copy
+    unsigned newattrib; // what the copy is given
+    int append;         // /I: COPY_APPEND, else 0
+    int again;          // a file took the name after the last look: decided anew
+    const struct Probe *probed; // the look made at dstfull, while it still holds
+};
+
+// The destination entry of the same name, when there is one.
+struct Probe {
+    int exists;
+    int isdir;
+    XFINDENTRY entry;
+};
+
+// ---- path helpers (foundfile.cpp) -------------------------------------------------
+
+int toolong(const char *dir, const char *name);
+int plainjoin(char *out, const char *dir, const char *name);
+int joinname(char *out, const char *dir, const char *name);
+char *namepart(char *path);
+void applycase(char *path);
+
+// ---- the delete modes and the write itself (filewrite.cpp) --------------------
+
+// The source file a delete mode last disposed of.
+extern char lastgone[PATH_SIZE];
+int deleteaction(const FileJob *j, int *result);
+int backup(void);
+int spaceok(const FileJob *j, const char *path);
+int transfer(const FileJob *j, const char *to, int how);
+int decideuntilwritten(const FileJob *j, int (*step)(const FileJob *));
+void probedst(Probe *pr);
+int samefile(void);
+int refusesame(void);
+
+// ---- the three ways --------------------------------------------------------------
+
+int transferway(const FileJob *j, int changed); // transferway.cpp
+int newnameway(const FileJob *j, char *tmpl);   // renameway.cpp
+int inplaceway(const FileJob *j);               // renameway.cpp

@@ -1,0 +1,745 @@
+// The directories the backend works in and the names they hold (see
+// dircache.h). The names of a directory live in one arena with an index
+// of fixed-size entries and a hash table on their case-folded keys, so a
+// directory of 100,000 names costs a few megabytes, not a string and a
+// map node per name.
+#include "platform/posix/dircache.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const uint32_t DEAD = 0x80000000u; // in Entry::off: the entry was removed
+
+struct Entry {
+    uint32_t off;  // its name in the arena; DEAD when removed
+    uint32_t fold; // hash of its case-folded key
+    uint32_t next; // the next entry in its bucket, plus one; 0 ends
+    uint32_t info; // its NameInfo, plus one; 0 when nothing is known
+};
+
+} // namespace
+
+struct Dir {
+    std::string native;
+    int fd = -1;          // not opened yet while -1
+    int pathonly = 0;     // fd is O_PATH: it cannot be read
+    int atstart = 1;      // fd's read offset is at the start
+    int holds = 0;        // callers and listings keeping it
+    int lists = 0;        // listings open on it
+    uint32_t epoch = 1;   // of the listings open now
+    int cached = 1;       // in the table (else it goes with its last hold)
+    unsigned long used = 0;
+    int complete = 0;     // the names are all the directory holds
+    int fresh = 0;        // made by this run: complete without a read
+    int stamped = 0;      // mtime (and ctime, when ctimed) below are the directory's
+    int ctimed = 0;
+    struct timespec mtime = {0, 0}, ctime = {0, 0};
+    unsigned long checked = 0; // the recheck it was last looked at for
+    std::vector<char> arena;
+    std::vector<Entry> entries;
+    std::vector<uint32_t> buckets; // entry index plus one; 0 empty
+    std::vector<NameInfo> infos;
+    uint32_t live = 0;
+    unsigned long changes = 0; // the backend's own changes of the names
+};
+
+namespace {
+
+// Enough for the directories a walk works in at once (a source, a
+// destination, their parents); a walk over a large tree must not keep
+// every directory it ever met, nor a descriptor for each.
+const size_t MAX_DIRS = 256;
+
+std::unordered_map<std::string, Dir *> table;
+unsigned long ticks, reads, generation, makes, rechecks = 1;
+
+// ---- names ----------------------------------------------------------------------
+
+int ascii(const char *s) {
+    for (; *s != '\0'; s++)
+        if ((unsigned char)*s >= 0x80)
+            return 0;
+    return 1;
+}
+
+unsigned char upper(unsigned char c) { return c >= 'a' && c <= 'z' ? (unsigned char)(c - 32) : c; }
+
+uint32_t hash_bytes(const unsigned char *s, size_t n) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < n; i++)
+        h = (h ^ s[i]) * 16777619u;
+    return h;
+}
+
+// The hash of a name's case-folded key. An ASCII name is its own key,
+// upper-cased, and needs no conversion.
+uint32_t fold_hash(const char *name) {
+    if (ascii(name)) {
+        uint32_t h = 2166136261u;
+        for (const unsigned char *s = (const unsigned char *)name; *s != '\0'; s++)
+            h = (h ^ upper(*s)) * 16777619u;
+        return h;
+    }
+    static char key[NAME_KEY_SIZE];
+    int n = name_fold(name, key, sizeof key);
+    if (n < 0)
+        return hash_bytes((const unsigned char *)name, std::strlen(name));
+    return hash_bytes((const unsigned char *)key, (size_t)n);
+}
+
+int fold_equal(const char *a, const char *b) {
+    if (ascii(a) && ascii(b)) {
+        for (; *a != '\0' && *b != '\0'; a++, b++)
+            if (upper((unsigned char)*a) != upper((unsigned char)*b))
+                return 0;
+        return *a == *b;
+    }
+    static char ka[NAME_KEY_SIZE], kb[NAME_KEY_SIZE];
+    int na = name_fold(a, ka, sizeof ka), nb = name_fold(b, kb, sizeof kb);
+    return na >= 0 && na == nb && std::memcmp(ka, kb, (size_t)na) == 0;
+}
+
+const char *name_at(const Dir *d, uint32_t i) {
+    return d->arena.data() + (d->entries[i].off & ~DEAD);
+}
+
+int alive(const Dir *d, uint32_t i) { return (d->entries[i].off & DEAD) == 0; }
+
+void rehash(Dir *d, size_t size) {
+    d->buckets.assign(size, 0);
+    for (uint32_t i = 0; i < d->entries.size(); i++) {
+        Entry &e = d->entries[i];
+        e.next = 0;
+        if (e.off & DEAD)
+            continue;
+        uint32_t &b = d->buckets[e.fold & (size - 1)];
+        e.next = b;
+        b = i + 1;
+    }
+}
+
+// The entry of exactly this name, or -1.
+int find_exact(const Dir *d, const char *name, uint32_t fold) {
+    if (d->buckets.empty())
+        return -1;
+    for (uint32_t at = d->buckets[fold & (d->buckets.size() - 1)]; at != 0;) {
+        uint32_t i = at - 1;
+        if (d->entries[i].fold == fold && std::strcmp(name_at(d, i), name) == 0)
+            return (int)i;
+        at = d->entries[i].next;
+    }
+    return -1;
+}
+
+// The exact entry, else the first of those equal ignoring case in listing
+// order (which sorts them by their exact names), or -1.
+int find_name(const Dir *d, const char *name) {
+    uint32_t fold = fold_hash(name);
+    if (d->buckets.empty())
+        return -1;
+    int best = -1;
+    for (uint32_t at = d->buckets[fold & (d->buckets.size() - 1)]; at != 0;) {
+        uint32_t i = at - 1;
+        at = d->entries[i].next;
+        if (d->entries[i].fold != fold)
+            continue;
+        const char *n = name_at(d, i);
+        if (std::strcmp(n, name) == 0)
+            return (int)i;
+        if (fold_equal(n, name) && (best < 0 || std::strcmp(n, name_at(d, (uint32_t)best)) < 0))
+            best = (int)i;
+    }
+    return best;
+}
+
+int add_name(Dir *d, const char *name) {
+    uint32_t fold = fold_hash(name);
+    int have = find_exact(d, name, fold);
+    if (have >= 0) {
+        d->entries[have].info = 0; // whatever it was, it is new now
+        return have;
+    }
+    size_t len = std::strlen(name);
+    Entry e = {(uint32_t)d->arena.size(), fold, 0, 0};
+    d->arena.insert(d->arena.end(), name, name + len + 1);
+    d->entries.push_back(e);
+    d->live++;
+    if (d->buckets.size() < 2 * (size_t)d->live + 16)
+        rehash(d, d->buckets.empty() ? 64 : 2 * d->buckets.size());
+    else {
+        uint32_t i = (uint32_t)d->entries.size() - 1;
+        uint32_t &b = d->buckets[fold & (d->buckets.size() - 1)];
+        d->entries[i].next = b;
+        b = i + 1;
+    }
+    return (int)d->entries.size() - 1;
+}
+
+void clear_names(Dir *d) {
+    d->arena.clear();
+    d->entries.clear();
+    d->buckets.clear();
+    d->infos.clear();
+    d->live = 0;
+}
+
+// Drops removed entries when they outnumber the live ones and no listing
+// holds their indexes.
+void compact(Dir *d) {
+    if (d->holds != 0 || d->entries.size() - d->live < 1024 ||
+        d->entries.size() - d->live < d->live)
+        return;
+    std::vector<char> arena;
+    std::vector<Entry> entries;
+    std::vector<NameInfo> infos;
+    for (uint32_t i = 0; i < d->entries.size(); i++) {
+        if (!alive(d, i))
+            continue;
+        const char *n = name_at(d, i);
+        Entry e = {(uint32_t)arena.size(), d->entries[i].fold, 0, 0};
+        arena.insert(arena.end(), n, n + std::strlen(n) + 1);
+        if (d->entries[i].info != 0) {
+            infos.push_back(d->infos[d->entries[i].info - 1]);
+            e.info = (uint32_t)infos.size();
+        }
+        entries.push_back(e);
+    }
+    d->arena.swap(arena);
+    d->entries.swap(entries);
+    d->infos.swap(infos);
+    rehash(d, d->buckets.size());
+}
+
+void remove_name(Dir *d, const char *name) {
+    int i = find_exact(d, name, fold_hash(name));
+    if (i < 0)
+        return;
+    Entry &e = d->entries[i];
+    for (uint32_t *link = &d->buckets[e.fold & (d->buckets.size() - 1)]; *link != 0;
+         link = &d->entries[*link - 1].next) {
+        if (*link == (uint32_t)i + 1) {
+            *link = e.next;
+            break;
+        }
+    }
+    e.off |= DEAD;
+    e.next = 0;
+    d->live--;
+    compact(d);
+}
+
+// ---- directories ------------------------------------------------------------------
+
+void close_dir(Dir *d) {
+    if (d->fd >= 0)
+        close(d->fd);
+    d->fd = -1;
+}
+
+void drop(Dir *d) {
+    if (d->cached) {
+        table.erase(d->native);
+        d->cached = 0;
+    }
+    if (d->holds == 0) {
+        close_dir(d);
+        delete d;
+    }
+}
+
+void evict_oldest(void) {
+    Dir *oldest = nullptr;
+    for (auto &slot : table)
+        if (slot.second->holds == 0 && (oldest == nullptr || slot.second->used < oldest->used))
+            oldest = slot.second;
+    if (oldest != nullptr)
+        drop(oldest);
+}
+
+Dir *install(const char *native) {
+    if (table.size() >= MAX_DIRS)
+        evict_oldest();
+    Dir *d = new (std::nothrow) Dir;
+    if (d == nullptr) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    d->native = native;
+    d->used = ++ticks;
+    d->checked = rechecks;
+    table[d->native] = d;
+    return d;
+}
+
+// Opens the directory at d's path; from its parent when that is open.
+int open_dir(Dir *d) {
+    const char *path = d->native.c_str();
+    int at = AT_FDCWD;
+    const char *slash = std::strrchr(path, '/');
+    if (slash != nullptr && slash != path) {
+        Dir *parent = dir_cached(std::string(path, (size_t)(slash - path)).c_str());
+        if (parent != nullptr && parent->fd >= 0 && parent->checked == rechecks) {
+            at = parent->fd;
+            path = slash + 1;
+        }
+    }
+    int fd = openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    d->pathonly = 0;
+    if (fd < 0 && errno == EACCES) {
+        fd = openat(at, path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        d->pathonly = 1;
+    }
+    d->fd = fd;
+    d->atstart = 1;
+    return fd;
+}
+
+std::string child_path(const Dir *d, const char *name) {
+    std::string path = d->native;
+    if (path != "/")
+        path += "/";
+    return path + name;
+}
+
+// ---- looking at entries ------------------------------------------------------------
+
+void stat_info(const struct stat *st, int islink, NameInfo *info) {
+    info->flags = (uint8_t)(islink ? NAME_LINK : 0);
+    if (S_ISDIR(st->st_mode))
+        info->flags |= NAME_DIR;
+    else if (!S_ISREG(st->st_mode))
+        info->flags |= NAME_SPECIAL;
+    info->mode = (uint32_t)st->st_mode;
+    info->size = S_ISDIR(st->st_mode) ? 0 : (uint64_t)st->st_size;
+    info->msec = (int64_t)st->st_mtim.tv_sec;
+    info->mnsec = (uint32_t)st->st_mtim.tv_nsec;
+}
+
+// The stat of the entry and of what it names. 0, or -1 with errno set; a
+// link whose target cannot be reached is no failure (NAME_BROKEN).
+int learn_stat(Dir *d, const char *name, NameInfo *info) {
+    struct stat st;
+    int fd = dir_fd(d);
+    if (fd < 0 || fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return -1;
+    if (!S_ISLNK(st.st_mode)) {
+        stat_info(&st, 0, info);
+        return 0;
+    }
+    struct stat target;
+    if (fstatat(fd, name, &target, 0) != 0) {
+        if (errno == EACCES)
+            return -1;
+        info->flags = NAME_LINK | NAME_BROKEN;
+        info->mode = (uint32_t)st.st_mode;
+        info->size = 0;
+        info->msec = (int64_t)st.st_mtim.tv_sec;
+        info->mnsec = (uint32_t)st.st_mtim.tv_nsec;
+        return 0;
+    }
+    stat_info(&target, 1, info);
+    return 0;
+}
+
+NameInfo *info_slot(Dir *d, uint32_t i) {
+    Entry &e = d->entries[i];
+    if (e.info == 0) {
+        d->infos.push_back(NameInfo{});
+        e.info = (uint32_t)d->infos.size();
+    }
+    return &d->infos[e.info - 1];
+}
+
+// Takes the directory's change times; 1 when they differ from those taken
+// last (or none were), 0 when they are the same.
+int times_changed(Dir *d) {
+    struct stat st;
+    int fd = dir_fd(d);
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        d->stamped = 0;
+        return 1;
+    }
+    int same = d->stamped && d->mtime.tv_sec == st.st_mtim.tv_sec &&
+               d->mtime.tv_nsec == st.st_mtim.tv_nsec &&
+               (!d->ctimed ||
+                (d->ctime.tv_sec == st.st_ctim.tv_sec && d->ctime.tv_nsec == st.st_ctim.tv_nsec));
+    d->mtime = st.st_mtim;
+    d->ctime = st.st_ctim;
+    d->stamped = 1;
+    d->ctimed = 1;
+    return !same;
+}
+
+// After the run's own change of a directory whose times tell others'
+// changes apart: its new times, taken now, so that a change someone else
+// makes later is still told apart from it.
+void restamp(Dir *d) {
+    if (!d->fresh && d->stamped)
+        times_changed(d);
+}
+
+int read_names(Dir *d, int stamp);
+
+// Whether d is still the directory at its path, looked at once after each
+// recheck: a directory removed, or replaced by another, since it was
+// opened is dropped. What is known of its names is forgotten, except for
+// a directory the run made, which is read again at once and stays known
+// (the run's own changes keep it true from here on).
+int still_there(Dir *d) {
+    d->checked = rechecks;
+    if (d->holds != 0)
+        return 1; // a listing still reads it as it was
+    d->stamped = 0;
+    struct stat held, now;
+    if (d->fd >= 0 && (fstat(d->fd, &held) != 0 || held.st_nlink == 0 ||
+                       stat(d->native.c_str(), &now) != 0 || now.st_dev != held.st_dev ||
+                       now.st_ino != held.st_ino))
+        return 0;
+    if (d->fresh && read_names(d, 0) == 0)
+        return 1;
+    d->complete = 0;
+    d->fresh = 0;
+    clear_names(d);
+    return 1;
+}
+
+// The times of d as the open listing of its parent found them moments
+// ago, when it did: taken before d is read, they are as good a stamp as
+// its own (a change since shows as a difference), and cost no call.
+int inherit_times(Dir *d) {
+    size_t slash = d->native.rfind('/');
+    if (slash == std::string::npos || d->native.size() <= 1)
+        return 0;
+    Dir *parent = dir_cached(slash == 0 ? "/" : d->native.substr(0, slash).c_str());
+    int i = parent != nullptr ? find_exact(parent, d->native.c_str() + slash + 1,
+                                           fold_hash(d->native.c_str() + slash + 1))
+                              : -1;
+    if (i < 0 || !dir_trusted(parent, i, KNOWN_STAT))
+        return 0;
+    const NameInfo *info = dir_info(parent, i);
+    if ((info->flags & (NAME_DIR | NAME_LINK)) != NAME_DIR)
+        return 0;
+    d->mtime.tv_sec = (time_t)info->msec;
+    d->mtime.tv_nsec = (long)info->mnsec;
+    d->stamped = 1;
+    d->ctimed = 0;
+    return 1;
+}
+
+// Reads the names of d whole; with stamp, after taking its times, so that
+// a change made while it is read shows later. 0, or -1 with errno set.
+int read_names(Dir *d, int stamp) {
+    int fd = dir_fd(d);
+    if (fd < 0)
+        return -1;
+    d->stamped = 0;
+    if (stamp && !d->fresh && !inherit_times(d))
+        times_changed(d);
+    if (d->pathonly) {
+        errno = EACCES;
+        return -1;
+    }
+    if (!d->atstart && lseek(fd, 0, SEEK_SET) != 0)
+        return -1;
+    reads++;
+    clear_names(d);
+    d->complete = 0;
+    d->atstart = 0;
+    static char buf[65536];
+    for (;;) {
+        ssize_t n = getdents64(fd, buf, sizeof buf);
+        if (n < 0) {
+            int err = errno;
+            clear_names(d);
+            errno = err;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        for (ssize_t at = 0; at < n;) {
+            struct dirent64 *e = (struct dirent64 *)(buf + at);
+            at += e->d_reclen;
+            const char *name = e->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            add_name(d, name);
+        }
+    }
+    d->complete = 1;
+    return 0;
+}
+
+// A copy of d for the same path, for a read while a listing holds d.
+Dir *replace(Dir *d) {
+    std::string native = d->native;
+    if (d->cached) {
+        table.erase(d->native);
+        d->cached = 0;
+    }
+    return install(native.c_str());
+}
+
+} // namespace
+
+// ---- services ----------------------------------------------------------------------
+
+Dir *dir_cached(const char *native) {
+    auto it = table.find(native);
+    if (it == table.end())
+        return nullptr;
+    it->second->used = ++ticks;
+    return it->second;
+}
+
+Dir *dir_get(const char *native) {
+    Dir *d = dir_cached(native);
+    if (d != nullptr && (d->checked == rechecks || still_there(d)))
+        return d;
+    if (d != nullptr)
+        drop(d);
+    d = install(native);
+    if (d == nullptr)
+        return nullptr;
+    if (open_dir(d) < 0) {
+        int err = errno;
+        drop(d);
+        errno = err;
+        return nullptr;
+    }
+    return d;
+}
+
+void dir_hold(Dir *d) { d->holds++; }
+
+void dir_release(Dir *d) {
+    if (--d->holds == 0 && !d->cached) {
+        close_dir(d);
+        delete d;
+    }
+}
+
+const char *dir_native(const Dir *d) { return d->native.c_str(); }
+
+int dir_fd(Dir *d) {
+    if (d->fd >= 0)
+        return d->fd;
+    return open_dir(d);
+}
+
+// The entry at index, just found by an fstatat that gave st: what learn
+// asks is taken from st where it can be.
+static int learn_found(Dir *d, int index, const struct stat *st, unsigned learn) {
+    // A name the open listing of its directory has just looked at: what it
+    // learnt is as new as the walk that asks.
+    if (learn == 0 || dir_trusted(d, index, learn))
+        return 1;
+    if ((learn & KNOWN_STAT) != 0 && st != nullptr && !S_ISLNK(st->st_mode)) {
+        NameInfo *info = info_slot(d, (uint32_t)index);
+        stat_info(st, 0, info);
+        info->known = KNOWN_STAT | KNOWN_KIND;
+        info->epoch = d->epoch;
+        learn &= ~(unsigned)KNOWN_STAT;
+        if (learn == 0)
+            return 1;
+        unsigned bits;
+        int present = read_marks(child_path(d, name_at(d, (uint32_t)index)).c_str(), &bits);
+        info->marks = (uint16_t)(bits | (present ? MARKS_PRESENT : 0));
+        info->known |= KNOWN_MARKS;
+        return 1;
+    }
+    if (dir_learn(d, index, learn) == 0)
+        return 1;
+    return errno == ENOENT ? 0 : -1;
+}
+
+int dir_lookup(Dir *d, const char *name, int *index, unsigned learn) {
+    *index = -1;
+    d->used = ++ticks;
+    if (!d->complete) {
+        int i = find_exact(d, name, fold_hash(name));
+        if (i >= 0) {
+            *index = i;
+            int r = learn_found(d, i, nullptr, learn);
+            if (r <= 0)
+                *index = -1;
+            return r;
+        }
+        struct stat st;
+        int fd = dir_fd(d);
+        if (fd >= 0 && fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            *index = add_name(d, name);
+            return learn_found(d, *index, &st, learn);
+        }
+        if (fd < 0 && errno != EACCES)
+            return -1;
+        if (read_names(d, 1) != 0)
+            return -1;
+    }
+    int i = find_name(d, name);
+    // Not here when last read: someone else may have put it here since,
+    // unless the directory's times are those of that read (or of the run's
+    // own changes after it).
+    if (i < 0 && !d->fresh && times_changed(d)) {
+        if (read_names(d, 1) != 0)
+            return -1;
+        i = find_name(d, name);
+    }
+    if (i < 0)
+        return 0;
+    int r = learn_found(d, i, nullptr, learn);
+    *index = r > 0 ? i : -1;
+    return r;
+}
+
+int dir_peek(const Dir *d, const char *name) { return find_exact(d, name, fold_hash(name)); }
+
+unsigned long dir_changes(const Dir *d) { return d->changes; }
+
+int dir_current(const Dir *d) { return d->cached; }
+
+const char *dir_name(const Dir *d, int index) { return name_at(d, (uint32_t)index); }
+
+NameInfo *dir_info(Dir *d, int index) { return info_slot(d, (uint32_t)index); }
+
+int dir_learn(Dir *d, int index, unsigned want) {
+    NameInfo *info = info_slot(d, (uint32_t)index);
+    const char *name = name_at(d, (uint32_t)index);
+    // What is not looked at again stays as it was learnt.
+    info->known &= (uint8_t)~want;
+    if (want & KNOWN_STAT)
+        info->known &= (uint8_t)~KNOWN_KIND;
+    if ((want & KNOWN_STAT) != 0 && learn_stat(d, name, info) != 0) {
+        int err = errno;
+        if (err == ENOENT)
+            remove_name(d, name);
+        errno = err;
+        return -1;
+    }
+    if (want & KNOWN_STAT)
+        info->known |= KNOWN_STAT | KNOWN_KIND;
+    if (want & KNOWN_MARKS) {
+        unsigned bits;
+        int present = read_marks(child_path(d, name).c_str(), &bits);
+        info->marks = (uint16_t)(bits | (present ? MARKS_PRESENT : 0));
+        info->known |= KNOWN_MARKS;
+    }
+    info->epoch = d->epoch;
+    return 0;
+}
+
+int dir_trusted(const Dir *d, int index, unsigned want) {
+    const Entry &e = d->entries[(uint32_t)index];
+    if (d->lists == 0 || e.info == 0)
+        return 0;
+    const NameInfo &info = d->infos[e.info - 1];
+    return info.epoch == d->epoch && (info.known & want) == want;
+}
+
+Dir *dir_list(Dir *d, unsigned want, std::vector<uint32_t> *entries) {
+    if (d->holds != 0)
+        d = replace(d);
+    if (d == nullptr)
+        return nullptr;
+    dir_hold(d);
+    d->lists++;
+    if (read_names(d, 1) != 0) {
+        int err = errno;
+        dir_unlist(d);
+        errno = err;
+        return nullptr;
+    }
+    entries->clear();
+    entries->reserve(d->live);
+    for (uint32_t i = 0; i < d->entries.size(); i++) {
+        if (!alive(d, i))
+            continue;
+        if (want != 0 && dir_learn(d, (int)i, want) != 0) {
+            if (errno == EACCES) { // an entry of a directory that cannot be searched
+                dir_unlist(d);
+                errno = EACCES;
+                return nullptr;
+            }
+            continue; // gone meanwhile, or a loop: not listed
+        }
+        entries->push_back(i);
+    }
+    return d;
+}
+
+void dir_unlist(Dir *d) {
+    if (--d->lists == 0)
+        d->epoch++; // what the listings learnt is no longer relied on
+    dir_release(d);
+}
+
+// What the backend knows of an entry it made or moved itself: its kind.
+static void note_kind(Dir *d, int index, int isdir) {
+    NameInfo *info = info_slot(d, (uint32_t)index);
+    *info = NameInfo{};
+    info->known = KNOWN_KIND;
+    info->flags = (uint8_t)(isdir ? NAME_DIR : 0);
+}
+
+void dir_added(Dir *d, const char *name, int isdir) {
+    if (isdir)
+        dir_forget_below(child_path(d, name).c_str());
+    note_kind(d, add_name(d, name), isdir);
+    d->changes++;
+    restamp(d);
+}
+
+void dir_removed(Dir *d, const char *name, int isdir) {
+    if (isdir)
+        dir_forget_below(child_path(d, name).c_str());
+    remove_name(d, name);
+    d->changes++;
+    restamp(d);
+}
+
+void dir_made(Dir *d, const char *name) {
+    note_kind(d, add_name(d, name), 1);
+    d->changes++;
+    restamp(d);
+    makes++;
+    std::string path = child_path(d, name);
+    if (Dir *old = dir_cached(path.c_str()))
+        drop(old);
+    Dir *made = install(path.c_str());
+    if (made != nullptr) {
+        made->complete = 1;
+        made->fresh = 1;
+    }
+}
+
+void dir_found(Dir *d, const char *name) { add_name(d, name); }
+
+void dir_forget_below(const char *native) {
+    size_t n = std::strlen(native);
+    int all = n == 1 && native[0] == '/';
+    generation++;
+    for (auto it = table.begin(); it != table.end();) {
+        Dir *d = it->second;
+        const std::string &p = d->native;
+        ++it;
+        if (all || (p.compare(0, n, native) == 0 && (p.size() == n || p[n] == '/')))
+            drop(d);
+    }
+}
+
+unsigned long dir_generation(void) { return generation; }
+
+unsigned long dir_makes(void) { return makes; }
+
+unsigned long dir_reads(void) { return reads; }
+
+void dir_recheck(void) { rechecks++; }

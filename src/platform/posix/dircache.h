@@ -1,0 +1,129 @@
+// The directories the backend works in, each resolved once: its native
+// path, a descriptor that the *at calls act through (so that a file is
+// reached from its directory, not by walking its whole path again), and
+// what the backend knows of the names it holds, kept true by the backend's
+// own creates, renames and removals.
+//
+// A name is looked for exactly, by one fstatat, until the directory has
+// been read whole (getdents): for a name that must be found ignoring case,
+// or for a listing. A directory this run made starts out known and empty.
+// What a listing learnt of an entry (its stat and its DOS marks) may be
+// relied on while that listing is open, so that the services the walk
+// calls for the entry need not ask the kernel the same question again.
+//
+// A change made by someone else is noticed where it matters: a name not
+// found in a directory read before is looked for again after a look at
+// the directory's change times (unless this run made the directory), and
+// a file that takes a name after the look meets the no-replace rename of
+// every write.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/posix/native.h"
+
+// What is known of one entry, and of what it names (links followed).
+enum {
+    KNOWN_STAT = 1,  // flags, mode, size and mtime hold
+    KNOWN_MARKS = 2, // marks hold
+    KNOWN_KIND = 4,  // NAME_LINK and NAME_DIR hold (the backend made or moved it)
+};
+enum {
+    NAME_LINK = 1,    // the entry itself is a symbolic link
+    NAME_DIR = 2,     // it names a directory
+    NAME_SPECIAL = 4, // it names neither a regular file nor a directory
+    NAME_BROKEN = 8,  // a link whose target cannot be reached
+};
+enum { MARKS_PRESENT = 0x100 }; // user.DOSATTRIB exists; its bits below
+
+struct NameInfo {
+    uint8_t known;  // KNOWN_* bits
+    uint8_t flags;  // NAME_* bits
+    uint16_t marks; // hidden and system bits, MARKS_PRESENT
+    uint32_t mode;  // of what it names
+    uint32_t epoch; // the listing that learnt it
+    uint32_t mnsec;
+    int64_t msec;
+    uint64_t size;
+};
+
+struct Dir;
+
+// The attribute word of an entry named name from what is known of it, as
+// Wine reports it. Hidden and system are left out unless its marks are
+// known.
+unsigned info_attrib(const NameInfo *info, const char *name);
+
+// The directory at a native absolute path (links followed), from the cache
+// or opened now. Null with errno set when it cannot be (ENOENT, ENOTDIR,
+// EACCES...). Valid until the next call that may open or drop directories,
+// unless held.
+Dir *dir_get(const char *native);
+// The directory at a native path if it is cached, else null (no call).
+Dir *dir_cached(const char *native);
+void dir_hold(Dir *d);
+void dir_release(Dir *d);
+
+const char *dir_native(const Dir *d);
+// The descriptor of d for the *at calls (O_RDONLY, or O_PATH for a
+// directory that may be searched but not read), or -1 with errno set.
+int dir_fd(Dir *d);
+
+// Looks name (external bytes) up in d: the entry of exactly that name,
+// else the first in listing order that matches it ignoring case, and
+// learns what learn (KNOWN_* bits) asks of it now. 1 with its index in
+// *index, 0 when nothing matches (or it went before it could be looked
+// at), -1 with errno set when d cannot be read.
+int dir_lookup(Dir *d, const char *name, int *index, unsigned learn);
+// The entry of exactly this name as far as d knows it now, without a
+// call: its index, or -1.
+int dir_peek(const Dir *d, const char *name);
+// Counts the backend's own changes of d's names.
+unsigned long dir_changes(const Dir *d);
+// 1 when d still is the cached directory of its path.
+int dir_current(const Dir *d);
+const char *dir_name(const Dir *d, int index);
+NameInfo *dir_info(Dir *d, int index);
+
+// Looks at the entry again (want: KNOWN_* bits) with fstatat and the
+// extended attribute. 0, or -1 with errno set: ENOENT when it has gone
+// (and it is forgotten then).
+int dir_learn(Dir *d, int index, unsigned want);
+// 1 when what is known of the entry (want bits) was learnt by a listing
+// that is still open.
+int dir_trusted(const Dir *d, int index, unsigned want);
+
+// A listing of d: reads it whole (learning want of every entry) and gives
+// the indexes of its live entries. Returns the directory that holds them,
+// held for the listing (d, or a new one for the same path when a listing
+// still holds d), or null with errno set. dir_unlist ends the listing.
+Dir *dir_list(Dir *d, unsigned want, std::vector<uint32_t> *entries);
+void dir_unlist(Dir *d);
+
+// The backend changed d: the entry name was created (isdir: a directory)
+// or removed, or a directory it made itself (known, and empty).
+void dir_added(Dir *d, const char *name, int isdir);
+void dir_removed(Dir *d, const char *name, int isdir);
+void dir_made(Dir *d, const char *name);
+// Someone else made the entry name in d (a create of the backend found it
+// there): it is looked at when it is asked for next.
+void dir_found(Dir *d, const char *name);
+
+// Forgets every directory at or below the native path ("/": all).
+void dir_forget_below(const char *native);
+// Counts of the directories forgotten and made, so that what was resolved
+// before can tell whether it still holds.
+unsigned long dir_generation(void);
+unsigned long dir_makes(void);
+
+// From now on each cached directory is looked at again before it is used:
+// dropped when it has been removed or replaced at its path since it was
+// opened, and its names read afresh. For the paths a user types, which
+// are resolved against the disk as it is now.
+void dir_recheck(void);
+
+// How many times a directory has been read whole (tests use it to prove
+// that probes do not read again).
+unsigned long dir_reads(void);

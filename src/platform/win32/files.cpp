@@ -1,0 +1,365 @@
+// File contents: open, read, write, seek, close, the write time, the state
+// of an open file, and the two kinds of temporary file.
+#include "platform/win32/native.h"
+
+#include <aclapi.h>
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+int fail_sys(void) {
+    set_sys_error();
+    return -1;
+}
+
+// Six characters that differ from call to call and from process to
+// process. Upper case and digits only, so that two names never differ by
+// letter case alone.
+void fill_unique(wchar_t *p) {
+    static unsigned long long state;
+    if (state == 0) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        state = (unsigned long long)now.QuadPart ^ ((unsigned long long)GetCurrentProcessId() << 40);
+    }
+    static const wchar_t digits[] = L"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    unsigned long long v = state >> 16;
+    for (int i = 0; i < 6; i++) {
+        p[i] = digits[v % 36];
+        v /= 36;
+    }
+}
+
+// FILETIME ticks (100 ns since 1601) of a moment since 1970; -1 when the
+// system cannot hold it.
+int to_filetime(const PlatFileTime *t, FILETIME *ft) {
+    const long long EPOCH_SEC = 11644473600LL; // 1601 to 1970
+    const long long MAX_SEC = 0x7FFFFFFFFFFFFFFFLL / 10000000 - EPOCH_SEC;
+    if (t->sec < -EPOCH_SEC || t->sec > MAX_SEC)
+        return -1;
+    unsigned long long ticks =
+        (unsigned long long)(t->sec + EPOCH_SEC) * 10000000ULL + (unsigned long long)t->nsec / 100;
+    ft->dwLowDateTime = (DWORD)ticks;
+    ft->dwHighDateTime = (DWORD)(ticks >> 32);
+    return 0;
+}
+
+PlatFileTime from_ticks(long long ticks) {
+    const long long EPOCH = 116444736000000000LL;
+    long long d = ticks - EPOCH, sec = d / 10000000, rem = d % 10000000;
+    if (rem < 0) {
+        sec--;
+        rem += 10000000;
+    }
+    return PlatFileTime{sec, (long)(rem * 100)};
+}
+
+// Hands a temporary file back to the core: its path as code page 932 text.
+int handtemp(HANDLE h, const wchar_t *w, char *path, size_t size) {
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    if (wide_to_core(w, std::wcslen(w), path, size) < 0) {
+        CloseHandle(h);
+        DeleteFileW(w);
+        temp_forget(w);
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    return from_handle(h);
+}
+
+// The directory for the temporary list file: TEMP, as the system hands it
+// to the process, else the system's temporary directory.
+int temp_dir(wchar_t *out, size_t cap) {
+    DWORD n = GetEnvironmentVariableW(L"TEMP", out, (DWORD)cap);
+    if (n == 0 || n >= cap)
+        n = GetTempPathW((DWORD)cap, out);
+    if (n == 0 || n >= cap)
+        return fail_sys();
+    return 0;
+}
+
+} // namespace
+
+HANDLE create_temp(const wchar_t *dir, const wchar_t *prefix, wchar_t *path, size_t cap) {
+    wchar_t full[WPATH_SIZE];
+    int n = wfull(dir, full, WPATH_SIZE);
+    if (n < 0)
+        return INVALID_HANDLE_VALUE;
+    size_t pl = std::wcslen(prefix);
+    int sep = full[n - 1] != L'\\';
+    if ((size_t)n + sep + pl + 6 >= cap) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::wcscpy(path, full);
+    if (sep)
+        path[n++] = L'\\';
+    std::wcscpy(path + n, prefix);
+    wchar_t *x = path + n + pl;
+    x[6] = 0;
+    for (int tries = 0; tries < 100; tries++) {
+        fill_unique(x);
+        // WRITE_DAC: the finished copy takes the access list of the file it
+        // replaces (plat_keepperms).
+        HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
+                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            temp_remember(path);
+            return h;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+            set_sys_error();
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    plat_setlasterror(PLAT_ERR_FILE_EXISTS);
+    return INVALID_HANDLE_VALUE;
+}
+
+int plat_open(const char *path, int how) {
+    if (fail_now(PLAT_CALL_OPEN))
+        return -1;
+    if (how != PLAT_OPEN_READ && how != PLAT_OPEN_CREATE && how != PLAT_OPEN_APPEND) {
+        plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
+        return -1;
+    }
+    wchar_t w[WPATH_SIZE];
+    if (wpath(path, w, WPATH_SIZE) < 0)
+        return -1;
+    if (how == PLAT_OPEN_APPEND) { // appending through a link grows what it names
+        DWORD a = GetFileAttributesW(w);
+        if (a != INVALID_FILE_ATTRIBUTES && entry_is_link(w, a)) {
+            plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
+            return -1;
+        }
+    }
+    // A failed append is cut back, so an append needs write access, not
+    // just the right to append; it starts at the end.
+    DWORD access = how == PLAT_OPEN_READ ? GENERIC_READ : GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    DWORD disp = how == PLAT_OPEN_READ ? OPEN_EXISTING
+                 : how == PLAT_OPEN_CREATE ? CREATE_ALWAYS
+                                           : OPEN_ALWAYS;
+    DWORD share = FILE_SHARE_READ | (how == PLAT_OPEN_READ ? FILE_SHARE_WRITE : 0);
+    HANDLE h = CreateFileW(w, access, share, nullptr, disp, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return fail_sys();
+    LARGE_INTEGER zero = {};
+    if (how == PLAT_OPEN_APPEND && !SetFilePointerEx(h, zero, nullptr, FILE_END)) {
+        set_sys_error();
+        CloseHandle(h);
+        return -1;
+    }
+    return from_handle(h);
+}
+
+long plat_read(int handle, void *buf, unsigned long len) {
+    if (fail_now(PLAT_CALL_READ))
+        return -1;
+    DWORD got;
+    if (len > 0x40000000UL)
+        len = 0x40000000UL;
+    if (!ReadFile(to_handle(handle), buf, (DWORD)len, &got, nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE) // a pipe's writer is done: its end
+            return 0;
+        return fail_sys();
+    }
+    return (long)got;
+}
+
+long plat_write_file(int handle, const void *buf, unsigned long len) {
+    if (fail_now(PLAT_CALL_WRITE))
+        return -1;
+    const char *p = (const char *)buf;
+    unsigned long done = 0;
+    while (done < len) {
+        DWORD put, want = len - done > 0x40000000UL ? 0x40000000UL : (DWORD)(len - done);
+        if (!WriteFile(to_handle(handle), p + done, want, &put, nullptr))
+            return fail_sys();
+        if (put == 0) { // no progress and no error: nothing more fits
+            plat_setlasterror(PLAT_ERR_DISK_FULL);
+            return -1;
+        }
+        done += put;
+    }
+    return (long)done;
+}
+
+// Windows has no kernel copy between two open handles: the data goes
+// through buf, a step a read and a write as the contract counts them.
+long long plat_copydata(int in, int out, long long limit, void *buf, unsigned long size,
+                        void (*step)(unsigned long long done)) {
+    if (buf == nullptr || size == 0) {
+        plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (size > 0x40000000UL)
+        size = 0x40000000UL;
+    long long done = 0;
+    for (;;) {
+        DWORD want = (DWORD)size;
+        if (limit >= 0 && (unsigned long long)(limit - done) < want)
+            want = (DWORD)(limit - done);
+        if (want == 0)
+            return done;
+        if (fail_now(PLAT_CALL_READ) || fail_now(PLAT_CALL_WRITE))
+            return -1;
+        DWORD got;
+        if (!ReadFile(to_handle(in), buf, want, &got, nullptr)) {
+            if (GetLastError() != ERROR_BROKEN_PIPE) // a pipe's writer is done: its end
+                return fail_sys();
+            got = 0;
+        }
+        if (got == 0)
+            return done;
+        for (DWORD put = 0, at = 0; at < got; at += put) {
+            if (!WriteFile(to_handle(out), (const char *)buf + at, got - at, &put, nullptr))
+                return fail_sys();
+            if (put == 0) { // no progress and no error: nothing more fits
+                plat_setlasterror(PLAT_ERR_DISK_FULL);
+                return -1;
+            }
+        }
+        done += got;
+        if (step != nullptr)
+            step((unsigned long long)done);
+    }
+}
+
+long long plat_seek(int handle, long long offset, int whence) {
+    DWORD how = whence == PLAT_SEEK_SET ? FILE_BEGIN
+                : whence == PLAT_SEEK_CUR ? FILE_CURRENT
+                : whence == PLAT_SEEK_END ? FILE_END
+                                          : 0xFFFFFFFF;
+    if (how == 0xFFFFFFFF) {
+        plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
+        return -1;
+    }
+    LARGE_INTEGER to, pos;
+    to.QuadPart = offset;
+    if (!SetFilePointerEx(to_handle(handle), to, &pos, how))
+        return fail_sys();
+    return pos.QuadPart;
+}
+
+// An armed failure still closes the handle: the caller treats it as gone
+// either way, as it would after a real late write error.
+int plat_close(int handle) {
+    int failed = fail_now(PLAT_CALL_CLOSE);
+    if (!CloseHandle(to_handle(handle)) && !failed)
+        return fail_sys();
+    return failed ? -1 : 0;
+}
+
+// FILETIME counts 100 ns: the nanoseconds below that are lost.
+int plat_setfiletime(int handle, const PlatFileTime *mtime) {
+    FILETIME ft;
+    if (mtime->nsec < 0 || mtime->nsec > 999999999 || to_filetime(mtime, &ft) != 0) {
+        plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (!SetFileTime(to_handle(handle), nullptr, nullptr, &ft))
+        return fail_sys();
+    return 0;
+}
+
+int plat_truncate(int handle, long long size) {
+    HANDLE h = to_handle(handle);
+    LARGE_INTEGER zero = {}, at, to;
+    to.QuadPart = size;
+    if (!SetFilePointerEx(h, zero, &at, FILE_CURRENT) || !SetFilePointerEx(h, to, nullptr, FILE_BEGIN))
+        return fail_sys();
+    BOOL ok = SetEndOfFile(h);
+    if (!ok)
+        set_sys_error();
+    SetFilePointerEx(h, at, nullptr, FILE_BEGIN);
+    return ok ? 0 : -1;
+}
+
+int plat_filestate(int handle, PlatFileState *state) {
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    HANDLE h = to_handle(handle);
+    if (!GetFileInformationByHandle(h, &info) ||
+        !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic))
+        return fail_sys();
+    state->id.device = info.dwVolumeSerialNumber;
+    state->id.inode = (unsigned long long)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+    state->size = (unsigned long long)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    state->mtime = from_ticks(basic.LastWriteTime.QuadPart);
+    state->ctime = from_ticks(basic.ChangeTime.QuadPart);
+    return 0;
+}
+
+// The access list of the file replaced is given to its replacement, so
+// that it is no more open to others than the old one was.
+int plat_keepperms(int handle, const char *model) {
+    wchar_t w[WPATH_SIZE];
+    if (wpath(model, w, WPATH_SIZE) < 0)
+        return 1;
+    DWORD a = GetFileAttributesW(w);
+    if (a == INVALID_FILE_ATTRIBUTES || entry_is_link(w, a))
+        return 1; // nothing to keep
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    DWORD err = GetNamedSecurityInfoW(w, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, &dacl, nullptr, &sd);
+    if (err == ERROR_SUCCESS) {
+        err = SetSecurityInfo(to_handle(handle), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, dacl, nullptr);
+        LocalFree(sd);
+    }
+    // A file system that keeps no access lists (FAT) has none to keep.
+    if (err == ERROR_SUCCESS || err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_FUNCTION)
+        return 0;
+    plat_setlasterror(err);
+    return -1;
+}
+
+// A new copy takes what its directory passes on, as any new file does;
+// there are no permission bits to copy. The source must still be there.
+int plat_newperms(int handle, const char *source) {
+    (void)handle;
+    wchar_t w[WPATH_SIZE];
+    if (wpath(source, w, WPATH_SIZE) < 0)
+        return -1;
+    if (GetFileAttributesW(w) == INVALID_FILE_ATTRIBUTES)
+        return fail_sys();
+    return 0;
+}
+
+int plat_syncfile(int handle) {
+    if (!FlushFileBuffers(to_handle(handle)) && GetLastError() != ERROR_INVALID_HANDLE)
+        return fail_sys();
+    return 0;
+}
+
+int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) {
+    if (fail_now(PLAT_CALL_OPEN))
+        return -1;
+    wchar_t wdir[WPATH_SIZE], wprefix[64], w[WPATH_SIZE];
+    if (wpath(dir, wdir, WPATH_SIZE) < 0)
+        return -1;
+    if (core_to_wide(prefix, std::strlen(prefix), wprefix, 64, 0) < 0) {
+        plat_setlasterror(PLAT_ERR_INVALID_NAME);
+        return -1;
+    }
+    return handtemp(create_temp(wdir, wprefix, w, WPATH_SIZE), w, path, size);
+}
+
+// GetTempFileNameW keeps only three characters of a prefix: the "_MOX_"
+// name is made here.
+int plat_mktemp(char *path, size_t size) {
+    if (fail_now(PLAT_CALL_OPEN))
+        return -1;
+    wchar_t dir[WPATH_SIZE], w[WPATH_SIZE];
+    if (temp_dir(dir, WPATH_SIZE) != 0)
+        return -1;
+    return handtemp(create_temp(dir, L"_MOX_", w, WPATH_SIZE), w, path, size);
+}
