@@ -63,6 +63,23 @@ const size_t MAX_DIRS = 256;
 std::unordered_map<std::string, Dir *> table;
 unsigned long ticks, reads, generation, makes, rechecks = 1;
 
+// The cached directories go with the table when the process ends: the
+// table itself is destroyed then, and what it pointed to would be lost.
+struct TableEnd {
+    ~TableEnd() {
+        for (auto &slot : table) {
+            if (slot.second->fd >= 0)
+                close(slot.second->fd);
+            slot.second->fd = -1;
+            if (slot.second->holds == 0)
+                delete slot.second;
+            else
+                slot.second->cached = 0; // its last hold deletes it
+        }
+        table.clear();
+    }
+} tableend;
+
 // ---- names ----------------------------------------------------------------------
 
 int ascii(const char *s) {
