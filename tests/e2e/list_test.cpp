@@ -172,16 +172,17 @@ TEST(List, NulInALineIsRefused) {
 // wrote it; it used to be shown unconverted, é as the two characters its
 // UTF-8 bytes are in code page 932.
 TEST(List, OverlongLineShownAsWritten) {
-    // The Win32 build refuses the line alike but shows it cut two
-    // characters earlier.
-    SKIP_ON_WIN32("where the shown over-long line is cut");
     Sandbox box;
     box.write('d', "A/gone.txt", "listed");
     const std::string line = "D:\\é" + std::string(260, 'a');
     box.write_text('d', "LIST.TXT", line + "\nD:\\A\\gone.txt\n");
     RunResult r = box.run({"/DEL", "@D:\\LIST.TXT"});
     EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_EQ((Lines{READING, "Error! path too long: D:\\é" + std::string(250, 'a') + "...",
+    // What is shown is the line's first 255 bytes as the file holds them:
+    // é is two bytes of UTF-8, and four in the list the Win32 build reads
+    // (code page 932 has no é: it travels as an escape pair).
+    size_t kept = suite_build().win32 ? 248 : 250;
+    EXPECT_EQ((Lines{READING, "Error! path too long: D:\\é" + std::string(kept, 'a') + "...",
                      "  gone.txt", count(1, "File(s) found"), count(1, "File(s) deleted")}),
               outlines(r));
 }
