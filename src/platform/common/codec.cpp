@@ -195,3 +195,5 @@ size_t codec_charlen(const char *src, size_t n) {
         return 1;
     return n >= 4 && isesc(s[0], s[1]) && isesc(s[2], s[3]) ? 4 : 2;
 }
+
+int codec_islead(unsigned char b) { return islead(b); }

@@ -76,3 +76,6 @@ void codec_next(const unsigned char *s, size_t n, CodecItem *it);
 // escape pair, 2 for any other double-byte character, 1 otherwise. A name
 // cut or matched one character at a time never splits a pair this way.
 size_t codec_charlen(const char *s, size_t n);
+
+// 1 when b is a lead byte of a double-byte character of code page 932.
+int codec_islead(unsigned char b);

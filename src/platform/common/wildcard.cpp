@@ -156,3 +156,24 @@ int plat_match(const char *pattern, const char *name) {
     }
     return ok && wild_match(&p, name);
 }
+
+const char *wild_split(const char *pattern, char *dir, size_t dsize) {
+    const unsigned char *s = (const unsigned char *)pattern;
+    const unsigned char *last = nullptr;
+    for (const unsigned char *p = s; *p != '\0'; p++) {
+        if (codec_islead(*p) && p[1] != '\0')
+            p++;
+        else if (*p == '\\' || *p == '/')
+            last = p;
+    }
+    size_t cut = last != nullptr ? (size_t)(last - s) + 1 : 0;
+    if (last == nullptr && pattern[0] != '\0' && pattern[1] == ':')
+        cut = 2;
+    if (cut >= dsize)
+        return nullptr;
+    std::memcpy(dir, pattern, cut);
+    dir[cut] = '\0';
+    if (last != nullptr && cut > 1 && !(cut == 3 && dir[1] == ':'))
+        dir[cut - 1] = '\0';
+    return pattern + cut;
+}

@@ -32,3 +32,9 @@ int wild_compile(const char *pattern, WildPattern *p);
 int wild_match(const WildPattern *p, const char *name);
 // 1 when the text holds "*" or "?".
 int wild_has(const char *s);
+
+// Splits a listing's pattern (code page 932) at its last separator: its
+// directory goes into dir ("C:\x" keeps the root's separator, "C:\dir\x"
+// loses the last one; empty for a bare name), and the final component is
+// returned, or null when the directory does not fit in dsize bytes.
+const char *wild_split(const char *pattern, char *dir, size_t dsize);

@@ -1,5 +1,4 @@
-// The last error in Win32 numbering, its text, and the failures a test can
-// arm. Every errno the backend sees is mapped here and nowhere else, so a
+// The last error in Win32 numbering and its text. Every errno the backend sees is mapped here and nowhere else, so a
 // message prints the same number on every platform.
 #include "platform/posix/encoding.h"
 #include "platform/posix/native.h"
@@ -15,19 +14,6 @@ unsigned lasterr;
 // system's own text is more precise than the fixed one ("Read-only file
 // system" says more than "Access is denied.").
 int lasterrno;
-
-struct Armed {
-    int left; // calls to go before the failure; 0 when disarmed
-    unsigned code;
-};
-Armed armed[PLAT_CALL_COUNT];
-
-struct Hook {
-    int left; // calls to go before it runs; 0 when disarmed
-    void (*fn)(void *);
-    void *arg;
-};
-Hook hooks[PLAT_CALL_COUNT];
 
 struct ErrnoCode {
     int err;
@@ -138,45 +124,4 @@ void plat_errortext(unsigned code, char *out, size_t size) {
         std::snprintf(out, size, "%s", text);
     else
         std::snprintf(out, size, "Unknown error %u.", code);
-}
-
-void plat_failcall(PlatCall call, int nth, unsigned code) {
-    if ((int)call < 0 || call >= PLAT_CALL_COUNT)
-        return;
-    armed[call].left = nth > 0 ? nth : 0;
-    armed[call].code = code;
-}
-
-void plat_hookcall(PlatCall call, int nth, void (*hook)(void *arg), void *arg) {
-    if ((int)call < 0 || call >= PLAT_CALL_COUNT)
-        return;
-    hooks[call].left = nth > 0 && hook != nullptr ? nth : 0;
-    hooks[call].fn = hook;
-    hooks[call].arg = arg;
-}
-
-// Disarmed before it runs, so that a hook may arm itself again.
-static void run_hook(PlatCall call) {
-    Hook &h = hooks[call];
-    if (h.left == 0 || --h.left != 0)
-        return;
-    h.fn(h.arg);
-}
-
-int fail_now(PlatCall call) {
-    if ((int)call < 0 || call >= PLAT_CALL_COUNT)
-        return 0;
-    run_hook(call);
-    if (armed[call].left == 0)
-        return 0;
-    if (--armed[call].left != 0)
-        return 0;
-    plat_setlasterror(armed[call].code);
-    return 1;
-}
-
-int fail_armed(PlatCall call) {
-    if ((int)call < 0 || call >= PLAT_CALL_COUNT)
-        return 0;
-    return armed[call].left != 0 || hooks[call].left != 0;
 }

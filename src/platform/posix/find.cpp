@@ -8,6 +8,7 @@
 #include "platform/posix/dircache.h"
 #include "platform/posix/encoding.h"
 #include "platform/posix/native.h"
+#include "platform/common/codec.h"
 #include "platform/common/wildcard.h"
 
 #include <algorithm>
@@ -28,8 +29,6 @@ enum { CORE_NAME_SIZE = 4 * 256 + 1 };
 // The two entries of a listing that are no names of its directory.
 const uint32_t DOT = 0xFFFFFFFEu, DOTDOT = 0xFFFFFFFFu;
 const unsigned MARK_BITS = PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
-
-int islead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 // DOS words of a time in local time; DOS dates run from 1980 to 2107, and a
 // time outside them is pinned to the nearest end.
@@ -60,7 +59,7 @@ int passes_mask(unsigned attrib, unsigned mask) {
 int has_own_backslash(const char *core) {
     const unsigned char *s = (const unsigned char *)core;
     for (; *s != '\0'; s++) {
-        if (islead(*s) && s[1] != '\0')
+        if (codec_islead(*s) && s[1] != '\0')
             s++;
         else if (*s == '\\')
             return 1;
@@ -160,25 +159,9 @@ void fill_entry(const PlatFind *f, uint32_t at, PlatEntry *e) {
 // Splits the pattern into its directory and final component (code page
 // 932). The directory is left empty for a bare name.
 int split_pattern(const char *pattern, char *dir, size_t dsize, char *final, size_t fsize) {
-    const unsigned char *s = (const unsigned char *)pattern;
-    const unsigned char *last = nullptr;
-    for (const unsigned char *p = s; *p != '\0'; p++) {
-        if (islead(*p) && p[1] != '\0')
-            p++;
-        else if (*p == '\\' || *p == '/')
-            last = p;
-    }
-    size_t cut = last != nullptr ? (size_t)(last - s) + 1 : 0;
-    if (last == nullptr && pattern[0] != '\0' && pattern[1] == ':')
-        cut = 2;
-    if (cut >= dsize)
+    const char *rest = wild_split(pattern, dir, dsize);
+    if (rest == nullptr)
         return -1;
-    std::memcpy(dir, pattern, cut);
-    dir[cut] = '\0';
-    // "C:\x" keeps the root's separator; "C:\dir\x" loses the last one.
-    if (last != nullptr && cut > 1 && !(cut == 3 && dir[1] == ':'))
-        dir[cut - 1] = '\0';
-    const char *rest = pattern + cut;
     if (pattern[0] == '/') // a native path: its name is external text
         return enc_to_core(rest, std::strlen(rest), final, fsize) >= 0 ? 0 : -1;
     if (std::strlen(rest) >= fsize)

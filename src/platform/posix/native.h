@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "platform/common/failhooks.h"
 #include "platform/common/sortkey.h"
 
 enum { NATIVE_PATH_SIZE = 4096 };
@@ -68,13 +69,6 @@ const char *cur_dir(int *toolong);
 // Sets the last error from an errno value through the one mapping table.
 void set_errno_error(int err);
 
-// 1 when an armed failure of `call` fires now (the last error is then set
-// to the armed code and the caller must fail without touching anything).
-// A hook armed for the call runs first.
-int fail_now(PlatCall call);
-// 1 when a failure or a hook is armed for `call`: its calls are being
-// counted.
-int fail_armed(PlatCall call);
 
 // Keeps the case-insensitive lookup cache true after the backend itself
 // created, removed or renamed `name` in the native directory `dir` (taken

@@ -1,4 +1,4 @@
-// The last error, its text, and the failures a test can arm. The codes are
+// The last error and its text. The codes are
 // the system's own (GetLastError); the core sees them through
 // plat_lasterror, which no backend call in between can overwrite.
 #include "platform/win32/native.h"
@@ -9,27 +9,6 @@
 namespace {
 
 unsigned lasterr;
-
-struct Armed {
-    int left; // calls to go before the failure; 0 when disarmed
-    unsigned code;
-};
-Armed armed[PLAT_CALL_COUNT];
-
-struct Hook {
-    int left; // calls to go before it runs; 0 when disarmed
-    void (*fn)(void *);
-    void *arg;
-};
-Hook hooks[PLAT_CALL_COUNT];
-
-// Disarmed before it runs, so that a hook may arm itself again.
-void run_hook(PlatCall call) {
-    Hook &h = hooks[call];
-    if (h.left == 0 || --h.left != 0)
-        return;
-    h.fn(h.arg);
-}
 
 } // namespace
 
@@ -65,31 +44,4 @@ void plat_errortext(unsigned code, char *out, size_t size) {
         n--;
     if (n == 0 || wide_to_core(text, n, out, size) < 0)
         std::snprintf(out, size, "Unknown error %u.", code);
-}
-
-void plat_failcall(PlatCall call, int nth, unsigned code) {
-    if ((int)call < 0 || call >= PLAT_CALL_COUNT)
-        return;
-    armed[call].left = nth > 0 ? nth : 0;
-    armed[call].code = code;
-}
-
-void plat_hookcall(PlatCall call, int nth, void (*hook)(void *arg), void *arg) {
-    if ((int)call < 0 || call >= PLAT_CALL_COUNT)
-        return;
-    hooks[call].left = nth > 0 && hook != nullptr ? nth : 0;
-    hooks[call].fn = hook;
-    hooks[call].arg = arg;
-}
-
-int fail_now(PlatCall call) {
-    if ((int)call < 0 || call >= PLAT_CALL_COUNT)
-        return 0;
-    run_hook(call);
-    if (armed[call].left == 0)
-        return 0;
-    if (--armed[call].left != 0)
-        return 0;
-    plat_setlasterror(armed[call].code);
-    return 1;
 }

@@ -33,8 +33,6 @@ struct Item {
     std::string exact; // unfolded, the tie-break
 };
 
-int islead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 int isdots(const wchar_t *n) { return n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0)); }
 
 int passes_mask(unsigned attrib, unsigned mask) {
@@ -137,25 +135,9 @@ void fill_entry(const Item &it, PlatEntry *e) {
 // Splits the pattern into its directory and final component (code page
 // 932). The directory is left empty for a bare name.
 int split_pattern(const char *pattern, char *dir, size_t dsize, char *final, size_t fsize) {
-    const unsigned char *s = (const unsigned char *)pattern;
-    const unsigned char *last = nullptr;
-    for (const unsigned char *p = s; *p != '\0'; p++) {
-        if (islead(*p) && p[1] != '\0')
-            p++;
-        else if (*p == '\\' || *p == '/')
-            last = p;
-    }
-    size_t cut = last != nullptr ? (size_t)(last - s) + 1 : 0;
-    if (last == nullptr && pattern[0] != '\0' && pattern[1] == ':')
-        cut = 2;
-    if (cut >= dsize)
+    const char *rest = wild_split(pattern, dir, dsize);
+    if (rest == nullptr)
         return -1;
-    std::memcpy(dir, pattern, cut);
-    dir[cut] = '\0';
-    // "C:\x" keeps the root's separator; "C:\dir\x" loses the last one.
-    if (last != nullptr && cut > 1 && !(cut == 3 && dir[1] == ':'))
-        dir[cut - 1] = '\0';
-    const char *rest = pattern + cut;
     if (std::strlen(rest) >= fsize)
         return -1;
     std::strcpy(final, rest);

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/common/failhooks.h"
 
 // Room for a path handed to a "W" call: the core's paths are at most 260
 // characters, a temporary file's a little longer, and a path of 260 or more
@@ -67,10 +68,6 @@ void set_sys_error(void);
 // exists, 3 when the directory is missing too.
 void set_missing_error(const wchar_t *path);
 
-// 1 when an armed failure of `call` fires now (the last error is then set
-// to the armed code and the caller must fail without touching anything).
-// A hook armed for the call runs first.
-int fail_now(PlatCall call);
 
 // ---- links under Wine (links.cpp) -------------------------------------------
 
