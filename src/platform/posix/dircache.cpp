@@ -1,9 +1,8 @@
-// The directories the backend works in and the names they hold (see
-// dircache.h). The names of a directory live in one arena with an index
-// of fixed-size entries and a hash table on their case-folded keys, so a
-// directory of 100,000 names costs a few megabytes, not a string and a
-// map node per name.
+// The directories the backend works in (see dircache.h): each resolved
+// once, kept with a descriptor for the *at calls and the names it holds
+// (dirnames.h), and kept true across the run's own changes.
 #include "platform/posix/dircache.h"
+#include "platform/posix/dirnames.h"
 
 #include <cerrno>
 #include <cstring>
@@ -16,42 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-const uint32_t DEAD = 0x80000000u; // in Entry::off: the entry was removed
-
-struct Entry {
-    uint32_t off;  // its name in the arena; DEAD when removed
-    uint32_t fold; // hash of its case-folded key
-    uint32_t next; // the next entry in its bucket, plus one; 0 ends
-    uint32_t info; // its NameInfo, plus one; 0 when nothing is known
-};
-
-} // namespace
-
-struct Dir {
-    std::string native;
-    int fd = -1;          // not opened yet while -1
-    int pathonly = 0;     // fd is O_PATH: it cannot be read
-    int atstart = 1;      // fd's read offset is at the start
-    int holds = 0;        // callers and listings keeping it
-    int lists = 0;        // listings open on it
-    uint32_t epoch = 1;   // of the listings open now
-    int cached = 1;       // in the table (else it goes with its last hold)
-    unsigned long used = 0;
-    int complete = 0;     // the names are all the directory holds
-    int fresh = 0;        // made by this run: complete without a read
-    int stamped = 0;      // mtime (and ctime, when ctimed) below are the directory's
-    int ctimed = 0;
-    struct timespec mtime = {0, 0}, ctime = {0, 0};
-    unsigned long checked = 0; // the recheck it was last looked at for
-    std::vector<char> arena;
-    std::vector<Entry> entries;
-    std::vector<uint32_t> buckets; // entry index plus one; 0 empty
-    std::vector<NameInfo> infos;
-    uint32_t live = 0;
-    unsigned long changes = 0; // the backend's own changes of the names
-};
 
 namespace {
 
@@ -79,181 +42,6 @@ struct TableEnd {
         table.clear();
     }
 } tableend;
-
-// ---- names ----------------------------------------------------------------------
-
-int ascii(const char *s) {
-    for (; *s != '\0'; s++)
-        if ((unsigned char)*s >= 0x80)
-            return 0;
-    return 1;
-}
-
-unsigned char upper(unsigned char c) { return c >= 'a' && c <= 'z' ? (unsigned char)(c - 32) : c; }
-
-uint32_t hash_bytes(const unsigned char *s, size_t n) {
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < n; i++)
-        h = (h ^ s[i]) * 16777619u;
-    return h;
-}
-
-// The hash of a name's case-folded key. An ASCII name is its own key,
-// upper-cased, and needs no conversion.
-uint32_t fold_hash(const char *name) {
-    if (ascii(name)) {
-        uint32_t h = 2166136261u;
-        for (const unsigned char *s = (const unsigned char *)name; *s != '\0'; s++)
-            h = (h ^ upper(*s)) * 16777619u;
-        return h;
-    }
-    static char key[NAME_KEY_SIZE];
-    int n = name_fold(name, key, sizeof key);
-    if (n < 0)
-        return hash_bytes((const unsigned char *)name, std::strlen(name));
-    return hash_bytes((const unsigned char *)key, (size_t)n);
-}
-
-int fold_equal(const char *a, const char *b) {
-    if (ascii(a) && ascii(b)) {
-        for (; *a != '\0' && *b != '\0'; a++, b++)
-            if (upper((unsigned char)*a) != upper((unsigned char)*b))
-                return 0;
-        return *a == *b;
-    }
-    static char ka[NAME_KEY_SIZE], kb[NAME_KEY_SIZE];
-    int na = name_fold(a, ka, sizeof ka), nb = name_fold(b, kb, sizeof kb);
-    return na >= 0 && na == nb && std::memcmp(ka, kb, (size_t)na) == 0;
-}
-
-const char *name_at(const Dir *d, uint32_t i) {
-    return d->arena.data() + (d->entries[i].off & ~DEAD);
-}
-
-int alive(const Dir *d, uint32_t i) { return (d->entries[i].off & DEAD) == 0; }
-
-void rehash(Dir *d, size_t size) {
-    d->buckets.assign(size, 0);
-    for (uint32_t i = 0; i < d->entries.size(); i++) {
-        Entry &e = d->entries[i];
-        e.next = 0;
-        if (e.off & DEAD)
-            continue;
-        uint32_t &b = d->buckets[e.fold & (size - 1)];
-        e.next = b;
-        b = i + 1;
-    }
-}
-
-// The entry of exactly this name, or -1.
-int find_exact(const Dir *d, const char *name, uint32_t fold) {
-    if (d->buckets.empty())
-        return -1;
-    for (uint32_t at = d->buckets[fold & (d->buckets.size() - 1)]; at != 0;) {
-        uint32_t i = at - 1;
-        if (d->entries[i].fold == fold && std::strcmp(name_at(d, i), name) == 0)
-            return (int)i;
-        at = d->entries[i].next;
-    }
-    return -1;
-}
-
-// The exact entry, else the first of those equal ignoring case in listing
-// order (which sorts them by their exact names), or -1.
-int find_name(const Dir *d, const char *name) {
-    uint32_t fold = fold_hash(name);
-    if (d->buckets.empty())
-        return -1;
-    int best = -1;
-    for (uint32_t at = d->buckets[fold & (d->buckets.size() - 1)]; at != 0;) {
-        uint32_t i = at - 1;
-        at = d->entries[i].next;
-        if (d->entries[i].fold != fold)
-            continue;
-        const char *n = name_at(d, i);
-        if (std::strcmp(n, name) == 0)
-            return (int)i;
-        if (fold_equal(n, name) && (best < 0 || std::strcmp(n, name_at(d, (uint32_t)best)) < 0))
-            best = (int)i;
-    }
-    return best;
-}
-
-int add_name(Dir *d, const char *name) {
-    uint32_t fold = fold_hash(name);
-    int have = find_exact(d, name, fold);
-    if (have >= 0) {
-        d->entries[have].info = 0; // whatever it was, it is new now
-        return have;
-    }
-    size_t len = std::strlen(name);
-    Entry e = {(uint32_t)d->arena.size(), fold, 0, 0};
-    d->arena.insert(d->arena.end(), name, name + len + 1);
-    d->entries.push_back(e);
-    d->live++;
-    if (d->buckets.size() < 2 * (size_t)d->live + 16)
-        rehash(d, d->buckets.empty() ? 64 : 2 * d->buckets.size());
-    else {
-        uint32_t i = (uint32_t)d->entries.size() - 1;
-        uint32_t &b = d->buckets[fold & (d->buckets.size() - 1)];
-        d->entries[i].next = b;
-        b = i + 1;
-    }
-    return (int)d->entries.size() - 1;
-}
-
-void clear_names(Dir *d) {
-    d->arena.clear();
-    d->entries.clear();
-    d->buckets.clear();
-    d->infos.clear();
-    d->live = 0;
-}
-
-// Drops removed entries when they outnumber the live ones and no listing
-// holds their indexes.
-void compact(Dir *d) {
-    if (d->holds != 0 || d->entries.size() - d->live < 1024 ||
-        d->entries.size() - d->live < d->live)
-        return;
-    std::vector<char> arena;
-    std::vector<Entry> entries;
-    std::vector<NameInfo> infos;
-    for (uint32_t i = 0; i < d->entries.size(); i++) {
-        if (!alive(d, i))
-            continue;
-        const char *n = name_at(d, i);
-        Entry e = {(uint32_t)arena.size(), d->entries[i].fold, 0, 0};
-        arena.insert(arena.end(), n, n + std::strlen(n) + 1);
-        if (d->entries[i].info != 0) {
-            infos.push_back(d->infos[d->entries[i].info - 1]);
-            e.info = (uint32_t)infos.size();
-        }
-        entries.push_back(e);
-    }
-    d->arena.swap(arena);
-    d->entries.swap(entries);
-    d->infos.swap(infos);
-    rehash(d, d->buckets.size());
-}
-
-void remove_name(Dir *d, const char *name) {
-    int i = find_exact(d, name, fold_hash(name));
-    if (i < 0)
-        return;
-    Entry &e = d->entries[i];
-    for (uint32_t *link = &d->buckets[e.fold & (d->buckets.size() - 1)]; *link != 0;
-         link = &d->entries[*link - 1].next) {
-        if (*link == (uint32_t)i + 1) {
-            *link = e.next;
-            break;
-        }
-    }
-    e.off |= DEAD;
-    e.next = 0;
-    d->live--;
-    compact(d);
-}
 
 // ---- directories ------------------------------------------------------------------
 
@@ -369,7 +157,7 @@ int learn_stat(Dir *d, const char *name, NameInfo *info) {
 }
 
 NameInfo *info_slot(Dir *d, uint32_t i) {
-    Entry &e = d->entries[i];
+    DirEntry &e = d->entries[i];
     if (e.info == 0) {
         d->infos.push_back(NameInfo{});
         e.info = (uint32_t)d->infos.size();
@@ -655,7 +443,7 @@ int dir_learn(Dir *d, int index, unsigned want) {
 }
 
 int dir_trusted(const Dir *d, int index, unsigned want) {
-    const Entry &e = d->entries[(uint32_t)index];
+    const DirEntry &e = d->entries[(uint32_t)index];
     if (d->lists == 0 || e.info == 0)
         return 0;
     const NameInfo &info = d->infos[e.info - 1];

@@ -1,0 +1,182 @@
+// The names of a cached directory (dirnames.h): an ASCII name is its own
+// key, upper-cased; any other is folded as the listing orders names.
+#include "platform/posix/dirnames.h"
+
+#include <cstring>
+
+namespace {
+
+int ascii(const char *s) {
+    for (; *s != '\0'; s++)
+        if ((unsigned char)*s >= 0x80)
+            return 0;
+    return 1;
+}
+
+unsigned char upper(unsigned char c) { return c >= 'a' && c <= 'z' ? (unsigned char)(c - 32) : c; }
+
+uint32_t hash_bytes(const unsigned char *s, size_t n) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < n; i++)
+        h = (h ^ s[i]) * 16777619u;
+    return h;
+}
+
+int fold_equal(const char *a, const char *b) {
+    if (ascii(a) && ascii(b)) {
+        for (; *a != '\0' && *b != '\0'; a++, b++)
+            if (upper((unsigned char)*a) != upper((unsigned char)*b))
+                return 0;
+        return *a == *b;
+    }
+    static char ka[NAME_KEY_SIZE], kb[NAME_KEY_SIZE];
+    int na = name_fold(a, ka, sizeof ka), nb = name_fold(b, kb, sizeof kb);
+    return na >= 0 && na == nb && std::memcmp(ka, kb, (size_t)na) == 0;
+}
+
+void rehash(Dir *d, size_t size) {
+    d->buckets.assign(size, 0);
+    for (uint32_t i = 0; i < d->entries.size(); i++) {
+        DirEntry &e = d->entries[i];
+        e.next = 0;
+        if (e.off & DIR_DEAD)
+            continue;
+        uint32_t &b = d->buckets[e.fold & (size - 1)];
+        e.next = b;
+        b = i + 1;
+    }
+}
+
+// Drops removed entries when they outnumber the live ones and no listing
+// holds their indexes.
+void compact(Dir *d) {
+    if (d->holds != 0 || d->entries.size() - d->live < 1024 ||
+        d->entries.size() - d->live < d->live)
+        return;
+    std::vector<char> arena;
+    std::vector<DirEntry> entries;
+    std::vector<NameInfo> infos;
+    for (uint32_t i = 0; i < d->entries.size(); i++) {
+        if (!alive(d, i))
+            continue;
+        const char *n = name_at(d, i);
+        DirEntry e = {(uint32_t)arena.size(), d->entries[i].fold, 0, 0};
+        arena.insert(arena.end(), n, n + std::strlen(n) + 1);
+        if (d->entries[i].info != 0) {
+            infos.push_back(d->infos[d->entries[i].info - 1]);
+            e.info = (uint32_t)infos.size();
+        }
+        entries.push_back(e);
+    }
+    d->arena.swap(arena);
+    d->entries.swap(entries);
+    d->infos.swap(infos);
+    rehash(d, d->buckets.size());
+}
+
+} // namespace
+
+// The hash of a name's case-folded key. An ASCII name is its own key,
+// upper-cased, and needs no conversion.
+uint32_t fold_hash(const char *name) {
+    if (ascii(name)) {
+        uint32_t h = 2166136261u;
+        for (const unsigned char *s = (const unsigned char *)name; *s != '\0'; s++)
+            h = (h ^ upper(*s)) * 16777619u;
+        return h;
+    }
+    static char key[NAME_KEY_SIZE];
+    int n = name_fold(name, key, sizeof key);
+    if (n < 0)
+        return hash_bytes((const unsigned char *)name, std::strlen(name));
+    return hash_bytes((const unsigned char *)key, (size_t)n);
+}
+
+const char *name_at(const Dir *d, uint32_t i) {
+    return d->arena.data() + (d->entries[i].off & ~DIR_DEAD);
+}
+
+int alive(const Dir *d, uint32_t i) { return (d->entries[i].off & DIR_DEAD) == 0; }
+
+// The entry of exactly this name, or -1.
+int find_exact(const Dir *d, const char *name, uint32_t fold) {
+    if (d->buckets.empty())
+        return -1;
+    for (uint32_t at = d->buckets[fold & (d->buckets.size() - 1)]; at != 0;) {
+        uint32_t i = at - 1;
+        if (d->entries[i].fold == fold && std::strcmp(name_at(d, i), name) == 0)
+            return (int)i;
+        at = d->entries[i].next;
+    }
+    return -1;
+}
+
+// The exact entry, else the first of those equal ignoring case in listing
+// order (which sorts them by their exact names), or -1.
+int find_name(const Dir *d, const char *name) {
+    uint32_t fold = fold_hash(name);
+    if (d->buckets.empty())
+        return -1;
+    int best = -1;
+    for (uint32_t at = d->buckets[fold & (d->buckets.size() - 1)]; at != 0;) {
+        uint32_t i = at - 1;
+        at = d->entries[i].next;
+        if (d->entries[i].fold != fold)
+            continue;
+        const char *n = name_at(d, i);
+        if (std::strcmp(n, name) == 0)
+            return (int)i;
+        if (fold_equal(n, name) && (best < 0 || std::strcmp(n, name_at(d, (uint32_t)best)) < 0))
+            best = (int)i;
+    }
+    return best;
+}
+
+int add_name(Dir *d, const char *name) {
+    uint32_t fold = fold_hash(name);
+    int have = find_exact(d, name, fold);
+    if (have >= 0) {
+        d->entries[have].info = 0; // whatever it was, it is new now
+        return have;
+    }
+    size_t len = std::strlen(name);
+    DirEntry e = {(uint32_t)d->arena.size(), fold, 0, 0};
+    d->arena.insert(d->arena.end(), name, name + len + 1);
+    d->entries.push_back(e);
+    d->live++;
+    if (d->buckets.size() < 2 * (size_t)d->live + 16)
+        rehash(d, d->buckets.empty() ? 64 : 2 * d->buckets.size());
+    else {
+        uint32_t i = (uint32_t)d->entries.size() - 1;
+        uint32_t &b = d->buckets[fold & (d->buckets.size() - 1)];
+        d->entries[i].next = b;
+        b = i + 1;
+    }
+    return (int)d->entries.size() - 1;
+}
+
+void clear_names(Dir *d) {
+    d->arena.clear();
+    d->entries.clear();
+    d->buckets.clear();
+    d->infos.clear();
+    d->live = 0;
+}
+
+void remove_name(Dir *d, const char *name) {
+    int i = find_exact(d, name, fold_hash(name));
+    if (i < 0)
+        return;
+    DirEntry &e = d->entries[i];
+    for (uint32_t *link = &d->buckets[e.fold & (d->buckets.size() - 1)]; *link != 0;
+         link = &d->entries[*link - 1].next) {
+        if (*link == (uint32_t)i + 1) {
+            *link = e.next;
+            break;
+        }
+    }
+    e.off |= DIR_DEAD;
+    e.next = 0;
+    d->live--;
+    compact(d);
+}
