@@ -118,6 +118,13 @@ char *mbstrchr(const char *s, int c) {
 
 char *mbstrrchr(const char *s, int c) {
     unsigned char want = (unsigned char)c;
+    // Most paths are ASCII alone: no byte can then be a trail byte.
+    const unsigned char *u = (const unsigned char *)s;
+    size_t ascii = 0;
+    while (u[ascii] != 0 && u[ascii] < 0x80)
+        ascii++;
+    if (u[ascii] == 0)
+        return want == 0 ? nullptr : const_cast<char *>(std::strrchr(s, want));
     const char *found = nullptr;
     int kind = 0;
     for (size_t n = 0; s[n] != 0; n++) {
@@ -208,6 +215,8 @@ int iswild(const char *s) {
 // kinds of both strings in step, because a letter and its other case fall
 // in the same byte classes.
 int samepath(const char *a, const char *b) {
+    if (std::strcmp(a, b) == 0) // the usual answer, asked once per file
+        return 1;
     size_t la, lb;
     if (endsinsep(a, &la))
         la--;

@@ -132,11 +132,6 @@ int codec_put(CodecSink *o, const void *bytes, size_t n) {
     return 0;
 }
 
-int codec_put1(CodecSink *o, unsigned b) {
-    u8 c = (u8)b;
-    return codec_put(o, &c, 1);
-}
-
 int codec_holds(uint32_t cp) {
     return cp < 0x80 || (cp <= 0xFFFF && !ispua(cp) && enc[cp] != 0);
 }
@@ -195,5 +190,3 @@ size_t codec_charlen(const char *src, size_t n) {
         return 1;
     return n >= 4 && isesc(s[0], s[1]) && isesc(s[2], s[3]) ? 4 : 2;
 }
-
-int codec_islead(unsigned char b) { return islead(b); }

@@ -52,7 +52,15 @@ struct CodecSink {
     int grow;
 };
 int codec_put(CodecSink *o, const void *bytes, size_t n);
-int codec_put1(CodecSink *o, unsigned b);
+// One byte; inline, since a conversion puts most of its text this way.
+inline int codec_put1(CodecSink *o, unsigned b) {
+    if (o->len + 2 > o->cap) {
+        unsigned char c = (unsigned char)b;
+        return codec_put(o, &c, 1);
+    }
+    o->p[o->len++] = (char)b;
+    return 0;
+}
 
 // 1 when the core writes the code point as itself rather than as an escape.
 int codec_holds(uint32_t cp);
@@ -78,4 +86,6 @@ void codec_next(const unsigned char *s, size_t n, CodecItem *it);
 size_t codec_charlen(const char *s, size_t n);
 
 // 1 when b is a lead byte of a double-byte character of code page 932.
-int codec_islead(unsigned char b);
+inline int codec_islead(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}

@@ -116,6 +116,8 @@ int wild_compile(const char *pat, WildPattern *p) {
 int wild_has(const char *s) { return std::strpbrk(s, "*?") != nullptr; }
 
 int wild_match(const WildPattern *p, const char *name) {
+    if (p->n == 1 && p->t[0].kind == STAR) // "*" and "*.*", what a walk lists by
+        return 1;
     static Chars c; // large; listings are not re-entered
     unsigned char on[WILD_MAX_TOKENS + 1], next[WILD_MAX_TOKENS + 1];
     split_chars(name, &c);
