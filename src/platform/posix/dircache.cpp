@@ -159,6 +159,11 @@ int learn_stat(Dir *d, const char *name, NameInfo *info) {
 NameInfo *info_slot(Dir *d, uint32_t i) {
     DirEntry &e = d->entries[i];
     if (e.info == 0) {
+        // A walk learns of every name of a directory it lists: room for
+        // them all at once, instead of growing by copies that for a while
+        // hold the old block and one twice its size.
+        if (d->infos.empty() && d->infos.capacity() < d->live)
+            d->infos.reserve(d->live);
         d->infos.push_back(NameInfo{});
         e.info = (uint32_t)d->infos.size();
     }

@@ -178,5 +178,17 @@ void remove_name(Dir *d, const char *name) {
     e.off |= DIR_DEAD;
     e.next = 0;
     d->live--;
+    // A copy's temporary name goes just before its final name comes: its
+    // room, when it was the last taken, is given back at once, so that a
+    // directory being filled does not carry a dead entry for every file.
+    if (e.info != 0 && e.info == d->infos.size()) {
+        d->infos.pop_back();
+        e.info = 0;
+    }
+    if (d->holds == 0 && (size_t)i + 1 == d->entries.size()) {
+        d->arena.resize(e.off & ~DIR_DEAD);
+        d->entries.pop_back();
+        return;
+    }
     compact(d);
 }
