@@ -116,6 +116,20 @@ std::string child_path(const Dir *d, const char *name) {
     return path + name;
 }
 
+// The marks of the entry name of d, read for every entry a walk lists: its
+// path is put together on the stack.
+int child_marks(const Dir *d, const char *name, unsigned *bits) {
+    char path[NATIVE_PATH_SIZE];
+    size_t dl = d->native.size(), nl = std::strlen(name);
+    if (dl + 1 + nl >= sizeof path)
+        return read_marks(child_path(d, name).c_str(), bits);
+    std::memcpy(path, d->native.data(), dl);
+    if (d->native != "/")
+        path[dl++] = '/';
+    std::memcpy(path + dl, name, nl + 1);
+    return read_marks(path, bits);
+}
+
 // ---- looking at entries ------------------------------------------------------------
 
 void stat_info(const struct stat *st, int islink, NameInfo *info) {
@@ -362,7 +376,7 @@ static int learn_found(Dir *d, int index, const struct stat *st, unsigned learn)
         if (learn == 0)
             return 1;
         unsigned bits;
-        int present = read_marks(child_path(d, name_at(d, (uint32_t)index)).c_str(), &bits);
+        int present = child_marks(d, name_at(d, (uint32_t)index), &bits);
         info->marks = (uint16_t)(bits | (present ? MARKS_PRESENT : 0));
         info->known |= KNOWN_MARKS;
         return 1;
@@ -439,7 +453,7 @@ int dir_learn(Dir *d, int index, unsigned want) {
         info->known |= KNOWN_STAT | KNOWN_KIND;
     if (want & KNOWN_MARKS) {
         unsigned bits;
-        int present = read_marks(child_path(d, name).c_str(), &bits);
+        int present = child_marks(d, name, &bits);
         info->marks = (uint16_t)(bits | (present ? MARKS_PRESENT : 0));
         info->known |= KNOWN_MARKS;
     }

@@ -32,7 +32,7 @@ const unsigned MARK_BITS = PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
 
 // DOS words of a time in local time; DOS dates run from 1980 to 2107, and a
 // time outside them is pinned to the nearest end.
-void dos_time(long long t, unsigned short *date, unsigned short *time) {
+void dos_words(long long t, unsigned short *date, unsigned short *time) {
     time_t tt = (time_t)t;
     struct tm tm;
     if (localtime_r(&tt, &tm) == nullptr || tm.tm_year < 80) {
@@ -47,6 +47,23 @@ void dos_time(long long t, unsigned short *date, unsigned short *time) {
     }
     *date = (unsigned short)(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
     *time = (unsigned short)((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+}
+
+void dos_time(long long t, unsigned short *date, unsigned short *time) {
+    // Files written together share their second, and localtime_r is among
+    // the dearest steps of listing an entry: the last answer is kept (the
+    // zone does not change while a run lasts).
+    static long long last = -1;
+    static unsigned short lastdate, lasttime;
+    if (t == last && t >= 0) {
+        *date = lastdate;
+        *time = lasttime;
+        return;
+    }
+    dos_words(t, date, time);
+    last = t;
+    lastdate = *date;
+    lasttime = *time;
 }
 
 int passes_mask(unsigned attrib, unsigned mask) {
