@@ -349,8 +349,8 @@ def plural(n, word):
     return "%d %s%s" % (n, word, "" if n == 1 else "s")
 
 
-def fmt(x, spec="%.3f"):
-    return "n/a" if x is None else spec % x
+def fmt(x, form="%.3f"):
+    return "n/a" if x is None else form % x
 
 
 def ratios(a, b):

@@ -180,21 +180,21 @@ int wjoin(const wchar_t *dir, const wchar_t *name, wchar_t *out, size_t cap) {
     return 0;
 }
 
-HANDLE find_first(const wchar_t *spec, WIN32_FIND_DATAW *fd) {
-    return FindFirstFileExW(spec, FindExInfoBasic, fd, FindExSearchNameMatch, nullptr,
+HANDLE find_first(const wchar_t *target, WIN32_FIND_DATAW *fd) {
+    return FindFirstFileExW(target, FindExInfoBasic, fd, FindExSearchNameMatch, nullptr,
                             FIND_FIRST_EX_LARGE_FETCH);
 }
 
 // A name without wildcards is one question to the system, which finds it
 // ignoring case.
 int find_one(PlatFind *f, const wchar_t *wdir, const char *final, unsigned mask) {
-    wchar_t wname[WPATH_SIZE], spec[WPATH_SIZE];
+    wchar_t wname[WPATH_SIZE], target[WPATH_SIZE];
     if (core_to_wide(final, std::strlen(final), wname, WPATH_SIZE, 0) < 0)
         return 0;
-    if (wjoin(wdir, wname, spec, WPATH_SIZE) != 0)
+    if (wjoin(wdir, wname, target, WPATH_SIZE) != 0)
         return -1;
     WIN32_FIND_DATAW fd;
-    HANDLE h = find_first(spec, &fd);
+    HANDLE h = find_first(target, &fd);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD err = GetLastError();
         if (err == ERROR_FILE_NOT_FOUND || err == ERROR_NO_MORE_FILES ||
@@ -224,11 +224,11 @@ int at_root(const wchar_t *wdir) {
 // Reads the whole directory, keeping what matches; "." and ".." go first.
 // A directory that cannot be read to its end fails as a whole.
 int scan_matches(PlatFind *f, const wchar_t *wdir, const WildPattern *p, unsigned mask) {
-    wchar_t spec[WPATH_SIZE];
-    if (wjoin(wdir, L"*", spec, WPATH_SIZE) != 0)
+    wchar_t target[WPATH_SIZE];
+    if (wjoin(wdir, L"*", target, WPATH_SIZE) != 0)
         return -1;
     WIN32_FIND_DATAW fd;
-    HANDLE h = find_first(spec, &fd);
+    HANDLE h = find_first(target, &fd);
     if (h == INVALID_HANDLE_VALUE) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_NO_MORE_FILES)
             return 0;

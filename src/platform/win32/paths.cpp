@@ -175,8 +175,8 @@ int plat_getcurdir(int letter, char *out, size_t size) {
         plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
         return -1;
     }
-    wchar_t spec[3] = {(wchar_t)upper(letter), L':', 0}, full[WPATH_SIZE];
-    int n = wfull(spec, full, WPATH_SIZE);
+    wchar_t drive[3] = {(wchar_t)upper(letter), L':', 0}, full[WPATH_SIZE];
+    int n = wfull(drive, full, WPATH_SIZE);
     if (n < 0)
         return -1;
     if (n < 3 || wide_to_core(full + 3, (size_t)n - 3, out, size) < 0) {
