@@ -46,29 +46,10 @@ long long kernel_step(int in, int out, unsigned long long n) {
 
 // One buffer of data read and written whole; as kernel_step, never REFUSED.
 long long buffer_step(int in, int out, char *buf, unsigned long n) {
-    ssize_t got;
-    do {
-        got = read(in, buf, n);
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) {
-        if (got < 0)
-            set_errno_error(errno);
-        return (long long)got;
-    }
-    for (ssize_t done = 0; done < got;) {
-        ssize_t put = write(out, buf + done, (size_t)(got - done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put < 0)
-                set_errno_error(errno);
-            else
-                plat_setlasterror(PLAT_ERR_DISK_FULL); // no progress: nothing more fits
-            return -1;
-        }
-        done += put;
-    }
-    return (long long)got;
+    long got = read_some(in, buf, n);
+    if (got <= 0)
+        return got;
+    return write_all(out, buf, (unsigned long)got) < 0 ? -1 : got;
 }
 
 } // namespace

@@ -139,17 +139,26 @@ void fill_unique(char *p) {
     }
 }
 
-// Creates a new file "<dir>/<prefix>XXXXXX" with O_EXCL, readable by its
-// owner alone: it holds a copy of someone's data while it is written, and a
-// run that is interrupted leaves it behind. The caller gives it its final
-// mode once it is complete.
-int create_unique(const char *ndir, const char *nprefix, char *native, size_t size) {
+// Writes "<ndir>/<nprefix>XXXXXX" into native; the length, whose last six
+// characters the caller fills until the name is free, or -1 (206).
+static int temp_template(const char *ndir, const char *nprefix, char *native, size_t size) {
     int n = snprintf(native, size, "%s%s%sXXXXXX", ndir,
                      ndir[0] && ndir[strlen(ndir) - 1] == '/' ? "" : "/", nprefix);
     if (n < 0 || (size_t)n >= size) {
         plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
         return -1;
     }
+    return n;
+}
+
+// Creates a new file "<dir>/<prefix>XXXXXX" with O_EXCL, readable by its
+// owner alone: it holds a copy of someone's data while it is written, and a
+// run that is interrupted leaves it behind. The caller gives it its final
+// mode once it is complete.
+int create_unique(const char *ndir, const char *nprefix, char *native, size_t size) {
+    int n = temp_template(ndir, nprefix, native, size);
+    if (n < 0)
+        return -1;
     for (int tries = 0; tries < 100; tries++) {
         fill_unique(native + n - 6);
         int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -245,13 +254,10 @@ const struct stat *opened_model(const char *native) {
                                                                                 : nullptr;
 }
 
-long plat_read(int handle, void *buf, unsigned long len) {
-    if (fail_now(PLAT_CALL_READ))
-        return -1;
-    opened_read(handle);
+long read_some(int fd, void *buf, unsigned long len) {
     ssize_t n;
     do {
-        n = read(handle, buf, len);
+        n = read(fd, buf, len);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         set_errno_error(errno);
@@ -260,13 +266,11 @@ long plat_read(int handle, void *buf, unsigned long len) {
     return (long)n;
 }
 
-long plat_write_file(int handle, const void *buf, unsigned long len) {
-    if (fail_now(PLAT_CALL_WRITE))
-        return -1;
+long write_all(int fd, const void *buf, unsigned long len) {
     const char *p = (const char *)buf;
     unsigned long done = 0;
     while (done < len) {
-        ssize_t n = write(handle, p + done, len - done);
+        ssize_t n = write(fd, p + done, len - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -280,6 +284,19 @@ long plat_write_file(int handle, const void *buf, unsigned long len) {
         done += (unsigned long)n;
     }
     return (long)done;
+}
+
+long plat_read(int handle, void *buf, unsigned long len) {
+    if (fail_now(PLAT_CALL_READ))
+        return -1;
+    opened_read(handle);
+    return read_some(handle, buf, len);
+}
+
+long plat_write_file(int handle, const void *buf, unsigned long len) {
+    if (fail_now(PLAT_CALL_WRITE))
+        return -1;
+    return write_all(handle, buf, len);
 }
 
 long long plat_seek(int handle, long long offset, int whence) {
@@ -504,12 +521,9 @@ int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) 
 // file. 0, or -1 with the last error set.
 static int create_templink(const char *target, const char *ndir, const char *nprefix,
                            char *native, size_t size) {
-    int n = snprintf(native, size, "%s%s%sXXXXXX", ndir,
-                     ndir[0] && ndir[strlen(ndir) - 1] == '/' ? "" : "/", nprefix);
-    if (n < 0 || (size_t)n >= size) {
-        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+    int n = temp_template(ndir, nprefix, native, size);
+    if (n < 0)
         return -1;
-    }
     for (int tries = 0; tries < 100; tries++) {
         fill_unique(native + n - 6);
         if (symlink(target, native) == 0) {

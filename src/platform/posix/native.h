@@ -69,6 +69,13 @@ const char *cur_dir(int *toolong);
 // Sets the last error from an errno value through the one mapping table.
 void set_errno_error(int err);
 
+// A read of at most len bytes, tried again when a signal cuts it short:
+// the bytes read, 0 at the end, or -1 with the last error set.
+long read_some(int fd, void *buf, unsigned long len);
+// Writes all len bytes: len, or -1 with the last error set (112 when a
+// write makes no progress). Neither counts as a call for the test hooks.
+long write_all(int fd, const void *buf, unsigned long len);
+
 
 // Keeps the case-insensitive lookup cache true after the backend itself
 // created, removed or renamed `name` in the native directory `dir` (taken

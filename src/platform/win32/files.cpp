@@ -159,9 +159,10 @@ int plat_open(const char *path, int how) {
     return from_handle(h);
 }
 
-long plat_read(int handle, void *buf, unsigned long len) {
-    if (fail_now(PLAT_CALL_READ))
-        return -1;
+namespace {
+
+// A read of at most len bytes: the bytes read, 0 at the end, or -1.
+long raw_read(int handle, void *buf, unsigned long len) {
     DWORD got;
     if (len > 0x40000000UL)
         len = 0x40000000UL;
@@ -173,9 +174,8 @@ long plat_read(int handle, void *buf, unsigned long len) {
     return (long)got;
 }
 
-long plat_write_file(int handle, const void *buf, unsigned long len) {
-    if (fail_now(PLAT_CALL_WRITE))
-        return -1;
+// Writes all len bytes: len, or -1 (112 when a write makes no progress).
+long raw_write(int handle, const void *buf, unsigned long len) {
     const char *p = (const char *)buf;
     unsigned long done = 0;
     while (done < len) {
@@ -189,6 +189,20 @@ long plat_write_file(int handle, const void *buf, unsigned long len) {
         done += put;
     }
     return (long)done;
+}
+
+} // namespace
+
+long plat_read(int handle, void *buf, unsigned long len) {
+    if (fail_now(PLAT_CALL_READ))
+        return -1;
+    return raw_read(handle, buf, len);
+}
+
+long plat_write_file(int handle, const void *buf, unsigned long len) {
+    if (fail_now(PLAT_CALL_WRITE))
+        return -1;
+    return raw_write(handle, buf, len);
 }
 
 // Windows has no kernel copy between two open handles: the data goes
@@ -210,22 +224,11 @@ long long plat_copydata(int in, int out, long long limit, void *buf, unsigned lo
             return done;
         if (fail_now(PLAT_CALL_READ) || fail_now(PLAT_CALL_WRITE))
             return -1;
-        DWORD got;
-        if (!ReadFile(to_handle(in), buf, want, &got, nullptr)) {
-            if (GetLastError() != ERROR_BROKEN_PIPE) // a pipe's writer is done: its end
-                return fail_sys();
-            got = 0;
-        }
-        if (got == 0)
-            return done;
-        for (DWORD put = 0, at = 0; at < got; at += put) {
-            if (!WriteFile(to_handle(out), (const char *)buf + at, got - at, &put, nullptr))
-                return fail_sys();
-            if (put == 0) { // no progress and no error: nothing more fits
-                plat_setlasterror(PLAT_ERR_DISK_FULL);
-                return -1;
-            }
-        }
+        long got = raw_read(in, buf, want);
+        if (got <= 0)
+            return got < 0 ? -1 : done;
+        if (raw_write(out, buf, (unsigned long)got) < 0)
+            return -1;
         done += got;
         if (step != nullptr)
             step((unsigned long long)done);
