@@ -231,6 +231,14 @@ static int entersubdir(PARAM *param, char *srcfull, const char *dir, const char 
         outf("Error! path too long: %s\\%s\n", dir, name);
         return XFIND_ABORT;
     }
+    // The destination itself, met as an entry of a directory being copied
+    // (C:\A into C:\A\SUB): it gets no counterpart, and the job stays where
+    // it is, so that the walk coming into it sees a change of directory and
+    // skips it instead of copying its own output into it again.
+    if (insidedst(param, srcfull)) {
+        srcfull[0] = 0;
+        return 0;
+    }
     // A counterpart too long to name is reported once and skipped: its
     // files are skipped with their directory when the walk comes into it,
     // and inside it nothing below can be made either. A link where the

@@ -330,8 +330,9 @@ TEST(Copy, DestinationInsideSource) {
                      "  B.TXT", count(3, "File(s) found"), count(2, "File(s) copied"),
                      count(2, "Dir(s)  searched")}),
               outlines(r));
-    EXPECT_EQ((Lines{"A.TXT", "BACKUP/", "BACKUP/A.TXT", "BACKUP/BACKUP/", "BACKUP/SUB/",
-                     "BACKUP/SUB/B.TXT", "SUB/", "SUB/B.TXT"}),
+    // The destination gets no counterpart of itself.
+    EXPECT_EQ((Lines{"A.TXT", "BACKUP/", "BACKUP/A.TXT", "BACKUP/SUB/", "BACKUP/SUB/B.TXT", "SUB/",
+                     "SUB/B.TXT"}),
               tree(box.native('d', "DATA")));
 
     Sandbox box2;
