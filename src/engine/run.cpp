@@ -119,10 +119,15 @@ static void listentry(PARAM *param, XFINDFUNC callback, const char *line, unsign
     if (iswild(line)) {
         r = xfind(line, nullptr, mask, 1, recursemode, rmsubdir, callback, param);
     } else if (getattr(line, &attrib) == 0 && (attrib & PLAT_ATTR_DIRECTORY) != 0) {
-        // A link may lead anywhere: its target is neither walked nor removed.
+        // A link may lead anywhere: its target is neither walked nor removed,
+        // and one named for a delete or a move is an error, not a skip.
         if ((attrib & PLAT_ATTR_REPARSE) != 0) {
-            if (!opt_quiet)
+            if (deletemode() || opt_move == 1) {
+                outf("Error! source is a link: %s\n", line);
+                runfaults = 1;
+            } else if (!opt_quiet) {
                 outf("skip!(link): <%s>\n", line);
+            }
             return;
         }
         r = walklisteddir(param, callback, line);

@@ -75,6 +75,19 @@ static int classify(char *arg, PARAM *param) {
     return 0;
 }
 
+// A link to a directory named as the source of a delete or a move would
+// take the walk into the tree it points to, whose files are not the ones
+// the user named: it is refused. Copying through it reads only.
+static int linksource(const PARAM *param) {
+    if ((!deletemode() && opt_move != 1) || !(param->srctype & SRCTYPE_DIR))
+        return 0;
+    unsigned attrib;
+    if (getattr(param->srcbasedir, &attrib) != 0 || !(attrib & PLAT_ATTR_REPARSE))
+        return 0;
+    outf("Error! source is a link: %s\n", param->srcbasedir);
+    return 1;
+}
+
 int expandsrc(char *arg, PARAM *param) {
     // An empty argument (an unset variable in a script) would expand to the
     // current directory: a delete of everything nobody asked for.
@@ -103,6 +116,8 @@ int expandsrc(char *arg, PARAM *param) {
         param->srctype |= root ? SRCTYPE_ROOT : SRCTYPE_DIR;
     if (!root)
         delbackslash(param->srcbasedir);
+    if (linksource(param))
+        return -1;
     std::strcpy(param->srccurdir, param->srcbasedir);
     return 0;
 }
