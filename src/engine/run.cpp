@@ -110,6 +110,26 @@ static void dosseparators(char *line) {
             *p = '\\';
 }
 
+// A line that begins with "/" is what `find /srv/w` prints: the platform
+// spells it as the drive whose directory holds it (on Windows it stays a
+// path on the current drive). Read as "\srv\w" on the current drive, it
+// would name a file below the working directory that the user never
+// named. 0, or -1 after the error line when it lies on no drive.
+static int mapnative(char *line, size_t size) {
+    if (line[0] != '/')
+        return 0;
+    char full[PATH_SIZE];
+    if (plat_fullpath(line, full, sizeof full) >= 0 && std::strlen(full) < size) {
+        std::strcpy(line, full);
+        return 0;
+    }
+    if (plat_lasterror() == PLAT_ERR_FILENAME_TOO_LONG)
+        outf("Error! path too long: %s\n", line);
+    else
+        outf("Error! path is on no drive: %s\n", line);
+    return -1;
+}
+
 static void listentry(PARAM *param, XFINDFUNC callback, const char *line, unsigned *found) {
     if (opt_verbose)
         traceentry(param, line);
@@ -151,7 +171,7 @@ int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *foun
     char entry[LIST_ENTRY_SIZE];
     int got, status = 0;
     while ((got = nextlistentry(&rd, entry, sizeof entry)) > 0) {
-        if (got == LIST_REFUSED) {
+        if (got == LIST_REFUSED || mapnative(entry, sizeof entry) != 0) {
             runfaults = 1;
             continue;
         }
