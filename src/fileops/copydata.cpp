@@ -109,7 +109,7 @@ int finishfile(int out, const PlatFileTime *mtime) {
 // at) its source's as far as the umask allows. Until then the temporary
 // file is its owner's alone. 0, or -1.
 int finalperms(int out, const char *src, const char *dst, int isnew) {
-    int r = isnew ? 1 : plat_keepperms(out, dst);
+    int r = isnew ? 1 : plat_keepperms(out, dst, src);
     return r == 1 ? plat_newperms(out, src) : r;
 }
 

@@ -350,10 +350,12 @@ int plat_filestate(int handle, PlatFileState *state);
 
 // Gives the open file the permissions (and, where allowed, the owner and
 // group) of the existing file at model, so that a file written to replace
-// it is no more open to others than the one it replaces. 0, 1 when model
-// does not exist or is a symbolic link (nothing kept: a link is replaced
-// as an entry and is no model), or -1.
-int plat_keepperms(int handle, const char *model);
+// it is no more open to others than the one it replaces, less any access
+// of group or others that source (the file whose copy it is) does not
+// have: a private file copied over a public one stays private. 0, 1 when
+// model does not exist or is a symbolic link (nothing kept: a link is
+// replaced as an entry and is no model), or -1.
+int plat_keepperms(int handle, const char *model, const char *source);
 // Gives the open file, a new copy of source, the permission bits a copy
 // gets: source's read, write and execute bits less the umask, never set-id
 // bits; the owner stays. 0, or -1 (source gone: 2 or 3).

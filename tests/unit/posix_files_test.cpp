@@ -91,7 +91,7 @@ TEST_F(PosixFiles, LinksAreNeitherAppendedThroughNorModels) {
     int h = open((c + "/new").c_str(), O_WRONLY | O_CREAT, 0600);
     ASSERT_GE(h, 0);
     ASSERT_EQ(fchmod(h, 0600), 0);
-    EXPECT_EQ(plat_keepperms(h, "C:\\link"), 1); // nothing kept
+    EXPECT_EQ(plat_keepperms(h, "C:\\link", "C:\\link"), 1); // nothing kept
     close(h);
     struct stat st;
     ASSERT_EQ(stat((c + "/new").c_str(), &st), 0);

@@ -24,9 +24,31 @@ mode_t the_umask(void) {
     return mask;
 }
 
+// The stat of the file a copy reads: as the copy found it when it opened
+// it, else looked at now (a zero-byte copy never opens its source). 0, or
+// -1 with the last error set.
+int source_stat(const char *source, struct stat *st) {
+    At at;
+    if (resolve_at(source, 0, &at) != 0)
+        return -1;
+    if (const struct stat *seen = opened_model(at.native)) {
+        *st = *seen;
+        return 0;
+    }
+    const char *name;
+    int dirfd = at_fd(&at, &name);
+    if (fstatat(dirfd, name, st, 0) == 0)
+        return 0;
+    if (errno == ENOENT)
+        set_missing_error(at.native);
+    else
+        set_errno_error(errno);
+    return -1;
+}
+
 } // namespace
 
-int plat_keepperms(int handle, const char *model) {
+int plat_keepperms(int handle, const char *model, const char *source) {
     At at;
     struct stat st;
     const char *name;
@@ -44,11 +66,16 @@ int plat_keepperms(int handle, const char *model) {
         set_errno_error(errno);
         return -1;
     }
-    if (fchmod(handle, st.st_mode & 07777) != 0) {
+    // Group and others lose what the source denies them; a source that
+    // cannot be looked at any more denies them everything.
+    struct stat src;
+    mode_t denied = source_stat(source, &src) == 0 ? ~src.st_mode & 077 : 077;
+    mode_t mode = st.st_mode & 07777 & ~denied;
+    if (fchmod(handle, mode) != 0) {
         set_errno_error(errno);
         return -1;
     }
-    temp_moded(handle, st.st_mode & 07777);
+    temp_moded(handle, mode);
     return 0;
 }
 
@@ -57,24 +84,10 @@ int plat_keepperms(int handle, const char *model) {
 // whoever runs us, and a set-id program of theirs is not what the source
 // was. The source's mode is the one it had when the copy opened it.
 int plat_newperms(int handle, const char *source) {
-    At at;
-    if (resolve_at(source, 0, &at) != 0)
-        return -1;
     struct stat st;
-    const struct stat *seen = opened_model(at.native);
-    if (seen == nullptr) {
-        const char *name;
-        int dirfd = at_fd(&at, &name);
-        if (fstatat(dirfd, name, &st, 0) != 0) {
-            if (errno == ENOENT)
-                set_missing_error(at.native);
-            else
-                set_errno_error(errno);
-            return -1;
-        }
-        seen = &st;
-    }
-    mode_t mode = seen->st_mode & 0777 & ~the_umask();
+    if (source_stat(source, &st) != 0)
+        return -1;
+    mode_t mode = st.st_mode & 0777 & ~the_umask();
     if (fchmod(handle, mode) != 0) {
         set_errno_error(errno);
         return -1;

@@ -301,8 +301,9 @@ int plat_filestate(int handle, PlatFileState *state) {
 }
 
 // The access list of the file replaced is given to its replacement, so
-// that it is no more open to others than the old one was.
-int plat_keepperms(int handle, const char *model) {
+// that it is no more open to others than the old one was. Access lists
+// have no group and other bits to narrow by the source's.
+int plat_keepperms(int handle, const char *model, const char *) {
     wchar_t w[WPATH_SIZE];
     if (wpath(model, w, WPATH_SIZE) < 0)
         return 1;
