@@ -94,11 +94,25 @@ int transfer(const FileJob *j, const char *to, int how) {
     int r = copyormove(srcfull, to, j->name, &j->mtime, j->newattrib, j->attrib, how);
     if (r == COPY_APPEARED)
         return r;
-    if (r == 0)
+    if (r == 0) {
+        char wanted[PATH_SIZE];
+        wantedname(j, wanted);
+        notewritten(to, j->name, wanted);
         filesdone++;
-    else
+    } else {
         filesfailed++;
+    }
     return r;
+}
+
+void wantedname(const FileJob *j, char *out) {
+    if (j->param->format[0] != 0) {
+        pathcopy(out, PATH_SIZE, namepart(dstfull));
+        return;
+    }
+    pathcopy(out, PATH_SIZE, j->name);
+    if (casechange != nullptr)
+        casechange(out);
 }
 
 // A file that takes the name between the look and the write is present:

@@ -47,6 +47,22 @@ void probedst(Probe *pr);
 int samefile(void);
 int refusesame(void);
 
+// ---- what this run wrote (twins.cpp) --------------------------------------------
+
+// The name the file is to be given at the destination, before the spelling
+// of an existing entry there is taken over: its own name in the case of
+// /L or /L+, or what the rename format made of it.
+void wantedname(const FileJob *j, char *out);
+// Notes that the run wrote dst from the source file named srcname, under
+// the name wanted.
+void notewritten(const char *dst, const char *srcname, const char *wanted);
+// 1 when dst holds what this run wrote from a case twin of srcname (README
+// for readme), or from another name that it spelled as another case of
+// wanted: writing over it would replace one of two files, else 0.
+int writtentwin(const char *dst, const char *srcname, const char *wanted);
+// Ends the run's memory of what it wrote.
+void forgetwritten(void);
+
 // ---- the three ways --------------------------------------------------------------
 
 int transferway(const FileJob *j, int changed); // transferway.cpp

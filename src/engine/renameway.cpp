@@ -79,6 +79,13 @@ static int copyrenamed(const FileJob *j) {
     int present = pr.exists && !pr.isdir;
     if ((opt_noover == 1 && present) || (opt_overonly == 1 && !present))
         return 0;
+    char wanted[PATH_SIZE];
+    wantedname(j, wanted);
+    if (present && writtentwin(dstfull, j->name, wanted)) {
+        outf("Error! %s and %s differ only in case\n", srcfull, dstfull);
+        filesfailed++;
+        return 0;
+    }
     int r, vacant = !pr.exists;
     if (opt_backup == 1 && backuprenamed(j, &pr, &r, &vacant))
         return r;

@@ -5,6 +5,7 @@
 
 #include "engine/listline.h"
 #include "engine/moxmain.h"
+#include "engine/perfile.h"
 #include "fileops/filecopy.h"
 #include "job/moxsub.h"
 #include "names/backup.h"
@@ -261,6 +262,7 @@ int runsrc(const char *source, PARAM *param) {
     unsigned found;
     int status = walksource(source, param, callback, &found);
     forgettoolong();
+    forgetwritten();
     freecopybuf();
     if (opt_trash == 1)
         trashfree();

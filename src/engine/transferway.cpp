@@ -21,7 +21,9 @@ static int notcounterpart(const FileJob *j, const Probe *pr) {
         refusesame();
         return 1;
     }
-    if (casetwin(j, pr)) {
+    char wanted[PATH_SIZE];
+    wantedname(j, wanted);
+    if (casetwin(j, pr) || writtentwin(dstfull, j->name, wanted)) {
         outf("Error! %s and %s differ only in case\n", srcfull, dstfull);
         filesfailed++;
         return 1;

@@ -1,0 +1,111 @@
+// Case twins: a Linux directory may hold DUP.TXT and dup.txt side by side,
+// and every way a run can bring them onto one destination name must keep
+// both files.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine_util.h"
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct TwinCase {
+    const char *name;
+    char tree; // 'G': the twins in two directories; 'B': E:\B\DUP.TXT exists
+    Lines args;
+    // The line that refuses the second twin; empty when the run keeps both
+    // some other way (a numbered name, a refused rename).
+    std::string refusal;
+    // Where each twin's text must be found after the run (drive, path).
+    std::vector<std::pair<char, std::string>> upper, lower;
+};
+
+void twins(const Sandbox &box, const std::string &dir) {
+    box.write('D', dir + "/DUP.TXT", "upper");
+    box.write('D', dir + "/dup.txt", "lower");
+}
+
+bool holds(const Sandbox &box, const std::pair<char, std::string> &at, const std::string &text) {
+    return box.exists(at.first, at.second) && box.read(at.first, at.second) == text;
+}
+
+// A move used to replace the first twin's copy with the second, remove the
+// source directory and end with status 0: one file gone without a word.
+// Gathering, a backup, an append, a rename format and a case change could
+// do the same.
+TEST(Twins, NoRunReplacesOneTwinWithTheOther) {
+    SKIP_ON_WIN32("names that differ only in case, in one directory");
+    const std::string moved = "Error! D:\\A\\dup.txt and ";
+    TwinCase cases[] = {
+        {"move within a drive", 0, {"/M", "/S", "D:\\A", "D:\\B"},
+         moved + "D:\\B\\DUP.TXT differ only in case", {{'D', "B/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
+        {"move across drives", 0, {"/M", "/S", "D:\\A", "E:\\B"},
+         moved + "E:\\B\\DUP.TXT differ only in case", {{'E', "B/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
+        {"move with a backup", 'B', {"/M", "/B", "D:\\A\\*.*", "E:\\B"},
+         moved + "E:\\B\\DUP.TXT differ only in case",
+         {{'E', "B/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
+        {"appending lower-cased", 0, {"/I", "/L", "D:\\A\\*.*", "E:\\B"},
+         moved + "E:\\B\\dup.txt differ only in case", {{'E', "B/dup.txt"}}, {{'D', "A/dup.txt"}}},
+        {"gather from two directories", 'G', {"/G", "/M", "D:\\G", "E:\\B"},
+         "Error! D:\\G\\Y\\dup.txt and E:\\B\\DUP.TXT differ only in case",
+         {{'E', "B/DUP.TXT"}}, {{'D', "G/Y/dup.txt"}}},
+        {"lower-cased copies", 0, {"/L", "D:\\A\\*.*", "E:\\B"},
+         moved + "E:\\B\\dup.txt differ only in case", {{'E', "B/dup.txt"}}, {{'D', "A/dup.txt"}}},
+        {"a format that keeps the name", 0, {"=$F.$E", "D:\\A\\*.*", "E:\\B"},
+         moved + "E:\\B\\DUP.TXT differ only in case", {{'E', "B/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
+        {"upper-cased in place", 0, {"/L+", "/Y", "D:\\A\\*.*"}, "Error! rename failed: D:\\A\\dup.txt",
+         {{'D', "A/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
+        {"trash numbers", 0, {"/DEL!", "/S", "/Y", "D:\\A"}, "",
+         {{'D', "TRASH$$$/A/DUP.TXT"}}, {{'D', "TRASH$$$/A/dup(000).txt"}}},
+    };
+    for (const TwinCase &c : cases) {
+        Sandbox box;
+        if (c.tree == 'G') {
+            box.write('D', "G/X/DUP.TXT", "upper");
+            box.write('D', "G/Y/dup.txt", "lower");
+        } else {
+            twins(box, "A");
+        }
+        if (c.tree == 'B')
+            box.write('E', "B/DUP.TXT", "old");
+        RunResult r = box.run(c.args);
+        if (!c.refusal.empty()) {
+            EXPECT_EQ(1, r.status) << c.name << "\n" << r.out;
+            EXPECT_TRUE(has_line(r, c.refusal)) << c.name << "\n" << r.out;
+        }
+        for (const auto &at : c.upper)
+            EXPECT_TRUE(holds(box, at, "upper")) << c.name << ": " << at.second << "\n" << r.out;
+        for (const auto &at : c.lower)
+            EXPECT_TRUE(holds(box, at, "lower")) << c.name << ": " << at.second << "\n" << r.out;
+    }
+}
+
+// A move across file systems copies and deletes instead of renaming; the
+// second twin used to be copied over the first's copy there too.
+TEST(Twins, MoveAcrossFileSystemsKeepsBoth) {
+    SKIP_ON_WIN32("a tmpfs mount");
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    Sandbox box;
+    twins(box, "A");
+    TmpfsMount mnt(box.native('e'), "1m");
+    ASSERT_TRUE(mnt.ok());
+    RunResult r = box.run({"/M", "/S", "D:\\A", "E:\\B"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! D:\\A\\dup.txt and E:\\B\\DUP.TXT differ only in case"))
+        << r.out;
+    EXPECT_EQ("upper", box.read('E', "B/DUP.TXT"));
+    EXPECT_EQ("lower", box.read('D', "A/dup.txt"));
+}
+
+} // namespace
