@@ -255,12 +255,17 @@ int runsrc(const char *source, PARAM *param) {
     }
     setcaseflags(param);
     notedstbase(param);
+    // The destination is held for the run: below it no directory is
+    // reached through a link that another process puts in its place.
+    int held = param->dstbasedir[0] != 0 && plat_holddir(param->dstbasedir, nullptr) == 0;
     // /M! moves the files but keeps the base: the walk must spare it too.
     xfind_keepstart = opt_rmdir == 0;
     if (!deletemode())
         settoday();
     unsigned found;
     int status = walksource(source, param, callback, &found);
+    if (held)
+        plat_releasedir();
     forgettoolong();
     forgetwritten();
     freecopybuf();

@@ -111,6 +111,7 @@ enum {
     PLAT_ERR_ALREADY_EXISTS = 183,
     PLAT_ERR_FILENAME_TOO_LONG = 206,
     PLAT_ERR_DIRECTORY = 267,      // a directory where a file was expected
+    PLAT_ERR_DIR_CHANGED = 1006,   // a directory held or looked at is no longer there
     PLAT_ERR_CANT_RESOLVE = 1921,  // a link loop
 };
 
@@ -175,11 +176,15 @@ int plat_fullpath(const char *path, char *out, size_t size);
 
 // One listed entry. The last write is given twice: as DOS words in local
 // time (what is compared and shown) and exactly (what a copy is given).
+struct PlatFileId {
+    unsigned long long device, inode;
+};
 struct PlatEntry {
     unsigned attrib;
     unsigned long long size; // bytes
     unsigned short time, date;
     PlatFileTime mtime;
+    PlatFileId id;           // a directory's, for plat_holddir; zero where unknown
     int toolong;             // the name does not fit: `name` is cut short
     char name[PLAT_PATH_SIZE];
 };
@@ -210,6 +215,21 @@ int plat_findnext(PlatFind *find, PlatEntry *entry);
 // plat_findfirst sets it).
 int plat_findagain(PlatFind *find, PlatEntry *entry);
 void plat_findclose(PlatFind *find);
+
+// Holds the directory at path open for the calls that follow, until
+// plat_releasedir: every service given a path in it acts on that
+// directory, wherever it is renamed meanwhile, and a directory below it is
+// reached only from its parent, never through a symbolic link, and only
+// while it is the directory its parent was last seen to hold. seen, when
+// given, is the entry a listing of the parent gave for it: the directory is
+// then reached that way too and must be that entry's. With seen null it is
+// the directory the user named, reached as named, links included. Holds
+// nest, innermost released first. 0, or -1: PLAT_ERR_DIR_CHANGED when it
+// is not the directory seen (a link or another directory took its place),
+// 3 when it is gone, another code when it cannot be opened.
+int plat_holddir(const char *path, const PlatEntry *seen);
+// Ends the innermost hold.
+void plat_releasedir(void);
 
 // 1 when name matches the wildcard pattern under the listing's rules
 // (above), else 0. Lets a caller that listed a directory once with "*.*"
@@ -271,11 +291,8 @@ int plat_replace(const char *from, const char *to);
 int plat_delete(const char *path);
 
 // Identity of the file a path names, after links: two paths name the same
-// file when both fields are equal.
-struct PlatFileId {
-    unsigned long long device, inode;
-};
-// 0, or -1 when it does not exist.
+// file when both fields of their PlatFileId are equal. 0, or -1 when it
+// does not exist.
 int plat_fileid(const char *path, PlatFileId *id);
 
 // 1 when the final component of path is a symbolic link (a dangling one

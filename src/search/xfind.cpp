@@ -26,7 +26,7 @@ struct Walk {
     void *user;
 };
 
-static int walkdir(const char *given, const Walk *w);
+static int walkdir(const char *given, const PlatEntry *seen, const Walk *w);
 
 static const char *shown(const char *s) {
     return s != nullptr ? s : "";
@@ -295,10 +295,10 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, Listing *l,
 
 // ---- subdirectory phase -------------------------------------------------------
 
-static int descend(const char *dir, size_t dirlen, const char *name, const Walk *w) {
+static int descend(const char *dir, size_t dirlen, const PlatEntry *e, const Walk *w) {
     char sub[PATH_SIZE];
-    joinpath(sub, dir, dirlen, name);
-    return walkdir(sub, w);
+    joinpath(sub, dir, dirlen, e->name);
+    return walkdir(sub, e, w);
 }
 
 // The listing of every name from its start: made now, or started over.
@@ -352,7 +352,7 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, Listing *l
             continue;
         }
         (*subs)++;
-        r = descend(dir, dirlen, e.name, w);
+        r = descend(dir, dirlen, &e, w);
     } while (r >= 0 && plat_findnext(l->find, &e));
     return r;
 }
@@ -404,11 +404,33 @@ static int takedir(char *dir, const char *given) {
     return 0;
 }
 
-static int walkdir(const char *given, const Walk *w) {
+static int walkheld(char *dir, int start, const Walk *w);
+
+// Another process may swap a directory of the tree for a link to another
+// tree between the listing that saw it and the walk into it: the walk
+// would then list, delete, move or overwrite files outside the tree. Each
+// directory is held while the walk works in it, reached from its parent
+// and checked to be the one the listing saw, so that what the walk looked
+// at is what it acts on; one that changed is reported and nothing below it
+// is touched. The starting directory is the one the user named.
+static int walkdir(const char *given, const PlatEntry *seen, const Walk *w) {
     char dir[PATH_SIZE];
     int start = firstcall;
     if (takedir(dir, given) < 0)
         return -1;
+    int held = plat_holddir(dir, seen) == 0;
+    if (!held && seen != nullptr && plat_lasterror() == PLAT_ERR_DIR_CHANGED) {
+        outf("Error! directory changed while in use: %s\n", dir);
+        unlistcount++;
+        return 1;
+    }
+    int r = walkheld(dir, start, w);
+    if (held)
+        plat_releasedir();
+    return r;
+}
+
+static int walkheld(char *dir, int start, const Walk *w) {
     // A root becomes "C:" here: the form the callbacks receive.
     size_t dirlen = (size_t)delbackslash(dir);
     if (xfind_trace >= 1)
@@ -447,7 +469,7 @@ int xfind(const char *path, const char *pattern, int mask, int all, int recurse,
     if (pattern != nullptr && pattern[0] != 0) {
         if (xfind_trace >= 1)
             outf("starting path: <%s> %s\n", shown(path), pattern);
-        return walkdir(path, &w);
+        return walkdir(path, nullptr, &w);
     }
     if (path == nullptr || path[0] == 0) {
         errf("PathName Error!: %s\n", shown(path));
@@ -467,7 +489,7 @@ int xfind(const char *path, const char *pattern, int mask, int all, int recurse,
     if (xfind_trace >= 1)
         outf("starting path: <%s> %s\n", dir, name);
     w.pattern = name;
-    return walkdir(dir, &w);
+    return walkdir(dir, nullptr, &w);
 }
 
 void xfinderror(void) {

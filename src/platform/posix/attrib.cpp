@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace {
 
@@ -86,14 +88,15 @@ int change_mode(const char *native, mode_t mode) {
     return 0;
 }
 
-// Updates user.DOSATTRIB when it differs. A read-only file refuses new
-// extended attributes to its owner, so owner write is lent for the change.
-int update_xattr(const char *native, const struct stat *st, unsigned bits) {
+// Updates user.DOSATTRIB of the entry named name at the path `native`
+// when it differs. A read-only file refuses new extended attributes to its
+// owner, so owner write is lent for the change.
+int update_xattr(const char *native, const char *name, const struct stat *st, unsigned bits) {
     unsigned have;
     int present = read_marks(native, &have);
     // Without the attribute a dot name reads as hidden: asking for exactly
     // that again must not write an attribute onto a file nobody changed.
-    unsigned implied = base_name(native)[0] == '.' ? PLAT_ATTR_HIDDEN : 0;
+    unsigned implied = name[0] == '.' ? PLAT_ATTR_HIDDEN : 0;
     if ((present && have == bits && bits != 0) || (!present && (bits == 0 || bits == implied)))
         return 0;
     if (write_xattr(native, bits) == 0)
@@ -109,6 +112,49 @@ int update_xattr(const char *native, const struct stat *st, unsigned bits) {
     }
     set_errno_error(err);
     return -1;
+}
+
+// The entry itself, opened as a path only and never through a link, and
+// the path that reaches exactly it (/proc/self/fd/N): mode and extended
+// attributes are changed there, so that neither a directory nor the entry
+// swapped for a link on the way can send the change to another file. The
+// descriptor, or -1 with errno set.
+int open_entry(const At *at, struct stat *st, char *where, size_t size) {
+    const char *name;
+    int dirfd = at_fd(at, &name);
+    int fd = openat(dirfd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, st) != 0) {
+        int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    std::snprintf(where, size, "/proc/self/fd/%d", fd);
+    // Without /proc the entry's own path is all there is.
+    if (access(where, F_OK) != 0)
+        std::snprintf(where, size, "%s", at->native);
+    return fd;
+}
+
+// Sets the attribute word on the entry open as fd (reached at `where`).
+int set_entry(const char *where, const char *name, struct stat *st, unsigned attrib) {
+    if (attrib & PLAT_ATTR_NORMAL)
+        attrib &= ~(PLAT_ATTR_READONLY | XATTR_BITS);
+    int want_ro = (attrib & PLAT_ATTR_READONLY) != 0;
+    int is_ro = (st->st_mode & WRITE_BITS) == 0;
+    if (!want_ro && is_ro) {
+        mode_t mode = writable_mode(st->st_mode);
+        if (change_mode(where, mode) != 0)
+            return -1;
+        st->st_mode = mode;
+    }
+    if (update_xattr(where, name, st, attrib & XATTR_BITS) != 0)
+        return -1;
+    if (want_ro && !is_ro)
+        return change_mode(where, st->st_mode & ~WRITE_BITS);
+    return 0;
 }
 
 } // namespace
@@ -227,31 +273,18 @@ int plat_setattr(const char *path, unsigned attrib) {
         return 0;
     if (at.index >= 0)
         dir_info(at.dir, at.index)->known = 0; // changed now, or looked at again
-    const char *native = at.native;
-    if (lstat(native, &st) != 0) {
-        set_missing_error(native, errno);
+    char where[NATIVE_PATH_SIZE];
+    int fd = open_entry(&at, &st, where, sizeof where);
+    if (fd < 0) {
+        set_missing_error(at.native, errno);
         return -1;
     }
     // A link has no marks of its own, and the callers mean the entry, not
     // what it points to: clearing read-only before deleting a link must not
     // strip the protection from its target.
-    if (S_ISLNK(st.st_mode))
-        return 0;
-    if (attrib & PLAT_ATTR_NORMAL)
-        attrib &= ~(PLAT_ATTR_READONLY | XATTR_BITS);
-    int want_ro = (attrib & PLAT_ATTR_READONLY) != 0;
-    int is_ro = (st.st_mode & WRITE_BITS) == 0;
-    if (!want_ro && is_ro) {
-        mode_t mode = writable_mode(st.st_mode);
-        if (change_mode(native, mode) != 0)
-            return -1;
-        st.st_mode = mode;
-    }
-    if (update_xattr(native, &st, attrib & XATTR_BITS) != 0)
-        return -1;
-    if (want_ro && !is_ro)
-        return change_mode(native, st.st_mode & ~WRITE_BITS);
-    return 0;
+    int r = S_ISLNK(st.st_mode) ? 0 : set_entry(where, at_name(&at), &st, attrib);
+    close(fd);
+    return r;
 }
 
 // Wine reads "0x" and hex digits, ended by the end of the value or a NUL

@@ -26,10 +26,25 @@ const size_t MAX_DIRS = 256;
 std::unordered_map<std::string, Dir *> table;
 unsigned long ticks, reads, generation, makes, rechecks = 1;
 
+// The directories held open by dir_pin, innermost last, and how many times
+// a directory was held from its name: each time, the directories cached
+// below it before are looked at again (dir_get).
+std::vector<Dir *> pins;
+unsigned long pinnings = 1;
+
 // The cached directories go with the table when the process ends: the
 // table itself is destroyed then, and what it pointed to would be lost.
 struct TableEnd {
     ~TableEnd() {
+        for (Dir *p : pins) { // a run ended inside a walk
+            p->pinned = 0;
+            if (--p->holds == 0 && !p->cached) {
+                if (p->fd >= 0)
+                    close(p->fd);
+                delete p;
+            }
+        }
+        pins.clear();
         for (auto &slot : table) {
             if (slot.second->fd >= 0)
                 close(slot.second->fd);
@@ -62,6 +77,19 @@ void drop(Dir *d) {
     }
 }
 
+// The innermost held directory strictly above the native path, or null.
+Dir *pin_above(const std::string &native) {
+    Dir *best = nullptr;
+    for (Dir *p : pins) {
+        const std::string &q = p->native;
+        if (native.size() > q.size() && native.compare(0, q.size(), q) == 0 &&
+            (q == "/" || native[q.size()] == '/') &&
+            (best == nullptr || q.size() > best->native.size()))
+            best = p;
+    }
+    return best;
+}
+
 void evict_oldest(void) {
     Dir *oldest = nullptr;
     for (auto &slot : table)
@@ -86,8 +114,85 @@ Dir *install(const char *native) {
     return d;
 }
 
+int open_named(Dir *d);
+
+// The identity of what d's descriptor is open on. 0, or -1 with errno set.
+int take_identity(Dir *d) {
+    struct stat st;
+    if (fstat(d->fd, &st) != 0)
+        return -1;
+    d->ino = (uint64_t)st.st_ino;
+    d->dev = (uint64_t)st.st_dev;
+    return 0;
+}
+
+// 1 when the entry name of p was last seen as another directory than the
+// one open at fd (a look of p's: a listing, or a look-up that learnt it).
+int seen_otherwise(Dir *p, const char *name, int fd) {
+    int i = find_exact(p, name, fold_hash(name));
+    if (i < 0 || p->entries[(uint32_t)i].info == 0)
+        return 0;
+    const NameInfo &info = p->infos[p->entries[(uint32_t)i].info - 1];
+    if ((info.known & KNOWN_STAT) == 0 || (info.flags & NAME_LINK) != 0 || info.ino == 0)
+        return 0;
+    struct stat st;
+    return fstat(fd, &st) != 0 || (uint64_t)st.st_ino != info.ino ||
+           (uint64_t)st.st_dev != info.dev;
+}
+
+// Opens d below a held directory: from its parent's descriptor, never
+// through a link, and only when it is still the directory its parent's
+// last look saw there. A link, or another directory, found in its place
+// fails with ESTALE: something changed the tree while the run works in it.
+int open_chained(Dir *d) {
+    size_t slash = d->native.rfind('/');
+    std::string parent = slash == 0 ? "/" : d->native.substr(0, slash);
+    const char *name = d->native.c_str() + slash + 1;
+    Dir *p = dir_get(parent.c_str());
+    int pfd = p != nullptr ? dir_fd(p) : -1;
+    if (pfd < 0)
+        return -1;
+    int fd = openat(pfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    d->pathonly = 0;
+    if (fd < 0 && errno == EACCES) {
+        fd = openat(pfd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        d->pathonly = 1;
+    }
+    struct stat st;
+    if (fd < 0 && (errno == ENOTDIR || errno == ELOOP) &&
+        fstatat(pfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        errno = ESTALE;
+    if (fd >= 0 && seen_otherwise(p, name, fd)) {
+        close(fd);
+        fd = -1;
+        errno = ESTALE;
+    }
+    d->chained = fd >= 0;
+    return fd;
+}
+
 // Opens the directory at d's path; from its parent when that is open.
 int open_dir(Dir *d) {
+    d->atstart = 1;
+    if (d->same != nullptr) { // a held directory read again: the same one
+        d->fd = openat(d->same->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        d->pathonly = 0;
+        d->chained = 1;
+    } else if (pin_above(d->native) != nullptr) {
+        d->fd = open_chained(d);
+    } else {
+        d->fd = open_named(d);
+    }
+    if (d->fd >= 0 && take_identity(d) != 0) {
+        close_dir(d);
+        return -1;
+    }
+    return d->fd;
+}
+
+// Opens the directory at d's path as it is named; from its parent when
+// that is open.
+int open_named(Dir *d) {
     const char *path = d->native.c_str();
     int at = AT_FDCWD;
     const char *slash = std::strrchr(path, '/');
@@ -104,8 +209,6 @@ int open_dir(Dir *d) {
         fd = openat(at, path, O_PATH | O_DIRECTORY | O_CLOEXEC);
         d->pathonly = 1;
     }
-    d->fd = fd;
-    d->atstart = 1;
     return fd;
 }
 
@@ -142,6 +245,8 @@ void stat_info(const struct stat *st, int islink, NameInfo *info) {
     info->size = S_ISDIR(st->st_mode) ? 0 : (uint64_t)st->st_size;
     info->msec = (int64_t)st->st_mtim.tv_sec;
     info->mnsec = (uint32_t)st->st_mtim.tv_nsec;
+    info->ino = (uint64_t)st->st_ino;
+    info->dev = (uint64_t)st->st_dev;
 }
 
 // The stat of the entry and of what it names. 0, or -1 with errno set; a
@@ -162,6 +267,8 @@ int learn_stat(Dir *d, const char *name, NameInfo *info) {
         info->flags = NAME_LINK | NAME_BROKEN;
         info->mode = (uint32_t)st.st_mode;
         info->size = 0;
+        info->ino = 0;
+        info->dev = 0;
         info->msec = (int64_t)st.st_mtim.tv_sec;
         info->mnsec = (uint32_t)st.st_mtim.tv_nsec;
         return 0;
@@ -303,14 +410,28 @@ int read_names(Dir *d, int stamp) {
     return 0;
 }
 
-// A copy of d for the same path, for a read while a listing holds d.
+// A copy of d for the same path, for a read while a listing holds d. A
+// held directory is read again through its own descriptor: the path may
+// lead elsewhere by now.
 Dir *replace(Dir *d) {
     std::string native = d->native;
     if (d->cached) {
         table.erase(d->native);
         d->cached = 0;
     }
-    return install(native.c_str());
+    Dir *copy = install(native.c_str());
+    if (copy != nullptr && (d->pinned || d->chained) && d->fd >= 0)
+        copy->same = d->pinned ? d : d->same != nullptr ? d->same : d;
+    return copy;
+}
+
+// A directory cached before the innermost hold that lies below a held one
+// and was reached by its name, maybe through a link: not to be relied on.
+int stale_below_pin(Dir *d) {
+    if (d->pinchecked == pinnings)
+        return 0;
+    d->pinchecked = pinnings;
+    return !d->pinned && !d->chained && d->same == nullptr && pin_above(d->native) != nullptr;
 }
 
 } // namespace
@@ -327,6 +448,10 @@ Dir *dir_cached(const char *native) {
 
 Dir *dir_get(const char *native) {
     Dir *d = dir_cached(native);
+    if (d != nullptr && stale_below_pin(d)) {
+        drop(d);
+        d = nullptr;
+    }
     if (d != nullptr && (d->checked == rechecks || still_there(d)))
         return d;
     if (d != nullptr)
@@ -470,7 +595,7 @@ int dir_trusted(const Dir *d, int index, unsigned want) {
 }
 
 Dir *dir_list(Dir *d, unsigned want, std::vector<uint32_t> *entries) {
-    if (d->holds != 0)
+    if (d->lists != 0)
         d = replace(d);
     if (d == nullptr)
         return nullptr;
@@ -567,3 +692,29 @@ unsigned long dir_makes(void) { return makes; }
 unsigned long dir_reads(void) { return reads; }
 
 void dir_recheck(void) { rechecks++; }
+
+int dir_pin(const char *native, int named, const PlatFileId *seen) {
+    Dir *d = dir_get(native);
+    if (d == nullptr || dir_fd(d) < 0)
+        return -1;
+    if (named) {
+        pinnings++; // what was cached below it by name is looked at again
+    } else if (seen != nullptr && (d->ino != seen->inode || d->dev != seen->device)) {
+        drop(d);
+        errno = ESTALE;
+        return -1;
+    }
+    dir_hold(d);
+    d->pinned++;
+    pins.push_back(d);
+    return 0;
+}
+
+void dir_unpin(void) {
+    if (pins.empty())
+        return;
+    Dir *d = pins.back();
+    pins.pop_back();
+    d->pinned--;
+    dir_release(d);
+}

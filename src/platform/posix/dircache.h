@@ -47,6 +47,8 @@ struct NameInfo {
     uint32_t mnsec;
     int64_t msec;
     uint64_t size;
+    uint64_t ino;   // with KNOWN_STAT: what it names, as that stat found it
+    uint64_t dev;
 };
 
 struct Dir;
@@ -110,6 +112,19 @@ void dir_made(Dir *d, const char *name);
 // Someone else made the entry name in d (a create of the backend found it
 // there): it is looked at when it is asked for next.
 void dir_found(Dir *d, const char *name);
+
+// Holds the directory at the native path open until dir_unpin, so that
+// every later call that names it acts on that one directory, whatever is
+// renamed meanwhile, and directories below it are opened only from their
+// parent's descriptor, never through a link, and only while they are what
+// their parent's last look saw (else they fail with ESTALE). A directory
+// the user named (named) is reached as named, links included, and what
+// was cached below it by name is looked at again; any other is reached
+// from its parent, and when seen is given (what the listing of its parent
+// found there) must be that one (ESTALE). 0, or -1 with errno set.
+int dir_pin(const char *native, int named, const PlatFileId *seen);
+// Ends the innermost hold.
+void dir_unpin(void);
 
 // Forgets every directory at or below the native path ("/": all).
 void dir_forget_below(const char *native);

@@ -37,6 +37,14 @@ struct Dir {
     int ctimed = 0;
     struct timespec mtime = {0, 0}, ctime = {0, 0};
     unsigned long checked = 0; // the recheck it was last looked at for
+    // Below a held directory: opened from its parent without following a
+    // link (chained), or held itself (pinned). pinchecked is the count of
+    // holds (dir_pin) it was last looked at for.
+    int chained = 0;
+    int pinned = 0;
+    unsigned long pinchecked = 0;
+    Dir *same = nullptr; // a held directory this one reads again (replace)
+    uint64_t ino = 0, dev = 0; // what fd is open on
     std::vector<char> arena;
     std::vector<DirEntry> entries;
     std::vector<uint32_t> buckets; // entry index plus one; 0 empty

@@ -22,6 +22,7 @@ struct ErrnoCode {
 
 const ErrnoCode errno_table[] = {
     {ENOENT, PLAT_ERR_FILE_NOT_FOUND},
+    {ESTALE, PLAT_ERR_DIR_CHANGED}, // see dir_pin
     {ENOTDIR, PLAT_ERR_PATH_NOT_FOUND},
     {EACCES, PLAT_ERR_ACCESS_DENIED},
     {EPERM, PLAT_ERR_ACCESS_DENIED},

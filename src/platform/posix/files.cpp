@@ -9,6 +9,7 @@
 #include "platform/posix/native.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -151,28 +152,6 @@ static int temp_template(const char *ndir, const char *nprefix, char *native, si
     return n;
 }
 
-// Creates a new file "<dir>/<prefix>XXXXXX" with O_EXCL, readable by its
-// owner alone: it holds a copy of someone's data while it is written, and a
-// run that is interrupted leaves it behind. The caller gives it its final
-// mode once it is complete.
-int create_unique(const char *ndir, const char *nprefix, char *native, size_t size) {
-    int n = temp_template(ndir, nprefix, native, size);
-    if (n < 0)
-        return -1;
-    for (int tries = 0; tries < 100; tries++) {
-        fill_unique(native + n - 6);
-        int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0)
-            return fd;
-        if (errno != EEXIST && errno != EINTR) {
-            set_open_error(native, errno);
-            return -1;
-        }
-    }
-    plat_setlasterror(PLAT_ERR_FILE_EXISTS);
-    return -1;
-}
-
 // The directory for the temporary list file: TEMP, else TMPDIR, else /tmp.
 // Only absolute values count; a relative one would depend on where the
 // user happened to start us.
@@ -188,11 +167,31 @@ const char *temp_dir(void) {
 
 } // namespace
 
-int create_temp(const char *ndir, const char *nprefix, char *native, size_t size) {
-    int fd = create_unique(ndir, nprefix, native, size);
-    if (fd >= 0)
-        temp_remember(native);
-    return fd;
+int create_temp_at(int dirfd, const char *ndir, const char *nprefix, char *name,
+                   char *native, size_t size) {
+    int n = temp_template(ndir, nprefix, native, size);
+    if (n < 0)
+        return -1;
+    const char *base = std::strrchr(native, '/') + 1;
+    if (std::strlen(base) > NAME_MAX) {
+        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
+        return -1;
+    }
+    for (int tries = 0; tries < 100; tries++) {
+        fill_unique(native + n - 6);
+        int fd = openat(dirfd, base, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            std::strcpy(name, base);
+            temp_remember(native);
+            return fd;
+        }
+        if (errno != EEXIST && errno != EINTR) {
+            set_open_error(native, errno);
+            return -1;
+        }
+    }
+    plat_setlasterror(PLAT_ERR_FILE_EXISTS);
+    return -1;
 }
 
 int plat_open(const char *path, int how) {
@@ -470,42 +469,22 @@ static Dir *dir_of(const char *path) {
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) {
     if (fail_now(PLAT_CALL_OPEN))
         return -1;
-    char nprefix[64], name[80], native[NATIVE_PATH_SIZE];
+    char nprefix[64], name[NAME_MAX + 1], native[NATIVE_PATH_SIZE];
     Dir *d = dir_of(dir);
     if (d == nullptr)
         return -1;
     int dirfd = dir_fd(d);
-    int n = enc_from_core(prefix, strlen(prefix), nprefix, sizeof nprefix - 7, 0);
-    if (dirfd < 0 || n < 0) {
-        if (dirfd < 0)
-            set_errno_error(errno);
-        else
-            plat_setlasterror(PLAT_ERR_INVALID_NAME);
+    if (dirfd < 0) {
+        set_errno_error(errno);
         return -1;
     }
-    int fd = -1;
-    for (int tries = 0; tries < 100 && fd < 0; tries++) {
-        snprintf(name, sizeof name, "%sXXXXXX", nprefix);
-        fill_unique(name + n);
-        fd = openat(dirfd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST && errno != EINTR)
-            break;
-    }
-    int nl = snprintf(native, sizeof native, "%s%s%s", dir_native(d),
-                      strcmp(dir_native(d), "/") != 0 ? "/" : "", name);
-    if (fd < 0 || nl < 0 || (size_t)nl >= sizeof native) {
-        if (fd >= 0) {
-            unlinkat(dirfd, name, 0);
-            close(fd);
-            plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-        } else if (errno == EEXIST || errno == EINTR) {
-            plat_setlasterror(PLAT_ERR_FILE_EXISTS);
-        } else {
-            set_open_error(native, errno);
-        }
+    if (enc_from_core(prefix, strlen(prefix), nprefix, sizeof nprefix - 7, 0) < 0) {
+        plat_setlasterror(PLAT_ERR_INVALID_NAME);
         return -1;
     }
-    temp_remember(native);
+    int fd = create_temp_at(dirfd, dir_native(d), nprefix, name, native, sizeof native);
+    if (fd < 0)
+        return -1;
     temp_made(fd, native);
     dir_added(d, name, 0);
     char core[80];

@@ -97,6 +97,7 @@ struct Item {
     unsigned attrib;
     unsigned long long size;
     PlatFileTime mtime;
+    PlatFileId id; // a directory's own (not a link's target); zero otherwise
 };
 
 void info_item(const NameInfo *info, const char *name, Item *it) {
@@ -104,6 +105,9 @@ void info_item(const NameInfo *info, const char *name, Item *it) {
     it->size = info->size;
     it->mtime.sec = info->msec;
     it->mtime.nsec = (long)info->mnsec;
+    int own = (info->known & KNOWN_STAT) != 0 && (info->flags & (NAME_DIR | NAME_LINK)) == NAME_DIR;
+    it->id.device = own ? info->dev : 0;
+    it->id.inode = own ? info->ino : 0;
 }
 
 // The mask a listing filters with: one that needs no marks admits any.
@@ -153,6 +157,7 @@ void fill_item(const Item *it, PlatEntry *e) {
     e->attrib = it->attrib;
     e->size = it->size;
     e->mtime = it->mtime;
+    e->id = it->id;
     dos_time(it->mtime.sec, &e->date, &e->time);
 }
 
@@ -227,6 +232,7 @@ int dot_item(const char *native, unsigned mask, Item *it) {
     it->attrib = info.attrib;
     it->size = info.size;
     it->mtime = info.mtime;
+    it->id = PlatFileId{0, 0};
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/posix/native.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -76,21 +77,21 @@ void set_move_error(const char *to, int err) {
         set_errno_error(err);
 }
 
-// rename(2) that refuses to replace. RENAME_NOREPLACE does it atomically
+// renameat(2) that refuses to replace. RENAME_NOREPLACE does it atomically
 // where the file system knows the flag; elsewhere a file is linked under
 // the new name (link never replaces) and the old name dropped; what cannot
 // be linked is renamed after checking that the name is free.
-int rename_noreplace(const char *from, const char *to, int isdir) {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+int rename_noreplace(int ffd, const char *from, int tfd, const char *to, int isdir) {
+    if (renameat2(ffd, from, tfd, to, RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return -1;
     if (!isdir) {
-        if (link(from, to) == 0) {
-            if (unlink(from) == 0)
+        if (linkat(ffd, from, tfd, to, 0) == 0) {
+            if (unlinkat(ffd, from, 0) == 0)
                 return 0;
             int err = errno;
-            unlink(to);
+            unlinkat(tfd, to, 0);
             errno = err;
             return -1;
         }
@@ -98,52 +99,59 @@ int rename_noreplace(const char *from, const char *to, int isdir) {
             return -1;
     }
     struct stat st;
-    if (lstat(to, &st) == 0) {
+    if (fstatat(tfd, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return -1;
     }
-    return rename(from, to);
+    return renameat(ffd, from, tfd, to);
 }
 
-// Gives a directory entry the letter case the user typed. `native` is its
-// path as on disk; `want` the new name, equal to the old ignoring case.
-int respell(const char *native, const char *want) {
-    char dir[NATIVE_PATH_SIZE], to[NATIVE_PATH_SIZE];
+// Gives a directory entry the letter case the user typed. `at` is the
+// entry as resolved (its name as on disk); `want` the new name, equal to
+// the old ignoring case.
+int respell(const At *at, const char *want) {
     const char *name;
-    if (split_native(native, dir, sizeof dir, &name) < 0 || strcmp(name, want) == 0 ||
-        !same_ignoring_case(name, want))
+    int dirfd = at_fd(at, &name);
+    if (strcmp(name, want) == 0 || !same_ignoring_case(name, want))
         return 0; // nothing to respell: the entry already is where asked
-    int n = snprintf(to, sizeof to, "%s%s%s", dir, strcmp(dir, "/") ? "/" : "", want);
+    char to[NATIVE_PATH_SIZE];
+    int n = snprintf(to, sizeof to, "%.*s%s", (int)at->dirlen, at->native, want);
     if (n < 0 || (size_t)n >= sizeof to) {
         plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
         return -1;
     }
     struct stat st, other;
-    if (lstat(native, &st) < 0) {
+    if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) < 0) {
         set_errno_error(errno);
         return -1;
     }
-    int r = rename_noreplace(native, to, S_ISDIR(st.st_mode));
+    int r = rename_noreplace(dirfd, name, dirfd, want, S_ISDIR(st.st_mode));
     // A file system that ignores case itself finds the entry under its new
     // spelling too; renaming an entry onto itself replaces nothing.
-    if (r < 0 && errno == EEXIST && lstat(to, &other) == 0 && other.st_dev == st.st_dev &&
-        other.st_ino == st.st_ino)
-        r = rename(native, to);
+    if (r < 0 && errno == EEXIST && fstatat(dirfd, want, &other, AT_SYMLINK_NOFOLLOW) == 0 &&
+        other.st_dev == st.st_dev && other.st_ino == st.st_ino)
+        r = renameat(dirfd, name, dirfd, want);
     if (r < 0) {
         set_move_error(to, errno);
         return -1;
     }
-    lookup_removed_path(native, S_ISDIR(st.st_mode));
-    lookup_added_path(to, S_ISDIR(st.st_mode));
+    at_removed(at, S_ISDIR(st.st_mode));
+    if (at->dir != nullptr)
+        dir_added(at->dir, want, S_ISDIR(st.st_mode));
+    else
+        lookup_added_path(to, S_ISDIR(st.st_mode));
     return 0;
 }
 
-// lstat with the last error set the way Windows reports a missing name.
-int lstat_existing(const char *native, struct stat *st) {
-    if (lstat(native, st) == 0)
+// The entry's own stat, with the last error set the way Windows reports a
+// missing name.
+int lstat_existing(const At *at, struct stat *st) {
+    const char *name;
+    int dirfd = at_fd(at, &name);
+    if (fstatat(dirfd, name, st, AT_SYMLINK_NOFOLLOW) == 0)
         return 0;
     if (errno == ENOENT)
-        set_missing_error(native);
+        set_missing_error(at->native);
     else
         set_errno_error(errno);
     return -1;
@@ -157,7 +165,23 @@ int lstat_existing(const char *native, struct stat *st) {
 // leaves no truncated file under the final name. Only then is the source
 // deleted, and only when nobody wrote to it while it was copied, since it
 // would hold data the copy lacks. Any failure removes the copy and leaves
-// the source.
+// the source. Both ends are reached from their directories' descriptors,
+// so that a directory swapped for a link meanwhile leads nowhere else.
+
+// One end of the move: the directory it is acted on from, its name there,
+// and its whole native path for messages and the signal handler.
+struct End {
+    int dirfd;
+    const char *name;
+    const char *native;
+};
+
+End end_of(const At *at) {
+    End e;
+    e.dirfd = at_fd(at, &e.name);
+    e.native = at->native;
+    return e;
+}
 
 enum { COPY_CHUNK = 65536 };
 
@@ -210,18 +234,6 @@ int copy_metadata(int out, const struct stat *st) {
     return 0;
 }
 
-void sync_dir_of(const char *native) {
-    char dir[NATIVE_PATH_SIZE];
-    const char *name;
-    if (split_native(native, dir, sizeof dir, &name) < 0)
-        return;
-    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd); // some file systems cannot; the data itself is synced
-        close(fd);
-    }
-}
-
 // The same file, unchanged: what a write, a truncation or a replacement
 // by another file would change.
 int same_state(const struct stat *a, const struct stat *b) {
@@ -230,16 +242,25 @@ int same_state(const struct stat *a, const struct stat *b) {
            a->st_ctim.tv_sec == b->st_ctim.tv_sec && a->st_ctim.tv_nsec == b->st_ctim.tv_nsec;
 }
 
+// Removes the temporary copy `tmp` (a name in the destination's directory)
+// and forgets it, keeping the last error.
+void drop_copy(const End *to, const char *tmp, const char *tmpnative) {
+    unsigned keep = plat_lasterror();
+    unlinkat(to->dirfd, tmp, 0);
+    temp_forget(tmpnative);
+    plat_setlasterror(keep);
+}
+
 // Writes the copy of the open source `in` into a new temporary file in
-// the destination's directory; its path in tmp. 0, or -1 with nothing left.
-int write_copy(int in, const char *to, const struct stat *st, char *tmp, size_t size) {
-    char dir[NATIVE_PATH_SIZE];
-    const char *name;
-    if (split_native(to, dir, sizeof dir, &name) < 0) {
-        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-        return -1;
-    }
-    int out = create_temp(dir, "_MOX_", tmp, size);
+// the destination's directory, its name in tmp and its path in tmpnative.
+// 0, or -1 with nothing left.
+int write_copy(int in, const End *to, const struct stat *st, char *tmp, char *tmpnative,
+               size_t size) {
+    char ndir[NATIVE_PATH_SIZE];
+    const char *slash = strrchr(to->native, '/');
+    snprintf(ndir, sizeof ndir, "%.*s", slash == to->native ? 1 : (int)(slash - to->native),
+             to->native);
+    int out = create_temp_at(to->dirfd, ndir, "_MOX_", tmp, tmpnative, size);
     if (out < 0)
         return -1;
     // Private until it has the source's own mode, as the source may be.
@@ -257,10 +278,7 @@ int write_copy(int in, const char *to, const struct stat *st, char *tmp, size_t 
         ok = 0;
     }
     if (!ok) {
-        unsigned keep = plat_lasterror();
-        unlink(tmp);
-        temp_forget(tmp);
-        plat_setlasterror(keep);
+        drop_copy(to, tmp, tmpnative);
         return -1;
     }
     return 0;
@@ -268,52 +286,49 @@ int write_copy(int in, const char *to, const struct stat *st, char *tmp, size_t 
 
 // Copies the file and renames the copy into place; *seen is the state of
 // the source that the copy read.
-int copy_file_across(const char *from, const char *to, struct stat *seen) {
+int copy_file_across(const End *from, const End *to, struct stat *seen) {
     struct stat there;
-    if (lstat(to, &there) == 0) { // no copy made in vain
+    if (fstatat(to->dirfd, to->name, &there, AT_SYMLINK_NOFOLLOW) == 0) { // no copy made in vain
         plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
         return -1;
     }
-    int in = open(from, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    int in = openat(from->dirfd, from->name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (in < 0) {
         set_errno_error(errno);
         return -1;
     }
-    char tmp[NATIVE_PATH_SIZE];
+    char tmp[NAME_MAX + 1], tmpnative[NATIVE_PATH_SIZE];
     int r = -1;
     if (fstat(in, seen) != 0)
         set_errno_error(errno);
     else
-        r = write_copy(in, to, seen, tmp, sizeof tmp);
+        r = write_copy(in, to, seen, tmp, tmpnative, sizeof tmpnative);
     close(in);
     if (r < 0)
         return -1;
     // Someone else may have taken the name meanwhile: theirs stays.
-    if (rename_noreplace(tmp, to, 0) != 0) {
-        set_move_error(to, errno);
-        unsigned keep = plat_lasterror();
-        unlink(tmp);
-        temp_forget(tmp);
-        plat_setlasterror(keep);
+    if (rename_noreplace(to->dirfd, tmp, to->dirfd, to->name, 0) != 0) {
+        set_move_error(to->native, errno);
+        drop_copy(to, tmp, tmpnative);
         return -1;
     }
-    temp_forget(tmp);
-    sync_dir_of(to);
+    temp_forget(tmpnative);
+    fsync(to->dirfd); // some file systems cannot; the data itself is synced
     return 0;
 }
 
 // A link moves as a link: copying what it points to would turn it into a
 // file and change what the user has.
-int copy_link_across(const char *from, const char *to) {
+int copy_link_across(const End *from, const End *to) {
     char target[NATIVE_PATH_SIZE];
-    ssize_t n = readlink(from, target, sizeof target - 1);
+    ssize_t n = readlinkat(from->dirfd, from->name, target, sizeof target - 1);
     if (n < 0) {
         set_errno_error(errno);
         return -1;
     }
     target[n] = 0;
-    if (symlink(target, to) < 0) {
-        set_move_error(to, errno);
+    if (symlinkat(target, to->dirfd, to->name) < 0) {
+        set_move_error(to->native, errno);
         return -1;
     }
     return 0;
@@ -322,43 +337,44 @@ int copy_link_across(const char *from, const char *to) {
 // A source written to while it was copied is kept, and the copy, which may
 // hold half of the change, goes. A source that is gone altogether keeps
 // its copy: that may be the only one left.
-int source_changed(const char *from, const char *to, const struct stat *seen) {
+int source_changed(const End *from, const End *to, const struct stat *seen) {
     struct stat now;
-    int gone = lstat(from, &now) != 0;
+    int gone = fstatat(from->dirfd, from->name, &now, AT_SYMLINK_NOFOLLOW) != 0;
     if (!gone && same_state(seen, &now))
         return 0;
     if (!gone)
-        unlink(to);
+        unlinkat(to->dirfd, to->name, 0);
     plat_setlasterror(PLAT_ERR_SHARING_VIOLATION);
     return 1;
 }
 
-int move_across(const char *from, const char *to, const struct stat *st) {
+int move_across(const At *f, const At *t, const struct stat *st) {
+    End from = end_of(f), to = end_of(t);
     int r;
     struct stat seen;
     if (S_ISREG(st->st_mode))
-        r = copy_file_across(from, to, &seen);
+        r = copy_file_across(&from, &to, &seen);
     else if (S_ISLNK(st->st_mode))
-        r = copy_link_across(from, to);
+        r = copy_link_across(&from, &to);
     else {
         plat_setlasterror(PLAT_ERR_ACCESS_DENIED); // a device, a FIFO, a socket
         r = -1;
     }
     if (r < 0)
         return -1;
-    if (S_ISREG(st->st_mode) && source_changed(from, to, &seen))
+    if (S_ISREG(st->st_mode) && source_changed(&from, &to, &seen))
         return -1;
-    if (unlink(from) < 0) {
+    if (unlinkat(from.dirfd, from.name, 0) < 0) {
         // The source cannot go (its directory is read-only, say): undo the
         // copy so the move fails whole instead of leaving two files.
         set_errno_error(errno);
         unsigned keep = plat_lasterror();
-        unlink(to);
+        unlinkat(to.dirfd, to.name, 0);
         plat_setlasterror(keep);
         return -1;
     }
-    lookup_removed_path(from, 0);
-    lookup_added_path(to, 0);
+    at_removed(f, 0);
+    at_added(t, 0);
     return 0;
 }
 
@@ -546,9 +562,9 @@ int plat_move(const char *from, const char *to) {
     // Both names lead to the one entry on disk: at most its spelling changes.
     if (strcmp(f.native, t.native) == 0) {
         struct stat st;
-        if (lstat_existing(f.native, &st) < 0)
+        if (lstat_existing(&f, &st) < 0)
             return -1;
-        return typed_name(to, want, sizeof want) < 0 ? 0 : respell(f.native, want);
+        return typed_name(to, want, sizeof want) < 0 ? 0 : respell(&f, want);
     }
     int isdir = entry_isdir(&f);
     if (isdir < 0) {
@@ -559,7 +575,7 @@ int plat_move(const char *from, const char *to) {
     int ffd = at_fd(&f, &fname), tfd = at_fd(&t, &tname);
     int r = renameat2(ffd, fname, tfd, tname, RENAME_NOREPLACE);
     if (r != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP))
-        r = rename_noreplace(f.native, t.native, isdir);
+        r = rename_noreplace(ffd, fname, tfd, tname, isdir);
     if (r == 0) {
         temp_forget(f.native);
         temp_placed(f.native, t.native);
@@ -575,9 +591,9 @@ int plat_move(const char *from, const char *to) {
         return -1;
     }
     struct stat st;
-    if (lstat_existing(f.native, &st) < 0)
+    if (lstat_existing(&f, &st) < 0)
         return -1;
-    return move_across(f.native, t.native, &st);
+    return move_across(&f, &t, &st);
 }
 
 int plat_replace(const char *from, const char *to) {

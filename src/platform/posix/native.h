@@ -162,11 +162,16 @@ void temp_placed(const char *from, const char *to);
 // temporary file (it has no user.DOSATTRIB), else 0. Asked once.
 int temp_placed_mode(const char *native, unsigned *mode);
 
-// Creates a new file "<ndir>/<nprefix>XXXXXX" (native, external encoding)
-// with O_EXCL, its path in `native`, remembered as a temporary file (see
-// temp_remember). The descriptor, open for writing, or -1 with the last
+// Creates a new file "<nprefix>XXXXXX" (external encoding) with O_EXCL in
+// the directory open as dirfd, whose native path is ndir: readable by its
+// owner alone, since it holds a copy of someone's data while it is written
+// and a run that is interrupted leaves it behind (the caller gives it its
+// final mode once it is complete). Its name goes into name (NAME_MAX + 1
+// bytes), its path into native, and it is remembered as a temporary file
+// (temp_remember). The descriptor, open for writing, or -1 with the last
 // error set. (files.cpp)
-int create_temp(const char *ndir, const char *nprefix, char *native, size_t size);
+int create_temp_at(int dirfd, const char *ndir, const char *nprefix, char *name,
+                   char *native, size_t size);
 
 // (signals.cpp) The run's own temporary files: remembered from their creation until they
 // are renamed into place or deleted, and removed by the handler of the

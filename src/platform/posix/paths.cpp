@@ -166,9 +166,15 @@ int native_comp(const char *dir, const char *comp, int *missing, char *name, siz
         return -1;
     }
     char found[NATIVE_PATH_SIZE];
-    if (*missing || is_wild(comp, std::strlen(comp)))
-        *missing = 1;
-    else if (lookup_name(dir, name, found, sizeof found) != 1)
+    int r = *missing || is_wild(comp, std::strlen(comp)) ? 0
+                                                          : lookup_name(dir, name, found, sizeof found);
+    // A directory below a held one that is no longer what was seen there:
+    // the path is not to be followed any further, by name or otherwise.
+    if (r < 0 && errno == ESTALE) {
+        set_errno_error(ESTALE);
+        return -1;
+    }
+    if (r != 1)
         *missing = 1;
     else if (std::strlen(found) < size)
         std::strcpy(name, found);
@@ -335,6 +341,10 @@ int native_at(const char *path, At *at) {
         return 0; // no final name to act on from its directory
     std::string dir(at->native, slash == at->native ? 1 : (size_t)(slash - at->native));
     at->dir = dir_get(dir.c_str());
+    if (at->dir == nullptr && errno == ESTALE) {
+        set_errno_error(ESTALE); // see native_comp
+        return -1;
+    }
     return 0;
 }
 
@@ -361,6 +371,10 @@ int final_at(const char *dir, int missing, const char *comp, unsigned learn, At 
         return -1;
     }
     Dir *d = missing ? nullptr : dir_get(dir);
+    if (d == nullptr && !missing && errno == ESTALE) {
+        set_errno_error(ESTALE); // see native_comp
+        return -1;
+    }
     int index = -1, looked = d != nullptr && !is_wild(comp, std::strlen(comp));
     if (looked && !gone && dir_lookup(d, ext, &index, learn) < 0) {
         index = -1;

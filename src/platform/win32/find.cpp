@@ -115,6 +115,7 @@ void fill_entry(const Item &it, PlatEntry *e) {
     e->time = it.time;
     e->date = it.date;
     e->mtime = it.mtime;
+    e->id = PlatFileId{0, 0}; // a listing here gives no identities
     size_t n = it.name.size();
     e->toolong = n >= sizeof e->name;
     if (e->toolong) { // cut at a character boundary, escape pairs whole
