@@ -217,3 +217,26 @@ TEST_F(PosixFind, SystemTreesAreNeverListed) {
 }
 
 } // namespace
+
+// A directory swapped for a link to another tree between the listing that
+// saw it and the walk into it used to be followed: the walk then listed,
+// and acted on, the other tree. Held from its parent it is refused, and a
+// path through it is not followed by name either.
+TEST_F(PosixFind, HeldDirectorySwappedForALinkIsRefused) {
+    ASSERT_EQ(mkdir((c + "/t").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((c + "/t/sub").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((d + "/out").c_str(), 0755), 0);
+    write_file(d + "/out/f", "outside");
+    ASSERT_EQ(plat_holddir("C:\\t", nullptr), 0);
+    PlatEntry e;
+    PlatFind *f = plat_findfirst("C:\\t\\sub", 0x37, &e);
+    ASSERT_NE(f, nullptr);
+    plat_findclose(f);
+    ASSERT_EQ(rename((c + "/t/sub").c_str(), (c + "/t/moved").c_str()), 0);
+    ASSERT_EQ(symlink((d + "/out").c_str(), (c + "/t/sub").c_str()), 0);
+    EXPECT_EQ(plat_holddir("C:\\t\\sub", &e), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_DIR_CHANGED);
+    EXPECT_EQ(plat_delete("C:\\t\\sub\\f"), -1);
+    EXPECT_EQ(read_file(d + "/out/f"), "outside");
+    plat_releasedir();
+}

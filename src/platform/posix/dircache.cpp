@@ -479,6 +479,8 @@ void dir_release(Dir *d) {
 
 const char *dir_native(const Dir *d) { return d->native.c_str(); }
 
+PlatFileId dir_identity(const Dir *d) { return PlatFileId{d->dev, d->ino}; }
+
 int dir_fd(Dir *d) {
     if (d->fd >= 0)
         return d->fd;

@@ -69,6 +69,8 @@ void dir_hold(Dir *d);
 void dir_release(Dir *d);
 
 const char *dir_native(const Dir *d);
+// What d is open on (device and inode), once it has been opened.
+PlatFileId dir_identity(const Dir *d);
 // The descriptor of d for the *at calls (O_RDONLY, or O_PATH for a
 // directory that may be searched but not read), or -1 with errno set.
 int dir_fd(Dir *d);

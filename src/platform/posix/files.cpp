@@ -496,16 +496,18 @@ int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) 
     return fd;
 }
 
-// A new link "<ndir>/<nprefix>XXXXXX" to target, remembered as a temporary
-// file. 0, or -1 with the last error set.
-static int create_templink(const char *target, const char *ndir, const char *nprefix,
+// A new link "<nprefix>XXXXXX" to target in the directory open as dirfd
+// (native path ndir), remembered as a temporary file; its path in native.
+// 0, or -1 with the last error set.
+static int create_templink(const char *target, int dirfd, const char *ndir, const char *nprefix,
                            char *native, size_t size) {
     int n = temp_template(ndir, nprefix, native, size);
     if (n < 0)
         return -1;
+    const char *base = strrchr(native, '/') + 1;
     for (int tries = 0; tries < 100; tries++) {
         fill_unique(native + n - 6);
-        if (symlink(target, native) == 0) {
+        if (symlinkat(target, dirfd, base) == 0) {
             temp_remember(native);
             return 0;
         }
@@ -518,34 +520,53 @@ static int create_templink(const char *target, const char *ndir, const char *npr
     return -1;
 }
 
-int plat_copylink(const char *link, const char *dir, const char *prefix, char *path, size_t size) {
-    if (fail_now(PLAT_CALL_OPEN))
+// The target text of the link at path, read from its directory. 0, or -1
+// (5 when it is no link).
+static int read_link(const char *path, char *target, size_t size) {
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
         return -1;
-    char nlink[NATIVE_PATH_SIZE], target[NATIVE_PATH_SIZE], ndir[NATIVE_PATH_SIZE];
-    char nprefix[64], native[NATIVE_PATH_SIZE];
-    if (native_path(link, nlink, sizeof nlink) < 0 || native_path(dir, ndir, sizeof ndir) < 0)
-        return -1;
-    ssize_t n = readlink(nlink, target, sizeof target - 1);
+    const char *name;
+    int dirfd = at_fd(&at, &name);
+    ssize_t n = readlinkat(dirfd, name, target, size - 1);
     if (n < 0) {
         if (errno == EINVAL)
             plat_setlasterror(PLAT_ERR_ACCESS_DENIED); // not a link
         else
-            set_open_error(nlink, errno);
+            set_open_error(at.native, errno);
         return -1;
     }
     target[n] = 0;
+    return 0;
+}
+
+int plat_copylink(const char *link, const char *dir, const char *prefix, char *path, size_t size) {
+    if (fail_now(PLAT_CALL_OPEN))
+        return -1;
+    char target[NATIVE_PATH_SIZE], nprefix[64], native[NATIVE_PATH_SIZE];
+    if (read_link(link, target, sizeof target) < 0)
+        return -1;
+    Dir *d = dir_of(dir);
+    if (d == nullptr)
+        return -1;
+    int dirfd = dir_fd(d);
+    if (dirfd < 0) {
+        set_errno_error(errno);
+        return -1;
+    }
     if (enc_from_core(prefix, strlen(prefix), nprefix, sizeof nprefix, 0) < 0) {
         plat_setlasterror(PLAT_ERR_INVALID_NAME);
         return -1;
     }
-    if (create_templink(target, ndir, nprefix, native, sizeof native) < 0)
+    if (create_templink(target, dirfd, dir_native(d), nprefix, native, sizeof native) < 0)
         return -1;
-    lookup_added_path(native, 0);
+    const char *base = strrchr(native, '/') + 1;
+    dir_added(d, base, 0);
     if (core_path(native, path, size) < 0) {
         unsigned keep = plat_lasterror();
-        unlink(native);
+        unlinkat(dirfd, base, 0);
         temp_forget(native);
-        lookup_removed_path(native, 0);
+        dir_removed(d, base, 0);
         plat_setlasterror(keep);
         return -1;
     }

@@ -2,11 +2,13 @@
 // desktop file managers, `gio trash` and trash-cli can list what we put
 // there and put it back.
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gio/gio.h>
 
 #include "platform/platform.h"
+#include "platform/posix/dircache.h"
 #include "platform/posix/native.h"
 
 namespace {
@@ -43,18 +45,38 @@ unsigned gerror_code(const GError *error) {
 
 } // namespace
 
+// 1 when the directory of the resolved path, reached by its name again as
+// the desktop's trash reaches it, is still the one the run looked in: a
+// directory swapped for a link meanwhile would have the file of another
+// tree trashed in its place.
+static int same_directory(const At *at) {
+    if (at->dir == nullptr || dir_fd(at->dir) < 0)
+        return 1;
+    struct stat st;
+    PlatFileId id = dir_identity(at->dir);
+    return stat(dir_native(at->dir), &st) == 0 && (unsigned long long)st.st_dev == id.device &&
+           (unsigned long long)st.st_ino == id.inode;
+}
+
 int plat_recycle(const char *path) {
-    char native[NATIVE_PATH_SIZE];
-    if (native_path(path, native, sizeof native) < 0)
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
         return -1;
+    const char *native = at.native;
     // A missing file is told apart from a missing directory as everywhere
     // else, and costs no GIO start-up.
     struct stat st;
-    if (lstat(native, &st) < 0) {
+    const char *name;
+    int dirfd = at_fd(&at, &name);
+    if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             set_missing_error(native);
         else
             set_errno_error(errno);
+        return -1;
+    }
+    if (!same_directory(&at)) {
+        plat_setlasterror(PLAT_ERR_DIR_CHANGED);
         return -1;
     }
     use_local_vfs();
@@ -71,6 +93,6 @@ int plat_recycle(const char *path) {
             g_error_free(error);
         return -1;
     }
-    lookup_removed_path(native, 0);
+    at_removed(&at, 0);
     return 0;
 }
