@@ -63,8 +63,6 @@ TEST(Twins, NoRunReplacesOneTwinWithTheOther) {
          moved + "E:\\B\\dup.txt differ only in case", {{'E', "B/dup.txt"}}, {{'D', "A/dup.txt"}}},
         {"a format that keeps the name", 0, {"=$F.$E", "D:\\A\\*.*", "E:\\B"},
          moved + "E:\\B\\DUP.TXT differ only in case", {{'E', "B/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
-        {"upper-cased in place", 0, {"/L+", "/Y", "D:\\A\\*.*"}, "Error! rename failed: D:\\A\\dup.txt",
-         {{'D', "A/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
         {"trash numbers", 0, {"/DEL!", "/S", "/Y", "D:\\A"}, "",
          {{'D', "TRASH$$$/A/DUP.TXT"}}, {{'D', "TRASH$$$/A/dup(000).txt"}}},
     };
@@ -105,6 +103,21 @@ TEST(Twins, MoveAcrossFileSystemsKeepsBoth) {
     EXPECT_TRUE(has_line(r, "Error! D:\\A\\dup.txt and E:\\B\\DUP.TXT differ only in case"))
         << r.out;
     EXPECT_EQ("upper", box.read('E', "B/DUP.TXT"));
+    EXPECT_EQ("lower", box.read('D', "A/dup.txt"));
+}
+
+// Under Wine a Linux directory shows both twins too. Renaming readme.txt
+// to the case of README.TXT in place went through a temporary name, and
+// the rename back failed as well: the file was left as _MOX_ and a name.
+// Neither build may rename it at all.
+TEST(Twins, CaseRenameInPlaceKeepsBoth) {
+    Sandbox box;
+    box.write('D', "A/DUP.TXT", "upper");
+    box.write('D', "A/dup.txt", "lower");
+    RunResult r = box.run({"/L+", "/Y", "D:\\A\\*.*"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! rename failed: D:\\A\\dup.txt")) << r.out;
+    EXPECT_EQ((Lines{"DUP.TXT", "dup.txt"}), tree(box.native('D', "A")));
     EXPECT_EQ("lower", box.read('D', "A/dup.txt"));
 }
 

@@ -40,8 +40,41 @@ int stored_name(const wchar_t *w, wchar_t *out, size_t cap) {
     return 0;
 }
 
+// What changes when anyone writes to a file, read by its path.
+struct State {
+    BY_HANDLE_FILE_INFORMATION info;
+    LARGE_INTEGER change;
+};
+
+int state_of(const wchar_t *w, State *s) {
+    HANDLE h = CreateFileW(w, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    FILE_BASIC_INFO basic;
+    BOOL ok = GetFileInformationByHandle(h, &s->info) &&
+              GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
+    CloseHandle(h);
+    s->change = basic.ChangeTime;
+    return ok ? 0 : -1;
+}
+
+// 1 when the two paths open two different files (a case twin that Wine
+// shows beside the entry answers to the new spelling), else 0.
+int other_file(const wchar_t *a, const wchar_t *b) {
+    State sa, sb;
+    if (state_of(a, &sa) != 0 || state_of(b, &sb) != 0)
+        return 0;
+    return sa.info.dwVolumeSerialNumber != sb.info.dwVolumeSerialNumber ||
+           sa.info.nFileIndexHigh != sb.info.nFileIndexHigh ||
+           sa.info.nFileIndexLow != sb.info.nFileIndexLow;
+}
+
 // Gives an entry the letter case of `to`, which names it already, through
 // a temporary name: a direct rename keeps the old spelling under Wine.
+// Where another file holds the new spelling (Wine shows the case twins of
+// a Linux directory), the entry would be stranded under the temporary
+// name, since neither spelling can be taken back: nothing is renamed.
 int respell(const wchar_t *from, const wchar_t *to) {
     wchar_t full[WPATH_SIZE], dir[WPATH_SIZE], tmp[WPATH_SIZE], disk[MAX_PATH];
     const wchar_t *name;
@@ -49,6 +82,10 @@ int respell(const wchar_t *from, const wchar_t *to) {
         return -1;
     if (stored_name(from, disk, MAX_PATH) != 0 || std::wcscmp(disk, name) == 0)
         return 0; // nothing to respell
+    if (other_file(from, full)) {
+        plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
+        return -1;
+    }
     HANDLE h = create_temp(dir, L"_MOX_", tmp, WPATH_SIZE);
     if (h == INVALID_HANDLE_VALUE)
         return -1;
@@ -73,25 +110,6 @@ int same_entry(const wchar_t *a, const wchar_t *b) {
     if (wfull(a, fa, WPATH_SIZE) < 0 || wfull(b, fb, WPATH_SIZE) < 0)
         return -1;
     return _wcsicmp(fa, fb) == 0;
-}
-
-// What changes when anyone writes to a file, read by its path.
-struct State {
-    BY_HANDLE_FILE_INFORMATION info;
-    LARGE_INTEGER change;
-};
-
-int state_of(const wchar_t *w, State *s) {
-    HANDLE h = CreateFileW(w, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return -1;
-    FILE_BASIC_INFO basic;
-    BOOL ok = GetFileInformationByHandle(h, &s->info) &&
-              GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
-    CloseHandle(h);
-    s->change = basic.ChangeTime;
-    return ok ? 0 : -1;
 }
 
 int same_state(const State *a, const State *b) {
