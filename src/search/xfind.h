@@ -42,7 +42,11 @@ extern int xfind_keepstart;
 // be read is reported once as "Error! directory read failed: dir (reason)",
 // and neither descended into nor removed. A name holding a backslash of
 // its own is reported once as "Error! backslash in name: dir\name" (the
-// backslash shown as \x5c) and skipped.
+// backslash shown as \x5c) and skipped. Each directory is held while the
+// walk works in it (plat_holddir); a subdirectory that is no longer the
+// one its listing saw (another process swapped it for a link, say) is
+// reported as "Error! directory changed while in use: dir\name" and
+// nothing below it is touched. The last three count as unlisted.
 int xfind(const char *path, const char *pattern, int mask, int all, int recurse, int rmdirs,
           XFINDFUNC callback, void *user);
 
