@@ -142,30 +142,23 @@ void probedst(Probe *pr) {
     pr->exists = 0;
     pr->isdir = 0;
     const char *want = namepart(dstfull);
-    int wild = iswild(want);
     PlatEntry e;
-    PlatFind *find = plat_findfirst(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM |
-                                                 PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &e);
-    if (find == nullptr)
+    if (plat_findone(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY |
+                                  PLAT_ATTR_NOMARKS, &e) != 1)
         return;
-    do {
-        // A name with wildcards lists its look-alikes too, and a name ending
-        // in a dot finds the name without it: only a spelling of the name
-        // itself counts.
-        if ((wild || std::strcmp(e.name, want) != 0) && !samepath(e.name, want))
-            continue;
-        pr->exists = 1;
-        pr->isdir = (e.attrib & PLAT_ATTR_DIRECTORY) != 0;
-        pr->entry.reserved = 0;
-        pr->entry.size = e.size;
-        pr->entry.attrib = e.attrib;
-        pr->entry.time = e.time;
-        pr->entry.date = e.date;
-        pr->entry.mtime = e.mtime;
-        std::memcpy(pr->entry.name, e.name, sizeof pr->entry.name);
-        break;
-    } while (plat_findnext(find, &e));
-    plat_findclose(find);
+    // A name ending in a dot may find the name without it: only a spelling
+    // of the name itself counts.
+    if (std::strcmp(e.name, want) != 0 && !samepath(e.name, want))
+        return;
+    pr->exists = 1;
+    pr->isdir = (e.attrib & PLAT_ATTR_DIRECTORY) != 0;
+    pr->entry.reserved = 0;
+    pr->entry.size = e.size;
+    pr->entry.attrib = e.attrib;
+    pr->entry.time = e.time;
+    pr->entry.date = e.date;
+    pr->entry.mtime = e.mtime;
+    std::memcpy(pr->entry.name, e.name, sizeof pr->entry.name);
 }
 
 // The destination may be the source itself under another spelling (a

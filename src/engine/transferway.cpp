@@ -144,12 +144,8 @@ static int casetwin(const FileJob *j, const Probe *pr) {
     if (std::strcmp(twin, lastgone) == 0)
         return 1;
     PlatEntry e;
-    PlatFind *find = plat_findfirst(twin, 0x37 | PLAT_ATTR_NOMARKS, &e);
-    if (find == nullptr)
-        return 0;
-    int exact = std::strcmp(e.name, pr->entry.name) == 0;
-    plat_findclose(find);
-    return exact;
+    return plat_findone(twin, 0x37 | PLAT_ATTR_NOMARKS, &e) == 1 &&
+           std::strcmp(e.name, pr->entry.name) == 0;
 }
 
 // The rules of the transfer way, from what the destination holds now.

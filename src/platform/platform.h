@@ -216,6 +216,14 @@ int plat_findnext(PlatFind *find, PlatEntry *entry);
 int plat_findagain(PlatFind *find, PlatEntry *entry);
 void plat_findclose(PlatFind *find);
 
+// The one entry that path names, as a listing with this mask would give it:
+// its final component is taken as a name, never as a pattern ("*" and "?"
+// are characters of it), and found ignoring case as a listing finds names.
+// 1 with the entry, 0 when there is none (last error 2, or 3 when the
+// directory is missing), -1 when the directory cannot be read. Costs no
+// listing handle.
+int plat_findone(const char *path, unsigned mask, PlatEntry *entry);
+
 // Holds the directory at path open for the calls that follow, until
 // plat_releasedir: every service given a path in it acts on that
 // directory, wherever it is renamed meanwhile, and a directory below it is

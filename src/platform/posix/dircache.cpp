@@ -32,6 +32,10 @@ unsigned long ticks, reads, generation, makes, rechecks = 1;
 std::vector<Dir *> pins;
 unsigned long pinnings = 1;
 
+// Counts every event after which a Dir pointer kept outside the cache may
+// no longer be the cached directory of its path (dir_epoch).
+unsigned long epoch = 1;
+
 // The cached directories go with the table when the process ends: the
 // table itself is destroyed then, and what it pointed to would be lost.
 struct TableEnd {
@@ -67,6 +71,7 @@ void close_dir(Dir *d) {
 }
 
 void drop(Dir *d) {
+    epoch++;
     if (d->cached) {
         table.erase(d->native);
         d->cached = 0;
@@ -414,6 +419,7 @@ int read_names(Dir *d, int stamp) {
 // held directory is read again through its own descriptor: the path may
 // lead elsewhere by now.
 Dir *replace(Dir *d) {
+    epoch++;
     std::string native = d->native;
     if (d->cached) {
         table.erase(d->native);
@@ -693,7 +699,12 @@ unsigned long dir_makes(void) { return makes; }
 
 unsigned long dir_reads(void) { return reads; }
 
-void dir_recheck(void) { rechecks++; }
+void dir_recheck(void) {
+    rechecks++;
+    epoch++;
+}
+
+unsigned long dir_epoch(void) { return epoch; }
 
 int dir_pin(const char *native, int named, const PlatFileId *seen) {
     Dir *d = dir_get(native);
@@ -701,6 +712,7 @@ int dir_pin(const char *native, int named, const PlatFileId *seen) {
         return -1;
     if (named) {
         pinnings++; // what was cached below it by name is looked at again
+        epoch++;
     } else if (seen != nullptr && (d->ino != seen->inode || d->dev != seen->device)) {
         drop(d);
         errno = ESTALE;

@@ -135,6 +135,12 @@ void dir_forget_below(const char *native);
 unsigned long dir_generation(void);
 unsigned long dir_makes(void);
 
+// Changes whenever a directory this cache handed out may have stopped being
+// the cached directory of its path (dropped, read again in a copy, to be
+// looked at again): a Dir kept by a caller is that one while the count it
+// had stays.
+unsigned long dir_epoch(void);
+
 // From now on each cached directory is looked at again before it is used:
 // dropped when it has been removed or replaced at its path since it was
 // opened, and its names read afresh. For the paths a user types, which

@@ -223,10 +223,46 @@ size_t ext_decode(const u8 *s, size_t n, uint32_t *cp) {
     return used;
 }
 
+// ---- both ways ----------------------------------------------------------------
+
+// The bytes at s that stand for themselves on both sides (in UTF-8, all of
+// ASCII): most names are made of nothing else, and cross as one copy.
+size_t plain_run(const u8 *s, size_t n) {
+    size_t i = 0;
+    if (utf8) {
+        while (i < n && s[i] < 0x80)
+            i++;
+    } else {
+        while (i < n && s[i] < 0x80 && same[s[i]])
+            i++;
+    }
+    return i;
+}
+
+// Puts as much of the run as fits; -1 when not all of it did (a caller's
+// buffer is full: any cut of single bytes is a character boundary).
+int put_run(Sink *o, const u8 *s, size_t k, size_t *done) {
+    if (codec_put(o, s, k) == 0) {
+        *done = k;
+        return 0;
+    }
+    size_t room = o->cap > o->len + 1 ? o->cap - o->len - 1 : 0;
+    *done = room < k ? room : k;
+    codec_put(o, s, *done);
+    return -1;
+}
+
 // ---- into the core ------------------------------------------------------------
 
 int to_core(const u8 *s, size_t n, Sink *o) {
     for (size_t i = 0; i < n;) {
+        size_t run = plain_run(s + i, n - i), done;
+        if (run != 0) {
+            if (put_run(o, s + i, run, &done) != 0)
+                return -1;
+            i += run;
+            continue;
+        }
         u8 b = s[i];
         uint32_t cp;
         size_t m = 1;
@@ -278,6 +314,12 @@ int from_core(const u8 *s, size_t n, Sink *o, int flags, size_t *used) {
     size_t i = 0;
     int rc = 0;
     while (i < n && rc == 0) {
+        size_t run = plain_run(s + i, n - i), done;
+        if (run != 0) {
+            rc = put_run(o, s + i, run, &done);
+            i += done;
+            continue;
+        }
         Item it;
         size_t mark = o->len;
         core_next(s + i, n - i, &it);

@@ -362,20 +362,18 @@ int known_missing(const char *path, size_t n) {
 
 // The final component comp (code page 932) in the native directory dir;
 // gone: known to be missing already, not looked up.
-int final_at(const char *dir, int missing, const char *comp, unsigned learn, At *at,
-             int gone = 0) {
+// The final component comp (code page 932) in the directory d (native path
+// dir; null d: none to act from).
+int final_in(Dir *d, const char *dir, int missing, const char *comp, unsigned learn, At *at,
+             int gone) {
     char ext[NATIVE_PATH_SIZE];
-    int n = enc_from_core(comp, std::strlen(comp), ext, sizeof ext, 0);
+    size_t len = std::strlen(comp);
+    int n = enc_from_core(comp, len, ext, sizeof ext, 0);
     if (n < 0) {
         plat_setlasterror(n == ENC_NOROOM ? PLAT_ERR_FILENAME_TOO_LONG : PLAT_ERR_INVALID_NAME);
         return -1;
     }
-    Dir *d = missing ? nullptr : dir_get(dir);
-    if (d == nullptr && !missing && errno == ESTALE) {
-        set_errno_error(ESTALE); // see native_comp
-        return -1;
-    }
-    int index = -1, looked = d != nullptr && !is_wild(comp, std::strlen(comp));
+    int index = -1, looked = d != nullptr && !is_wild(comp, len);
     if (looked && !gone && dir_lookup(d, ext, &index, learn) < 0) {
         index = -1;
         looked = 0;
@@ -389,6 +387,71 @@ int final_at(const char *dir, int missing, const char *comp, unsigned learn, At 
     return 0;
 }
 
+int final_at(const char *dir, int missing, const char *comp, unsigned learn, At *at,
+             int gone = 0) {
+    Dir *d = missing ? nullptr : dir_get(dir);
+    if (d == nullptr && !missing && errno == ESTALE) {
+        set_errno_error(ESTALE); // see native_comp
+        return -1;
+    }
+    return final_in(d, dir, missing, comp, learn, at, gone);
+}
+
+// ---- the directories of the last few paths ---------------------------------------
+//
+// A walk names the same two or three directories (its source and its
+// destination) with every file it handles. Each is kept here with its
+// cached directory, so that a path in one of them costs a comparison of
+// its directory part and the look-up of its final name: no hash, no table,
+// no component resolved again. A kept directory holds while the cache has
+// dropped nothing since (dir_epoch).
+
+enum { RECENT = 4 };
+struct Recent {
+    size_t len; // of text, up to and including its last "\"; 0 unused
+    char text[PLAT_PATH_SIZE];
+    Dir *dir;
+    unsigned long epoch, used;
+};
+Recent recent[RECENT];
+unsigned long recent_ticks;
+
+// The kept directory of path's directory part, with its final name in
+// *final; null when none is kept.
+Dir *recent_dir(const char *path, const char **final) {
+    const char *sep = std::strrchr(path, '\\');
+    if (sep == nullptr || sep[1] == '\0')
+        return nullptr;
+    size_t cut = (size_t)(sep - path) + 1;
+    unsigned long now = dir_epoch();
+    for (Recent &r : recent) {
+        if (r.len != cut || r.epoch != now || std::memcmp(r.text, path, cut) != 0)
+            continue;
+        // The same bytes up to a separator the slower way found: the cut
+        // is a real separator, never the trail byte of a character.
+        *final = sep + 1;
+        if (std::strchr(*final, '/') != nullptr || isdots(*final))
+            return nullptr;
+        r.used = ++recent_ticks;
+        return r.dir;
+    }
+    return nullptr;
+}
+
+void keep_recent(const char *path, size_t cut, Dir *d) {
+    if (d == nullptr || cut == 0 || cut >= PLAT_PATH_SIZE || path[cut - 1] != '\\')
+        return;
+    Recent *slot = &recent[0];
+    for (Recent &r : recent)
+        if (r.used < slot->used)
+            slot = &r;
+    slot->len = cut;
+    std::memcpy(slot->text, path, cut);
+    slot->dir = d;
+    slot->epoch = dir_epoch();
+    slot->used = ++recent_ticks;
+}
+
 } // namespace
 
 // The DOS spelling of the directory last asked about: the temporary files
@@ -400,6 +463,8 @@ void memo_forget(void) {
         m.len = 0;
         m.native.clear();
     }
+    for (Recent &r : recent)
+        r.len = 0;
     spelt_native.clear();
 }
 
@@ -429,14 +494,22 @@ int resolve_at(const char *path, unsigned learn, At *at) {
     at->native[0] = '\0';
     if (path != nullptr && path[0] == '/')
         return native_at(path, at);
+    const char *final;
+    if (path != nullptr) {
+        if (Dir *d = recent_dir(path, &final))
+            return final_in(d, dir_native(d), 0, final, learn, at, 0);
+    }
     size_t cut = path != nullptr ? final_cut(path) : 0;
-    const char *final = path != nullptr ? path + cut : "";
+    final = path != nullptr ? path + cut : "";
     DirMemo *m = nullptr;
     if (cut > 0 && cut < PLAT_PATH_SIZE && final[0] != '\0' && !isdots(final)) {
         m = memo_slot(path, cut);
         if (memo_holds(m, path, cut)) {
             int gone = !m->missing && known_missing(path, std::strlen(path));
-            return final_at(m->native.c_str(), m->missing, final, learn, at, gone);
+            int r = final_at(m->native.c_str(), m->missing, final, learn, at, gone);
+            if (r == 0 && !m->missing)
+                keep_recent(path, cut, at->dir);
+            return r;
         }
     }
     // Names reach here as listed, and a name may end in a dot on Linux:
@@ -453,7 +526,10 @@ int resolve_at(const char *path, unsigned learn, At *at) {
         return -1;
     if (m != nullptr)
         memo_put(m, path, cut, missing, dir);
-    return final_at(dir, missing, r.text + r.start[r.n - 1], learn, at);
+    int rc = final_at(dir, missing, r.text + r.start[r.n - 1], learn, at);
+    if (rc == 0 && !missing && m != nullptr)
+        keep_recent(path, cut, at->dir);
+    return rc;
 }
 
 // Full-path expansion; `final` drops the trailing dots and spaces of the

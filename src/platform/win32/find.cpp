@@ -335,3 +335,29 @@ int plat_findnext(PlatFind *find, PlatEntry *entry) {
 }
 
 void plat_findclose(PlatFind *find) { delete find; }
+
+// Windows holds no name with "*" or "?": such a name is never there, and
+// anything else is one question to the system.
+int plat_findone(const char *path, unsigned mask, PlatEntry *entry) {
+    const char *final = path;
+    for (const char *s = path; *s != '\0'; s++) {
+        if (codec_islead((unsigned char)*s) && s[1] != '\0')
+            s++;
+        else if (*s == '\\' || *s == '/' || *s == ':')
+            final = s + 1;
+    }
+    if (wild_has(final)) {
+        plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
+        return 0;
+    }
+    PlatFind *f = plat_findfirst(path, mask, entry);
+    if (f != nullptr) {
+        plat_findclose(f);
+        return 1;
+    }
+    unsigned code = plat_lasterror();
+    return code == PLAT_ERR_FILE_NOT_FOUND || code == PLAT_ERR_PATH_NOT_FOUND ||
+                   code == PLAT_ERR_NO_MORE_FILES
+               ? 0
+               : -1;
+}
