@@ -69,6 +69,20 @@ int vstreamf(int stream, const char *fmt, va_list ap) {
     return n;
 }
 
+void outline(const char *head, const char *text) {
+    statuserase();
+    char line[1024];
+    size_t h = std::strlen(head), t = std::strlen(text);
+    if (h + t + 1 > sizeof line) { // a long name: printed as any text
+        outf("%s%s\n", head, text);
+        return;
+    }
+    std::memcpy(line, head, h);
+    std::memcpy(line + h, text, t);
+    line[h + t] = '\n';
+    plat_write(PLAT_STDOUT, line, h + t + 1);
+}
+
 int streamf(int stream, const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);

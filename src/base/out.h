@@ -16,6 +16,10 @@ int errf(const char *fmt, ...) MOX_PRINTF(1, 2);
 int streamf(int stream, const char *fmt, ...) MOX_PRINTF(2, 3);
 int vstreamf(int stream, const char *fmt, va_list ap);
 
+// The line head, text and a line end on standard output, without printf:
+// what is printed for every file ("  NAME", "skip!(not newer): NAME").
+void outline(const char *head, const char *text);
+
 // The status line: one line of text on standard error, on a terminal,
 // that stands only until anything else is printed. It is drawn from the
 // start of the line the cursor is on (every message ends with a line end,

@@ -53,6 +53,9 @@ int refusesame(void);
 // of an existing entry there is taken over: its own name in the case of
 // /L or /L+, or what the rename format made of it.
 void wantedname(const FileJob *j, char *out);
+// Starts the run's memory of what it wrote, where the run can bring case
+// twins onto one destination name (fromlist: the source is a list).
+void watchtwins(int fromlist);
 // Notes that the run wrote dst from the source file named srcname, under
 // the name wanted.
 void notewritten(const char *dst, const char *srcname, const char *wanted);

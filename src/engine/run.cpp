@@ -263,6 +263,7 @@ int runsrc(const char *source, PARAM *param) {
     if (!deletemode())
         settoday();
     unsigned found;
+    watchtwins(source[0] == '@');
     int status = walksource(source, param, callback, &found);
     if (held)
         plat_releasedir();

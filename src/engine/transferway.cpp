@@ -79,7 +79,7 @@ static int update(const FileJob *j, const Probe *pr) {
             return 0;
         if (!deleteaction(j, &r)) {
             if (!opt_quiet)
-                outf("skip!(not newer): %s\n", j->name);
+                outline("skip!(not newer): ", j->name);
             filesskipped++;
         }
         return 0;

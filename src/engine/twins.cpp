@@ -26,16 +26,22 @@ struct Written {
 
 Written *table;
 size_t slots, used;
+int keeping; // this run can bring twins together: see watchtwins
 
 // FNV-1a over the text, with ASCII letters upper-cased when fold is set.
 // The second byte of a double-byte character is never case-changed.
 uint64_t hashtext(const char *s, int fold) {
+    const uint64_t prime = 1099511628211ull;
     uint64_t h = 1469598103934665603ull;
     for (const unsigned char *p = (const unsigned char *)s; *p != 0; p++) {
-        int lead = (*p >= 0x81 && *p <= 0x9F) || (*p >= 0xE0 && *p <= 0xFC);
-        h = (h ^ (fold && !lead ? (unsigned)upcase(*p) : *p)) * 1099511628211ull;
-        if (lead && p[1] != 0)
-            h = (h ^ *++p) * 1099511628211ull;
+        unsigned c = *p;
+        if (c < 0x80) {
+            h = (h ^ (fold && c - 'a' < 26u ? c - 32 : c)) * prime;
+            continue;
+        }
+        h = (h ^ c) * prime;
+        if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && p[1] != 0)
+            h = (h ^ *++p) * prime;
     }
     return h != 0 ? h : 1;
 }
@@ -43,6 +49,11 @@ uint64_t hashtext(const char *s, int fold) {
 uint32_t hash32(const char *s, int fold) {
     uint64_t h = hashtext(s, fold);
     return (uint32_t)(h ^ (h >> 32));
+}
+
+// The name written is most often the source's own: its hash is had then.
+uint32_t wrotehash(const char *wanted, const char *srcname, uint32_t exact) {
+    return std::strcmp(wanted, srcname) == 0 ? exact : hash32(wanted, 0);
 }
 
 Written *slotof(uint64_t key) {
@@ -71,7 +82,18 @@ int grow(void) {
 
 } // namespace
 
+// Twins of one source directory meet at one destination name only when
+// the run moves (the first twin is gone when the second is judged),
+// gathers, renames by a format or a case change, or reads a list, whose
+// lines may name files of any directory; otherwise the twin is still in
+// the source directory beside the file, and the look there finds it.
+void watchtwins(int fromlist) {
+    keeping = opt_move == 1 || opt_gather == 1 || renamemode == 1 || fromlist;
+}
+
 void notewritten(const char *dst, const char *srcname, const char *wanted) {
+    if (!keeping)
+        return;
     if (2 * (used + 1) > slots && grow() != 0)
         return; // without memory the guard is lost, the copy is not
     uint64_t key = hashtext(dst, 1);
@@ -81,22 +103,24 @@ void notewritten(const char *dst, const char *srcname, const char *wanted) {
     w->dst = key;
     w->exact = hash32(srcname, 0);
     w->fold = hash32(srcname, 1);
-    w->wrote = hash32(wanted, 0);
+    w->wrote = wrotehash(wanted, srcname, w->exact);
 }
 
 int writtentwin(const char *dst, const char *srcname, const char *wanted) {
     if (used == 0)
         return 0;
     const Written *w = slotof(hashtext(dst, 1));
-    if (w->dst == 0 || w->exact == hash32(srcname, 0))
+    uint32_t exact = hash32(srcname, 0);
+    if (w->dst == 0 || w->exact == exact)
         return 0; // not this run's, or the same name from another directory
     // Two names that differ only in case, or one the run turned into a
     // spelling of another that it wrote before.
-    return w->fold == hash32(srcname, 1) || w->wrote != hash32(wanted, 0);
+    return w->fold == hash32(srcname, 1) || w->wrote != wrotehash(wanted, srcname, exact);
 }
 
 void forgetwritten(void) {
     std::free(table);
     table = nullptr;
     slots = used = 0;
+    keeping = 0;
 }

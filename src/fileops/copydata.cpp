@@ -114,9 +114,10 @@ int finalperms(int out, const char *src, const char *dst, int isnew) {
 }
 
 
-// Puts the finished temporary file in dst's place: over it, or, when dst
-// was absent (isnew), only where nothing has taken the name since. 0,
-// COPY_APPEARED, or -1 after the error-code line; tmp is gone unless 0.
+// Puts the finished temporary file in dst's place, over it, or when dst
+// was absent (isnew, a link being moved) only where nothing has taken the
+// name since. 0, COPY_APPEARED, or -1 after the error-code line; tmp is
+// gone unless 0.
 int placetemp(const char *tmp, const char *dst, int isnew) {
     int r = isnew ? plat_move(tmp, dst) : plat_replace(tmp, dst);
     if (r == 0)
@@ -129,10 +130,54 @@ int placetemp(const char *tmp, const char *dst, int isnew) {
     return -1;
 }
 
+// Writes the source's data (nothing when in is -1: zero-byte mode) into
+// out, a file not yet in dst's place, and gives it its mode and, when the
+// source is to be deleted next, puts it on disk. Closes in. 0, or -1 after
+// the error-code line (out stays open).
+int writeinto(int in, int out, const char *src, const char *dst, int isnew) {
+    if (in >= 0 && filldata(in, out, -1) < 0)
+        return -1;
+    if (finalperms(out, src, dst, isnew) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
+        errline(plat_lasterror());
+        return -1;
+    }
+    return 0;
+}
+
+// A file written where nothing was when looked at: made without a name
+// and named when complete, which fails rather than replace a file that
+// took the name meanwhile (COPY_APPEARED then). Closes in.
+int writenew(int in, const char *src, const char *dst, const PlatFileTime *mtime,
+             unsigned newattrib) {
+    int out = plat_opennew(dst);
+    if (out < 0) {
+        openfailed();
+        if (in >= 0)
+            plat_close(in);
+        return -1;
+    }
+    if (writeinto(in, out, src, dst, 1) < 0) {
+        plat_dropnew(out);
+        return -1;
+    }
+    plat_setfiletime(out, mtime);
+    if (plat_placenew(out) != 0) {
+        unsigned code = plat_lasterror();
+        if (code == PLAT_ERR_ALREADY_EXISTS)
+            return COPY_APPEARED;
+        errline(code);
+        return -1;
+    }
+    setattrib(dst, newattrib);
+    return 0;
+}
+
 // Writes the source's data (nothing when in is -1: zero-byte mode) into a
 // new temporary file and renames it over dst. Closes in.
 int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mtime,
                 unsigned newattrib, int isnew) {
+    if (isnew)
+        return writenew(in, src, dst, mtime, newattrib);
     char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
     int out = -1;
     if (tempdir(dst, dir) == 0)
@@ -143,13 +188,7 @@ int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mt
             plat_close(in);
         return -1;
     }
-    if (in >= 0 && filldata(in, out, -1) < 0) {
-        droptemp(out, tmp);
-        return -1;
-    }
-    // When the source is deleted next, its copy must already be on disk.
-    if (finalperms(out, src, dst, isnew) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
-        errline(plat_lasterror());
+    if (writeinto(in, out, src, dst, 0) < 0) {
         droptemp(out, tmp);
         return -1;
     }
@@ -157,7 +196,7 @@ int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mt
         droptemp(-1, tmp);
         return -1;
     }
-    int r = placetemp(tmp, dst, isnew);
+    int r = placetemp(tmp, dst, 0);
     if (r == 0)
         setattrib(dst, newattrib);
     return r;

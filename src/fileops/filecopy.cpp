@@ -118,7 +118,7 @@ int finishsource(const char *src, const Lifted *l) {
         }
         return 0;
     }
-    if (l->srcattrib & PLAT_ATTR_ARCHIVE)
+    if ((l->srcattrib & PLAT_ATTR_ARCHIVE) && plat_keepsarchive())
         setattrib(src, l->srcattrib & ~(unsigned)PLAT_ATTR_ARCHIVE);
     return 0;
 }
@@ -176,7 +176,7 @@ int copyormove(const char *src, const char *dst, const char *text, const PlatFil
     }
     showlasterror(1);
     if ((how & COPY_SHOWN) == 0)
-        outf("  %s\n", text);
+        outline("  ", text);
     if (opt_echo == 1)
         return 0;
     liftattribs(src, dst, &l);

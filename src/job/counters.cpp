@@ -70,7 +70,7 @@ static void restoreattribs(const char *path, unsigned kept) {
 static int echodelete(const char *text) {
     if (!opt_echo)
         return 0;
-    outf("(delete test) %s\n", text);
+    outline("(delete test) ", text);
     filesdeleted++;
     return 1;
 }
@@ -80,7 +80,7 @@ int deletefile(const char *path, const char *text) {
         return 0;
     unsigned kept = clearattribs(path);
     if (plat_delete(path) == 0) {
-        outf("  %s\n", text);
+        outline("  ", text);
         filesdeleted++;
         return 0;
     }
@@ -96,7 +96,7 @@ int recyclefile(const char *path, const char *text) {
         return 0;
     unsigned kept = clearattribs(path);
     if (torecycle(path) == 0) {
-        outf("  %s\n", text);
+        outline("  ", text);
         filesdeleted++;
         return 0;
     }

@@ -266,6 +266,9 @@ enum {
 
 // 0 with the attribute word, or -1 (last error 2 or 3).
 int plat_getattr(const char *path, unsigned *attrib);
+// 1 when a file's archive bit is kept, so that clearing it means something
+// (Windows); 0 where every file reports it set (Linux, as Wine reports it).
+int plat_keepsarchive(void);
 // Sets read-only (mode bits), hidden and system (user.DOSATTRIB); NORMAL
 // clears all three. 0, or -1.
 int plat_setattr(const char *path, unsigned attrib);
@@ -328,6 +331,21 @@ int plat_open(const char *path, int how);
 // bytes of room. Until it is renamed into place or deleted, the file is
 // removed if SIGINT, SIGTERM or SIGHUP ends the process.
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size);
+// Opens a new file that is to become `path` once it is complete: until
+// plat_placenew it has no name others could see (where the file system
+// allows that), or a temporary name beside path that goes if a signal ends
+// the process, as plat_opentemp's do. It is private (0600) until given its
+// final mode. One at a time. The handle, open for writing, or -1.
+int plat_opennew(const char *path);
+// Gives the file of plat_opennew its name and closes it, never replacing
+// an entry that took the name meanwhile (183; nothing is placed then). A
+// close that fails (a write that failed late) places nothing either. Counts
+// as a close and a move for plat_failcall and plat_hookcall, in that
+// order. 0, or -1; unless 0, nothing of the file is left.
+int plat_placenew(int handle);
+// Gives up the file of plat_opennew: closed, and nothing of it left.
+void plat_dropnew(int handle);
+
 // Makes a new symbolic link with the target text of the link `link`
 // (never read through) under a unique name beginning with `prefix` in the
 // directory `dir`, and writes its path into `path` as plat_opentemp does

@@ -61,24 +61,22 @@ int mbtype(const char *s, int i) {
     }
 }
 
-// Walks s once and gives its length and the kind of its last byte (0 for
-// an empty string). Every question about the end of a path goes through
-// here, so none of them rescans the string per position.
-static size_t lastkind(const char *s, int *kind) {
-    int k = 0;
-    size_t n = 0;
-    for (; s[n] != 0; n++)
-        k = nextkind(k, (unsigned char)s[n]);
-    *kind = k;
-    return n;
-}
-
 // 1 when s ends in a separator that is a character of its own, not the
 // second byte of a double-byte character. *len receives the length.
+//
+// Read backwards: a byte that cannot lead a character ends one, so the
+// run of lead-range bytes before the final "\\" starts a character, and
+// its bytes pair up as lead and trail. An odd run ends in a lead byte,
+// whose second byte the "\\" is.
 static int endsinsep(const char *s, size_t *len) {
-    int kind;
-    *len = lastkind(s, &kind);
-    return *len > 0 && s[*len - 1] == '\\' && kind != 2;
+    size_t n = std::strlen(s);
+    *len = n;
+    if (n == 0 || s[n - 1] != '\\')
+        return 0;
+    size_t run = 0;
+    while (run + 1 < n && islead((unsigned char)s[n - 2 - run]))
+        run++;
+    return run % 2 == 0;
 }
 
 // Case change shared by mbstrupr and mbstrlwr: the byte after a lead byte
@@ -217,22 +215,23 @@ int iswild(const char *s) {
 int samepath(const char *a, const char *b) {
     if (std::strcmp(a, b) == 0) // the usual answer, asked once per file
         return 1;
-    size_t la, lb;
-    if (endsinsep(a, &la))
-        la--;
-    if (endsinsep(b, &lb))
-        lb--;
-    if (la != lb)
-        return 0;
+    // One pass in step: the two differ where a character does, unless all
+    // that is left there is one final separator on one side.
     int kind = 0;
-    for (size_t n = 0; n < la; n++) {
+    size_t n = 0;
+    for (;; n++) {
         unsigned char x = (unsigned char)a[n];
         unsigned char y = (unsigned char)b[n];
+        if (x == 0 || y == 0)
+            break;
         kind = nextkind(kind, x);
-        if (x == y)
-            continue;
-        if (kind == 2 || upcase(x) != upcase(y))
-            return 0;
+        if (x != y && (kind == 2 || upcase(x) != upcase(y)))
+            break;
     }
-    return 1;
+    const char *rest = a[n] != 0 ? a + n : b + n;
+    if (a[n] != 0 && b[n] != 0)
+        return 0;
+    // A final "\\" of its own, after a whole character (a trail byte 0x5C
+    // ends a character, and its lead byte was compared already).
+    return rest[0] == 0 || (rest[0] == '\\' && rest[1] == 0 && nextkind(kind, '\\') == 0);
 }

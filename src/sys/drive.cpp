@@ -126,9 +126,20 @@ static void charge(unsigned long long needed) {
 // The file system that receives the write is the one to ask: one drive
 // letter may span several mounts, and the drive's root can have room while
 // a stick mounted below it is full.
+// 1 when path names an entry of the directory the count is kept for: the
+// files of one directory are checked one after another.
+static int inroomdir(const char *path) {
+    size_t n = std::strlen(room.dir);
+    return room.known && below(path, room.dir) && mbstrchr(path + n + 1, '\\') == nullptr;
+}
+
 int checkfree(unsigned long long needed, const char *path) {
     if (path != nullptr && path[0] == 0)
         path = nullptr;
+    if (path != nullptr && inroomdir(path) && counted(room.dir, needed)) {
+        charge(needed);
+        return 0;
+    }
     char dir[PATH_SIZE] = "";
     if (path != nullptr && splitpath(path, dir, sizeof dir, nullptr, 0) < 0)
         dir[0] = 0;

@@ -250,7 +250,7 @@ static int same_attribs(unsigned mode, unsigned marks, const char *name, unsigne
 // the backend has just put in place.
 static int unchanged(const At *at, unsigned attrib) {
     unsigned mode;
-    if (temp_placed_mode(at->native, &mode))
+    if (temp_placed_mode(at, &mode))
         return same_attribs(mode, 0, at_name(at), attrib);
     if (at->index < 0 || !dir_trusted(at->dir, at->index, KNOWN_STAT | KNOWN_MARKS))
         return 0;
@@ -263,6 +263,12 @@ static int unchanged(const At *at, unsigned attrib) {
 int plat_setattr(const char *path, unsigned attrib) {
     if (fail_now(PLAT_CALL_SETATTR))
         return -1;
+    // The copy just put in place, as the backend made it: asked about
+    // before any look-up.
+    unsigned mode;
+    const char *name;
+    if (temp_placed_path(path, &mode, &name) && same_attribs(mode, 0, name, attrib))
+        return 0;
     At at;
     struct stat st;
     if (resolve_at(path, 0, &at) != 0)
@@ -305,3 +311,5 @@ int read_marks(const char *native, unsigned *bits) {
     }
     return 1;
 }
+
+int plat_keepsarchive(void) { return 0; }

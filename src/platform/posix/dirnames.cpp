@@ -79,12 +79,12 @@ void compact(Dir *d) {
 // The hash of a name's case-folded key. An ASCII name is its own key,
 // upper-cased, and needs no conversion.
 uint32_t fold_hash(const char *name) {
-    if (ascii(name)) {
-        uint32_t h = 2166136261u;
-        for (const unsigned char *s = (const unsigned char *)name; *s != '\0'; s++)
-            h = (h ^ upper(*s)) * 16777619u;
+    uint32_t h = 2166136261u;
+    const unsigned char *s = (const unsigned char *)name;
+    for (; *s != '\0' && *s < 0x80; s++)
+        h = (h ^ upper(*s)) * 16777619u;
+    if (*s == '\0')
         return h;
-    }
     static char key[NAME_KEY_SIZE];
     int n = name_fold(name, key, sizeof key);
     if (n < 0)

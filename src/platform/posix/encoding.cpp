@@ -58,13 +58,18 @@ uint32_t decode_cp932(const unsigned char *code, size_t n) {
     return cd == (iconv_t)-1 ? NOCHAR : iconv_one(cd, code, n);
 }
 
-int build_tables(void) {
+int has_cp932(void) {
     iconv_t probe = iconv_open("UTF-32LE", "CP932");
     if (probe == (iconv_t)-1)
-        return -1;
+        return 0;
     iconv_close(probe);
-    return codec_build(decode_cp932);
+    return 1;
 }
+
+// The tables are built when the first character that is not plain ASCII
+// crosses: building them asks the system's converter some 24,000 times,
+// which a run over ASCII names would otherwise pay at every start.
+int tables_ready(void) { return codec_built() || codec_build(decode_cp932) == 0; }
 
 // ---- the external encoding ----------------------------------------------------
 
@@ -263,6 +268,8 @@ int to_core(const u8 *s, size_t n, Sink *o) {
             i += run;
             continue;
         }
+        if (!tables_ready())
+            return -1;
         u8 b = s[i];
         uint32_t cp;
         size_t m = 1;
@@ -320,6 +327,10 @@ int from_core(const u8 *s, size_t n, Sink *o, int flags, size_t *used) {
             i += done;
             continue;
         }
+        if (!tables_ready()) {
+            rc = -2;
+            break;
+        }
         Item it;
         size_t mark = o->len;
         core_next(s + i, n - i, &it);
@@ -364,7 +375,7 @@ int enc_init(const char *codeset) {
     char norm[64];
     close_external();
     state = FAILED;
-    if (!codec_built() && build_tables() != 0)
+    if (!codec_built() && !has_cp932())
         return -1;
     if (codeset == nullptr)
         codeset = nl_langinfo(CODESET);
@@ -392,7 +403,7 @@ size_t enc_charlen(const char *src, size_t n) { return codec_charlen(src, n); }
 
 int enc_columns(const char *src, size_t len) {
     const u8 *s = (const u8 *)src;
-    int ready = ensure_ready() == 0;
+    int ready = ensure_ready() == 0 && tables_ready();
     long long cols = 0;
     for (size_t i = 0; i < len && cols < INT_MAX;) {
         Item it = {IT_CHAR, NOCHAR, enc_charlen(src + i, len - i)};

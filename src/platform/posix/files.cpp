@@ -32,9 +32,12 @@ Temp lasttemp = {-1, 0, 0, ""};
 struct Placed {
     int known;
     unsigned mode;
-    char native[NATIVE_PATH_SIZE];
+    const Dir *dir; // compared, never followed
+    unsigned long epoch;
+    char name[NAME_MAX + 1];
+    char dos[PLAT_PATH_SIZE]; // the path the core named it by
 };
-Placed placed = {0, 0, ""};
+Placed placed = {0, 0, nullptr, 0, "", ""};
 
 // The file last opened for reading, as fstat found it at the open: a copy
 // asks for its state, its size and its mode right after, and the kernel
@@ -44,8 +47,19 @@ struct Opened {
     int untouched; // nothing read from it yet: its state is still st
     struct stat st;
     char native[NATIVE_PATH_SIZE];
+    char dos[PLAT_PATH_SIZE]; // the path the core opened it by
 };
-Opened opened = {-1, 0, {}, ""};
+Opened opened = {-1, 0, {}, "", ""};
+
+// Copies text into a buffer of size bytes when it fits, else leaves it
+// empty (what is not kept is looked up the long way).
+void keep_text(char *buf, size_t size, const char *text) {
+    size_t n = strlen(text);
+    if (n >= size)
+        n = 0;
+    memcpy(buf, text, n);
+    buf[n] = '\0';
+}
 
 // Opens with O_NONBLOCK (so that a FIFO without a writer or reader cannot
 // hang us) and clears it again, so reads and writes behave as usual.
@@ -230,6 +244,7 @@ int plat_open(const char *path, int how) {
         opened.untouched = 1;
         opened.st = st;
         std::strcpy(opened.native, at.native);
+        keep_text(opened.dos, sizeof opened.dos, path);
     } else {
         at_added(&at, 0);
     }
@@ -246,6 +261,10 @@ int opened_size(int handle, long long *size) {
 void opened_read(int handle) {
     if (handle == opened.fd)
         opened.untouched = 0;
+}
+
+const struct stat *opened_model_dos(const char *path) {
+    return opened.dos[0] != '\0' && std::strcmp(path, opened.dos) == 0 ? &opened.st : nullptr;
 }
 
 const struct stat *opened_model(const char *native) {
@@ -598,7 +617,11 @@ int plat_mktemp(char *path, size_t size) {
 void temp_made(int handle, const char *native) {
     lasttemp.fd = handle;
     lasttemp.moded = 0;
-    snprintf(lasttemp.native, sizeof lasttemp.native, "%s", native);
+    size_t n = strlen(native);
+    if (n >= sizeof lasttemp.native)
+        n = 0; // too long to be asked about again
+    memcpy(lasttemp.native, native, n);
+    lasttemp.native[n] = '\0';
 }
 
 void temp_moded(int handle, unsigned mode) {
@@ -608,17 +631,48 @@ void temp_moded(int handle, unsigned mode) {
     }
 }
 
-void temp_placed(const char *from, const char *to) {
-    placed.known = lasttemp.fd < 0 && lasttemp.moded && strcmp(from, lasttemp.native) == 0;
-    if (placed.known) {
-        placed.mode = lasttemp.mode;
-        snprintf(placed.native, sizeof placed.native, "%s", to);
-    }
+// The file just put in place, as its directory and name and as the path
+// the core named it by: asked about right after, while the directory is
+// the one cached (the count of dir_epoch).
+static void place(const Dir *dir, const char *name, const char *dos, int known) {
+    size_t n = strlen(name);
+    placed.known = known && dir != nullptr && n < sizeof placed.name;
     lasttemp.native[0] = 0;
+    if (!placed.known)
+        return;
+    placed.mode = lasttemp.mode;
+    placed.dir = dir;
+    placed.epoch = dir_epoch();
+    memcpy(placed.name, name, n + 1);
+    keep_text(placed.dos, sizeof placed.dos, dos);
 }
 
-int temp_placed_mode(const char *native, unsigned *mode) {
-    int known = placed.known && strcmp(native, placed.native) == 0;
+void temp_placed(const char *from, const At *to, const char *todos) {
+    place(to->dir, at_name(to), todos,
+          lasttemp.fd < 0 && lasttemp.moded && strcmp(from, lasttemp.native) == 0);
+}
+
+void temp_closed(int handle) {
+    if (handle == lasttemp.fd)
+        lasttemp.fd = -1;
+}
+
+void temp_placed_at(const Dir *dir, const char *name, const char *dos) {
+    place(dir, name, dos, lasttemp.fd < 0 && lasttemp.moded);
+}
+
+int temp_placed_path(const char *dos, unsigned *mode, const char **name) {
+    if (!placed.known || placed.dos[0] == '\0' || strcmp(dos, placed.dos) != 0)
+        return 0;
+    placed.known = 0;
+    *mode = placed.mode;
+    *name = placed.name;
+    return 1;
+}
+
+int temp_placed_mode(const At *at, unsigned *mode) {
+    int known = placed.known && at->dir == placed.dir && placed.epoch == dir_epoch() &&
+                strcmp(at_name(at), placed.name) == 0;
     placed.known = 0;
     *mode = placed.mode;
     return known;

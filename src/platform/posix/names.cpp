@@ -77,35 +77,6 @@ void set_move_error(const char *to, int err) {
         set_errno_error(err);
 }
 
-// renameat(2) that refuses to replace. RENAME_NOREPLACE does it atomically
-// where the file system knows the flag; elsewhere a file is linked under
-// the new name (link never replaces) and the old name dropped; what cannot
-// be linked is renamed after checking that the name is free.
-int rename_noreplace(int ffd, const char *from, int tfd, const char *to, int isdir) {
-    if (renameat2(ffd, from, tfd, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return -1;
-    if (!isdir) {
-        if (linkat(ffd, from, tfd, to, 0) == 0) {
-            if (unlinkat(ffd, from, 0) == 0)
-                return 0;
-            int err = errno;
-            unlinkat(tfd, to, 0);
-            errno = err;
-            return -1;
-        }
-        if (errno == EEXIST || errno == ENOENT || errno == EXDEV || errno == ENOSPC)
-            return -1;
-    }
-    struct stat st;
-    if (fstatat(tfd, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        errno = EEXIST;
-        return -1;
-    }
-    return renameat(ffd, from, tfd, to);
-}
-
 // Gives a directory entry the letter case the user typed. `at` is the
 // entry as resolved (its name as on disk); `want` the new name, equal to
 // the old ignoring case.
@@ -441,6 +412,35 @@ int entry_isdir(const At *at) {
 
 } // namespace
 
+// renameat(2) that refuses to replace. RENAME_NOREPLACE does it atomically
+// where the file system knows the flag; elsewhere a file is linked under
+// the new name (link never replaces) and the old name dropped; what cannot
+// be linked is renamed after checking that the name is free.
+int rename_noreplace(int ffd, const char *from, int tfd, const char *to, int isdir) {
+    if (renameat2(ffd, from, tfd, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return -1;
+    if (!isdir) {
+        if (linkat(ffd, from, tfd, to, 0) == 0) {
+            if (unlinkat(ffd, from, 0) == 0)
+                return 0;
+            int err = errno;
+            unlinkat(tfd, to, 0);
+            errno = err;
+            return -1;
+        }
+        if (errno == EEXIST || errno == ENOENT || errno == EXDEV || errno == ENOSPC)
+            return -1;
+    }
+    struct stat st;
+    if (fstatat(tfd, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return renameat(ffd, from, tfd, to);
+}
+
 void set_missing_error(const char *native) {
     char dir[NATIVE_PATH_SIZE];
     const char *name;
@@ -578,7 +578,7 @@ int plat_move(const char *from, const char *to) {
         r = rename_noreplace(ffd, fname, tfd, tname, isdir);
     if (r == 0) {
         temp_forget(f.native);
-        temp_placed(f.native, t.native);
+        temp_placed(f.native, &t, to);
         at_removed(&f, isdir);
         at_added(&t, isdir);
         return 0;
@@ -631,7 +631,7 @@ int plat_replace(const char *from, const char *to) {
         return -1;
     }
     temp_forget(f.native);
-    temp_placed(f.native, t.native);
+    temp_placed(f.native, &t, to);
     at_removed(&f, isdir);
     at_added(&t, isdir);
     return 0;

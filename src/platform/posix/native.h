@@ -90,6 +90,13 @@ void lookup_added_path(const char *native, int isdir);
 void lookup_removed_path(const char *native, int isdir);
 void lookup_made_path(const char *native);
 
+// renameat(2) that refuses to replace an existing `to`: atomically where
+// the file system knows RENAME_NOREPLACE; elsewhere a file is linked under
+// the new name and the old one dropped, and what cannot be linked is
+// renamed after a look that the name is free. 0, or -1 with errno set
+// (EEXIST when taken). (names.cpp)
+int rename_noreplace(int ffd, const char *from, int tfd, const char *to, int isdir);
+
 // Sets the last error for a native path that does not exist: 2 when its
 // directory exists, 3 when the directory is missing too, as Windows tells
 // a missing file from a missing path.
@@ -149,6 +156,8 @@ int read_marks(const char *native, unsigned *bits);
 // native is its path (else null). opened_read notes that data was read.
 int opened_size(int handle, long long *size);
 const struct stat *opened_model(const char *native);
+// The same asked by the path the core opened it by.
+const struct stat *opened_model_dos(const char *path);
 void opened_read(int handle);
 
 // The temporary file plat_opentemp made last, the mode the backend gave it
@@ -157,10 +166,16 @@ void opened_read(int handle);
 // backend made them, and setting the same again needs no look.
 void temp_made(int handle, const char *native);
 void temp_moded(int handle, unsigned mode);
-void temp_placed(const char *from, const char *to);
-// 1 with its mode when native is the file just put in place from the
-// temporary file (it has no user.DOSATTRIB), else 0. Asked once.
-int temp_placed_mode(const char *native, unsigned *mode);
+void temp_placed(const char *from, const At *to, const char *todos);
+// The same for a new file (newfile.cpp): closed, then named `name` in dir.
+void temp_closed(int handle);
+void temp_placed_at(const Dir *dir, const char *name, const char *dos);
+// 1 with its mode when the resolved path is the file just put in place
+// from the temporary file (it has no user.DOSATTRIB), else 0. Asked once.
+int temp_placed_mode(const At *at, unsigned *mode);
+// The same asked by the path the core put it in place by, before any
+// look-up: 1 with its mode and its name on disk, else 0. Asked once.
+int temp_placed_path(const char *dos, unsigned *mode, const char **name);
 
 // Creates a new file "<nprefix>XXXXXX" (external encoding) with O_EXCL in
 // the directory open as dirfd, whose native path is ndir: readable by its

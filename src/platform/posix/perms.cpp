@@ -28,6 +28,10 @@ mode_t the_umask(void) {
 // it, else looked at now (a zero-byte copy never opens its source). 0, or
 // -1 with the last error set.
 int source_stat(const char *source, struct stat *st) {
+    if (const struct stat *seen = opened_model_dos(source)) {
+        *st = *seen;
+        return 0;
+    }
     At at;
     if (resolve_at(source, 0, &at) != 0)
         return -1;

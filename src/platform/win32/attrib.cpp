@@ -56,3 +56,5 @@ int plat_setattr(const char *path, unsigned attrib) {
     }
     return 0;
 }
+
+int plat_keepsarchive(void) { return 1; }
