@@ -3,6 +3,9 @@
 
 #include <ctime>
 
+#include "base/out.h"
+#include "engine/moxmain.h"
+
 namespace {
 
 class PosixFind : public PosixTree {};
@@ -239,4 +242,38 @@ TEST_F(PosixFind, HeldDirectorySwappedForALinkIsRefused) {
     EXPECT_EQ(plat_delete("C:\\t\\sub\\f"), -1);
     EXPECT_EQ(read_file(d + "/out/f"), "outside");
     plat_releasedir();
+}
+
+// A list naming missing files used to read the whole directory again for
+// every such line (each line is expanded as typed, and the cache forgot
+// the names it had read): a list of a hundred thousand lines took hours.
+TEST_F(PosixFind, ListOfMissingNamesReadsEachDirectoryOnce) {
+    mkdir_at("c/S");
+    std::string list;
+    for (int i = 0; i < 300; i++) {
+        file_at("c/S/f" + std::to_string(i), "x");
+        list += "C:\\S\\gone" + std::to_string(i) + "\n";
+        if (i % 30 == 0)
+            list += "C:\\S\\f" + std::to_string(i) + "\n";
+    }
+    file_at("c/LIST", list);
+    resetsettings();
+    PARAM p;
+    ASSERT_EQ(initparam(&p), 0);
+    std::strcpy(p.dstbasedir, "D:\\");
+    std::strcpy(p.dstcurdir, "D:\\");
+    p.dstbaselen = 3;
+    unsigned long before = lookup_scans();
+    plat_flush(PLAT_STDOUT);
+    int saved = dup(1), null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    close(null);
+    int r = runsrc("@C:\\LIST", &p);
+    plat_flush(PLAT_STDOUT);
+    dup2(saved, 1);
+    close(saved);
+    freeparam(&p);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(read_file(d + "/f270"), "x");
+    EXPECT_LE(lookup_scans() - before, 3u);
 }

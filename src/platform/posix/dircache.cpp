@@ -328,23 +328,24 @@ int read_names(Dir *d, int stamp);
 
 // Whether d is still the directory at its path, looked at once after each
 // recheck: a directory removed, or replaced by another, since it was
-// opened is dropped. What is known of its names is forgotten, except for
-// a directory the run made, which is read again at once and stays known
-// (the run's own changes keep it true from here on).
+// opened is dropped. Its names stay known while its change times are those
+// taken when they were read (or at the run's own last change), and a
+// directory the run made keeps what the run's own changes made it: a list
+// whose every line is expanded anew costs a look at each directory, never
+// a read of its names again.
 int still_there(Dir *d) {
     d->checked = rechecks;
     if (d->holds != 0)
         return 1; // a listing still reads it as it was
-    d->stamped = 0;
     struct stat held, now;
     if (d->fd >= 0 && (fstat(d->fd, &held) != 0 || held.st_nlink == 0 ||
                        stat(d->native.c_str(), &now) != 0 || now.st_dev != held.st_dev ||
                        now.st_ino != held.st_ino))
         return 0;
-    if (d->fresh && read_names(d, 0) == 0)
+    if (d->fresh || (d->complete && d->stamped && !times_changed(d)))
         return 1;
+    d->stamped = 0;
     d->complete = 0;
-    d->fresh = 0;
     clear_names(d);
     return 1;
 }
