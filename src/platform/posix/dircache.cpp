@@ -4,6 +4,7 @@
 #include "platform/posix/dircache.h"
 #include "platform/posix/dirnames.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -12,19 +13,38 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 
 namespace {
 
-// Enough for the directories a walk works in at once (a source, a
-// destination, their parents); a walk over a large tree must not keep
-// every directory it ever met, nor a descriptor for each.
-const size_t MAX_DIRS = 256;
+// What is remembered is bounded twice. Descriptors are few: what a walk
+// works in at once is held (the directories on its current path, source
+// and destination), and of the rest only the most recently used stay open;
+// a directory whose descriptor is closed keeps what is known of its names
+// and is opened again when it is used. What is known of names is kept for
+// many more directories, so that a tree whose destination directories are
+// all made before they are filled (each as its entry is met) finds them
+// known and empty instead of reading each again. Past either bound the
+// least recently used quarter goes at once, so that the cost of choosing
+// is spread over many uses.
+const size_t MAX_KNOWN = 16384;
+
+size_t open_limit(void) {
+    static size_t limit;
+    if (limit == 0) {
+        struct rlimit rl;
+        rlim_t soft = getrlimit(RLIMIT_NOFILE, &rl) == 0 ? rl.rlim_cur : 1024;
+        limit = soft == RLIM_INFINITY || soft / 4 > 1024 ? 1024 : soft / 4 < 64 ? 64 : (size_t)soft / 4;
+    }
+    return limit;
+}
 
 std::unordered_map<std::string, Dir *> table;
 unsigned long ticks, reads, generation, makes, rechecks = 1;
+size_t opened; // cached directories with a descriptor
 
 // The directories held open by dir_pin, innermost last, and how many times
 // a directory was held from its name: each time, the directories cached
@@ -65,8 +85,10 @@ struct TableEnd {
 // ---- directories ------------------------------------------------------------------
 
 void close_dir(Dir *d) {
-    if (d->fd >= 0)
+    if (d->fd >= 0) {
         close(d->fd);
+        opened--;
+    }
     d->fd = -1;
 }
 
@@ -95,18 +117,32 @@ Dir *pin_above(const std::string &native) {
     return best;
 }
 
-void evict_oldest(void) {
-    Dir *oldest = nullptr;
+// The cached directories no one holds, least recently used first; with
+// open, only those with a descriptor.
+std::vector<Dir *> idle(int open) {
+    std::vector<Dir *> out;
     for (auto &slot : table)
-        if (slot.second->holds == 0 && (oldest == nullptr || slot.second->used < oldest->used))
-            oldest = slot.second;
-    if (oldest != nullptr)
-        drop(oldest);
+        if (slot.second->holds == 0 && (!open || slot.second->fd >= 0))
+            out.push_back(slot.second);
+    std::sort(out.begin(), out.end(), [](const Dir *a, const Dir *b) { return a->used < b->used; });
+    return out;
+}
+
+// Keeps the cache within its bounds (see MAX_KNOWN).
+void trim(void) {
+    if (opened > open_limit()) {
+        std::vector<Dir *> old = idle(1);
+        for (size_t i = 0; i < old.size() && opened > open_limit() * 3 / 4; i++)
+            close_dir(old[i]);
+    }
+    if (table.size() > MAX_KNOWN) {
+        std::vector<Dir *> old = idle(0);
+        for (size_t i = 0; i < old.size() && table.size() > MAX_KNOWN * 3 / 4; i++)
+            drop(old[i]);
+    }
 }
 
 Dir *install(const char *native) {
-    if (table.size() >= MAX_DIRS)
-        evict_oldest();
     Dir *d = new (std::nothrow) Dir;
     if (d == nullptr) {
         errno = ENOMEM;
@@ -116,6 +152,7 @@ Dir *install(const char *native) {
     d->used = ++ticks;
     d->checked = rechecks;
     table[d->native] = d;
+    trim();
     return d;
 }
 
@@ -176,9 +213,12 @@ int open_chained(Dir *d) {
     return fd;
 }
 
-// Opens the directory at d's path; from its parent when that is open.
+// Opens the directory at d's path; from its parent when that is open. One
+// whose descriptor was closed to keep the cache small and that is now
+// another directory (replaced meanwhile) is known no more.
 int open_dir(Dir *d) {
     d->atstart = 1;
+    uint64_t ino = d->ino, dev = d->dev;
     if (d->same != nullptr) { // a held directory read again: the same one
         d->fd = openat(d->same->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         d->pathonly = 0;
@@ -188,10 +228,20 @@ int open_dir(Dir *d) {
     } else {
         d->fd = open_named(d);
     }
-    if (d->fd >= 0 && take_identity(d) != 0) {
+    if (d->fd < 0)
+        return -1;
+    opened++;
+    d->used = ++ticks; // the newest, never the one trim closes
+    if (take_identity(d) != 0) {
         close_dir(d);
         return -1;
     }
+    if (ino != 0 && (d->ino != ino || d->dev != dev)) {
+        clear_names(d);
+        d->complete = d->fresh = d->stamped = 0;
+        d->changes++;
+    }
+    trim();
     return d->fd;
 }
 
@@ -433,12 +483,14 @@ Dir *replace(Dir *d) {
 }
 
 // A directory cached before the innermost hold that lies below a held one
-// and was reached by its name, maybe through a link: not to be relied on.
+// and was opened by its name, maybe through a link: not to be relied on.
+// One not opened yet (made by the run) will be opened from its parent.
 int stale_below_pin(Dir *d) {
     if (d->pinchecked == pinnings)
         return 0;
     d->pinchecked = pinnings;
-    return !d->pinned && !d->chained && d->same == nullptr && pin_above(d->native) != nullptr;
+    return d->fd >= 0 && !d->pinned && !d->chained && d->same == nullptr &&
+           pin_above(d->native) != nullptr;
 }
 
 } // namespace
