@@ -69,7 +69,7 @@ static int overwrite(const FileJob *j, const Probe *pr) {
         return XFIND_ABORT;
     // Once the old file is set aside, the name is free: no other may be
     // written over unseen.
-    return transfer(j, dstfull, j->append | (saved ? COPY_NEW : 0));
+    return transfer(j, dstfull, j->append | COPY_CHECKED | (saved ? COPY_NEW : 0));
 }
 
 static int update(const FileJob *j, const Probe *pr) {
@@ -92,7 +92,7 @@ static int update(const FileJob *j, const Probe *pr) {
         return 0;
     if (!spaceok(j, dstfull))
         return XFIND_ABORT;
-    return transfer(j, dstfull, j->append | (opt_backup == 1 ? COPY_NEW : 0));
+    return transfer(j, dstfull, j->append | COPY_CHECKED | (opt_backup == 1 ? COPY_NEW : 0));
 }
 
 // dstcurdir spelled as the disk stores it. Every file of a directory goes

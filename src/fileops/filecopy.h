@@ -17,6 +17,7 @@ enum {
     COPY_NEW = 2,    // dst was absent when looked at: a file that took the
                      // name since is never replaced (COPY_APPEARED)
     COPY_SHOWN = 4,  // the per-file line is out already (a second attempt)
+    COPY_CHECKED = 8, // the caller made sure that dst is not src itself
 };
 // The result when, with COPY_NEW, a file had taken the name by the time of
 // the final rename: nothing was written or moved, and the caller decides
