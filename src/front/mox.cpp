@@ -9,6 +9,7 @@
 #include "job/moxsub.h"
 #include "front/options.h"
 #include "front/texts.h"
+#include "search/pathexp.h"
 #include "search/pathstr.h"
 #include "base/out.h"
 
@@ -71,6 +72,19 @@ void showpaths(const JOB *job) {
     dumppath(PLAT_STDOUT, &job->param, job->source, TXT_TITLE_PATHS);
     if (isRedirected)
         dumppath(PLAT_STDERR, &job->param, job->source, TXT_TITLE_PATHS);
+}
+
+// A native path (one given after --) on no drive has no DOS spelling to
+// work with; the expansion would fail on it with a message about a path
+// already upper-cased. Say what is wrong, with the path as it was typed.
+// 1 when the argument can be used.
+int ondrive(const char *arg) {
+    char full[PATH_SIZE];
+    if (arg[0] != '/' || pathexpand(full, arg, 0) == 0 ||
+        plat_lasterror() != PLAT_ERR_PATH_NOT_FOUND)
+        return 1;
+    outf("Error! native path is on no drive: %s\n", arg);
+    return 0;
 }
 
 // The source string: a copy of the argument, or for "@" alone the list
@@ -167,7 +181,10 @@ int storemasks(JOB *job, char **argv) {
 // Everything after the command line has been read: the steps up to the
 // run, then the run. Returns the exit status.
 int runjob(JOB *job, char **argv) {
-    if (takesource(job, argv[job->pos.srcarg]) != 0 || setuppaths(job, argv) != 0)
+    const ARGPOS *pos = &job->pos;
+    if (!ondrive(argv[pos->srcarg]) || (pos->dstarg != 0 && !ondrive(argv[pos->dstarg])))
+        return 1;
+    if (takesource(job, argv[pos->srcarg]) != 0 || setuppaths(job, argv) != 0)
         return 1;
     if (!confirmed(&job->param))
         return 0;
