@@ -181,7 +181,11 @@ int asksure(const char *fmt, const char *text) {
     int key;
     do {
         key = plat_readkey();
-        key = key < 0 ? 'N' : upcase(key);
+        if (key < 0) {
+            errf("\n");
+            return -1;
+        }
+        key = upcase(key);
     } while (key != 'Y' && key != 'N');
     errf("%c\n", key);
     return key == 'Y';
@@ -189,9 +193,11 @@ int asksure(const char *fmt, const char *text) {
 
 int confirmall(const char *srcbasedir, const char *srcmask) {
     int yes = asksure(deletemode() ? "Delete all Files : %s\n" : "Rename All Files : %s\n", srcbasedir);
-    if (yes && opt_delete && isroot(srcbasedir) && std::strcmp(srcmask, "*.*") == 0)
+    if (yes == 1 && opt_delete && isroot(srcbasedir) && std::strcmp(srcmask, "*.*") == 0)
         yes = asksure("Delete all Files in this Drive\n", "");
-    if (!yes)
+    if (yes < 0)
+        outf("Error! no terminal to confirm on; give /Y to run without asking\n");
+    else if (yes == 0)
         outf("Bye! Program tarminate at user's request\n");
     return yes;
 }

@@ -155,15 +155,18 @@ int setuppaths(JOB *job, char **argv) {
     return 0;
 }
 
-// The confirmations before a sweeping rename or delete. 1 to go on.
+// The confirmations before a sweeping rename or delete: 1 to go on, 0 when
+// the user said no, -1 when there was nobody to ask.
 int confirmed(const PARAM *param) {
     if (opt_yes || std::strstr(param->srcmask, "*.*") == nullptr)
         return 1;
-    if (param->dstcurdir[0] == '\0' && renamemode &&
-        !confirmall(param->srcbasedir, param->srcmask))
-        return 0;
-    if (deletemode() && !confirmall(param->srcbasedir, param->srcmask))
-        return 0;
+    if (param->dstcurdir[0] == '\0' && renamemode) {
+        int yes = confirmall(param->srcbasedir, param->srcmask);
+        if (yes != 1)
+            return yes;
+    }
+    if (deletemode())
+        return confirmall(param->srcbasedir, param->srcmask);
     return 1;
 }
 
@@ -186,8 +189,12 @@ int runjob(JOB *job, char **argv) {
         return 1;
     if (takesource(job, argv[pos->srcarg]) != 0 || setuppaths(job, argv) != 0)
         return 1;
-    if (!confirmed(&job->param))
-        return 0;
+    // A decline is an answer and ends the run as asked; a question nobody
+    // could answer leaves the work undone, which a script must not take
+    // for success.
+    int yes = confirmed(&job->param);
+    if (yes != 1)
+        return yes == 0 ? 0 : 1;
     if (storemasks(job, argv) != 0)
         return 1;
     if (checkmode || opt_verbose) {
