@@ -38,13 +38,16 @@ int infoonly(int argc, char **argv) {
         return 1;
     }
     const char *first = argv[1];
-    if (sameword(first, "-ver") || sameword(first, "/ver")) {
+    // The GNU spellings too, the first a Linux user tries.
+    if (sameword(first, "-ver") || sameword(first, "/ver") ||
+        std::strcmp(first, "--version") == 0) {
         printbanner();
         printversion();
         return 1;
     }
-    if ((first[0] == '-' || first[0] == '/') &&
-        (first[1] == '?' || first[1] == 'H' || first[1] == 'h')) {
+    if (std::strcmp(first, "--help") == 0 ||
+        ((first[0] == '-' || first[0] == '/') &&
+         (first[1] == '?' || first[1] == 'H' || first[1] == 'h'))) {
         printbanner();
         usage(progname);
         return 1;

@@ -59,7 +59,7 @@ TEST(Front, NoArgumentsShowsBannerAndUsage) {
 
 TEST(Front, HelpSpellingsShowUsage) {
     Sandbox box;
-    for (const char *arg : {"/?", "-?", "/h", "-H", "/HELP", "/Hx"}) {
+    for (const char *arg : {"/?", "-?", "/h", "-H", "/HELP", "/Hx", "--help"}) {
         RunResult r = box.run({arg, "whatever"});
         EXPECT_EQ(0, r.status) << arg;
         EXPECT_EQ(with(BANNER, USAGE), lines(r.err)) << arg;
@@ -68,7 +68,7 @@ TEST(Front, HelpSpellingsShowUsage) {
 
 TEST(Front, VersionLine) {
     Sandbox box;
-    for (const char *arg : {"-ver", "/VER", "/Ver"}) {
+    for (const char *arg : {"-ver", "/VER", "/Ver", "--version"}) {
         RunResult r = box.run({arg});
         EXPECT_EQ(0, r.status);
         EXPECT_EQ(std::vector<std::string>{BANNER}, lines(r.err));
