@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "buildstamp.h"
 #include "front/texts.h"
 #include "search/pathstr.h"
 #include "base/out.h"
@@ -10,7 +11,7 @@ namespace {
 
 const char *const PRODUCT = "MOX32";
 const char *const VERSION = "2.18" TXT_BETA "4 (WIN32)";
-const char *const BUILDSTAMP = "$ compiled at " __DATE__ " " __TIME__ " $";
+const char *const BUILDSTAMP = "$ compiled at " MOX32_BUILD_STAMP " $";
 const char *const CREDIT = "(C) 2026 the mox32 developers";
 const char *const LONGCREDIT =
     "(C) 2026 the mox32 developers: copy, update, move, rename and delete files";
