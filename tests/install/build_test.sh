@@ -22,6 +22,7 @@ if configure "$scratch/tool"; then
     DESTDIR=$scratch/root cmake --install "$scratch/tool" --prefix /usr >"$scratch/install.log" 2>&1 ||
         fail "install after building only the tool: $(cat "$scratch/install.log")"
     expect "installed files" "./usr/bin/mox32
+./usr/share/bash-completion/completions/mox32
 ./usr/share/doc/mox32/README.md
 ./usr/share/doc/mox32/changelog.gz
 ./usr/share/doc/mox32/copyright

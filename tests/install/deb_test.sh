@@ -11,8 +11,9 @@ expect "package file" "$scratch/pkg/mox32_0.9.0_$(dpkg --print-architecture).deb
 deb=${debs[0]}
 
 # Catches test programs being packaged, or the manual, README, licence,
-# changelog or lintian's overrides missing.
+# changelog, completion or lintian's overrides missing.
 expect "packaged files" "./usr/bin/mox32
+./usr/share/bash-completion/completions/mox32
 ./usr/share/doc/mox32/README.md
 ./usr/share/doc/mox32/changelog.gz
 ./usr/share/doc/mox32/copyright

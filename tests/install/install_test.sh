@@ -11,6 +11,7 @@ DESTDIR=$root cmake --install "$build" --prefix "$prefix" >"$scratch/install.log
 # Catches test programs, or files outside the prefix, being installed,
 # and the package's lintian overrides landing in a plain install.
 expect "installed files" "./opt/mox32/bin/mox32
+./opt/mox32/share/bash-completion/completions/mox32
 ./opt/mox32/share/doc/mox32/README.md
 ./opt/mox32/share/doc/mox32/changelog.gz
 ./opt/mox32/share/doc/mox32/copyright
@@ -18,6 +19,8 @@ expect "installed files" "./opt/mox32/bin/mox32
 
 share=$root$prefix/share
 cmp -s "$top/README.md" "$share/doc/mox32/README.md" || fail "README.md differs from the source"
+cmp -s "$top/completion/mox32.bash" "$share/bash-completion/completions/mox32" ||
+    fail "the bash completion differs from the source"
 # The licence, whole, in the copyright file.
 sed -n 's/^ //; s/^\.$//; /^MIT License$/,$p' "$share/doc/mox32/copyright" |
     cmp -s "$top/LICENSE" - || fail "the copyright file does not hold the licence"
