@@ -6,7 +6,9 @@
 #   tools/setup.sh [builddir [cmake options...]]
 #
 # The cmake options are applied whenever they are given, to a new build
-# tree or an existing one. MOX32_TARGET narrows the build to one target.
+# tree or an existing one; a new tree made without any leaves the tests
+# out (-DBUILD_TESTING=OFF), as nothing here installs GoogleTest.
+# MOX32_TARGET narrows the build to one target.
 # Build logs go to standard error so that the tool's own output stays clean.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -27,7 +29,9 @@ if [ ${#need[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >&2
 fi
 
-if [ ! -f "$build/CMakeCache.txt" ] || [ $# -gt 0 ]; then
+if [ $# -gt 0 ]; then
     cmake -S "$top" -B "$build" "$@" >&2
+elif [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$top" -B "$build" -DBUILD_TESTING=OFF >&2
 fi
 cmake --build "$build" -j"$(nproc)" ${MOX32_TARGET:+--target "$MOX32_TARGET"} >&2
