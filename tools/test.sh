@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds mox32 and its tests when needed and runs the whole test suite.
+# Builds mox32 and its tests when needed and runs the whole test suite,
+# installing first what a fresh Debian machine lacks for the tests (the
+# build's own needs are tools/setup.sh's).
 #
 #   tools/test.sh              the Linux build's suite; and where the Win32
 #                              build can be made (tools/build-win32.sh), that
@@ -47,6 +49,33 @@ part() {
     echo "test.sh: $name: $((SECONDS - start)) s" >&2
 }
 
+# What only the tests use, each for what it checks.
+test_needs() {
+    local need=()
+    [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+    [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev) # GoogleTest's CMake package names it
+    # Japanese locales (a Shift_JIS one made on the fly, ja_JP.UTF-8 for
+    # Wine): localedef comes with the C library, its sources do not.
+    [ -f /usr/share/i18n/locales/ja_JP ] || need+=(locales)
+    [ -f /usr/share/zoneinfo/Europe/Berlin ] || need+=(tzdata) # times copied in other zones
+    command -v gio >/dev/null 2>&1 || need+=(libglib2.0-bin)    # lists the recycle bin
+    command -v trash-list >/dev/null 2>&1 || need+=(trash-cli) # lists the recycle bin
+    command -v strace >/dev/null 2>&1 || need+=(strace)        # slows a copy down
+    # The manual page, install and package tests: groff checks the page,
+    # man-db reads its NAME line, CPack's Debian generator needs file and
+    # dpkg-shlibdeps, lintian checks the package.
+    command -v groff >/dev/null 2>&1 || need+=(groff-base)
+    command -v lexgrog >/dev/null 2>&1 || need+=(man-db)
+    command -v file >/dev/null 2>&1 || need+=(file)
+    command -v dpkg-shlibdeps >/dev/null 2>&1 || need+=(dpkg-dev)
+    command -v lintian >/dev/null 2>&1 || need+=(lintian)
+    if [ ${#need[@]} -gt 0 ]; then
+        echo "installing: ${need[*]}" >&2
+        $sudo apt-get update -qq >&2
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >&2
+    fi
+}
+
 # Wine's ANSI code page is 932 only under a Japanese locale.
 japanese_locale() {
     locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8' && return 0
@@ -60,16 +89,19 @@ in_dir() {
     (cd "$dir" && "$@")
 }
 
+part "Test tools" test_needs
 if [ "$sanitize" = 1 ]; then
     build=$top/build-san
-    part "Linux build (sanitizers)" "$top/tools/setup.sh" "$build" -DMOX32_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    part "Linux build (sanitizers)" "$top/tools/setup.sh" "$build" -DBUILD_TESTING=ON \
+        -DMOX32_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     part "Linux suite (sanitizers)" in_dir "$build" ctest --output-on-failure -j"$jobs" --timeout 300
     exit $failed
 fi
 
 build=$top/build
 win32_build=$top/build-win32
-part "Linux build" "$top/tools/setup.sh" "$build"
+# The run command may have made the tree without its tests.
+part "Linux build" "$top/tools/setup.sh" "$build" -DBUILD_TESTING=ON
 if [ "$win32" = 1 ]; then
     # The Win32 unit tests keep a Wine prefix of this tree's own, so that
     # stopping its server stops no one else's.

@@ -27,8 +27,11 @@ void statusshow(const char *text, size_t len) {
     // A shorter text covers what the longer one before it left.
     while (n <= statuswidth)
         line[n++] = ' ';
-    plat_write(PLAT_STDERR, line, n);
     statuswidth = n - 1;
+    // Known before it is drawn: a signal that ends the run meanwhile
+    // blanks it all the same.
+    plat_statuscolumns((int)statuswidth);
+    plat_write(PLAT_STDERR, line, n);
 }
 
 void statuserase(void) {
@@ -40,6 +43,7 @@ void statuserase(void) {
     line[statuswidth + 1] = '\r';
     plat_write(PLAT_STDERR, line, statuswidth + 2);
     statuswidth = 0;
+    plat_statuscolumns(0);
 }
 
 int vstreamf(int stream, const char *fmt, va_list ap) {

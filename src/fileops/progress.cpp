@@ -21,6 +21,9 @@ enum {
     EVERY_MS = 250,  // how often it is drawn again
 };
 
+// The longest time left shown, in seconds: a stalled copy stays at 99:59:59.
+const long long MAX_LEFT = 99 * 3600 + 59 * 60 + 59;
+
 struct Progress {
     int on;          // this copy may show the line
     long long total; // bytes expected; -1 when not known
@@ -63,6 +66,15 @@ void draw(unsigned long long done, long long now) {
         statusshow(line, (size_t)n);
 }
 
+// The time a copy still needs, "0:07" or "1:02:03".
+void lefttext(char *out, size_t size, long long seconds) {
+    long long h = seconds / 3600, m = seconds / 60 % 60, sec = seconds % 60;
+    if (h > 0)
+        std::snprintf(out, size, "%lld:%02lld:%02lld", h, m, sec);
+    else
+        std::snprintf(out, size, "%lld:%02lld", m, sec);
+}
+
 } // namespace
 
 int progresstext(char *out, size_t size, unsigned long long done, long long total, long long ms,
@@ -70,7 +82,7 @@ int progresstext(char *out, size_t size, unsigned long long done, long long tota
     char line[128], num[32];
     // The line grows a part at a time; fits[] records where each shorter
     // form of it ends.
-    int fits[4], parts = 0, n = 0;
+    int fits[5], parts = 0, n = 0;
     if (total >= 0) {
         unsigned pct = done >= (unsigned long long)total
                            ? 100
@@ -92,6 +104,15 @@ int progresstext(char *out, size_t size, unsigned long long done, long long tota
         sizetext(num, sizeof num, (double)done * 1000.0 / (double)ms);
         n += std::snprintf(line + n, sizeof line - n, "  %s/s", num);
         fits[parts++] = n;
+        // At the speed so far; rounded up, so that it reaches 0:00 only
+        // when the copy is done.
+        if (total >= 0 && done > 0 && done < (unsigned long long)total) {
+            double left = (double)((unsigned long long)total - done) * (double)ms / (double)done;
+            left = (left + 999.0) / 1000.0;
+            lefttext(num, sizeof num, left < (double)MAX_LEFT ? (long long)left : MAX_LEFT);
+            n += std::snprintf(line + n, sizeof line - n, "  %s left", num);
+            fits[parts++] = n;
+        }
     }
     int len = 0;
     for (int i = 0; i < parts; i++)

@@ -14,9 +14,10 @@ void progressstep(unsigned long long done);
 void progressstop(void);
 
 // The line for done of total bytes (-1: not known) after ms milliseconds,
-// "  42% 420.0 MiB of 1000.0 MiB  85.3 MiB/s", without the parts on the
-// right that a terminal of `columns` has no room for (a line as wide as
-// the terminal would wrap and could no longer be erased). Its length,
-// 0 when not even the percentage fits.
+// "  42% 420.0 MiB of 1000.0 MiB  85.3 MiB/s  0:07 left" (the time left at
+// the speed so far), without the parts on the right that a terminal of
+// `columns` has no room for (a line as wide as the terminal would wrap and
+// could no longer be erased). Its length, 0 when not even the percentage
+// fits.
 int progresstext(char *out, size_t size, unsigned long long done, long long total, long long ms,
                  int columns);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "buildstamp.h"
 #include "front/texts.h"
 #include "search/pathstr.h"
 #include "base/out.h"
@@ -10,7 +11,7 @@ namespace {
 
 const char *const PRODUCT = "MOX32";
 const char *const VERSION = "2.18" TXT_BETA "4 (WIN32)";
-const char *const BUILDSTAMP = "$ compiled at " __DATE__ " " __TIME__ " $";
+const char *const BUILDSTAMP = "$ compiled at " MOX32_BUILD_STAMP " $";
 const char *const CREDIT = "(C) 2026 the mox32 developers";
 const char *const LONGCREDIT =
     "(C) 2026 the mox32 developers: copy, update, move, rename and delete files";
@@ -181,7 +182,11 @@ int asksure(const char *fmt, const char *text) {
     int key;
     do {
         key = plat_readkey();
-        key = key < 0 ? 'N' : upcase(key);
+        if (key < 0) {
+            errf("\n");
+            return -1;
+        }
+        key = upcase(key);
     } while (key != 'Y' && key != 'N');
     errf("%c\n", key);
     return key == 'Y';
@@ -189,9 +194,11 @@ int asksure(const char *fmt, const char *text) {
 
 int confirmall(const char *srcbasedir, const char *srcmask) {
     int yes = asksure(deletemode() ? "Delete all Files : %s\n" : "Rename All Files : %s\n", srcbasedir);
-    if (yes && opt_delete && isroot(srcbasedir) && std::strcmp(srcmask, "*.*") == 0)
+    if (yes == 1 && opt_delete && isroot(srcbasedir) && std::strcmp(srcmask, "*.*") == 0)
         yes = asksure("Delete all Files in this Drive\n", "");
-    if (!yes)
+    if (yes < 0)
+        outf("Error! no terminal to confirm on; give /Y to run without asking\n");
+    else if (yes == 0)
         outf("Bye! Program tarminate at user's request\n");
     return yes;
 }

@@ -20,7 +20,10 @@ void dumpopts(int stream, const ARGPOS *pos, const PARAM *param, const char *tit
 
 // 0 to continue, -1 to quit. With no console to ask, quits.
 int askcontinue(void);
-// 1 for yes, 0 for no. With no console to ask, no.
+// 1 for yes, 0 for no; -1 when there is no console to ask (the question
+// stands on standard error, its line ended).
 int asksure(const char *fmt, const char *text);
-// 1 when the user agreed to a sweeping rename or delete, else 0.
+// 1 when the user agreed to a sweeping rename or delete; 0 when the user
+// said no, after "Bye! Program tarminate at user's request"; -1 when there
+// was no terminal to ask on, after the error line that says so.
 int confirmall(const char *srcbasedir, const char *srcmask);

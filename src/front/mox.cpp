@@ -9,6 +9,7 @@
 #include "job/moxsub.h"
 #include "front/options.h"
 #include "front/texts.h"
+#include "search/pathexp.h"
 #include "search/pathstr.h"
 #include "base/out.h"
 
@@ -37,13 +38,16 @@ int infoonly(int argc, char **argv) {
         return 1;
     }
     const char *first = argv[1];
-    if (sameword(first, "-ver") || sameword(first, "/ver")) {
+    // The GNU spellings too, the first a Linux user tries.
+    if (sameword(first, "-ver") || sameword(first, "/ver") ||
+        std::strcmp(first, "--version") == 0) {
         printbanner();
         printversion();
         return 1;
     }
-    if ((first[0] == '-' || first[0] == '/') &&
-        (first[1] == '?' || first[1] == 'H' || first[1] == 'h')) {
+    if (std::strcmp(first, "--help") == 0 ||
+        ((first[0] == '-' || first[0] == '/') &&
+         (first[1] == '?' || first[1] == 'H' || first[1] == 'h'))) {
         printbanner();
         usage(progname);
         return 1;
@@ -71,6 +75,19 @@ void showpaths(const JOB *job) {
     dumppath(PLAT_STDOUT, &job->param, job->source, TXT_TITLE_PATHS);
     if (isRedirected)
         dumppath(PLAT_STDERR, &job->param, job->source, TXT_TITLE_PATHS);
+}
+
+// A native path (one given after --) on no drive has no DOS spelling to
+// work with; the expansion would fail on it with a message about a path
+// already upper-cased. Say what is wrong, with the path as it was typed.
+// 1 when the argument can be used.
+int ondrive(const char *arg) {
+    char full[PATH_SIZE];
+    if (arg[0] != '/' || pathexpand(full, arg, 0) == 0 ||
+        plat_lasterror() != PLAT_ERR_PATH_NOT_FOUND)
+        return 1;
+    outf("Error! native path is on no drive: %s\n", arg);
+    return 0;
 }
 
 // The source string: a copy of the argument, or for "@" alone the list
@@ -141,15 +158,18 @@ int setuppaths(JOB *job, char **argv) {
     return 0;
 }
 
-// The confirmations before a sweeping rename or delete. 1 to go on.
+// The confirmations before a sweeping rename or delete: 1 to go on, 0 when
+// the user said no, -1 when there was nobody to ask.
 int confirmed(const PARAM *param) {
     if (opt_yes || std::strstr(param->srcmask, "*.*") == nullptr)
         return 1;
-    if (param->dstcurdir[0] == '\0' && renamemode &&
-        !confirmall(param->srcbasedir, param->srcmask))
-        return 0;
-    if (deletemode() && !confirmall(param->srcbasedir, param->srcmask))
-        return 0;
+    if (param->dstcurdir[0] == '\0' && renamemode) {
+        int yes = confirmall(param->srcbasedir, param->srcmask);
+        if (yes != 1)
+            return yes;
+    }
+    if (deletemode())
+        return confirmall(param->srcbasedir, param->srcmask);
     return 1;
 }
 
@@ -167,10 +187,17 @@ int storemasks(JOB *job, char **argv) {
 // Everything after the command line has been read: the steps up to the
 // run, then the run. Returns the exit status.
 int runjob(JOB *job, char **argv) {
-    if (takesource(job, argv[job->pos.srcarg]) != 0 || setuppaths(job, argv) != 0)
+    const ARGPOS *pos = &job->pos;
+    if (!ondrive(argv[pos->srcarg]) || (pos->dstarg != 0 && !ondrive(argv[pos->dstarg])))
         return 1;
-    if (!confirmed(&job->param))
-        return 0;
+    if (takesource(job, argv[pos->srcarg]) != 0 || setuppaths(job, argv) != 0)
+        return 1;
+    // A decline is an answer and ends the run as asked; a question nobody
+    // could answer leaves the work undone, which a script must not take
+    // for success.
+    int yes = confirmed(&job->param);
+    if (yes != 1)
+        return yes == 0 ? 0 : 1;
     if (storemasks(job, argv) != 0)
         return 1;
     if (checkmode || opt_verbose) {

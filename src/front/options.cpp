@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "front/dialogue.h"
+#include "search/pathexp.h"
 #include "sys/dates.h"
 #include "base/out.h"
 
@@ -273,6 +274,29 @@ int takepositional(char **argv, int i, ARGPOS *pos) {
     return -1;
 }
 
+// A Linux user's path such as /srv/out reads as options (S, R, V...) and
+// the caret alone would leave them guessing: when the refused option names
+// an existing native path, say how to give it instead. Its DOS spelling is
+// written with "/" as the user wrote the path.
+void nativehint(const char *arg) {
+    char full[PATH_SIZE];
+    unsigned attrib;
+    if (arg[0] != '/' || arg[1] == '\0')
+        return;
+    if (pathexpand(full, arg, 0) != 0) {
+        // On no drive: only -- reaches it, and then says what is missing.
+        if (getattr(arg, &attrib) == 0)
+            outf("Error! %s is read as an option; give native paths after --\n", arg);
+        return;
+    }
+    if (getattr(full, &attrib) != 0)
+        return;
+    for (char *p = full; *p != '\0'; p += mbcharlen(p))
+        if (*p == '\\')
+            *p = '/';
+    outf("Error! %s is read as an option; give native paths after -- or as %s\n", arg, full);
+}
+
 // "=format": -1 with *offset on error, -2 after "=?" (usage shown).
 int takeformat(const char *arg, char *format, int *offset) {
     if (arg[1] == '\0') {
@@ -300,16 +324,21 @@ int takeformat(const char *arg, char *format, int *offset) {
 int parseargs(int argc, char **argv, char *format, int *date1, int *date2, ARGPOS *pos) {
     *pos = ARGPOS{};
     int i = 1, errindex = 0, offset = 0;
+    int optionsend = 0; // "--" was given: no more options or formats
+    int asoption = 0;   // the refused argument was read as an option
     while (i < argc) {
         const char *arg = argv[i];
         errindex = i;
-        if (arg[0] == '=') {
+        if (!optionsend && std::strcmp(arg, "--") == 0) {
+            optionsend = 1;
+        } else if (!optionsend && arg[0] == '=') {
             int r = takeformat(arg, format, &offset);
             if (r == -2)
                 return -1;
             if (r < 0)
                 goto fail;
-        } else if (arg[0] == '-' || arg[0] == '/') {
+        } else if (!optionsend && (arg[0] == '-' || arg[0] == '/')) {
+            asoption = 1;
             if (arg[1] == '\0') {
                 offset = 0;
                 goto fail;
@@ -317,6 +346,7 @@ int parseargs(int argc, char **argv, char *format, int *date1, int *date2, ARGPO
             offset = parseopt(arg, date1, date2);
             if (offset != 0 || (deletemode() && format[0] != '\0'))
                 goto fail;
+            asoption = 0;
         } else if (arg[0] == '[') {
             int isext, first, last;
             int next = scanskipgroup(argc, argv, i, &isext, &first, &last, &errindex, &offset);
@@ -346,6 +376,8 @@ int parseargs(int argc, char **argv, char *format, int *date1, int *date2, ARGPO
     return 0;
 fail:
     showargerror(argc, argv, errindex, offset);
+    if (asoption)
+        nativehint(argv[errindex]);
     return -1;
 }
 

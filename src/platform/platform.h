@@ -56,6 +56,14 @@ int plat_ischardev(int stream);
 // another device) or is closed.
 int plat_termcolumns(int stream);
 
+// The status line of a long copy (out.h) now covers the first `columns`
+// columns of the terminal's current line on standard error; 0 when none
+// stands. When a signal ends the process while one stands (SIGINT, SIGTERM,
+// SIGHUP; on Windows Ctrl-C, Ctrl-Break, closing the console), the backend
+// blanks it, as it puts the terminal's mode back, so that no half-drawn
+// line stays beside the shell's next prompt.
+void plat_statuscolumns(int columns);
+
 // ---- console keys -----------------------------------------------------------
 
 // Reads one key press from the console itself (never from standard input,

@@ -10,6 +10,7 @@ namespace e2e {
 
 inline const char *SURE = "Excute Sure ? [Y/N]: ";
 inline const char *BYE = "Bye! Program tarminate at user's request";
+inline const char *NOTERMINAL = "Error! no terminal to confirm on; give /Y to run without asking";
 
 // The whole content of a native file, or "<missing>" when it cannot be read.
 inline std::string read_native(const std::string &path) {

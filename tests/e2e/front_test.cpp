@@ -2,12 +2,18 @@
 // caret display of every refusal, and check mode with its prompts.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "engine_util.h"
 #include "harness.h"
 
+using namespace e2e;
+
 namespace {
+
+using Lines = std::vector<std::string>;
 
 const std::string BANNER = "Quillet MOX32 v2.18\xce\xb2" "4 (WIN32)  (C) 2026 the mox32 developers";
 const std::string LONGBANNER = "Quillet MOX32 v2.18\xce\xb2" "4 (WIN32)  (C) 2026 the mox32 "
@@ -53,7 +59,7 @@ TEST(Front, NoArgumentsShowsBannerAndUsage) {
 
 TEST(Front, HelpSpellingsShowUsage) {
     Sandbox box;
-    for (const char *arg : {"/?", "-?", "/h", "-H", "/HELP", "/Hx"}) {
+    for (const char *arg : {"/?", "-?", "/h", "-H", "/HELP", "/Hx", "--help"}) {
         RunResult r = box.run({arg, "whatever"});
         EXPECT_EQ(0, r.status) << arg;
         EXPECT_EQ(with(BANNER, USAGE), lines(r.err)) << arg;
@@ -62,7 +68,7 @@ TEST(Front, HelpSpellingsShowUsage) {
 
 TEST(Front, VersionLine) {
     Sandbox box;
-    for (const char *arg : {"-ver", "/VER", "/Ver"}) {
+    for (const char *arg : {"-ver", "/VER", "/Ver", "--version"}) {
         RunResult r = box.run({arg});
         EXPECT_EQ(0, r.status);
         EXPECT_EQ(std::vector<std::string>{BANNER}, lines(r.err));
@@ -174,6 +180,101 @@ TEST(Front, CaretCountsColumns) {
         EXPECT_EQ(1, r.status) << c.echo;
         EXPECT_EQ((std::vector<std::string>{c.echo, c.caret}), lines(r.out));
     }
+}
+
+// "--" was refused, so a source or destination whose name begins with
+// "-", "/" or "=" could not be given at all. After it every argument is a
+// source, a skip mask or a destination.
+TEST(Front, DoubleDashEndsTheOptions) {
+    struct Case {
+        Lines args;
+        std::string copied; // below E:\OUT
+    } cases[] = {
+        {{"/S", "--", "-DIR", "E:\\OUT"}, "A.TXT"},
+        {{"--", "=A.TXT", "[.bak]", "E:\\OUT"}, "=A.TXT"},
+        {{"--", "--", "E:\\OUT"}, "--"}, // the second is a file's name
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('d', "-DIR/A.TXT", "a");
+        box.write('d', "=A.TXT", "a");
+        box.write('d', "--", "a");
+        RunResult r = box.run(c.args);
+        EXPECT_EQ(0, r.status) << c.copied << "\n" << r.out;
+        EXPECT_EQ(Lines{c.copied}, tree(box.native('e', "OUT"))) << r.out;
+    }
+}
+
+// A Linux user's absolute paths: after "--" they are native paths, mapped
+// through the drive map as the working directory is (a name beyond ASCII
+// was converted twice and not found); one on no drive is refused with its
+// own name, and nothing is made.
+TEST(Front, NativePathsAfterDoubleDash) {
+    SKIP_ON_WIN32("native paths are Linux's");
+    Sandbox box;
+    box.write('d', "SRC/A.TXT", "a");
+    box.write('d', "\xe8\xa1\xa8/B.TXT", "b");
+    const std::string nodrive = box.root() + "/home/SRC";
+    box.mkdir('d', "../home/SRC");
+    struct Case {
+        Lines args;
+        int status;
+        Lines out;
+        Lines copied; // below E:\OUT
+    } cases[] = {
+        {{"/S", "--", box.native('d', "SRC"), box.native('e', "OUT")},
+         0,
+         {READING, "D:\\SRC --> E:\\OUT", "  A.TXT", count(1, "File(s) found"),
+          count(1, "File(s) copied"), count(0, "Dir(s)  searched")},
+         {"A.TXT"}},
+        {{"--", box.native('d', "\xe8\xa1\xa8"), "E:\\OUT"},
+         0,
+         {READING, "D:\\\xe8\xa1\xa8 --> E:\\OUT", "  B.TXT", count(1, "File(s) found"),
+          count(1, "File(s) copied"), count(0, "Dir(s)  searched")},
+         {"B.TXT"}},
+        {{"--", nodrive, "E:\\OUT"}, 1, {"Error! native path is on no drive: " + nodrive}, {}},
+        {{"--", "D:\\SRC", box.root() + "/home/OUT"},
+         1,
+         {"Error! native path is on no drive: " + box.root() + "/home/OUT"},
+         {}},
+    };
+    for (const Case &c : cases) {
+        RunResult r = box.run(c.args);
+        EXPECT_EQ(c.status, r.status) << r.out;
+        EXPECT_EQ(c.out, outlines(r));
+        EXPECT_EQ(c.copied, tree(box.native('e', "OUT")));
+        ::system(("rm -rf '" + box.native('e', "OUT") + "'").c_str());
+    }
+    EXPECT_FALSE(box.exists('d', "../home/OUT"));
+}
+
+// "mox32 /S ~/docs /srv/out" showed a caret under the "s" of /srv and
+// nothing else. When the refused option names an existing native path,
+// one more line says how to give it; the caret display stays as it was.
+TEST(Front, NativePathReadAsAnOptionSaysHow) {
+    SKIP_ON_WIN32("native paths are Linux's");
+    Sandbox box;
+    box.write('d', "SRC/A.TXT", "a");
+    box.mkdir('d', "../home/SRC");
+    const std::string src = box.native('d', "SRC"), nodrive = box.root() + "/home/SRC",
+                      missing = box.native('d', "NONE");
+    struct Case {
+        std::string arg;
+        std::string hint; // "" for none
+    } cases[] = {
+        {src, "Error! " + src + " is read as an option; give native paths after -- or as D:/SRC"},
+        {nodrive, "Error! " + nodrive + " is read as an option; give native paths after --"},
+        {missing, ""},
+    };
+    for (const Case &c : cases) {
+        RunResult r = box.run({"/S", c.arg, "E:\\OUT"});
+        EXPECT_EQ(1, r.status) << r.out;
+        Lines want = {"mox32 /S " + c.arg + " E:\\OUT ", "          ^ error"};
+        if (!c.hint.empty())
+            want.push_back(c.hint);
+        EXPECT_EQ(want, outlines(r));
+    }
+    EXPECT_FALSE(box.exists('e', "OUT"));
 }
 
 TEST(Front, DestinationRequired) {

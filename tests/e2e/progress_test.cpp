@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <regex>
 #include <string>
 #include <vector>
@@ -29,8 +30,9 @@ const size_t MIB = 1024 * 1024;
 // 1.5 MiB: 103 reads of the copy buffer, at least 1.5 s at 15 ms a read.
 const size_t SIZE = MIB * 3 / 2;
 
-// The tracer's arguments before the program's own.
-Lines slowed() {
+// The tracer's arguments before the program's own. `range` is what
+// copy_file_range is made to do.
+Lines slowed(const std::string &range = "delay_enter=1100000") {
     return {"-qq",
             "-o",
             "/dev/null",
@@ -39,7 +41,7 @@ Lines slowed() {
             "-e",
             "inject=read:delay_enter=15000",
             "-e",
-            "inject=copy_file_range:delay_enter=1100000",
+            "inject=copy_file_range:" + range,
             "--",
             MOX32_BIN};
 }
@@ -64,8 +66,8 @@ bool can_slow(const Sandbox &box) {
 }
 
 // The run of mox32 with args, slowed, as program and arguments.
-Lines slow(const Lines &args) {
-    Lines all = slowed();
+Lines slow(const Lines &args, const std::string &range = "delay_enter=1100000") {
+    Lines all = slowed(range);
     all.insert(all.end(), args.begin(), args.end());
     return all;
 }
@@ -102,7 +104,7 @@ Lines screen(const std::string &transcript) {
 // spells it): the pieces between "\r" and line ends that read as one.
 size_t draws(const std::string &transcript, const std::string &total = "1.5 MiB") {
     const std::regex line(" *[0-9]{1,3}% [0-9.]+ (B|KiB|MiB) of " + total +
-                          "  [0-9.]+ (B|KiB|MiB)/s *");
+                          "  [0-9.]+ (B|KiB|MiB)/s(  [0-9]+:[0-9]{2} left)? *");
     size_t n = 0, start = 0;
     while (start <= transcript.size()) {
         size_t end = transcript.find_first_of("\r\n", start);
@@ -207,6 +209,30 @@ TEST(Progress, ErrorDuringTheCopyStartsOnAClearLine) {
     ASSERT_GE(shown.size(), want.size()) << r.out;
     EXPECT_EQ(want, Lines(shown.begin(), shown.begin() + want.size())) << r.out;
     EXPECT_EQ(Lines{}, tree(box.native('e', "OUT")));
+}
+
+// Ctrl-C half-way through a long copy left the line standing: its digits
+// stayed beside the shell's next prompt. The signal that ends the run
+// blanks it, as it puts the terminal's mode back; what stays is the usual
+// output and the terminal's own echo of the key.
+TEST(Progress, ErasedWhenASignalEndsTheCopy) {
+    SKIP_ON_WIN32("strace slows only a Linux program");
+    Sandbox box;
+    if (!can_slow(box))
+        GTEST_SKIP() << "strace cannot slow a copy here";
+    // 3 MiB read a chunk at a time (the kernel's own copy refused): the
+    // line stands from the first second on, and the copy goes on for two
+    // more. The tracer keeps the terminal's SIGINT off itself and passes
+    // it on.
+    box.write('d', "SRC/BIG.BIN", data(3 * MIB));
+    RunResult r = box.run_pty(slow({"D:\\SRC\\BIG.BIN", "E:\\OUT"}, "error=ENOSYS"),
+                              {{" of 3.0 MiB", "\x03", false}}, traced());
+    ASSERT_FALSE(r.timed_out) << r.out;
+    EXPECT_EQ(128 + SIGINT, r.status) << r.out;
+    std::string terminal = r.out;
+    for (size_t at; (at = terminal.find("^C")) != std::string::npos;)
+        terminal.erase(at, 2);
+    EXPECT_EQ(SHOWN, screen(terminal)) << r.out;
 }
 
 // Scripts read standard output and standard error: no byte of the line

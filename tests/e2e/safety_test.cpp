@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -64,7 +65,7 @@ TEST(Safety, WorkingDirectoryOnNoDrive) {
         Lines args, out;
     } cases[] = {
         {{"A.TXT", "E:\\OUT"}, {nodrive, "Error! path expand failed. A.TXT"}},
-        {{"D:\\A.TXT", "OUT"}, {nodrive, "Error! path expand failed. OUT", "mox.cpp:115"}},
+        {{"D:\\A.TXT", "OUT"}, {nodrive, "Error! path expand failed. OUT", "mox.cpp:N"}},
         {{"@D:\\LIST.TXT", "E:\\OUT"},
          {READING, nodrive, "Error! Source basedirectory may be invalid path",
           count(0, "File(s) found"), count(0, "File(s) copied")}},
@@ -74,7 +75,13 @@ TEST(Safety, WorkingDirectoryOnNoDrive) {
         opt.cwd = here;
         RunResult r = box.run(c.args, opt);
         EXPECT_NE(0, r.status) << r.out;
-        EXPECT_EQ(c.out, outlines(r));
+        // The location line names the source line, which moves as the
+        // code does.
+        Lines out = outlines(r);
+        for (std::string &l : out)
+            if (std::regex_match(l, std::regex("mox\\.cpp:[0-9]+")))
+                l = "mox.cpp:N";
+        EXPECT_EQ(c.out, out);
     }
 }
 

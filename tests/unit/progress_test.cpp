@@ -20,7 +20,8 @@ const unsigned long long MIB = 1024 * 1024;
 
 // Each case guards a line that lies: 100% before the end, "1024.0 KiB"
 // instead of "1.0 MiB", a line as wide as the terminal (it wraps, and
-// "\r" can no longer erase it).
+// "\r" can no longer erase it), a time left of 0:00 while bytes remain,
+// or one that overflows when a copy stalls.
 TEST(Progress, TextFitsAndTellsTheTruth) {
     struct Case {
         unsigned long long done;
@@ -28,8 +29,13 @@ TEST(Progress, TextFitsAndTellsTheTruth) {
         int columns;
         std::string text;
     } cases[] = {
-        {420 * MIB, 1000 * MIB, 4924, 80, "  42% 420.0 MiB of 1000.0 MiB  85.3 MiB/s"},
-        {999, 1000, 1000, 80, "  99% 999 B of 1000 B  999 B/s"},
+        {420 * MIB, 1000 * MIB, 4924, 80, "  42% 420.0 MiB of 1000.0 MiB  85.3 MiB/s  0:07 left"},
+        {999, 1000, 1000, 80, "  99% 999 B of 1000 B  999 B/s  0:01 left"},
+        {MIB, 4096 * MIB, 1000, 80, "   0% 1.0 MiB of 4.0 GiB  1.0 MiB/s  1:08:15 left"},
+        {1, 1LL << 60, 3600000, 80, "   0% 1 B of 1.0 EiB  0 B/s  99:59:59 left"},
+        {1000, 1000, 1000, 80, " 100% 1000 B of 1000 B  1000 B/s"},
+        {420 * MIB, 1000 * MIB, 4924, 53, "  42% 420.0 MiB of 1000.0 MiB  85.3 MiB/s  0:07 left"},
+        {420 * MIB, 1000 * MIB, 4924, 52, "  42% 420.0 MiB of 1000.0 MiB  85.3 MiB/s"},
         {MIB - 1, -1, 1000, 80, "  1.0 MiB  1.0 MiB/s"},
         {1023, -1, 0, 80, "  1023 B"},
         {420 * MIB, 1000 * MIB, 4924, 41, "  42% 420.0 MiB of 1000.0 MiB"},

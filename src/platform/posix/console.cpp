@@ -3,7 +3,8 @@
 //
 // A key is read in raw mode (no line editing, no echo; Ctrl-C still
 // interrupts) and the terminal's own mode is put back after every key, at
-// exit, and when a signal ends the process while it waits.
+// exit, and when a signal ends the process while it waits. A signal that
+// ends a long copy also blanks its progress line.
 #include "platform/platform.h"
 #include "platform/posix/native.h"
 
@@ -32,6 +33,9 @@ int scan = -1; // the scan code owed to the next plat_readkey
 volatile sig_atomic_t raw;
 struct termios saved;
 int atexit_set;
+// Columns of the status line standing on standard error; read by the
+// handler of the signals that end a run.
+volatile sig_atomic_t statuscols;
 
 // Escape sequences of the common terminals and the scan codes a Windows
 // console reports for the same keys.
@@ -159,11 +163,37 @@ int read_key(int fd) {
     return 0;
 }
 
+// The status line goes as out.cpp erases it: a carriage return, spaces
+// over it, a carriage return. Written to the descriptor itself, since
+// standard error is unbuffered and stdio is no business of a handler.
+void blank_status(void) {
+    static const char spaces[] = "                                ";
+    int left = statuscols;
+    if (write(PLAT_STDERR, "\r", 1) != 1)
+        return;
+    while (left > 0) {
+        int n = left < (int)sizeof spaces - 1 ? left : (int)sizeof spaces - 1;
+        if (write(PLAT_STDERR, spaces, (size_t)n) != n)
+            return;
+        left -= n;
+    }
+    if (write(PLAT_STDERR, "\r", 1) != 1)
+        return;
+}
+
 } // namespace
 
 void console_on_signal(void) {
     if (raw)
         tcsetattr(tty, TCSANOW, &saved);
+    if (statuscols > 0)
+        blank_status();
+}
+
+void plat_statuscolumns(int columns) {
+    if (columns > 0)
+        signals_hook();
+    statuscols = columns;
 }
 
 int plat_readkey(void) {

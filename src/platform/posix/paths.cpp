@@ -244,13 +244,22 @@ toolong:
 }
 
 // A native absolute path as DOS text rooted at "/", so that it resolves
-// like any other path.
-int native_as_dos(const char *path, char *out, size_t size) {
-    int n = enc_to_core(path, std::strlen(path), out, size);
+// like any other path. One the backend found is in the external encoding;
+// one the core hands over (typed after --) is code page 932 already, and
+// converting it again would turn every character beyond ASCII into others.
+int native_as_dos(const char *path, int coretext, char *out, size_t size) {
+    size_t len = std::strlen(path);
+    int n = -1;
+    if (!coretext)
+        n = enc_to_core(path, len, out, size);
+    else if (len < size)
+        n = (int)len;
     if (n < 0) {
         plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
         return -1;
     }
+    if (coretext)
+        std::memcpy(out, path, len + 1);
     return 0;
 }
 
@@ -533,13 +542,14 @@ int resolve_at(const char *path, unsigned learn, At *at) {
 }
 
 // Full-path expansion; `final` drops the trailing dots and spaces of the
-// last component, as Win32 does with what a user typed.
+// last component, as Win32 does with what a user typed, who typed it in
+// the core's code page.
 static int full_path(const char *path, int final, char *out, size_t size) {
     drives_ensure();
     char conv[NATIVE_PATH_SIZE];
     Base b = {"/", "", conv};
     if (path != nullptr && path[0] == '/') {
-        if (native_as_dos(path, conv, sizeof conv) != 0)
+        if (native_as_dos(path, final, conv, sizeof conv) != 0)
             return -1;
     } else if (pick_base(path, &b) != 0) {
         return -1;

@@ -1,8 +1,11 @@
 // Key presses from the console itself (CONIN$), whatever standard input
 // is: the prompts must reach the user even when a list is piped in. A key
 // is read with line input and echo off, and the console's mode is put back
-// after every key and by the control handler.
+// after every key and by the control handler, which also blanks the
+// progress line of a long copy.
 #include "platform/win32/native.h"
+
+#include <cstring>
 
 namespace {
 
@@ -10,6 +13,7 @@ HANDLE con;       // null until tried; INVALID_HANDLE_VALUE when there is none
 int scan = -1;    // the scan code owed to the next plat_readkey
 DWORD saved;      // the console's own mode while `raw` is set
 volatile LONG raw;
+volatile LONG statuscols; // columns of the status line standing on standard error
 
 HANDLE conin(void) {
     if (con == nullptr) {
@@ -92,6 +96,25 @@ int read_key(HANDLE h) {
 void console_on_ctrl(void) {
     if (raw)
         SetConsoleMode(con, saved);
+    // The status line goes as out.cpp erases it: spaces over it between
+    // two carriage returns (it is never wider than 255 columns).
+    LONG n = statuscols;
+    if (n <= 0)
+        return;
+    char blank[258];
+    if (n > 255)
+        n = 255;
+    blank[0] = '\r';
+    std::memset(blank + 1, ' ', (size_t)n);
+    blank[n + 1] = '\r';
+    DWORD put;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), blank, (DWORD)n + 2, &put, nullptr);
+}
+
+void plat_statuscolumns(int columns) {
+    if (columns > 0)
+        signals_hook();
+    statuscols = columns;
 }
 
 int plat_readkey(void) {

@@ -110,8 +110,12 @@ void temp_forget(const wchar_t *path);
 // 1 when the path is one of those files (made with CREATE_NEW: no link).
 int temp_known(const wchar_t *path);
 
-// Puts the console's input mode back when a key read changed it
-// (console.cpp); called by the control handler.
+// Installs that handler once, for the rest of the process.
+void signals_hook(void);
+
+// Puts the console's input mode back when a key read changed it, and
+// blanks the status line of a long copy (console.cpp); called by the
+// control handler.
 void console_on_ctrl(void);
 
 inline HANDLE to_handle(int h) { return (HANDLE)(intptr_t)h; }

@@ -34,17 +34,17 @@ BOOL WINAPI on_event(DWORD event) {
     return FALSE;
 }
 
-void hook(void) {
+} // namespace
+
+void signals_hook(void) {
     if (hooked)
         return;
     hooked = 1;
     SetConsoleCtrlHandler(on_event, TRUE);
 }
 
-} // namespace
-
 void temp_remember(const wchar_t *path) {
-    hook();
+    signals_hook();
     size_t len = std::wcslen(path);
     if (len >= WPATH_SIZE)
         return;
