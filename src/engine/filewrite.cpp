@@ -7,6 +7,7 @@
 #include "fileops/filecopy.h"
 #include "job/moxsub.h"
 #include "names/backup.h"
+#include "search/echofs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 #include "sys/trash.h"
@@ -57,8 +58,8 @@ int backup(void) {
         filesfailed++;
         return -1;
     }
-    if (opt_echo)
-        return 0;
+    // In echo mode the move is only recorded, so that the next backup of
+    // the run finds this number taken.
     if (!movefile(dstfull, saved)) {
         outf("Error! backup failed: %s\n", dstfull);
         filesfailed++;
@@ -101,6 +102,16 @@ int transfer(const FileJob *j, const char *to, int how) {
     return r;
 }
 
+// A directory holds the destination's name: no file can take its place.
+// Said before anything is tried, in the same words on every system and in
+// echo mode alike (the copy's own failure named a system's error code, and
+// echo mode, trying nothing, said the file was copied).
+int dirinway(void) {
+    outf("Error! %s exist as directory\n", dstfull);
+    filesfailed++;
+    return -1;
+}
+
 // A file that takes the name between the look and the write is present:
 // the step decides again with it there (/N leaves it, /B backs it up, /U
 // compares with it). A name taken again and again is given up on.
@@ -130,8 +141,8 @@ void probedst(Probe *pr) {
     const char *want = namepart(dstfull);
     int wild = iswild(want);
     PlatEntry e;
-    PlatFind *find = plat_findfirst(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM |
-                                                 PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &e);
+    FsFind *find = fs_findfirst(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM |
+                                             PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &e);
     if (find == nullptr)
         return;
     do {
@@ -150,8 +161,8 @@ void probedst(Probe *pr) {
         pr->entry.mtime = e.mtime;
         std::memcpy(pr->entry.name, e.name, sizeof pr->entry.name);
         break;
-    } while (plat_findnext(find, &e));
-    plat_findclose(find);
+    } while (fs_findnext(find, &e));
+    fs_findclose(find);
 }
 
 // The destination may be the source itself under another spelling (a

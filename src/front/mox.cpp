@@ -9,11 +9,11 @@
 #include "job/moxsub.h"
 #include "front/options.h"
 #include "front/texts.h"
+#include "search/echofs.h"
 #include "search/pathstr.h"
 #include "base/out.h"
 
 namespace {
-
 
 int sameword(const char *a, const char *b) {
     for (; *a != '\0' && *b != '\0'; a++, b++) {
@@ -191,6 +191,7 @@ int runjob(JOB *job, char **argv) {
 
 int moxmain(int argc, char **argv) {
     resetsettings();
+    fs_forget();
     setprogname(argv[0]);
     if (infoonly(argc, argv))
         return 0;
@@ -230,5 +231,6 @@ done:
     droptemplist(job.tmpname);
     std::free(job.source);
     freeparam(param);
+    fs_forget();
     return status;
 }

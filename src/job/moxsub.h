@@ -59,13 +59,14 @@ int isnumext(const char *name);
 // for "not enough".
 int checkspace(unsigned long long needed, const char *path);
 
-// Gives the directory entry dir\name the case of /L or /L+ (renaming it
-// unless /E) and reports the change. oldpath and newpath are PATH_SIZE
+// Gives the directory entry dir\name the case of /L or /L+ (in echo mode
+// the rename is only recorded) and reports the change. oldpath and newpath are PATH_SIZE
 // buffers that receive the two spellings. Always 0.
 int casedir(char *oldpath, char *newpath, const char *dir, const char *name);
 
 // Renames a file or directory; never replaces an existing entry. Non-zero
-// on success, 0 on failure (as the platform's move reports it).
+// on success, 0 on failure (as the platform's move reports it). In echo
+// mode the rename is only recorded (fs_move), and fails as it would.
 int movefile(const char *from, const char *to);
 
 void getfindinfo(unsigned *attrib, unsigned *date, unsigned *time, unsigned long long *size,

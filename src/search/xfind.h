@@ -31,7 +31,8 @@ extern int xfind_keepstart;
 // path for its final component). mask is the attribute mask of the listing;
 // all = 0 hands out only the first entry of each directory; recurse walks
 // the subdirectories; rmdirs (with recurse) removes every directory after
-// its contents when it can (in echo mode it only counts it as removed).
+// its contents when it can (in echo mode it counts it as removed when the
+// run would have emptied it, and leaves it).
 // callback may be null (entries are only counted). Returns 0 when a file of the starting directory itself was
 // handed out, 1 when none was, -1 on error (xfind_errcode says why).
 //
