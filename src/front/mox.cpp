@@ -24,7 +24,7 @@ int sameword(const char *a, const char *b) {
 }
 
 void setprogname(const char *argv0) {
-    // Without its directory and a Windows ".exe" (see showname).
+    // Without its directory (see showname).
     progname = showname(argv0);
 }
 
