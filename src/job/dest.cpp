@@ -63,6 +63,14 @@ static void expandfailed(const char *arg) {
 
 int checkdstdir(char *out, const char *arg, const char *model) {
     plat_setlasterror(0);
+    // A destination names one directory. "*" and "?" would be made part of
+    // its name on Linux (D:\Q* became a directory "Q*"), which Windows
+    // cannot hold: refused on both, before anything is made.
+    if (iswild(arg)) {
+        out[0] = 0;
+        outf("Error! wildcard in destination: %s\n", arg);
+        return -1;
+    }
     // An empty argument would quietly mean the current directory.
     if (arg[0] == '\0' || pathexpand(out, arg, isLFNmode) != 0) {
         out[0] = 0;

@@ -25,8 +25,9 @@ int getlistbase(const char *entry, char *out, size_t size);
 // with /L or /L+); set by the run driver.
 extern int dstdirlower, dstdirupper;
 
-// Expands, checks and (unless /E or /DEL) creates the destination; fills
-// dstbasedir, dstcurdir and dstbaselen. 0, or -1 after its message.
+// Expands, checks and (unless /DEL) creates the destination (in echo mode
+// only recorded as made); fills dstbasedir, dstcurdir and dstbaselen. A
+// destination holding "*" or "?" is refused. 0, or -1 after its message.
 int setupdst(PARAM *param, const char *arg);
 // The same for one directory into out; one it creates is made like the
 // directory model (null: the default mode).

@@ -77,6 +77,8 @@ const Scenario SCENARIOS[] = {
     {"RefusedSamePath", sources, {"D:\\SRC", "d:\\src\\"}},
     {"RefusedFileAsDestination", sources, {"D:\\SRC", "D:\\SRC\\A.TXT"}},
     {"RefusedUnmappedDrive", sources, {"D:\\SRC", "Q:\\OUT"}},
+    {"RefusedWildcardDestination", sources, {"D:\\SRC\\A.TXT", "E:\\Q*"}},
+    {"RefusedOption", nothing, {"/SX"}},
     {"RefusedMissingSource", nothing, {"D:\\NONE\\*.*", "E:\\OUT"}},
 };
 
