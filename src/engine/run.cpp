@@ -230,12 +230,17 @@ int runsrc(const char *source, PARAM *param) {
     }
     setcaseflags(param);
     notedstbase(param);
+    // The trash that /DEL! fills is never walked: from a drive's root the
+    // walk would meet the files it had just moved there and count them
+    // again.
+    xfind_passover = opt_trash == 1 ? trashtree : nullptr;
     // /M! moves the files but keeps the base: the walk must spare it too.
     xfind_keepstart = opt_rmdir == 0;
     if (!deletemode())
         settoday();
     unsigned found;
     int status = walksource(source, param, callback, &found);
+    xfind_passover = nullptr;
     forgettoolong();
     freecopybuf();
     if (opt_trash == 1)

@@ -10,6 +10,7 @@
 
 int xfind_errcode;
 int xfind_keepstart;
+int (*xfind_passover)(const char *dir);
 
 static unsigned filesfound;   // files handed out by the last search
 static unsigned dirssearched; // subdirectories entered by the last search
@@ -296,6 +297,16 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, Listing *l,
 
 // ---- subdirectory phase -------------------------------------------------------
 
+// A directory the run leaves out of every walk (the trash that /DEL!
+// fills): neither entered nor counted.
+static int passedover(const char *dir, size_t dirlen, const char *name) {
+    if (xfind_passover == nullptr)
+        return 0;
+    char sub[PATH_SIZE];
+    joinpath(sub, dir, dirlen, name);
+    return xfind_passover(sub);
+}
+
 static int descend(const char *dir, size_t dirlen, const char *name, const Walk *w) {
     char sub[PATH_SIZE];
     joinpath(sub, dir, dirlen, name);
@@ -352,6 +363,8 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, Listing *l
             reporttoolong(dir, e.name);
             continue;
         }
+        if (passedover(dir, dirlen, e.name))
+            continue;
         (*subs)++;
         r = descend(dir, dirlen, e.name, w);
     } while (r >= 0 && fs_findnext(l->find, &e));

@@ -26,6 +26,9 @@ extern int xfind_errcode;
 // 1: the removal of emptied directories spares the starting directory of a
 // search (a move told to keep its source base). Run-wide; 0 at start.
 extern int xfind_keepstart;
+// When set, a subdirectory for which it returns 1 is neither walked nor
+// counted (the run driver leaves the trash of /DEL! out). Run-wide.
+extern int (*xfind_passover)(const char *dir);
 
 // Searches path for pattern (or, with no pattern, the directory part of
 // path for its final component). mask is the attribute mask of the listing;

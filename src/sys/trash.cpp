@@ -78,6 +78,17 @@ int intrashdir(const char *path) {
     return samepath(head, TRASHDIR);
 }
 
+int trashtree(const char *path) {
+    size_t len = std::strlen(path);
+    if (len == TRASHDIR_LEN) {
+        char head[TRASHDIR_LEN + 1];
+        std::memcpy(head, path, len + 1);
+        head[0] = TRASHDIR[0];
+        return samepath(head, TRASHDIR);
+    }
+    return intrashdir(path);
+}
+
 // ---- the trash directories ------------------------------------------------------
 
 // Makes sure that dir exists as a directory (outside echo mode). 0, or -1
