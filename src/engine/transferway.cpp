@@ -74,7 +74,8 @@ static int overwrite(const FileJob *j, const Probe *pr) {
 }
 
 static int update(const FileJob *j, const Probe *pr) {
-    if (!datelater(j->date, j->time, pr->entry.date, pr->entry.time)) {
+    if (!sourcenewer(&j->mtime, j->date, j->time, &pr->entry.mtime, pr->entry.date,
+                     pr->entry.time)) {
         int r;
         if (deletemode() && notcounterpart(j, pr))
             return 0;
