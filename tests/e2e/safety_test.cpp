@@ -478,6 +478,34 @@ TEST(Safety, FileAfterATooLongDirectoryStaysInItsOwn) {
     EXPECT_FALSE(box.exists('E', base + "/z.txt"));
 }
 
+// A destination path of 254 to 260 characters is copied to (or, past 260,
+// reported) as the Linux build does: the Win32 build asked for the free
+// space under the \\?\ spelling such a path gets there, took the prefix
+// for a drive, and ended the walk with "Drive Not Ready!" at 260.
+TEST(Safety, DestinationPathsUpTo260CharactersAreCopied) {
+    for (size_t total : {254u, 257u, 259u, 260u}) {
+        SCOPED_TRACE(total);
+        Sandbox box;
+        // E:\ + directory + \ + A.TXT
+        std::string dir(total - 3 - 1 - 5, 'x');
+        box.write('d', "S/A.TXT", "a");
+        box.mkdir('e', dir);
+        RunResult r = box.run({"D:\\S\\A.TXT", "E:\\" + dir});
+        EXPECT_EQ(0, r.status) << r.out << r.err;
+        EXPECT_EQ("", r.err);
+        EXPECT_TRUE(has_line(r, count(1, "File(s) copied"))) << r.out;
+        EXPECT_EQ("a", box.read('e', dir + "/A.TXT"));
+        // With a backup of the old file beside it, where the backup's name
+        // still fits.
+        if (total <= 255) {
+            box.write('e', dir + "/A.TXT", "old");
+            r = box.run({"/B", "D:\\S\\A.TXT", "E:\\" + dir});
+            EXPECT_EQ(0, r.status) << r.out << r.err;
+            EXPECT_EQ("old", box.read('e', dir + "/A(000).TXT"));
+        }
+    }
+}
+
 // The temporary file beside a destination has a longer name than a short
 // final one; in a directory of 250 characters its DOS path used not to fit,
 // and a copy whose own path was well within bounds failed.
