@@ -14,6 +14,14 @@
 
 // ---- the delete modes ----------------------------------------------------------
 
+// A link that the system will not move (Wine moves the file a link names,
+// so the Win32 build refuses links; it cannot make one elsewhere either) is
+// that one entry's failure: counted, and the walk goes on with the next,
+// as the Linux build, which moves it, goes on.
+static int linkrefused(int r) {
+    return r < 0 && plat_islink(srcfull) ? 0 : r;
+}
+
 // The trash has no counter for refusals; a file that stayed is a failure.
 static int trashmove(void) {
     // A walk from the drive's root meets the trash itself: its files are
@@ -23,7 +31,7 @@ static int trashmove(void) {
     int r = totrash(srcfull);
     if (r != 0)
         filesfailed++;
-    return r;
+    return linkrefused(r);
 }
 
 // The source file a delete mode last disposed of. Names that differ only
@@ -99,7 +107,7 @@ int transfer(const FileJob *j, const char *to, int how) {
         filesdone++;
     else
         filesfailed++;
-    return r;
+    return opt_move == 1 ? linkrefused(r) : r;
 }
 
 // A directory holds the destination's name: no file can take its place.
