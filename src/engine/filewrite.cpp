@@ -7,11 +7,20 @@
 #include "fileops/filecopy.h"
 #include "job/moxsub.h"
 #include "names/backup.h"
+#include "search/echofs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 #include "sys/trash.h"
 
 // ---- the delete modes ----------------------------------------------------------
+
+// A link that the system will not move (Wine moves the file a link names,
+// so the Win32 build refuses links; it cannot make one elsewhere either) is
+// that one entry's failure: counted, and the walk goes on with the next,
+// as the Linux build, which moves it, goes on.
+static int linkrefused(int r) {
+    return r < 0 && plat_islink(srcfull) ? 0 : r;
+}
 
 // The trash has no counter for refusals; a file that stayed is a failure.
 static int trashmove(void) {
@@ -22,7 +31,7 @@ static int trashmove(void) {
     int r = totrash(srcfull);
     if (r != 0)
         filesfailed++;
-    return r;
+    return linkrefused(r);
 }
 
 // The source file a delete mode last disposed of. Names that differ only
@@ -57,8 +66,8 @@ int backup(void) {
         filesfailed++;
         return -1;
     }
-    if (opt_echo)
-        return 0;
+    // In echo mode the move is only recorded, so that the next backup of
+    // the run finds this number taken.
     if (!movefile(dstfull, saved)) {
         outf("Error! backup failed: %s\n", dstfull);
         filesfailed++;
@@ -102,7 +111,17 @@ int transfer(const FileJob *j, const char *to, int how) {
     } else {
         filesfailed++;
     }
-    return r;
+    return opt_move == 1 ? linkrefused(r) : r;
+}
+
+// A directory holds the destination's name: no file can take its place.
+// Said before anything is tried, in the same words on every system and in
+// echo mode alike (the copy's own failure named a system's error code, and
+// echo mode, trying nothing, said the file was copied).
+int dirinway(void) {
+    outf("Error! %s exist as directory\n", dstfull);
+    filesfailed++;
+    return -1;
 }
 
 void wantedname(const FileJob *j, char *out) {
@@ -143,8 +162,8 @@ void probedst(Probe *pr) {
     pr->isdir = 0;
     const char *want = namepart(dstfull);
     PlatEntry e;
-    if (plat_findone(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY |
-                                  PLAT_ATTR_NOMARKS, &e) != 1)
+    if (fs_findone(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY |
+                                PLAT_ATTR_NOMARKS, &e) != 1)
         return;
     // A name ending in a dot may find the name without it: only a spelling
     // of the name itself counts.

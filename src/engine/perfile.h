@@ -40,6 +40,7 @@ void applycase(char *path);
 extern char lastgone[PATH_SIZE];
 int deleteaction(const FileJob *j, int *result);
 int backup(void);
+int dirinway(void);
 int spaceok(const FileJob *j, const char *path);
 int transfer(const FileJob *j, const char *to, int how);
 int decideuntilwritten(const FileJob *j, int (*step)(const FileJob *));

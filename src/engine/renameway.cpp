@@ -27,16 +27,14 @@ static int backuprenamed(const FileJob *j, const Probe *found, int *result, int 
         return 0;
     }
     if (pr.isdir) {
-        outf("Error! %s exist as directory\n", dstfull);
-        filesfailed++;
-        *result = -1;
+        *result = dirinway();
         return 1;
     }
     if (samefile()) {
         *result = refusesame();
         return 1;
     }
-    if (opt_incremental != 1 || opt_echo) {
+    if (opt_incremental != 1) {
         if (backup() != 0)
             return 1;
         *vacant = 1;
@@ -89,6 +87,8 @@ static int copyrenamed(const FileJob *j) {
     int r, vacant = !pr.exists;
     if (opt_backup == 1 && backuprenamed(j, &pr, &r, &vacant))
         return r;
+    if (pr.isdir)
+        return dirinway();
     if (!spaceok(j, dstfull))
         return XFIND_ABORT;
     return transfer(j, dstfull, j->append | (vacant ? COPY_NEW : 0));
@@ -124,23 +124,23 @@ static int renameinplace(const FileJob *j, char *newname) {
         filesfailed++;
         return 0;
     }
-    if (!opt_echo) {
-        if (opt_incremental == 1) {
-            if (!spaceok(j, newname))
-                return XFIND_ABORT;
-            int r = copyormove(srcfull, newname, j->name, &j->mtime, j->newattrib, j->attrib,
-                               j->append);
-            if (r != 0) {
-                filesfailed++;
-                return r;
-            }
-        } else if (!same && !movefile(srcfull, newname)) {
-            // The move never replaces a file; a name already taken stays
-            // with its owner, and this file keeps its old name.
-            outf("Error! rename failed: %s\n", srcfull);
+    // In echo mode the copy and the move are only recorded, and a name
+    // already taken is found taken as the real run would find it.
+    if (opt_incremental == 1) {
+        if (!spaceok(j, newname))
+            return XFIND_ABORT;
+        int r = copyormove(srcfull, newname, j->name, &j->mtime, j->newattrib, j->attrib,
+                           j->append);
+        if (r != 0) {
             filesfailed++;
-            return 0;
+            return r;
         }
+    } else if (!same && !movefile(srcfull, newname)) {
+        // The move never replaces a file; a name already taken stays
+        // with its owner, and this file keeps its old name.
+        outf("Error! rename failed: %s\n", srcfull);
+        filesfailed++;
+        return 0;
     }
     outf("%s as %s\n", namepart(srcfull), namepart(newname));
     filesdone++;

@@ -10,6 +10,7 @@
 #include "job/moxsub.h"
 #include "names/backup.h"
 #include "names/format.h"
+#include "search/echofs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 #include "sys/drive.h"
@@ -75,10 +76,11 @@ static void traceentry(const PARAM *param, const char *line) {
     outf("prm->dstcurdir = %s\n", param->dstcurdir);
 }
 
-// A listed directory that the run emptied goes as well.
+// A listed directory that the run emptied goes as well (in echo mode: is
+// found empty or not, as the real run would find it).
 static void removelisted(const char *line) {
     int removed = 1;
-    if (!opt_echo && plat_rmdir(line) != 0) {
+    if (fs_rmdir(line) != 0) {
         removed = 0;
         char text[256];
         plat_errortext(plat_lasterror(), text, sizeof text);
@@ -92,10 +94,8 @@ static void removelisted(const char *line) {
 }
 
 static int walklisteddir(PARAM *param, XFINDFUNC callback, const char *line) {
-    if (!opt_echo) {
-        const char *sep = mbstrrchr(line, '\\');
-        foundsubdir(param, srcfull, dstfull, param->srcbasedir, sep != nullptr ? sep + 1 : line);
-    }
+    const char *sep = mbstrrchr(line, '\\');
+    foundsubdir(param, srcfull, dstfull, param->srcbasedir, sep != nullptr ? sep + 1 : line);
     int r = xfind(line, "*.*", walkmask(param), 1, recursemode, rmsubdir, callback, param);
     if (deletemode() || (opt_move == 1 && opt_rmdir == 1))
         removelisted(line);
@@ -209,11 +209,12 @@ static void setcaseflags(const PARAM *param) {
 }
 
 // A base directory that the walk itself already removed counts as removed.
+// In echo mode it counts as removed when the run would have emptied it.
 static int removebase(const char *dir) {
     int removed = 1;
     unsigned attrib;
-    if (!opt_echo && getattr(dir, &attrib) == 0)
-        removed = plat_rmdir(dir) == 0;
+    if (getattr(dir, &attrib) == 0)
+        removed = fs_rmdir(dir) == 0;
     if (removed)
         outf("<%s> deleted\n", dir);
     else if (!opt_quiet)
@@ -258,6 +259,10 @@ int runsrc(const char *source, PARAM *param) {
     // The destination is held for the run: below it no directory is
     // reached through a link that another process puts in its place.
     int held = param->dstbasedir[0] != 0 && plat_holddir(param->dstbasedir, nullptr) == 0;
+    // The trash that /DEL! fills is never walked: from a drive's root the
+    // walk would meet the files it had just moved there and count them
+    // again.
+    xfind_passover = opt_trash == 1 ? trashtree : nullptr;
     // /M! moves the files but keeps the base: the walk must spare it too.
     xfind_keepstart = opt_rmdir == 0;
     if (!deletemode())
@@ -267,6 +272,7 @@ int runsrc(const char *source, PARAM *param) {
     int status = walksource(source, param, callback, &found);
     if (held)
         plat_releasedir();
+    xfind_passover = nullptr;
     forgettoolong();
     forgetwritten();
     freecopybuf();

@@ -6,6 +6,7 @@
 #include "engine/perfile.h"
 #include "fileops/filecopy.h"
 #include "job/moxsub.h"
+#include "search/echofs.h"
 #include "search/pathexp.h"
 #include "sys/dates.h"
 #include "base/out.h"
@@ -40,17 +41,19 @@ static void announce(const char *dir, const char *dstcurdir) {
     pathcopy(lastsrcdir, PATH_SIZE, dir);
 }
 
-// how is COPY_NEW when the name is free, 0 when a directory holds it.
-static int absentdst(const FileJob *j, int how) {
+// No file of the name: none at all, or a directory (isdir).
+static int absentdst(const FileJob *j, int isdir) {
     if (opt_overonly == 1)
         return 0;
     int r;
     if (deleteaction(j, &r))
         return r;
+    if (isdir)
+        return dirinway();
     if (!spaceok(j, dstfull))
         return XFIND_ABORT;
     // Nothing exists to append to.
-    return transfer(j, dstfull, how);
+    return transfer(j, dstfull, COPY_NEW);
 }
 
 static int overwrite(const FileJob *j, const Probe *pr) {
@@ -73,7 +76,8 @@ static int overwrite(const FileJob *j, const Probe *pr) {
 }
 
 static int update(const FileJob *j, const Probe *pr) {
-    if (!datelater(j->date, j->time, pr->entry.date, pr->entry.time)) {
+    if (!sourcenewer(&j->mtime, j->date, j->time, &pr->entry.mtime, pr->entry.date,
+                     pr->entry.time)) {
         int r;
         if (deletemode() && notcounterpart(j, pr))
             return 0;
@@ -144,7 +148,7 @@ static int casetwin(const FileJob *j, const Probe *pr) {
     if (std::strcmp(twin, lastgone) == 0)
         return 1;
     PlatEntry e;
-    return plat_findone(twin, 0x37 | PLAT_ATTR_NOMARKS, &e) == 1 &&
+    return fs_findone(twin, 0x37 | PLAT_ATTR_NOMARKS, &e) == 1 &&
            std::strcmp(e.name, pr->entry.name) == 0;
 }
 
@@ -159,7 +163,7 @@ static int decide(const FileJob *j) {
     // counterpart in it, and a copy onto it fails and ends the walk, like
     // any failed copy. It is never renamed aside as a backup.
     if (!pr.exists || pr.isdir)
-        return absentdst(j, pr.isdir ? 0 : COPY_NEW);
+        return absentdst(j, pr.isdir);
     // /N leaves an existing file alone, whatever it is; the checks that
     // the file is this one's counterpart come with the actions that rely on
     // it (overwrite, backup, delete).

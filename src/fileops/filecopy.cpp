@@ -8,6 +8,7 @@
 
 #include "base/param.h"
 #include "platform/platform.h"
+#include "search/echofs.h"
 #include "search/pathexp.h"
 #include "search/pathstr.h"
 #include "base/out.h"
@@ -178,8 +179,12 @@ int copyormove(const char *src, const char *dst, const char *text, const PlatFil
     showlasterror(1);
     if ((how & COPY_SHOWN) == 0)
         outline("  ", text);
-    if (opt_echo == 1)
+    if (opt_echo == 1) {
+        // Nothing is written; what would have been is remembered.
+        fs_copied(src, dst, mtime, newattrib, (how & COPY_APPEND) != 0, opt_zerobyte == 1,
+                  opt_move == 1);
         return 0;
+    }
     liftattribs(src, dst, &l);
     int isnew = (how & COPY_NEW) != 0;
     if (opt_move == 1 && samedrive(src, dst)) {

@@ -203,19 +203,16 @@ int confirmall(const char *srcbasedir, const char *srcmask) {
     return yes;
 }
 
-// The program's name as the user is shown it, however it was started:
-// without the directory (either separator: a Windows build under Wine is
-// started as Z:\...\mox32.exe, a Linux one as /usr/bin/mox32) and without
-// the ".exe" of a Windows program, whatever its case.
+// The program's name as the user is shown it: argv[0] after its last
+// separator, all of it when it holds none; an ".EXE" is part of the name.
+// The separator is "\\" (found multibyte-aware) and, on a system whose own
+// paths use it, "/": /usr/bin/mox32 is mox32, C:\TOOLS\MOX32.EXE is
+// MOX32.EXE.
 const char *showname(const char *argv0) {
-    static char name[PATH_SIZE];
     const char *base = argv0;
+    int slash = plat_slashsep();
     for (const char *p = argv0; *p != '\0'; p += mbcharlen(p))
-        if (*p == '\\' || *p == '/')
+        if (*p == '\\' || (slash && *p == '/'))
             base = p + 1;
-    size_t n = std::strlen(base);
-    if (n <= 4 || n >= sizeof name || !samepath(base + n - 4, ".exe"))
-        return base;
-    strcopyn(name, base, n - 4);
-    return name;
+    return base;
 }

@@ -5,8 +5,8 @@
 #include "base/param.h"
 #include "front/options.h"
 
-// argv[0] without its directory and a final ".exe" (any case); a static
-// buffer or a part of argv0.
+// argv[0] after its last separator ("\\", and "/" where the system's
+// paths use it); a part of argv0.
 const char *showname(const char *argv0);
 
 void printbanner(void);

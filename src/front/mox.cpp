@@ -9,12 +9,12 @@
 #include "job/moxsub.h"
 #include "front/options.h"
 #include "front/texts.h"
+#include "search/echofs.h"
 #include "search/pathexp.h"
 #include "search/pathstr.h"
 #include "base/out.h"
 
 namespace {
-
 
 int sameword(const char *a, const char *b) {
     for (; *a != '\0' && *b != '\0'; a++, b++) {
@@ -25,7 +25,7 @@ int sameword(const char *a, const char *b) {
 }
 
 void setprogname(const char *argv0) {
-    // Without its directory and a Windows ".exe" (see showname).
+    // Without its directory (see showname).
     progname = showname(argv0);
 }
 
@@ -218,6 +218,7 @@ int runjob(JOB *job, char **argv) {
 
 int moxmain(int argc, char **argv) {
     resetsettings();
+    fs_forget();
     setprogname(argv[0]);
     if (infoonly(argc, argv))
         return 0;
@@ -257,5 +258,6 @@ done:
     droptemplist(job.tmpname);
     std::free(job.source);
     freeparam(param);
+    fs_forget();
     return status;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "job/moxsub.h"
+#include "search/echofs.h"
 #include "search/pathexp.h"
 #include "sys/drive.h"
 #include "base/out.h"
@@ -66,17 +67,19 @@ static void restoreattribs(const char *path, unsigned kept) {
         plat_setattr(path, kept);
 }
 
-// The echo mode counts what would have gone. 1 when it handled the file.
-static int echodelete(const char *text) {
+// The echo mode counts what would have gone, and remembers it gone. 1 when
+// it handled the file.
+static int echodelete(const char *path, const char *text) {
     if (!opt_echo)
         return 0;
     outline("(delete test) ", text);
+    fs_deleted(path);
     filesdeleted++;
     return 1;
 }
 
 int deletefile(const char *path, const char *text) {
-    if (echodelete(text))
+    if (echodelete(path, text))
         return 0;
     unsigned kept = clearattribs(path);
     if (plat_delete(path) == 0) {
@@ -92,7 +95,7 @@ int deletefile(const char *path, const char *text) {
 }
 
 int recyclefile(const char *path, const char *text) {
-    if (echodelete(text))
+    if (echodelete(path, text))
         return 0;
     unsigned kept = clearattribs(path);
     if (torecycle(path) == 0) {
@@ -139,8 +142,9 @@ int casedir(char *oldpath, char *newpath, const char *dir, const char *name) {
     if (std::strcmp(oldpath, newpath) == 0)
         return 0;
     // A rename the system refuses (a directory of the new spelling is
-    // already there) is reported, not shown as done.
-    if (!opt_echo && !movefile(oldpath, newpath)) {
+    // already there) is reported, not shown as done; in echo mode as the
+    // real run would find it.
+    if (!movefile(oldpath, newpath)) {
         outf("Error! rename failed: %s\n", oldpath);
         filesfailed++;
         return 0;
@@ -149,7 +153,7 @@ int casedir(char *oldpath, char *newpath, const char *dir, const char *name) {
     return 0;
 }
 
-int movefile(const char *from, const char *to) { return plat_move(from, to) == 0; }
+int movefile(const char *from, const char *to) { return fs_move(from, to) == 0; }
 
 void getfindinfo(unsigned *attrib, unsigned *date, unsigned *time, unsigned long long *size,
                  const XFINDENTRY *entry) {

@@ -37,8 +37,7 @@ static int createdst(const char *out, const char *arg, const char *model) {
         outf("Error! referential dst directory for delete not found!: %s\n", arg);
         return -1;
     }
-    if (opt_echo)
-        return 0;
+    // In echo mode the directories are only recorded as made.
     if (mkdirslike(out, model) != 0) {
         outf("Error! creat directory failed: %s\n", arg);
         return -1;
@@ -64,6 +63,14 @@ static void expandfailed(const char *arg) {
 
 int checkdstdir(char *out, const char *arg, const char *model) {
     plat_setlasterror(0);
+    // A destination names one directory. "*" and "?" would be made part of
+    // its name on Linux (D:\Q* became a directory "Q*"), which Windows
+    // cannot hold: refused on both, before anything is made.
+    if (iswild(arg)) {
+        out[0] = 0;
+        outf("Error! wildcard in destination: %s\n", arg);
+        return -1;
+    }
     // An empty argument would quietly mean the current directory.
     if (arg[0] == '\0' || pathexpand(out, arg, isLFNmode) != 0) {
         out[0] = 0;
@@ -221,9 +228,9 @@ int makedstcurdir(const char *srcdir, const char *srcbasedir, char *dstcurdir, i
         dstcurdir[dstbaselen] = 0;
         return DSTDIR_TOOLONG;
     }
-    // The delete modes only compare against the destination and /E only
-    // shows: neither may leave a directory behind.
-    int create = !(deletemode() || opt_echo);
+    // The delete modes only compare against the destination: they leave no
+    // directory behind. /E only records what it would make.
+    int create = !deletemode();
     int made = create ? makecurdir(dstcurdir, dstbaselen, srcdir) : 0;
     if (made == DSTDIR_LINK)
         dstcurdir[dstbaselen] = 0;

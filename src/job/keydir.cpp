@@ -52,15 +52,14 @@ int matchkeydir(PARAM *param) {
         return -1;
     }
     std::strcpy(param->dstbasedir, extended);
-    if (!opt_echo) {
-        int r = mkdirslike(param->dstbasedir, param->srcbasedir);
-        if (r != 0) {
-            outf("Error! creat directory failed: %s\n", param->dstbasedir);
-            return r;
-        }
-        if (opt_verbose && mkdircount != 0)
-            outf("Success! create directory: %s\n", param->dstbasedir);
+    // In echo mode the directories are only recorded as made.
+    int r = mkdirslike(param->dstbasedir, param->srcbasedir);
+    if (r != 0) {
+        outf("Error! creat directory failed: %s\n", param->dstbasedir);
+        return r;
     }
+    if (opt_verbose && mkdircount != 0)
+        outf("Success! create directory: %s\n", param->dstbasedir);
     param->dstbaselen = (int)std::strlen(param->dstbasedir);
     std::strcpy(param->dstcurdir, param->dstbasedir);
     return 0;

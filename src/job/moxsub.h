@@ -25,8 +25,9 @@ int getlistbase(const char *entry, char *out, size_t size);
 // with /L or /L+); set by the run driver.
 extern int dstdirlower, dstdirupper;
 
-// Expands, checks and (unless /E or /DEL) creates the destination; fills
-// dstbasedir, dstcurdir and dstbaselen. 0, or -1 after its message.
+// Expands, checks and (unless /DEL) creates the destination (in echo mode
+// only recorded as made); fills dstbasedir, dstcurdir and dstbaselen. A
+// destination holding "*" or "?" is refused. 0, or -1 after its message.
 int setupdst(PARAM *param, const char *arg);
 // The same for one directory into out; one it creates is made like the
 // directory model (null: the default mode).
@@ -59,13 +60,14 @@ int isnumext(const char *name);
 // for "not enough".
 int checkspace(unsigned long long needed, const char *path);
 
-// Gives the directory entry dir\name the case of /L or /L+ (renaming it
-// unless /E) and reports the change. oldpath and newpath are PATH_SIZE
+// Gives the directory entry dir\name the case of /L or /L+ (in echo mode
+// the rename is only recorded) and reports the change. oldpath and newpath are PATH_SIZE
 // buffers that receive the two spellings. Always 0.
 int casedir(char *oldpath, char *newpath, const char *dir, const char *name);
 
 // Renames a file or directory; never replaces an existing entry. Non-zero
-// on success, 0 on failure (as the platform's move reports it).
+// on success, 0 on failure (as the platform's move reports it). In echo
+// mode the rename is only recorded (fs_move), and fails as it would.
 int movefile(const char *from, const char *to);
 
 void getfindinfo(unsigned *attrib, unsigned *date, unsigned *time, unsigned long long *size,

@@ -24,6 +24,11 @@ int plat_startup(int argc, char **argv, char ***cpargv);
 // Flushes both output streams and releases what plat_startup made.
 void plat_shutdown(void);
 
+// 1 when "/" separates the components of the system's own paths as "\"
+// does (POSIX: a program started as /usr/bin/mox32 is named mox32), 0
+// where only "\" does (Windows).
+int plat_slashsep(void);
+
 // Writes len bytes of code page 932 text to PLAT_STDOUT or PLAT_STDERR,
 // converted into the user's encoding. Never fails as far as the core can
 // tell: a stream that cannot be written is ignored, as printf would.

@@ -4,6 +4,7 @@
 
 #include "base/out.h"
 #include "platform/platform.h"
+#include "search/echofs.h"
 
 int mkdircount;
 
@@ -96,17 +97,17 @@ int splitpath(const char *path, char *dir, size_t dircap, char *name, size_t nam
 // its name did not fit the listing's buffer.
 static int storedname(const char *path, char *name) {
     PlatEntry e;
-    PlatFind *find = plat_findfirst(path, ANY_ENTRY, &e);
+    FsFind *find = fs_findfirst(path, ANY_ENTRY, &e);
     if (find == nullptr)
         return -1;
-    plat_findclose(find);
+    fs_findclose(find);
     if (e.toolong)
         return -1;
     return pathcopy(name, PATH_SIZE, e.name);
 }
 
 int getattr(const char *path, unsigned *attrib) {
-    if (plat_getattr(path, attrib) < 0) {
+    if (fs_getattr(path, attrib) < 0) {
         *attrib = ~0u;
         return -1;
     }
@@ -338,7 +339,7 @@ static int isdirectory(const char *work) {
 static int makeone(const char *work, const char *model) {
     if (isdirectory(work))
         return 0;
-    if (plat_mkdirlike(work, model) < 0)
+    if (fs_mkdirlike(work, model) < 0)
         return plat_lasterror() == PLAT_ERR_ALREADY_EXISTS && isdirectory(work) ? 0 : -1;
     mkdircount++;
     return 0;
@@ -390,9 +391,9 @@ int samedrive(const char *p, const char *q) {
 
 int pathtaken(const char *path) {
     PlatEntry entry;
-    PlatFind *find = plat_findfirst(path, 0x37 | PLAT_ATTR_NOMARKS, &entry);
+    FsFind *find = fs_findfirst(path, 0x37 | PLAT_ATTR_NOMARKS, &entry);
     if (find == nullptr)
         return 0;
-    plat_findclose(find);
+    fs_findclose(find);
     return 1;
 }

@@ -4,11 +4,13 @@
 
 #include "base/param.h"
 #include "platform/platform.h"
+#include "search/echofs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 
 int xfind_errcode;
 int xfind_keepstart;
+int (*xfind_passover)(const char *dir);
 
 static unsigned filesfound;   // files handed out by the last search
 static unsigned dirssearched; // subdirectories entered by the last search
@@ -168,7 +170,7 @@ static int handout(const char *dir, const PlatEntry *e, const Walk *w) {
 
 // One directory's listing of every name.
 struct Listing {
-    PlatFind *find; // open once listed; null when nothing was listed
+    FsFind *find;   // open once listed; null when nothing was listed
     int done;       // the listing was made, or failed
     int unread;     // the directory could not be read (reported)
     PlatEntry e;    // the entry it is at
@@ -192,7 +194,7 @@ static int listall(const char *dir, size_t dirlen, const Walk *w, Listing *l) {
     char target[PATH_SIZE];
     joinpath(target, dir, dirlen, everyname(dirlen));
     l->done = 1;
-    l->find = plat_findfirst(target, w->mask | PLAT_ATTR_DIRECTORY | PLAT_ATTR_BADNAME, &l->e);
+    l->find = fs_findfirst(target, w->mask | PLAT_ATTR_DIRECTORY | PLAT_ATTR_BADNAME, &l->e);
     if (l->find == nullptr && readfailed()) {
         reportunread(dir, dirlen);
         l->unread = 1;
@@ -217,8 +219,8 @@ static int holdscut(Listing *l) {
     int cut = 0;
     do
         cut |= l->e.toolong;
-    while (!cut && plat_findnext(l->find, &l->e));
-    plat_findagain(l->find, &l->e);
+    while (!cut && fs_findnext(l->find, &l->e));
+    fs_findagain(l->find, &l->e);
     return cut;
 }
 
@@ -230,7 +232,7 @@ static int holdscut(Listing *l) {
 // in *e and the listing to go on with in *find (closed by the caller when
 // it is not l's), 0 when there is none.
 static int patternfirst(const char *dir, size_t dirlen, const Walk *w, Listing *l,
-                        PlatFind **find, PlatEntry *e, int *unread) {
+                        FsFind **find, PlatEntry *e, int *unread) {
     int shared = w->recurse && iswild(w->pattern) && everyname(dirlen) != nullptr;
     if (shared) {
         if (!listall(dir, dirlen, w, l)) {
@@ -246,7 +248,7 @@ static int patternfirst(const char *dir, size_t dirlen, const Walk *w, Listing *
     }
     char target[PATH_SIZE];
     joinpath(target, dir, dirlen, w->pattern);
-    *find = plat_findfirst(target, w->mask | PLAT_ATTR_BADNAME, e);
+    *find = fs_findfirst(target, w->mask | PLAT_ATTR_BADNAME, e);
     if (*find == nullptr && readfailed()) {
         reportunread(dir, dirlen);
         *unread = 1;
@@ -267,7 +269,7 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, Listing *l,
         return 0;
     }
     PlatEntry e;
-    PlatFind *find;
+    FsFind *find;
     if (!patternfirst(dir, dirlen, w, l, &find, &e, unread))
         return 0;
     int filter = find == l->find;
@@ -287,13 +289,23 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, Listing *l,
         }
         if ((r & XFIND_DIR_SKIP) != 0 || !w->all)
             break;
-    } while (plat_findnext(find, &e));
+    } while (fs_findnext(find, &e));
     if (!filter)
-        plat_findclose(find);
+        fs_findclose(find);
     return r;
 }
 
 // ---- subdirectory phase -------------------------------------------------------
+
+// A directory the run leaves out of every walk (the trash that /DEL!
+// fills): neither entered nor counted.
+static int passedover(const char *dir, size_t dirlen, const char *name) {
+    if (xfind_passover == nullptr)
+        return 0;
+    char sub[PATH_SIZE];
+    joinpath(sub, dir, dirlen, name);
+    return xfind_passover(sub);
+}
 
 static int descend(const char *dir, size_t dirlen, const PlatEntry *e, const Walk *w) {
     char sub[PATH_SIZE];
@@ -311,7 +323,7 @@ static int subdirfirst(const char *dir, size_t dirlen, const Walk *w, Listing *l
     }
     if (l->find == nullptr)
         return 0;
-    if (plat_findagain(l->find, &l->e))
+    if (fs_findagain(l->find, &l->e))
         return 1;
     if (readfailed()) {
         reportunread(dir, dirlen);
@@ -351,9 +363,11 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, Listing *l
             reporttoolong(dir, e.name);
             continue;
         }
+        if (passedover(dir, dirlen, e.name))
+            continue;
         (*subs)++;
         r = descend(dir, dirlen, &e, w);
-    } while (r >= 0 && plat_findnext(l->find, &e));
+    } while (r >= 0 && fs_findnext(l->find, &e));
     return r;
 }
 
@@ -366,10 +380,11 @@ static void removedir(const char *dir) {
     unsigned attrib;
     if (getattr(dir, &attrib) < 0 || (attrib & PLAT_ATTR_REPARSE) != 0)
         return;
-    // Echo mode empties nothing, so no directory would ever be found empty:
-    // it counts as removed, as the run driver counts its base, and stays.
+    // Echo mode empties nothing: the directory counts as removed when the
+    // run would have emptied it, and stays.
     if (opt_echo) {
-        dirsremoved++;
+        if (fs_rmdir(dir) == 0)
+            dirsremoved++;
         return;
     }
     unsigned marks = attrib & (PLAT_ATTR_READONLY | PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM);
@@ -440,21 +455,21 @@ static int walkheld(char *dir, int start, const Walk *w) {
     Listing l = {};
     int last = filephase(dir, dirlen, w, &l, &files, &reported, &unread);
     if (xfind_errcode != 0) {
-        plat_findclose(l.find);
+        fs_findclose(l.find);
         return -1;
     }
     // Both phases read the same directory: one that could not be read is
     // reported once, and one whose contents were never seen is not removed.
     if (w->recurse && (last & XFIND_DIR_SKIP) == 0 && !unread) {
         subdirphase(dir, dirlen, w, &l, &subs, reported, &unread);
-        plat_findclose(l.find);
+        fs_findclose(l.find);
         l.find = nullptr;
         if (w->rmdirs && !unread && !isdriveroot(dir, dirlen) && !(start && xfind_keepstart))
             removedir(dir);
         if (xfind_errcode != 0)
             return -1;
     }
-    plat_findclose(l.find);
+    fs_findclose(l.find);
     filesfound += files;
     dirssearched += subs;
     return files != 0 ? 0 : 1;

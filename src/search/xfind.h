@@ -26,12 +26,16 @@ extern int xfind_errcode;
 // 1: the removal of emptied directories spares the starting directory of a
 // search (a move told to keep its source base). Run-wide; 0 at start.
 extern int xfind_keepstart;
+// When set, a subdirectory for which it returns 1 is neither walked nor
+// counted (the run driver leaves the trash of /DEL! out). Run-wide.
+extern int (*xfind_passover)(const char *dir);
 
 // Searches path for pattern (or, with no pattern, the directory part of
 // path for its final component). mask is the attribute mask of the listing;
 // all = 0 hands out only the first entry of each directory; recurse walks
 // the subdirectories; rmdirs (with recurse) removes every directory after
-// its contents when it can (in echo mode it only counts it as removed).
+// its contents when it can (in echo mode it counts it as removed when the
+// run would have emptied it, and leaves it).
 // callback may be null (entries are only counted). Returns 0 when a file of the starting directory itself was
 // handed out, 1 when none was, -1 on error (xfind_errcode says why).
 //

@@ -92,3 +92,21 @@ int datelater(unsigned date1, unsigned time1, unsigned date2, unsigned time2) {
         return date1 > date2;
     return time1 > time2;
 }
+
+// Seconds since 1970 (UTC) of 1980-01-02 and of 2107-12-31: a day inside
+// the ends of what a date word holds, so that no time zone moves a time
+// between them out of it.
+const long long DOS_FIRST = 315619200LL, DOS_LAST = 4354732800LL;
+
+static int dosholds(const PlatFileTime *t) {
+    return t->sec >= DOS_FIRST && t->sec < DOS_LAST;
+}
+
+int sourcenewer(const PlatFileTime *src, unsigned srcdate, unsigned srctime,
+                const PlatFileTime *dst, unsigned dstdate, unsigned dsttime) {
+    if (dosholds(src) && dosholds(dst))
+        return datelater(srcdate, srctime, dstdate, dsttime);
+    if (src->sec != dst->sec)
+        return src->sec > dst->sec;
+    return src->nsec > dst->nsec;
+}

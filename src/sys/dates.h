@@ -15,3 +15,13 @@ int febdays(int year); // 28 or 29
 
 // 1 when (date1, time1) is later than (date2, time2), else 0.
 int datelater(unsigned date1, unsigned time1, unsigned date2, unsigned time2);
+
+struct PlatFileTime;
+// The newer-than test of /U: 1 when the source (exact time src, DOS words
+// srcdate, srctime) is later than the destination. The DOS words decide,
+// as datelater does, while both times lie where a date word can hold them
+// (1980 to 2107, in any time zone); otherwise the exact times do, since a
+// word pinned to its last day (or, under Wine, wrapped to 1980) would make
+// a file of 2108 no newer than one of 2000.
+int sourcenewer(const PlatFileTime *src, unsigned srcdate, unsigned srctime,
+                const PlatFileTime *dst, unsigned dstdate, unsigned dsttime);

@@ -4,6 +4,7 @@
 
 #include "base/param.h"
 #include "platform/platform.h"
+#include "search/echofs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 
@@ -14,10 +15,10 @@ enum { ANY_ENTRY = 0x37 | PLAT_ATTR_NOMARKS };
 void spaceneeded(unsigned long long size, const char *path, unsigned long long *needed) {
     *needed = size;
     PlatEntry e;
-    PlatFind *find = plat_findfirst(path, ANY_ENTRY, &e);
+    FsFind *find = fs_findfirst(path, ANY_ENTRY, &e);
     if (find == nullptr)
         return;
-    plat_findclose(find);
+    fs_findclose(find);
     *needed = size > e.size ? size - e.size : 0;
 }
 

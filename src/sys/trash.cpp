@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/param.h"
+#include "search/echofs.h"
 #include "search/pathexp.h"
 #include "search/pathstr.h"
 #include "base/out.h"
@@ -77,6 +78,17 @@ int intrashdir(const char *path) {
     return samepath(head, TRASHDIR);
 }
 
+int trashtree(const char *path) {
+    size_t len = std::strlen(path);
+    if (len == TRASHDIR_LEN) {
+        char head[TRASHDIR_LEN + 1];
+        std::memcpy(head, path, len + 1);
+        head[0] = TRASHDIR[0];
+        return samepath(head, TRASHDIR);
+    }
+    return intrashdir(path);
+}
+
 // ---- the trash directories ------------------------------------------------------
 
 // Makes sure that dir exists as a directory (outside echo mode). 0, or -1
@@ -90,7 +102,7 @@ static int ensuredir(const char *dir, int isroot) {
     if (getattr(dir, &attrib) == 0) {
         if (attrib & PLAT_ATTR_DIRECTORY)
             return 0;
-    } else if (opt_echo || (isroot ? plat_mkdirprivate(dir) : mkdirs(dir)) == 0) {
+    } else if ((isroot ? fs_mkdirprivate(dir) : mkdirs(dir)) == 0) {
         return 0;
     }
     outf("Error! can't mkdir %s\n", dir);
@@ -103,8 +115,7 @@ static int ensureroot(int letter) {
         return 0;
     if (ensuredir(trashpath, 1) != 0)
         return -1;
-    if (!opt_echo)
-        rootready |= bit;
+    rootready |= bit;
     return 0;
 }
 
@@ -115,7 +126,7 @@ static int ensuresubdir(void) {
     int r = 0;
     if (!samepath(trashpath, trashmade)) {
         r = ensuredir(trashpath, 0);
-        if (r == 0 && !opt_echo)
+        if (r == 0)
             strcopy(trashmade, trashpath);
     }
     *sep = '\\';
@@ -138,7 +149,9 @@ static int buildtarget(const char *path) {
 // A refused move is reported and the file counts as not moved: it is still
 // where it was, and the summary must not claim otherwise.
 static int movetotrash(const char *path, const char *target) {
-    if (opt_echo || plat_move(path, target) == 0)
+    // In echo mode the move is only recorded, so that the next file of the
+    // name finds this one there.
+    if (fs_move(path, target) == 0)
         return 0;
     outf("Error! can't move to trash: %s\n", path);
     outf(" GetLastError=[%ld]\n", (long)plat_lasterror());

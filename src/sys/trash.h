@@ -21,6 +21,8 @@ int totrash(const char *path);
 // 1 when path lies inside the trash directory of its own drive: a walk
 // that meets the trash leaves what is in it alone.
 int intrashdir(const char *path);
+// 1 when path is the trash directory of its own drive, or lies inside it.
+int trashtree(const char *path);
 
 // Sends the file at path to the recycle bin. 0, or -1 after a message (the
 // file then stays where it was).

@@ -255,6 +255,53 @@ TEST(Copy, DateRanges) {
 
 // /L and /L+ give destination names and new directories the asked case;
 // an existing directory of another case is respelled.
+// /U past the last year a DOS date word holds (2107). The Win32 build took
+// files of 2108 and 2110 for no newer than a destination of 2000 (Wine put
+// the year into the word's seven bits, 2108 reading as 1980), and both
+// builds took a file of 2110 for no newer than one of 2108 (both pinned to
+// the last day of 2107). Where a word cannot hold a date, the exact times
+// decide.
+TEST(Copy, UpdateBeyondTheLastDosYear) {
+    struct Case {
+        const char *name;
+        const char *src, *dst; // dates, at noon UTC
+        bool copied;
+    } cases[] = {
+        {"A2100.TXT", "2100-06-01", "2000-01-01", true},
+        {"B2108.TXT", "2108-06-01", "2000-01-01", true},
+        {"C2110.TXT", "2110-06-01", "2000-01-01", true},
+        {"D2110.TXT", "2110-06-01", "2108-06-01", true},
+        {"E2108.TXT", "2108-06-01", "2110-06-01", false},
+        {"F2108.TXT", "2108-06-01", "2108-06-01", false},
+        {"G1979.TXT", "1979-06-01", "1978-06-01", true},
+        {"H1978.TXT", "1978-06-01", "1979-06-01", false},
+    };
+    auto at = [](const char *date) {
+        struct tm tm = {};
+        ::strptime(date, "%Y-%m-%d", &tm);
+        tm.tm_hour = 12;
+        return ::timegm(&tm);
+    };
+    Sandbox box;
+    Lines want{READING, "D:\\S --> E:\\T"};
+    unsigned copied = 0, skipped = 0;
+    for (const Case &c : cases) {
+        box.write('d', std::string("S/") + c.name, "new");
+        box.write('e', std::string("T/") + c.name, "old");
+        set_mtime(box.native('d', std::string("S/") + c.name), at(c.src));
+        set_mtime(box.native('e', std::string("T/") + c.name), at(c.dst));
+        want.push_back((c.copied ? "  " : "skip!(not newer): ") + std::string(c.name));
+        (c.copied ? copied : skipped)++;
+    }
+    RunResult r = box.run({"/U", "D:\\S", "E:\\T"});
+    EXPECT_EQ(0, r.status) << r.out;
+    want.insert(want.end(), {count(8, "File(s) found"), count(copied, "File(s) copied"),
+                             count(skipped, "File(s) skipped"), count(0, "Dir(s)  searched")});
+    EXPECT_EQ(want, outlines(r));
+    for (const Case &c : cases)
+        EXPECT_EQ(c.copied ? "new" : "old", box.read('e', std::string("T/") + c.name)) << c.name;
+}
+
 TEST(Copy, CaseOfDestinationNames) {
     Sandbox box;
     box.write('d', "LC/ReadMe.Txt", "r");

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -365,6 +366,41 @@ TEST(Trash, SameNamesDoNotCollide) {
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_EQ((Lines{"A.000", "A.TXT"}), tree(box3.native('d', "TRASH$$$")));
     EXPECT_EQ("from Y", box3.read('d', "TRASH$$$/A.000"));
+}
+
+// A walk of a whole drive with /DEL! used to list the TRASH$$$ it had just
+// made at the root and count the moved files again: 18 files found for 9.
+// The trash of the drive being walked is never walked: neither found nor
+// searched, and what an earlier run put there stays as it is.
+TEST(Trash, DriveWalkLeavesItsOwnTrashOut) {
+    const char *files[] = {"a.txt",   "b.txt",   "i.txt",   "X/c.txt", "X/d.txt",
+                           "X/Y/e.txt", "Z/f.txt", "Z/g.txt", "Z/h.txt"};
+    for (bool earlier : {false, true}) {
+        SCOPED_TRACE(earlier ? "a trash from an earlier run" : "no trash yet");
+        Sandbox box;
+        for (const char *f : files)
+            box.write('d', f, f);
+        if (earlier)
+            box.write('d', "TRASH$$$/old.txt", "old");
+        RunResult r = box.run({"/DEL!", "/S", "/Y", "D:\\"});
+        EXPECT_EQ(0, r.status) << r.out;
+        EXPECT_EQ((Lines{READING, count(9, "File(s) found"), count(9, "File(s) moved to <TRASH$$$>"),
+                         count(3, "Dir(s)  searched"), count(3, "Dir(s)  deleted")}),
+                  outlines(r));
+        Lines want;
+        for (const char *f : files)
+            want.push_back(std::string("TRASH$$$/") + f);
+        if (earlier)
+            want.push_back("TRASH$$$/old.txt");
+        Lines got;
+        for (const std::string &e : tree(box.native('d')))
+            if (e.back() != '/')
+                got.push_back(e);
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(want, got);
+        for (const char *f : files)
+            EXPECT_EQ(f, box.read('d', std::string("TRASH$$$/") + f));
+    }
 }
 
 // A file goes to the trash of its own drive, never the current one.

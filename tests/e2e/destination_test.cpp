@@ -26,6 +26,37 @@ bool is_link(const std::string &path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+// A destination holding "*" or "?" names no one directory. The Linux build
+// made a directory literally named "Q*" and copied into it with status 0;
+// Windows cannot hold such a name, so the Win32 build failed there. Both
+// refuse it now, naming the argument, before anything is read or made, in
+// every mode that takes a destination (the reference of /DEL included).
+TEST(Destination, WildcardIsRefused) {
+    const Lines cases[] = {
+        {"D:\\S\\A.TXT", "E:\\Q*"},
+        {"D:\\S\\A.TXT", "E:\\OUT\\?"},
+        {"/S", "D:\\S", "E:\\A*B\\C"},
+        {"/M", "D:\\S\\*.TXT", "E:\\Q?"},
+        {"/E", "D:\\S", "E:\\Q*"},
+        {"/DEL", "/O", "/Y", "D:\\S", "E:\\R*"},
+    };
+    for (const Lines &args : cases) {
+        const std::string &dst = args.back();
+        SCOPED_TRACE(dst);
+        Sandbox box;
+        box.write('d', "S/A.TXT", "a");
+        box.write('e', "R/A.TXT", "reference");
+        RunResult r = box.run(args);
+        EXPECT_EQ(1, r.status) << r.out;
+        Lines out = outlines(r);
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ("Error! wildcard in destination: " + dst, out[0]);
+        EXPECT_FALSE(has_line(r, READING)) << r.out;
+        EXPECT_EQ((Lines{"S/", "S/A.TXT"}), tree(box.native('d')));
+        EXPECT_EQ((Lines{"R/", "R/A.TXT"}), tree(box.native('e')));
+    }
+}
+
 // A link in the destination tree used to lead the writes out of it: the
 // file it named outside was overwritten, emptied, appended to or given a
 // backup there, with exit status 0. A link where a directory belongs is

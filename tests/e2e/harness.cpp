@@ -191,6 +191,35 @@ std::string Sandbox::sjis_locpath() {
     return dir;
 }
 
+std::string shown_name(const Build &build) {
+    if (!build.win32)
+        return "mox32";
+    size_t slash = build.path.rfind('/');
+    return slash == std::string::npos ? build.path : build.path.substr(slash + 1);
+}
+
+std::string as_mox32(const std::string &out, const Build &build) {
+    const std::string name = shown_name(build) + " ";
+    const std::string ours = "mox32 ";
+    if (name == ours)
+        return out;
+    size_t shift = name.size() - ours.size();
+    std::string result;
+    bool caretnext = false;
+    for (const std::string &line : lines(out)) {
+        std::string l = line;
+        bool echoed = l.rfind(name, 0) == 0;
+        for (size_t at = l.find(name); at != std::string::npos; at = l.find(name, at + ours.size()))
+            l.replace(at, name.size(), ours);
+        if (caretnext && l.size() > shift && l.find_first_not_of(' ') >= shift &&
+            l.find("^ error") != std::string::npos)
+            l.erase(0, shift);
+        caretnext = echoed;
+        result += l + "\n";
+    }
+    return result;
+}
+
 std::vector<std::string> lines(const std::string &text) {
     std::vector<std::string> result;
     size_t start = 0;

@@ -162,6 +162,18 @@ private:
     std::string root_;
 };
 
+// The name a build shows for itself (argv[0] after its last separator):
+// "mox32" for a Linux build, which the harness starts under
+// that name; the file's own name ("mox32.exe") for a Win32 build, which
+// Wine starts by its path.
+std::string shown_name(const Build &build);
+// Output of a run of the build with its own name shown as "mox32", as the
+// Linux build shows it: the name replaced where it is followed by a space
+// (the repeated command line, the usage, the version line), and the caret
+// line under a repeated command line moved left by the difference. Tests
+// that compare what both builds print normalise the name this way.
+std::string as_mox32(const std::string &out, const Build &build);
+
 // Splits text into lines at "\n". A final "\n" ends the last line rather than
 // starting an empty one: lines("a\n\nb\n") is {"a", "", "b"}, lines("") is {}.
 std::vector<std::string> lines(const std::string &text);

@@ -93,6 +93,47 @@ TEST(Move, BangKeepsTheBase) {
     EXPECT_EQ(Lines{}, tree(box.native('d', "MV")));
 }
 
+// A link that cannot be moved is that one file's failure, never the walk's.
+// The Win32 build refuses a link (Wine would move the file it names, and
+// cannot make a link elsewhere: GetLastError=[50] across drives, [5] within
+// one); that used to end the whole /M or /DEL! walk at the link, leaving
+// every later file where it was. The Linux build moves the link. Either
+// way every other file goes, and a link that stayed is counted as failed.
+TEST(Move, RefusedLinkEndsOnlyItsOwnMove) {
+    const Lines cases[] = {
+        {"/M", "D:\\L", "E:\\OUT"},
+        {"/M", "D:\\L", "D:\\OUT"},
+        {"/DEL!", "/Y", "D:\\L"},
+    };
+    for (const Lines &args : cases) {
+        SCOPED_TRACE(args[0] + " " + args.back());
+        Sandbox box;
+        box.write('d', "L/C.TXT", "c");
+        box.write('d', "L/Z.TXT", "z");
+        // Listed first, before the file it names.
+        ASSERT_EQ(0, ::symlink("Z.TXT", box.native('d', "L/A.LNK").c_str()));
+        RunResult r = box.run(args);
+        // A directory source keeps its structure, in the trash too.
+        std::string to = args[0] == "/DEL!" ? "TRASH$$$/L" : "OUT";
+        char drive = args.back() == "E:\\OUT" ? 'e' : 'd';
+        EXPECT_FALSE(has_line(r, ABORT)) << r.out;
+        EXPECT_TRUE(has_line(r, count(3, "File(s) found"))) << r.out;
+        EXPECT_FALSE(box.exists('d', "L/C.TXT"));
+        EXPECT_FALSE(box.exists('d', "L/Z.TXT"));
+        EXPECT_EQ("c", box.read(drive, to + "/C.TXT"));
+        EXPECT_EQ("z", box.read(drive, to + "/Z.TXT"));
+        if (box.exists('d', "L/A.LNK")) { // refused: counted, and the base stays
+            EXPECT_EQ(1, r.status) << r.out;
+            EXPECT_TRUE(has_line(r, count(1, "File(s) failed"))) << r.out;
+            EXPECT_TRUE(has_line(r, "<D:\\L> not deleted")) << r.out;
+        } else { // moved as a link
+            EXPECT_EQ(0, r.status) << r.out;
+            EXPECT_TRUE(box.exists(drive, to + "/A.LNK"));
+            EXPECT_FALSE(box.exists('d', "L"));
+        }
+    }
+}
+
 // A move onto another file system read through a file link: once the
 // link's target in the same directory had gone ahead, the link dangled,
 // the copy failed and the rest of the tree stayed behind. A link moves as

@@ -298,6 +298,39 @@ TEST(Rename, CaseInPlace) {
     EXPECT_EQ((Lines{"README.TXT"}), tree(box.native('d', "DOC")));
 }
 
+// A rename that changes only the letter case, where a case twin holds the
+// new spelling (a Linux tree may hold README.TXT and readme.txt; Wine shows
+// both), cannot complete. The Win32 build went through a temporary name,
+// could not take the new one, and could not come back either (Wine found
+// the twin under the old name too): readme.txt was left as _MOX_0EGMQL.
+// The rename is refused, the file keeps its name and its bytes, the run
+// says so and ends with status 1; files and directories alike.
+TEST(Rename, CaseOnlyRenameOntoATwinIsRefused) {
+    Sandbox box;
+    box.write('d', "X/README.TXT", "upper");
+    box.write('d', "X/readme.txt", "lower");
+    box.write('d', "X/other.txt", "other");
+    RunResult r = box.run({"/L+", "/Y", "D:\\X"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_EQ((Lines{READING, "other.txt as OTHER.TXT", "README.TXT as README.TXT",
+                     "Error! rename failed: D:\\X\\readme.txt", count(3, "File(s) found"),
+                     count(2, "File(s) renamed"), count(1, "File(s) failed"),
+                     count(0, "Dir(s)  searched")}),
+              outlines(r));
+    EXPECT_EQ((Lines{"OTHER.TXT", "README.TXT", "readme.txt"}), tree(box.native('d', "X")));
+    EXPECT_EQ("upper", box.read('d', "X/README.TXT"));
+    EXPECT_EQ("lower", box.read('d', "X/readme.txt"));
+
+    Sandbox dirs;
+    dirs.write('d', "X/Sub/a.txt", "a");
+    dirs.mkdir('d', "X/SUB");
+    r = dirs.run({"/S", "/L+", "/Y", "D:\\X"});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_TRUE(has_line(r, "Error! rename failed: D:\\X\\Sub")) << r.out;
+    EXPECT_EQ((Lines{"SUB/", "Sub/", "Sub/A.TXT"}), tree(dirs.native('d', "X")));
+    EXPECT_EQ("a", dirs.read('d', "X/Sub/A.TXT"));
+}
+
 // Echo mode says what it would rename and counts it, and renames nothing.
 TEST(Rename, EchoRenamesNothing) {
     Sandbox box;

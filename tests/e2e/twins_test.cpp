@@ -106,19 +106,4 @@ TEST(Twins, MoveAcrossFileSystemsKeepsBoth) {
     EXPECT_EQ("lower", box.read('D', "A/dup.txt"));
 }
 
-// Under Wine a Linux directory shows both twins too. Renaming readme.txt
-// to the case of README.TXT in place went through a temporary name, and
-// the rename back failed as well: the file was left as _MOX_ and a name.
-// Neither build may rename it at all.
-TEST(Twins, CaseRenameInPlaceKeepsBoth) {
-    Sandbox box;
-    box.write('D', "A/DUP.TXT", "upper");
-    box.write('D', "A/dup.txt", "lower");
-    RunResult r = box.run({"/L+", "/Y", "D:\\A\\*.*"});
-    EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_TRUE(has_line(r, "Error! rename failed: D:\\A\\dup.txt")) << r.out;
-    EXPECT_EQ((Lines{"DUP.TXT", "dup.txt"}), tree(box.native('D', "A")));
-    EXPECT_EQ("lower", box.read('D', "A/dup.txt"));
-}
-
 } // namespace

@@ -124,13 +124,13 @@ TEST_F(Dest, Failures) {
 }
 
 // Echo mode shows what would happen: a missing destination must not be
-// made, yet the run needs its full path.
+// made, yet the run needs its full path, and says what the real run says.
 TEST_F(Dest, EchoCreatesNothing) {
     opt_echo = 1;
     opt_verbose = 1;
     std::string printed;
     ASSERT_EQ(setup("d:\\new\\", &printed), 0);
-    EXPECT_EQ(printed, "");
+    EXPECT_EQ(printed, "Success! create directory: d:\\new\\\n");
     EXPECT_STREQ(param.dstbasedir, "D:\\new");
     EXPECT_FALSE(existsD("new"));
 }

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "search/echofs.h"
 
 class TreeTest : public ::testing::Test {
 protected:
@@ -42,6 +43,7 @@ protected:
         oldCwd = std::filesystem::current_path().string();
         ::setenv("MOX32_DRIVES", ("C=" + c + ";D=" + d).c_str(), 1);
         cd(c);
+        fs_forget(); // what an echo run of an earlier test would have done
     }
 
     void TearDown() override {

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "search/echofs.h"
 
 inline bool under_wine_test(void) {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -104,6 +105,7 @@ protected:
         SetEnvironmentVariableA("TEMP", tmp.c_str());
         SetEnvironmentVariableA("TMP", tmp.c_str());
         cd(c);
+        fs_forget(); // what an echo run of an earlier test would have done
     }
 
     void TearDown() override {

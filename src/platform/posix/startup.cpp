@@ -148,3 +148,5 @@ int plat_importtext(const char *text, size_t len, char *out, size_t size) {
     int n = enc_to_core(text, len, out, size);
     return n < 0 ? -1 : n;
 }
+
+int plat_slashsep(void) { return 1; }

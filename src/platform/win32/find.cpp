@@ -48,7 +48,12 @@ int passes_mask(unsigned attrib, unsigned mask) {
 void dos_time(const FILETIME *ft, unsigned short *date, unsigned short *time) {
     FILETIME local;
     WORD d, t;
-    if (FileTimeToLocalFileTime(ft, &local) && FileTimeToDosDateTime(&local, &d, &t)) {
+    SYSTEMTIME lt;
+    // Wine converts a year past 2107 into the year field's low bits (2108
+    // reads as 1980): the range is checked here first.
+    int inrange = FileTimeToLocalFileTime(ft, &local) && FileTimeToSystemTime(&local, &lt) &&
+                  lt.wYear >= 1980 && lt.wYear <= 2107;
+    if (inrange && FileTimeToDosDateTime(&local, &d, &t)) {
         *date = d;
         *time = t;
         return;

@@ -10,6 +10,7 @@
 #include "platform/win32/native.h"
 
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -40,6 +41,79 @@ int stored_name(const wchar_t *w, wchar_t *out, size_t cap) {
     return 0;
 }
 
+// The names of dir that equal name but for letter case, counted (Wine
+// shows case twins that a Linux tree holds: README.TXT and readme.txt).
+int spellings(const wchar_t *dir, const wchar_t *name) {
+    wchar_t pattern[WPATH_SIZE];
+    size_t len = std::wcslen(dir);
+    if (len + 3 > WPATH_SIZE)
+        return -1;
+    std::wcscpy(pattern, dir);
+    if (len > 0 && pattern[len - 1] != L'\\')
+        pattern[len++] = L'\\';
+    pattern[len] = L'*';
+    pattern[len + 1] = 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileExW(pattern, FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    int n = 0;
+    do
+        n += _wcsicmp(fd.cFileName, name) == 0;
+    while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return n;
+}
+
+// Gives an entry the letter case of `to`, which names it already, through
+// a temporary name: a direct rename keeps the old spelling under Wine.
+// Where another entry holds the new spelling (a case twin) the rename
+// cannot complete and is refused before anything moves: on the way back
+// Wine would find the twin under the old name too, and the file was left
+// under its temporary name. Should the last step fail all the same, the
+// file goes back to its old name.
+int respell(const wchar_t *from, const wchar_t *to) {
+    wchar_t full[WPATH_SIZE], dir[WPATH_SIZE], tmp[WPATH_SIZE], disk[MAX_PATH];
+    wchar_t old[WPATH_SIZE], olddir[WPATH_SIZE];
+    const wchar_t *name, *oldname;
+    if (wfull(to, full, WPATH_SIZE) < 0 || wsplit(full, dir, WPATH_SIZE, &name) != 0 ||
+        wfull(from, old, WPATH_SIZE) < 0 || wsplit(old, olddir, WPATH_SIZE, &oldname) != 0)
+        return -1;
+    if (stored_name(from, disk, MAX_PATH) != 0 || std::wcscmp(disk, name) == 0)
+        return 0; // nothing to respell
+    if (spellings(dir, name) != 1) {
+        plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
+        return -1;
+    }
+    HANDLE h = create_temp(dir, L"_MOX_", tmp, WPATH_SIZE);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    CloseHandle(h);
+    DeleteFileW(tmp); // only the unique name was wanted
+    temp_forget(tmp);
+    if (!MoveFileExW(from, tmp, 0))
+        return fail_sys();
+    if (!MoveFileExW(tmp, full, 0)) {
+        unsigned keep = (set_sys_error(), plat_lasterror());
+        // Back under the name it had, as the directory stored it.
+        std::wstring back = std::wstring(olddir) + (olddir[std::wcslen(olddir) - 1] == L'\\' ? L"" : L"\\") + disk;
+        if (!MoveFileExW(tmp, back.c_str(), 0))
+            MoveFileExW(tmp, from, 0);
+        plat_setlasterror(keep);
+        return -1;
+    }
+    return 0;
+}
+
+// 1 when both paths name one entry (their full paths differ at most in
+// letter case), 0 when not, -1 on an error.
+int same_entry(const wchar_t *a, const wchar_t *b) {
+    wchar_t fa[WPATH_SIZE], fb[WPATH_SIZE];
+    if (wfull(a, fa, WPATH_SIZE) < 0 || wfull(b, fb, WPATH_SIZE) < 0)
+        return -1;
+    return _wcsicmp(fa, fb) == 0;
+}
+
 // What changes when anyone writes to a file, read by its path.
 struct State {
     BY_HANDLE_FILE_INFORMATION info;
@@ -57,59 +131,6 @@ int state_of(const wchar_t *w, State *s) {
     CloseHandle(h);
     s->change = basic.ChangeTime;
     return ok ? 0 : -1;
-}
-
-// 1 when the two paths open two different files (a case twin that Wine
-// shows beside the entry answers to the new spelling), else 0.
-int other_file(const wchar_t *a, const wchar_t *b) {
-    State sa, sb;
-    if (state_of(a, &sa) != 0 || state_of(b, &sb) != 0)
-        return 0;
-    return sa.info.dwVolumeSerialNumber != sb.info.dwVolumeSerialNumber ||
-           sa.info.nFileIndexHigh != sb.info.nFileIndexHigh ||
-           sa.info.nFileIndexLow != sb.info.nFileIndexLow;
-}
-
-// Gives an entry the letter case of `to`, which names it already, through
-// a temporary name: a direct rename keeps the old spelling under Wine.
-// Where another file holds the new spelling (Wine shows the case twins of
-// a Linux directory), the entry would be stranded under the temporary
-// name, since neither spelling can be taken back: nothing is renamed.
-int respell(const wchar_t *from, const wchar_t *to) {
-    wchar_t full[WPATH_SIZE], dir[WPATH_SIZE], tmp[WPATH_SIZE], disk[MAX_PATH];
-    const wchar_t *name;
-    if (wfull(to, full, WPATH_SIZE) < 0 || wsplit(full, dir, WPATH_SIZE, &name) != 0)
-        return -1;
-    if (stored_name(from, disk, MAX_PATH) != 0 || std::wcscmp(disk, name) == 0)
-        return 0; // nothing to respell
-    if (other_file(from, full)) {
-        plat_setlasterror(PLAT_ERR_ALREADY_EXISTS);
-        return -1;
-    }
-    HANDLE h = create_temp(dir, L"_MOX_", tmp, WPATH_SIZE);
-    if (h == INVALID_HANDLE_VALUE)
-        return -1;
-    CloseHandle(h);
-    DeleteFileW(tmp); // only the unique name was wanted
-    temp_forget(tmp);
-    if (!MoveFileExW(from, tmp, 0))
-        return fail_sys();
-    if (!MoveFileExW(tmp, full, 0)) {
-        unsigned keep = (set_sys_error(), plat_lasterror());
-        MoveFileExW(tmp, from, 0);
-        plat_setlasterror(keep);
-        return -1;
-    }
-    return 0;
-}
-
-// 1 when both paths name one entry (their full paths differ at most in
-// letter case), 0 when not, -1 on an error.
-int same_entry(const wchar_t *a, const wchar_t *b) {
-    wchar_t fa[WPATH_SIZE], fb[WPATH_SIZE];
-    if (wfull(a, fa, WPATH_SIZE) < 0 || wfull(b, fb, WPATH_SIZE) < 0)
-        return -1;
-    return _wcsicmp(fa, fb) == 0;
 }
 
 int same_state(const State *a, const State *b) {

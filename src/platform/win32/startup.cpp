@@ -188,3 +188,5 @@ int plat_importtext(const char *text, size_t len, char *out, size_t size) {
         out[0] = '\0';
     return n;
 }
+
+int plat_slashsep(void) { return 0; }
