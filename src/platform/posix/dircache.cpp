@@ -171,7 +171,7 @@ int take_identity(Dir *d) {
 // 1 when the entry name of p was last seen as another directory than the
 // one open at fd (a look of p's: a listing, or a look-up that learnt it).
 int seen_otherwise(Dir *p, const char *name, int fd) {
-    int i = find_exact(p, name, fold_hash(name));
+    int i = find_exact(p, name, name_fold_hash(name));
     if (i < 0 || p->entries[(uint32_t)i].info == 0)
         return 0;
     const NameInfo &info = p->infos[p->entries[(uint32_t)i].info - 1];
@@ -409,7 +409,7 @@ int inherit_times(Dir *d) {
         return 0;
     Dir *parent = dir_cached(slash == 0 ? "/" : d->native.substr(0, slash).c_str());
     int i = parent != nullptr ? find_exact(parent, d->native.c_str() + slash + 1,
-                                           fold_hash(d->native.c_str() + slash + 1))
+                                           name_fold_hash(d->native.c_str() + slash + 1))
                               : -1;
     if (i < 0 || !dir_trusted(parent, i, KNOWN_STAT))
         return 0;
@@ -576,7 +576,7 @@ int dir_lookup(Dir *d, const char *name, int *index, unsigned learn) {
     *index = -1;
     d->used = ++ticks;
     if (!d->complete) {
-        int i = find_exact(d, name, fold_hash(name));
+        int i = find_exact(d, name, name_fold_hash(name));
         if (i >= 0) {
             *index = i;
             int r = learn_found(d, i, nullptr, learn);
@@ -611,7 +611,7 @@ int dir_lookup(Dir *d, const char *name, int *index, unsigned learn) {
     return r;
 }
 
-int dir_peek(const Dir *d, const char *name) { return find_exact(d, name, fold_hash(name)); }
+int dir_peek(const Dir *d, const char *name) { return find_exact(d, name, name_fold_hash(name)); }
 
 unsigned long dir_changes(const Dir *d) { return d->changes; }
 

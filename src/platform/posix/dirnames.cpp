@@ -1,38 +1,10 @@
-// The names of a cached directory (dirnames.h): an ASCII name is its own
-// key, upper-cased; any other is folded as the listing orders names.
+// The names of a cached directory (dirnames.h), hashed on their folded
+// keys (fold.h).
 #include "platform/posix/dirnames.h"
 
 #include <cstring>
 
 namespace {
-
-int ascii(const char *s) {
-    for (; *s != '\0'; s++)
-        if ((unsigned char)*s >= 0x80)
-            return 0;
-    return 1;
-}
-
-unsigned char upper(unsigned char c) { return c >= 'a' && c <= 'z' ? (unsigned char)(c - 32) : c; }
-
-uint32_t hash_bytes(const unsigned char *s, size_t n) {
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < n; i++)
-        h = (h ^ s[i]) * 16777619u;
-    return h;
-}
-
-int fold_equal(const char *a, const char *b) {
-    if (ascii(a) && ascii(b)) {
-        for (; *a != '\0' && *b != '\0'; a++, b++)
-            if (upper((unsigned char)*a) != upper((unsigned char)*b))
-                return 0;
-        return *a == *b;
-    }
-    static char ka[NAME_KEY_SIZE], kb[NAME_KEY_SIZE];
-    int na = name_fold(a, ka, sizeof ka), nb = name_fold(b, kb, sizeof kb);
-    return na >= 0 && na == nb && std::memcmp(ka, kb, (size_t)na) == 0;
-}
 
 void rehash(Dir *d, size_t size) {
     d->buckets.assign(size, 0);
@@ -76,22 +48,6 @@ void compact(Dir *d) {
 
 } // namespace
 
-// The hash of a name's case-folded key. An ASCII name is its own key,
-// upper-cased, and needs no conversion.
-uint32_t fold_hash(const char *name) {
-    uint32_t h = 2166136261u;
-    const unsigned char *s = (const unsigned char *)name;
-    for (; *s != '\0' && *s < 0x80; s++)
-        h = (h ^ upper(*s)) * 16777619u;
-    if (*s == '\0')
-        return h;
-    static char key[NAME_KEY_SIZE];
-    int n = name_fold(name, key, sizeof key);
-    if (n < 0)
-        return hash_bytes((const unsigned char *)name, std::strlen(name));
-    return hash_bytes((const unsigned char *)key, (size_t)n);
-}
-
 const char *name_at(const Dir *d, uint32_t i) {
     return d->arena.data() + (d->entries[i].off & ~DIR_DEAD);
 }
@@ -114,7 +70,7 @@ int find_exact(const Dir *d, const char *name, uint32_t fold) {
 // The exact entry, else the first of those equal ignoring case in listing
 // order (which sorts them by their exact names), or -1.
 int find_name(const Dir *d, const char *name) {
-    uint32_t fold = fold_hash(name);
+    uint32_t fold = name_fold_hash(name);
     if (d->buckets.empty())
         return -1;
     int best = -1;
@@ -126,14 +82,14 @@ int find_name(const Dir *d, const char *name) {
         const char *n = name_at(d, i);
         if (std::strcmp(n, name) == 0)
             return (int)i;
-        if (fold_equal(n, name) && (best < 0 || std::strcmp(n, name_at(d, (uint32_t)best)) < 0))
+        if (name_same_folded(n, name) && (best < 0 || std::strcmp(n, name_at(d, (uint32_t)best)) < 0))
             best = (int)i;
     }
     return best;
 }
 
 int add_name(Dir *d, const char *name) {
-    uint32_t fold = fold_hash(name);
+    uint32_t fold = name_fold_hash(name);
     int have = find_exact(d, name, fold);
     if (have >= 0) {
         d->entries[have].info = 0; // whatever it was, it is new now
@@ -164,7 +120,7 @@ void clear_names(Dir *d) {
 }
 
 void remove_name(Dir *d, const char *name) {
-    int i = find_exact(d, name, fold_hash(name));
+    int i = find_exact(d, name, name_fold_hash(name));
     if (i < 0)
         return;
     DirEntry &e = d->entries[i];

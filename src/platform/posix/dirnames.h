@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/posix/dircache.h"
+#include "platform/posix/fold.h"
 
 #include <cstdint>
 #include <string>
@@ -53,8 +54,6 @@ struct Dir {
     unsigned long changes = 0; // the backend's own changes of the names
 };
 
-// The hash of a name's case-folded key.
-uint32_t fold_hash(const char *name);
 const char *name_at(const Dir *d, uint32_t i);
 // 1 unless the entry was removed.
 int alive(const Dir *d, uint32_t i);

@@ -142,9 +142,11 @@ int open_external(const char *codeset) {
     return 0;
 }
 
+} // namespace
+
 // UTF-8 as the standard defines it: no overlong forms, no surrogates,
 // nothing above U+10FFFF. Returns the length of the character at s, or 0.
-size_t utf8_decode(const u8 *s, size_t n, uint32_t *cp) {
+size_t enc_utf8_char(const unsigned char *s, size_t n, uint32_t *cp) {
     u8 b = s[0], lo = 0x80, hi = 0xBF;
     size_t len;
     uint32_t c;
@@ -181,6 +183,8 @@ size_t utf8_decode(const u8 *s, size_t n, uint32_t *cp) {
     return len;
 }
 
+namespace {
+
 int utf8_encode(uint32_t cp, u8 *out) {
     if (cp < 0x80) {
         out[0] = (u8)cp;
@@ -209,7 +213,7 @@ int utf8_encode(uint32_t cp, u8 *out) {
 // Returns its length, or 0.
 size_t ext_decode(const u8 *s, size_t n, uint32_t *cp) {
     if (utf8)
-        return utf8_decode(s, n, cp);
+        return enc_utf8_char(s, n, cp);
     size_t take = n < 16 ? n : 16;
     char *in = (char *)s;
     size_t inleft = take;

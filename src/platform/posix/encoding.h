@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Flag of enc_from_core / enc_from_core_part: write "?" for what cannot be
 // written instead of failing. Printing uses it; file names must not.
@@ -38,6 +39,11 @@ void enc_done(void);
 
 // 1 when the external encoding is handled as UTF-8.
 int enc_isutf8(void);
+
+// One UTF-8 character at s (n > 0 bytes left) as the standard defines it
+// (no overlong forms, no surrogates, nothing above U+10FFFF): its length
+// with its code point in *cp, or 0 when the bytes form none.
+size_t enc_utf8_char(const unsigned char *s, size_t n, uint32_t *cp);
 
 // Bytes of the code page 932 character at s, of n > 0 bytes left: 4 for an
 // escape pair, 2 for any other double-byte character, 1 otherwise. A name

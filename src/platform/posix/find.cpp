@@ -7,6 +7,7 @@
 // of the entries it lists.
 #include "platform/posix/dircache.h"
 #include "platform/posix/encoding.h"
+#include "platform/posix/fold.h"
 #include "platform/posix/native.h"
 #include "platform/common/codec.h"
 #include "platform/common/wildcard.h"

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "platform/posix/dircache.h"
 #include "platform/posix/encoding.h"
+#include "platform/posix/fold.h"
 #include "platform/posix/native.h"
 
 #include <cerrno>
@@ -57,14 +58,6 @@ int typed_name(const char *path, char *out, size_t size) {
     return enc_from_core(start, len, out, size, 0) < 0 ? -1 : 0;
 }
 
-// Letter case aside, two names are equal: the fold the lookups use, so a
-// name they found ignoring case can be respelled here.
-int same_ignoring_case(const char *a, const char *b) {
-    static char ka[NAME_KEY_SIZE], kb[NAME_KEY_SIZE];
-    int na = name_fold(a, ka, sizeof ka), nb = name_fold(b, kb, sizeof kb);
-    return na >= 0 && na == nb && memcmp(ka, kb, (size_t)na) == 0;
-}
-
 // Reports a failed rename of an existing `from` to `to`.
 void set_move_error(const char *to, int err) {
     if (err == EEXIST || err == ENOTEMPTY)
@@ -83,7 +76,7 @@ void set_move_error(const char *to, int err) {
 int respell(const At *at, const char *want) {
     const char *name;
     int dirfd = at_fd(at, &name);
-    if (strcmp(name, want) == 0 || !same_ignoring_case(name, want))
+    if (strcmp(name, want) == 0 || !name_same_folded(name, want))
         return 0; // nothing to respell: the entry already is where asked
     char to[NATIVE_PATH_SIZE];
     int n = snprintf(to, sizeof to, "%.*s%s", (int)at->dirlen, at->native, want);

@@ -124,15 +124,6 @@ int native_info(const char *native, NativeInfo *info);
 // matches, -1 with errno set when the directory cannot be read.
 int lookup_name(const char *dir, const char *name, char *out, size_t size);
 
-// The order of a listing for two names in the external encoding: by their
-// case-folded keys, the exact names breaking ties (<0, 0, >0).
-int name_order(const char *a, const char *b);
-
-// The case-folded sort key of a name in the external encoding: comparing
-// keys bytewise orders names as a listing does (ties go to the exact name).
-// Returns the key's length, or -1 when it does not fit.
-enum { NAME_KEY_SIZE = SORTKEY_SIZE };
-int name_fold(const char *name, char *key, size_t cap);
 
 // How many times the backend has read a whole directory (tests use it to
 // prove that probes do not rescan).
