@@ -3,6 +3,7 @@
 // as the text "0x%x". A Windows build run under Wine and this one then see
 // the same attributes on the same files.
 #include "platform/posix/dircache.h"
+#include "platform/posix/entry.h"
 #include "platform/posix/native.h"
 
 #include <cerrno>
@@ -17,9 +18,6 @@
 
 namespace {
 
-const char XATTR_NAME[] = "user.DOSATTRIB";
-const unsigned XATTR_BITS = PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
-const unsigned WRITE_BITS = S_IWUSR | S_IWGRP | S_IWOTH;
 
 int unsupported(int err) { return err == ENOTSUP || err == EOPNOTSUPP; }
 
@@ -37,11 +35,6 @@ int write_xattr(const char *native, unsigned bits) {
             rc = 0;
     }
     return rc == 0 || unsupported(errno) ? 0 : -1;
-}
-
-const char *base_name(const char *native) {
-    const char *slash = std::strrchr(native, '/');
-    return slash != nullptr ? slash + 1 : native;
 }
 
 // Sets the last error for a path that could not be reached: 3 when its
@@ -159,52 +152,6 @@ int set_entry(const char *where, const char *name, struct stat *st, unsigned att
 
 } // namespace
 
-int native_info(const char *native, NativeInfo *info) {
-    struct stat lst, st;
-    if (lstat(native, &lst) != 0)
-        return -1;
-    int islink = S_ISLNK(lst.st_mode);
-    if (islink && stat(native, &st) != 0)
-        return -1;
-    if (!islink)
-        st = lst;
-    unsigned attrib;
-    if (S_ISDIR(st.st_mode))
-        attrib = PLAT_ATTR_DIRECTORY | (islink ? PLAT_ATTR_REPARSE : 0);
-    else
-        attrib = PLAT_ATTR_ARCHIVE;
-    if ((st.st_mode & WRITE_BITS) == 0)
-        attrib |= PLAT_ATTR_READONLY;
-    unsigned bits;
-    if (read_marks(native, &bits))
-        attrib |= bits;
-    else if (base_name(native)[0] == '.')
-        attrib |= PLAT_ATTR_HIDDEN;
-    info->attrib = attrib != 0 ? attrib : (unsigned)PLAT_ATTR_NORMAL;
-    info->size = S_ISDIR(st.st_mode) ? 0 : (unsigned long long)st.st_size;
-    info->mtime.sec = (long long)st.st_mtim.tv_sec;
-    info->mtime.nsec = (long)st.st_mtim.tv_nsec;
-    info->special = !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode);
-    return 0;
-}
-
-unsigned info_attrib(const NameInfo *info, const char *name) {
-    unsigned attrib;
-    if (info->flags & NAME_DIR)
-        attrib = PLAT_ATTR_DIRECTORY | ((info->flags & NAME_LINK) ? PLAT_ATTR_REPARSE : 0);
-    else
-        attrib = PLAT_ATTR_ARCHIVE;
-    if ((info->mode & WRITE_BITS) == 0)
-        attrib |= PLAT_ATTR_READONLY;
-    if ((info->known & KNOWN_MARKS) != 0) {
-        if (info->marks & MARKS_PRESENT)
-            attrib |= info->marks & XATTR_BITS;
-        else if (name[0] == '.')
-            attrib |= PLAT_ATTR_HIDDEN;
-    }
-    return attrib != 0 ? attrib : (unsigned)PLAT_ATTR_NORMAL;
-}
-
 int plat_getattr(const char *path, unsigned *attrib) {
     At at;
     if (resolve_at(path, KNOWN_STAT | KNOWN_MARKS, &at) != 0)
@@ -291,25 +238,6 @@ int plat_setattr(const char *path, unsigned attrib) {
     int r = S_ISLNK(st.st_mode) ? 0 : set_entry(where, at_name(&at), &st, attrib);
     close(fd);
     return r;
-}
-
-// Wine reads "0x" and hex digits, ended by the end of the value or a NUL
-// (Samba stores the terminator, Wine does not). A value in another form
-// still counts as present, with no bits.
-int read_marks(const char *native, unsigned *bits) {
-    char buf[256];
-    ssize_t n = getxattr(native, XATTR_NAME, buf, sizeof buf - 1);
-    *bits = 0;
-    if (n < 0)
-        return errno == ERANGE ? 1 : 0;
-    buf[n] = '\0';
-    if (n > 2 && buf[0] == '0' && (buf[1] == 'x' || buf[1] == 'X')) {
-        char *end;
-        unsigned long v = std::strtoul(buf + 2, &end, 16);
-        if (end > buf + 2 && (end == buf + n || *end == '\0'))
-            *bits = (unsigned)v & XATTR_BITS;
-    }
-    return 1;
 }
 
 int plat_keepsarchive(void) { return 0; }

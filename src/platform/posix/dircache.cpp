@@ -290,20 +290,6 @@ int child_marks(const Dir *d, const char *name, unsigned *bits) {
 
 // ---- looking at entries ------------------------------------------------------------
 
-void stat_info(const struct stat *st, int islink, NameInfo *info) {
-    info->flags = (uint8_t)(islink ? NAME_LINK : 0);
-    if (S_ISDIR(st->st_mode))
-        info->flags |= NAME_DIR;
-    else if (!S_ISREG(st->st_mode))
-        info->flags |= NAME_SPECIAL;
-    info->mode = (uint32_t)st->st_mode;
-    info->size = S_ISDIR(st->st_mode) ? 0 : (uint64_t)st->st_size;
-    info->msec = (int64_t)st->st_mtim.tv_sec;
-    info->mnsec = (uint32_t)st->st_mtim.tv_nsec;
-    info->ino = (uint64_t)st->st_ino;
-    info->dev = (uint64_t)st->st_dev;
-}
-
 // The stat of the entry and of what it names. 0, or -1 with errno set; a
 // link whose target cannot be reached is no failure (NAME_BROKEN).
 int learn_stat(Dir *d, const char *name, NameInfo *info) {

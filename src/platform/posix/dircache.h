@@ -22,41 +22,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/posix/entry.h"
 #include "platform/posix/native.h"
 
-// What is known of one entry, and of what it names (links followed).
-enum {
-    KNOWN_STAT = 1,  // flags, mode, size and mtime hold
-    KNOWN_MARKS = 2, // marks hold
-    KNOWN_KIND = 4,  // NAME_LINK and NAME_DIR hold (the backend made or moved it)
-};
-enum {
-    NAME_LINK = 1,    // the entry itself is a symbolic link
-    NAME_DIR = 2,     // it names a directory
-    NAME_SPECIAL = 4, // it names neither a regular file nor a directory
-    NAME_BROKEN = 8,  // a link whose target cannot be reached
-};
-enum { MARKS_PRESENT = 0x100 }; // user.DOSATTRIB exists; its bits below
-
-struct NameInfo {
-    uint8_t known;  // KNOWN_* bits
-    uint8_t flags;  // NAME_* bits
-    uint16_t marks; // hidden and system bits, MARKS_PRESENT
-    uint32_t mode;  // of what it names
-    uint32_t epoch; // the listing that learnt it
-    uint32_t mnsec;
-    int64_t msec;
-    uint64_t size;
-    uint64_t ino;   // with KNOWN_STAT: what it names, as that stat found it
-    uint64_t dev;
-};
-
 struct Dir;
-
-// The attribute word of an entry named name from what is known of it, as
-// Wine reports it. Hidden and system are left out unless its marks are
-// known.
-unsigned info_attrib(const NameInfo *info, const char *name);
 
 // The directory at a native absolute path (links followed), from the cache
 // or opened now. Null with errno set when it cannot be (ENOENT, ENOTDIR,

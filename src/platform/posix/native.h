@@ -108,16 +108,6 @@ void set_missing_error(const char *native);
 // there has no "." and ".." entries), else 0.
 int native_isroot(const char *native);
 
-// What a listing reports of one native path (links followed as the listing
-// wants them). 0, or -1 with errno set (a dangling link: ENOENT).
-struct NativeInfo {
-    unsigned attrib;
-    unsigned long long size;
-    PlatFileTime mtime; // the last write
-    int special;     // not a regular file, directory or link to one
-};
-int native_info(const char *native, NativeInfo *info);
-
 // Looks `name` (external bytes) up in the native directory `dir`: the exact
 // name when it exists, else the first entry in listing order that matches
 // it ignoring case. 1 with the stored spelling in out, 0 when nothing
@@ -134,11 +124,6 @@ void lookup_forget(void);
 
 // Forgets the DOS directories resolved before (plat_reload).
 void memo_forget(void);
-
-// Reads user.DOSATTRIB of the native path (links followed) as Wine does:
-// its hidden and system bits into *bits. 1 when the attribute exists, 0
-// when it does not (or the file system has none).
-int read_marks(const char *native, unsigned *bits);
 
 // ---- temporary files and the signals that end a run ---------------------------
 
