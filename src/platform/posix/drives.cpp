@@ -1,204 +1,24 @@
-// Drive letters on Linux: the map from letters to directories, and the
-// current drive and directory taken from the working directory. The
-// translation between DOS paths and native ones is in paths.cpp.
+// The services of drives and paths: the drive types, the current drive
+// and directories, full-path expansion, and the start of a new sandbox
+// (plat_reload). On top of the drive map (drivemap.cpp) and the resolution
+// of paths (paths.cpp).
+#include "platform/platform.h"
 #include "platform/posix/encoding.h"
 #include "platform/posix/native.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-namespace {
-
-struct Drive {
-    int mapped;
-    size_t len;
-    char dir[NATIVE_PATH_SIZE]; // no trailing "/", except the root itself
-};
-
-Drive drives[26];
-int loaded;
-int curletter;               // 'A'..'Z', 0 when the working directory is on no drive
-char curdir[PLAT_PATH_SIZE]; // below the current drive's root, DOS form
-int curdir_toolong;          // the working directory has no DOS form that fits
-char workdir[NATIVE_PATH_SIZE]; // the working directory itself, "" when unknown
-
-// A full DOS path is at most 259 characters; its components cannot outnumber
-// the bytes of the widest text we resolve.
-enum { MAX_COMPS = NATIVE_PATH_SIZE / 2 + 1, FULL_MAX = PLAT_PATH_SIZE - 2 };
-
-int issep(char c) { return c == '\\' || c == '/'; }
-int isletter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-int upper(char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
-
-// ---- the drive map ----------------------------------------------------------
-
-// Stores a drive's directory in its resolved form when it exists, so that
-// the working directory (which getcwd gives resolved) is found on it.
-void map_drive(int letter, const char *dir) {
-    Drive *d = &drives[upper((char)letter) - 'A'];
-    char real[PATH_MAX];
-    const char *use = realpath(dir, real) != nullptr ? real : dir;
-    size_t len = std::strlen(use);
-    while (len > 1 && use[len - 1] == '/')
-        len--;
-    if (len >= sizeof d->dir)
-        return;
-    std::memcpy(d->dir, use, len);
-    d->dir[len] = '\0';
-    d->len = len;
-    d->mapped = 1;
-}
-
-// Reads one "L=/dir" entry of MOX32_DRIVES. An entry that is malformed or
-// names a relative directory is ignored; a later entry for the same letter
-// replaces an earlier one.
-void parse_entry(const char *s, size_t n) {
-    char dir[NATIVE_PATH_SIZE];
-    while (n > 0 && (*s == ' ' || *s == '\t'))
-        s++, n--;
-    if (n < 3 || !isletter(s[0]))
-        return;
-    size_t i = 1;
-    while (i < n && (s[i] == ' ' || s[i] == '\t'))
-        i++;
-    if (i >= n || s[i] != '=')
-        return;
-    i++;
-    while (i < n && (s[i] == ' ' || s[i] == '\t'))
-        i++;
-    if (i >= n || s[i] != '/' || n - i >= sizeof dir)
-        return;
-    std::memcpy(dir, s + i, n - i);
-    dir[n - i] = '\0';
-    map_drive(s[0], dir);
-}
-
-void parse_map(const char *maptext) {
-    const char *s = maptext;
-    while (*s != '\0') {
-        const char *end = std::strchr(s, ';');
-        size_t n = end != nullptr ? (size_t)(end - s) : std::strlen(s);
-        parse_entry(s, n);
-        s += n;
-        if (*s == ';')
-            s++;
-    }
-}
-
-void default_map(void) {
-    const char *home = std::getenv("HOME");
-    struct stat st;
-    char real[PATH_MAX];
-    if (home != nullptr && home[0] == '/' && stat(home, &st) == 0 && S_ISDIR(st.st_mode) &&
-        realpath(home, real) != nullptr && std::strcmp(real, "/") != 0)
-        map_drive('C', real);
-    map_drive('Z', "/");
-}
-
-// The drive whose directory is the longest prefix of `native` at a component
-// boundary (the lowest letter when two share a directory), or -1.
-int drive_of(const char *native) {
-    int best = -1;
-    for (int i = 0; i < 26; i++) {
-        const Drive *d = &drives[i];
-        if (!d->mapped || (best >= 0 && d->len <= drives[best].len))
-            continue;
-        if (d->len == 1 && d->dir[0] == '/') {
-            if (native[0] == '/')
-                best = i;
-        } else if (std::strncmp(native, d->dir, d->len) == 0 &&
-                   (native[d->len] == '/' || native[d->len] == '\0')) {
-            best = i;
-        }
-    }
-    return best;
-}
-
-// The native text below a drive's directory, in DOS form; -1 when it does
-// not fit.
-int dos_rest(const char *rest, char *out, size_t size) {
-    while (*rest == '/')
-        rest++;
-    int n = enc_to_core(rest, std::strlen(rest), out, size);
-    if (n < 0)
-        return -1;
-    for (int i = 0; i < n; i++)
-        if (out[i] == '/')
-            out[i] = '\\';
-    while (n > 0 && out[n - 1] == '\\')
-        out[--n] = '\0';
-    return n;
-}
-
-void load_cwd(void) {
-    char *cwd = workdir;
-    curletter = 0;
-    curdir[0] = '\0';
-    curdir_toolong = 0;
-    if (getcwd(cwd, sizeof workdir) == nullptr) {
-        workdir[0] = '\0';
-        return;
-    }
-    int idx = drive_of(cwd);
-    if (idx < 0)
-        return;
-    curletter = 'A' + idx;
-    // "X:\" and the directory must stay below 260 characters.
-    int n = dos_rest(cwd + drives[idx].len, curdir, FULL_MAX - 3 + 1);
-    if (n < 0) {
-        curdir[0] = '\0';
-        curdir_toolong = 1;
-    }
-}
-
-void load(void) {
-    std::memset(drives, 0, sizeof drives);
-    const char *maptext = std::getenv("MOX32_DRIVES");
-    if (maptext != nullptr && maptext[0] != '\0')
-        parse_map(maptext);
-    else
-        default_map();
-    load_cwd();
-    loaded = 1;
-}
-
-void ensure_loaded(void) {
-    if (!loaded)
-        load();
-}
-
-const Drive *drive_letter(int letter) {
-    if (!isletter((char)letter))
-        return nullptr;
-    const Drive *d = &drives[upper((char)letter) - 'A'];
-    return d->mapped ? d : nullptr;
-}
-
-} // namespace
-
-// ---- services -----------------------------------------------------------------
 
 void plat_reload(void) {
-    load();
+    drives_load();
     lookup_forget();
     memo_forget();
 }
 
-int native_isroot(const char *native) {
-    ensure_loaded();
-    for (const Drive &d : drives)
-        if (d.mapped && std::strcmp(d.dir, native) == 0)
-            return 1;
-    return 0;
-}
-
 int plat_drivetype(const char *root) {
-    ensure_loaded();
+    int curletter = cur_letter();
     if (root == nullptr) {
         root = "";
         if (curletter == 0)
@@ -208,24 +28,24 @@ int plat_drivetype(const char *root) {
     const char *tail = root[0] != '\0' ? root + 1 : "";
     if (*tail == ':')
         tail++;
-    if (issep(*tail))
+    if (*tail == '\\' || *tail == '/')
         tail++;
-    const Drive *d = *tail == '\0' ? drive_letter(letter) : nullptr;
+    const char *dir = *tail == '\0' ? drive_dir(letter) : nullptr;
     struct stat st;
-    if (d == nullptr || stat(d->dir, &st) != 0 || !S_ISDIR(st.st_mode))
+    if (dir == nullptr || stat(dir, &st) != 0 || !S_ISDIR(st.st_mode))
         return PLAT_DRIVE_NO_ROOT_DIR;
     return PLAT_DRIVE_FIXED;
 }
 
 int plat_curdrive(void) {
-    ensure_loaded();
+    int curletter = cur_letter();
     if (curletter == 0)
         plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
     return curletter;
 }
 
 int plat_workdir(char *out, size_t size) {
-    ensure_loaded();
+    const char *workdir = work_dir();
     int n = workdir[0] != '\0' ? enc_to_core(workdir, std::strlen(workdir), out, size) : -1;
     if (n < 0) {
         if (size > 0)
@@ -237,13 +57,15 @@ int plat_workdir(char *out, size_t size) {
 }
 
 int plat_getcurdir(int letter, char *out, size_t size) {
-    ensure_loaded();
-    if (drive_letter(letter) == nullptr) {
+    if (letter == 0 || drive_dir(letter) == nullptr) {
         plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
         return -1;
     }
-    const char *dir = upper((char)letter) == curletter ? curdir : "";
-    if ((dir == curdir && curdir_toolong) || std::strlen(dir) >= size) {
+    int toolong;
+    const char *curdir = cur_dir(&toolong);
+    int up = letter >= 'a' && letter <= 'z' ? letter - 32 : letter;
+    const char *dir = up == cur_letter() ? curdir : "";
+    if ((dir == curdir && toolong) || std::strlen(dir) >= size) {
         plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
         return -1;
     }
@@ -253,28 +75,4 @@ int plat_getcurdir(int letter, char *out, size_t size) {
 
 // Full-path expansion; `final` drops the trailing dots and spaces of the
 
-// ---- the map as the resolution of paths sees it --------------------------------
-
-void drives_ensure(void) { ensure_loaded(); }
-
-const char *drive_dir(int letter) {
-    ensure_loaded();
-    const Drive *d = letter != 0 ? drive_letter(letter) : nullptr;
-    return d != nullptr ? d->dir : nullptr;
-}
-
-int drive_index(const char *native) {
-    ensure_loaded();
-    return drive_of(native);
-}
-
-int cur_letter(void) {
-    ensure_loaded();
-    return curletter;
-}
-
-const char *cur_dir(int *toolong) {
-    ensure_loaded();
-    *toolong = curdir_toolong;
-    return curdir;
-}
+int plat_fullpath(const char *path, char *out, size_t size) { return typed_path(path, out, size); }

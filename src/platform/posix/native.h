@@ -18,6 +18,11 @@ enum { NATIVE_PATH_SIZE = 4096 };
 // (unmapped drive 3, too long 206).
 int native_path(const char *path, char *out, size_t size);
 
+// Full-path expansion of what a user typed (plat_fullpath), against the
+// disk as it is now: the directories met before are looked at again
+// before they are used, a look at each and not a read of its names.
+int typed_path(const char *path, char *out, size_t size);
+
 // The canonical DOS spelling of a native absolute path (code page 932), or
 // -1 when it lies on no mapped drive (last error 3) or does not fit (206).
 int dos_path(const char *native, char *out, size_t size);
@@ -53,8 +58,12 @@ void at_removed(const At *at, int isdir);
 
 // ---- the drive map (drives.cpp), for the resolution of paths (paths.cpp) ----
 
-// Reads MOX32_DRIVES and the working directory unless done already.
+// Reads MOX32_DRIVES and the working directory unless done already
+// (drives_ensure), or anew (drives_load).
 void drives_ensure(void);
+void drives_load(void);
+// The working directory the map was read with (native), "" when unknown.
+const char *work_dir(void);
 // The native directory of a mapped drive letter (either case), or null.
 const char *drive_dir(int letter);
 // The index (0 for A) of the drive whose directory is the longest prefix

@@ -590,10 +590,7 @@ int native_path(const char *path, char *out, size_t size) {
     return (int)n;
 }
 
-// What a user typed is resolved against the disk as it is now: the
-// directories met before are looked at again before they are used (see
-// still_there: a look at each, not a read of its names).
-int plat_fullpath(const char *path, char *out, size_t size) {
+int typed_path(const char *path, char *out, size_t size) {
     memo_forget();
     dir_recheck();
     return full_path(path, 1, out, size);
