@@ -126,3 +126,27 @@ void plat_errortext(unsigned code, char *out, size_t size) {
     else
         std::snprintf(out, size, "Unknown error %u.", code);
 }
+
+// A missing native path: 2 when its directory exists, else 3.
+void set_missing_error(const char *native) {
+    char dir[NATIVE_PATH_SIZE];
+    const char *slash = strrchr(native, '/');
+    size_t len = slash == nullptr ? 0 : slash == native ? 1 : (size_t)(slash - native);
+    struct stat st;
+    if (slash != nullptr && len < sizeof dir && (memcpy(dir, native, len), dir[len] = 0,
+                                                 stat(dir, &st) == 0) && S_ISDIR(st.st_mode))
+        plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
+    else
+        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+}
+
+// A failed open of native, as Windows tells it.
+void set_open_error(const char *native, int err) {
+    if (err == ENOENT)
+        set_missing_error(native);
+    else if (err == EISDIR)
+        plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
+    else
+        set_errno_error(err);
+}
+

@@ -21,24 +21,6 @@
 
 namespace {
 
-// The temporary file made last, and the file put in place from it.
-struct Temp {
-    int fd;       // -1 once closed
-    int moded;    // mode holds what the backend set
-    unsigned mode;
-    char native[NATIVE_PATH_SIZE];
-};
-Temp lasttemp = {-1, 0, 0, ""};
-struct Placed {
-    int known;
-    unsigned mode;
-    const Dir *dir; // compared, never followed
-    unsigned long epoch;
-    char name[NAME_MAX + 1];
-    char dos[PLAT_PATH_SIZE]; // the path the core named it by
-};
-Placed placed = {0, 0, nullptr, 0, "", ""};
-
 // The file last opened for reading, as fstat found it at the open: a copy
 // asks for its state, its size and its mode right after, and the kernel
 // need not be asked again.
@@ -50,16 +32,6 @@ struct Opened {
     char dos[PLAT_PATH_SIZE]; // the path the core opened it by
 };
 Opened opened = {-1, 0, {}, "", ""};
-
-// Copies text into a buffer of size bytes when it fits, else leaves it
-// empty (what is not kept is looked up the long way).
-void keep_text(char *buf, size_t size, const char *text) {
-    size_t n = strlen(text);
-    if (n >= size)
-        n = 0;
-    memcpy(buf, text, n);
-    buf[n] = '\0';
-}
 
 // Opens with O_NONBLOCK (so that a FIFO without a writer or reader cannot
 // hang us) and clears it again, so reads and writes behave as usual.
@@ -82,15 +54,6 @@ void blocking(int fd, const struct stat *st) {
 }
 
 
-void set_open_error(const char *native, int err) {
-    if (err == ENOENT)
-        set_missing_error(native);
-    else if (err == EISDIR)
-        plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
-    else
-        set_errno_error(err);
-}
-
 int open_flags(int how) {
     switch (how) {
     case PLAT_OPEN_READ:
@@ -105,25 +68,6 @@ int open_flags(int how) {
     return -1;
 }
 
-// Hands a path the backend made back to the core: its DOS spelling, or the
-// native path itself (converted) when it lies on no drive. -1 when neither
-// fits.
-int core_path(const char *native, char *out, size_t size) {
-    if (dos_path(native, out, size) >= 0)
-        return 0;
-    // On no drive, or too long to spell as a DOS path: the native path,
-    // which every service takes as well.
-    if (plat_lasterror() != PLAT_ERR_PATH_NOT_FOUND &&
-        plat_lasterror() != PLAT_ERR_FILENAME_TOO_LONG)
-        return -1;
-    int n = enc_to_core(native, strlen(native), out, size);
-    if (n < 0) {
-        plat_setlasterror(n == ENC_NOROOM ? PLAT_ERR_FILENAME_TOO_LONG : PLAT_ERR_INVALID_NAME);
-        return -1;
-    }
-    return 0;
-}
-
 // Gives up a temporary file that was made but cannot be handed back.
 void drop_temp(int fd, const char *native) {
     unsigned keep = plat_lasterror();
@@ -132,38 +76,6 @@ void drop_temp(int fd, const char *native) {
     temp_forget(native);
     lookup_removed_path(native, 0);
     plat_setlasterror(keep);
-}
-
-// Six characters that differ from call to call and from process to
-// process. Upper case and digits only, so that two names never differ by
-// letter case alone (lookups ignore it).
-void fill_unique(char *p) {
-    static unsigned long long state;
-    if (state == 0) {
-        struct timespec ts;
-        clock_gettime(CLOCK_REALTIME, &ts);
-        state = (unsigned long long)ts.tv_nsec ^ ((unsigned long long)ts.tv_sec << 20) ^
-                ((unsigned long long)getpid() << 40);
-    }
-    static const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    unsigned long long v = state >> 16;
-    for (int i = 0; i < 6; i++) {
-        p[i] = digits[v % 36];
-        v /= 36;
-    }
-}
-
-// Writes "<ndir>/<nprefix>XXXXXX" into native; the length, whose last six
-// characters the caller fills until the name is free, or -1 (206).
-static int temp_template(const char *ndir, const char *nprefix, char *native, size_t size) {
-    int n = snprintf(native, size, "%s%s%sXXXXXX", ndir,
-                     ndir[0] && ndir[strlen(ndir) - 1] == '/' ? "" : "/", nprefix);
-    if (n < 0 || (size_t)n >= size) {
-        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-        return -1;
-    }
-    return n;
 }
 
 // The directory for the temporary list file: TEMP, else TMPDIR, else /tmp.
@@ -180,33 +92,6 @@ const char *temp_dir(void) {
 }
 
 } // namespace
-
-int create_temp_at(int dirfd, const char *ndir, const char *nprefix, char *name,
-                   char *native, size_t size) {
-    int n = temp_template(ndir, nprefix, native, size);
-    if (n < 0)
-        return -1;
-    const char *base = std::strrchr(native, '/') + 1;
-    if (std::strlen(base) > NAME_MAX) {
-        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-        return -1;
-    }
-    for (int tries = 0; tries < 100; tries++) {
-        fill_unique(native + n - 6);
-        int fd = openat(dirfd, base, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            std::strcpy(name, base);
-            temp_remember(native);
-            return fd;
-        }
-        if (errno != EEXIST && errno != EINTR) {
-            set_open_error(native, errno);
-            return -1;
-        }
-    }
-    plat_setlasterror(PLAT_ERR_FILE_EXISTS);
-    return -1;
-}
 
 int plat_open(const char *path, int how) {
     if (fail_now(PLAT_CALL_OPEN))
@@ -340,8 +225,7 @@ int plat_close(int handle) {
     int failed = fail_now(PLAT_CALL_CLOSE);
     if (handle == opened.fd)
         opened.fd = -1;
-    if (handle == lasttemp.fd)
-        lasttemp.fd = -1;
+    temp_closed(handle);
     if (close(handle) < 0 && !failed) {
         // Linux releases the descriptor even when close reports EINTR, but
         // the data may not have reached the disk: that is a failure too.
@@ -378,43 +262,6 @@ int plat_truncate(int handle, long long size) {
         return -1;
     }
     return 0;
-}
-
-int plat_fileid(const char *path, PlatFileId *id) {
-    At at;
-    if (resolve_at(path, 0, &at) != 0)
-        return -1;
-    if (at.nodir || (at.looked && at.index < 0)) { // known to be missing
-        plat_setlasterror(at.nodir ? PLAT_ERR_PATH_NOT_FOUND : PLAT_ERR_FILE_NOT_FOUND);
-        return -1;
-    }
-    const char *name;
-    int dirfd = at_fd(&at, &name);
-    struct stat st;
-    if (fstatat(dirfd, name, &st, 0) < 0) {
-        if (errno == ENOENT)
-            set_missing_error(at.native);
-        else
-            set_errno_error(errno);
-        return -1;
-    }
-    id->device = (unsigned long long)st.st_dev;
-    id->inode = (unsigned long long)st.st_ino;
-    return 0;
-}
-
-int plat_islink(const char *path) {
-    At at;
-    if (resolve_at(path, 0, &at) != 0)
-        return 0;
-    if (at.index >= 0 && dir_trusted(at.dir, at.index, KNOWN_STAT))
-        return (dir_info(at.dir, at.index)->flags & NAME_LINK) != 0;
-    if (at.looked && at.index < 0)
-        return 0;
-    const char *name;
-    int dirfd = at_fd(&at, &name);
-    struct stat st;
-    return fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
 int plat_filestate(int handle, PlatFileState *state) {
@@ -470,26 +317,11 @@ static int temp_spelling(Dir *d, const char *name, const char *native, char *pat
     return 0;
 }
 
-// The directory that path names, opened; null with the last error set.
-static Dir *dir_of(const char *path) {
-    At at;
-    if (resolve_at(path, 0, &at) != 0)
-        return nullptr;
-    if (at.nodir || (at.looked && at.index < 0)) {
-        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
-        return nullptr;
-    }
-    Dir *d = dir_get(at.native);
-    if (d == nullptr)
-        set_open_error(at.native, errno == ENOENT || errno == ENOTDIR ? ENOENT : errno);
-    return d;
-}
-
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) {
     if (fail_now(PLAT_CALL_OPEN))
         return -1;
     char nprefix[64], name[NAME_MAX + 1], native[NATIVE_PATH_SIZE];
-    Dir *d = dir_of(dir);
+    Dir *d = dir_of_path(dir);
     if (d == nullptr)
         return -1;
     int dirfd = dir_fd(d);
@@ -515,83 +347,6 @@ int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) 
     return fd;
 }
 
-// A new link "<nprefix>XXXXXX" to target in the directory open as dirfd
-// (native path ndir), remembered as a temporary file; its path in native.
-// 0, or -1 with the last error set.
-static int create_templink(const char *target, int dirfd, const char *ndir, const char *nprefix,
-                           char *native, size_t size) {
-    int n = temp_template(ndir, nprefix, native, size);
-    if (n < 0)
-        return -1;
-    const char *base = strrchr(native, '/') + 1;
-    for (int tries = 0; tries < 100; tries++) {
-        fill_unique(native + n - 6);
-        if (symlinkat(target, dirfd, base) == 0) {
-            temp_remember(native);
-            return 0;
-        }
-        if (errno != EEXIST) {
-            set_open_error(native, errno);
-            return -1;
-        }
-    }
-    plat_setlasterror(PLAT_ERR_FILE_EXISTS);
-    return -1;
-}
-
-// The target text of the link at path, read from its directory. 0, or -1
-// (5 when it is no link).
-static int read_link(const char *path, char *target, size_t size) {
-    At at;
-    if (resolve_at(path, 0, &at) != 0)
-        return -1;
-    const char *name;
-    int dirfd = at_fd(&at, &name);
-    ssize_t n = readlinkat(dirfd, name, target, size - 1);
-    if (n < 0) {
-        if (errno == EINVAL)
-            plat_setlasterror(PLAT_ERR_ACCESS_DENIED); // not a link
-        else
-            set_open_error(at.native, errno);
-        return -1;
-    }
-    target[n] = 0;
-    return 0;
-}
-
-int plat_copylink(const char *link, const char *dir, const char *prefix, char *path, size_t size) {
-    if (fail_now(PLAT_CALL_OPEN))
-        return -1;
-    char target[NATIVE_PATH_SIZE], nprefix[64], native[NATIVE_PATH_SIZE];
-    if (read_link(link, target, sizeof target) < 0)
-        return -1;
-    Dir *d = dir_of(dir);
-    if (d == nullptr)
-        return -1;
-    int dirfd = dir_fd(d);
-    if (dirfd < 0) {
-        set_errno_error(errno);
-        return -1;
-    }
-    if (enc_from_core(prefix, strlen(prefix), nprefix, sizeof nprefix, 0) < 0) {
-        plat_setlasterror(PLAT_ERR_INVALID_NAME);
-        return -1;
-    }
-    if (create_templink(target, dirfd, dir_native(d), nprefix, native, sizeof native) < 0)
-        return -1;
-    const char *base = strrchr(native, '/') + 1;
-    dir_added(d, base, 0);
-    if (core_path(native, path, size) < 0) {
-        unsigned keep = plat_lasterror();
-        unlinkat(dirfd, base, 0);
-        temp_forget(native);
-        dir_removed(d, base, 0);
-        plat_setlasterror(keep);
-        return -1;
-    }
-    return 0;
-}
-
 int plat_mktemp(char *path, size_t size) {
     if (fail_now(PLAT_CALL_OPEN))
         return -1;
@@ -614,66 +369,3 @@ int plat_mktemp(char *path, size_t size) {
     return handtemp(fd, native, path, size);
 }
 
-void temp_made(int handle, const char *native) {
-    lasttemp.fd = handle;
-    lasttemp.moded = 0;
-    size_t n = strlen(native);
-    if (n >= sizeof lasttemp.native)
-        n = 0; // too long to be asked about again
-    memcpy(lasttemp.native, native, n);
-    lasttemp.native[n] = '\0';
-}
-
-void temp_moded(int handle, unsigned mode) {
-    if (handle == lasttemp.fd && handle >= 0) {
-        lasttemp.mode = mode;
-        lasttemp.moded = 1;
-    }
-}
-
-// The file just put in place, as its directory and name and as the path
-// the core named it by: asked about right after, while the directory is
-// the one cached (the count of dir_epoch).
-static void place(const Dir *dir, const char *name, const char *dos, int known) {
-    size_t n = strlen(name);
-    placed.known = known && dir != nullptr && n < sizeof placed.name;
-    lasttemp.native[0] = 0;
-    if (!placed.known)
-        return;
-    placed.mode = lasttemp.mode;
-    placed.dir = dir;
-    placed.epoch = dir_epoch();
-    memcpy(placed.name, name, n + 1);
-    keep_text(placed.dos, sizeof placed.dos, dos);
-}
-
-void temp_placed(const char *from, const At *to, const char *todos) {
-    place(to->dir, at_name(to), todos,
-          lasttemp.fd < 0 && lasttemp.moded && strcmp(from, lasttemp.native) == 0);
-}
-
-void temp_closed(int handle) {
-    if (handle == lasttemp.fd)
-        lasttemp.fd = -1;
-}
-
-void temp_placed_at(const Dir *dir, const char *name, const char *dos) {
-    place(dir, name, dos, lasttemp.fd < 0 && lasttemp.moded);
-}
-
-int temp_placed_path(const char *dos, unsigned *mode, const char **name) {
-    if (!placed.known || placed.dos[0] == '\0' || strcmp(dos, placed.dos) != 0)
-        return 0;
-    placed.known = 0;
-    *mode = placed.mode;
-    *name = placed.name;
-    return 1;
-}
-
-int temp_placed_mode(const At *at, unsigned *mode) {
-    int known = placed.known && at->dir == placed.dir && placed.epoch == dir_epoch() &&
-                strcmp(at_name(at), placed.name) == 0;
-    placed.known = 0;
-    *mode = placed.mode;
-    return known;
-}

@@ -104,3 +104,24 @@ void at_removed(const At *at, int isdir) {
     else
         lookup_removed_path(at->native, isdir);
 }
+
+// The directory that path names, opened; null with the last error set.
+Dir *dir_of_path(const char *path) {
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
+        return nullptr;
+    if (at.nodir || (at.looked && at.index < 0)) {
+        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+        return nullptr;
+    }
+    Dir *d = dir_get(at.native);
+    if (d == nullptr)
+    {
+        if (errno == ENOENT || errno == ENOTDIR)
+            set_missing_error(at.native);
+        else
+            set_errno_error(errno);
+    }
+    return d;
+}
+

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include <sys/stat.h>
+
 #include "platform/platform.h"
 #include "platform/common/failhooks.h"
 #include "platform/common/sortkey.h"
@@ -106,6 +108,21 @@ void lookup_made_path(const char *native);
 // (EEXIST when taken). (names.cpp)
 int rename_noreplace(int ffd, const char *from, int tfd, const char *to, int isdir);
 
+// Sets the last error for a rename to `to` that failed with err, as
+// Windows tells it (183 taken, 17 another file system). (across.cpp)
+void set_move_error(const char *to, int err);
+
+// Moves the entry f (whose own stat is st: a file or a link) to t on
+// another file system: copied beside t and renamed into place without
+// replacing, then deleted, unless it changed while it was copied (32).
+// 0, or -1 with nothing left of the copy. (across.cpp)
+int move_across(const At *f, const At *t, const struct stat *st);
+
+// The directory that path names, opened; null with the last error set.
+// (lookup.cpp)
+struct Dir;
+Dir *dir_of_path(const char *path);
+
 // Sets the last error for a native path that does not exist: 2 when its
 // directory exists, 3 when the directory is missing too, as Windows tells
 // a missing file from a missing path.
@@ -161,6 +178,30 @@ int temp_placed_mode(const At *at, unsigned *mode);
 // The same asked by the path the core put it in place by, before any
 // look-up: 1 with its mode and its name on disk, else 0. Asked once.
 int temp_placed_path(const char *dos, unsigned *mode, const char **name);
+
+// Sets the last error for a failed open of native with errno err: 2 or 3
+// for a missing one, 5 for a directory. (errors.cpp)
+void set_open_error(const char *native, int err);
+
+// Copies text into a buffer of size bytes when it fits, else leaves it
+// empty (what is not kept is looked up the long way). (temps.cpp)
+void keep_text(char *buf, size_t size, const char *text);
+
+// Six characters that differ from call to call and from process to
+// process, upper case and digits only. (temps.cpp)
+void fill_unique(char *p);
+// Writes "<ndir>/<nprefix>XXXXXX" into native; the length, whose last six
+// characters the caller fills until the name is free, or -1 (206).
+int temp_template(const char *ndir, const char *nprefix, char *native, size_t size);
+// Hands a path the backend made back to the core: its DOS spelling, or the
+// native path itself (converted) when it lies on no drive. -1 when neither
+// fits.
+int core_path(const char *native, char *out, size_t size);
+// A new link "<nprefix>XXXXXX" to target in the directory open as dirfd
+// (native path ndir), remembered as a temporary file; its path in native.
+// 0, or -1 with the last error set.
+int create_templink(const char *target, int dirfd, const char *ndir, const char *nprefix,
+                    char *native, size_t size);
 
 // Creates a new file "<nprefix>XXXXXX" (external encoding) with O_EXCL in
 // the directory open as dirfd, whose native path is ndir: readable by its
