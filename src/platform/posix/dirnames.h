@@ -67,3 +67,18 @@ int find_name(const Dir *d, const char *name);
 int add_name(Dir *d, const char *name);
 void clear_names(Dir *d);
 void remove_name(Dir *d, const char *name);
+
+// Between the cache's two files: dircache.cpp keeps the table of
+// directories and their descriptors, dirread.cpp what is known of their
+// names. A new directory in the table, one dropped from it, the copy of
+// one for a read while a listing holds it, and the mark of its use.
+Dir *cache_install(const char *native);
+void cache_drop(Dir *d);
+Dir *cache_replace(Dir *d);
+void cache_touch(Dir *d);
+// Takes d's change times; 1 when they differ from those taken last (or
+// none were), 0 when they are the same.
+int times_changed(Dir *d);
+// Reads the names of d whole; with stamp, after taking its times, so that
+// a change made while it is read shows later. 0, or -1 with errno set.
+int read_names(Dir *d, int stamp);
