@@ -1,5 +1,51 @@
 // What the POSIX backend's files share: the translation between DOS paths
 // and native ones, the last error and the failure hooks.
+//
+// ---- how the backend is built, from the bottom up ----------------------------
+//
+//   text        encoding.cpp (the code page 932 boundary), fold.cpp (names
+//               ordered and matched ignoring case)
+//   entries     entry.cpp (what one entry is: its stat, its DOS marks, its
+//               attribute word), drivemap.cpp (letters to directories)
+//   cache       dircache.cpp and dirread.cpp over dirnames.cpp (the
+//               directories the backend works in, and their names)
+//   paths       paths.cpp (DOS paths resolved to a directory and a name),
+//               lookup.cpp (what the cache learns of paths), temps.cpp
+//               (temporary names), across.cpp (a move between file systems)
+//   services    one file per group of platform.h, named as on Windows:
+//               startup, console, errors, drives, find, held, attrib, dirs,
+//               names, files, newfile, perms, copy, space, recycle, stdin
+//
+// Each layer calls only those below it.
+//
+// ---- what is remembered, and what keeps it true ---------------------------------
+//
+// The directory cache (dircache.h): for each directory the backend works
+// in, its descriptor and identity, the names it holds with what is known
+// of each (NameInfo), its change times, and whether this run made it. The
+// backend's own creates, renames and removals are told to it at once
+// (at_added, at_removed, dir_made); someone else's change shows in the
+// directory's change times, looked at before a name not found is taken
+// for missing, and at each typed path (still_there); a directory opened
+// again must still be the same one; a file that takes a name meanwhile
+// meets the no-replace rename or link that ends every write.
+// The path memo (paths.cpp): the DOS text of a directory with its native
+// path and cached directory. It holds while the cache forgets no
+// directory by its path, makes none that was missing, and drops none
+// (dir_generation, dir_makes, dir_epoch); a typed path forgets it.
+// The last source opened (files.cpp), the temporary file made last and the
+// file put in place from it (temps.cpp), the new file being written
+// (newfile.cpp): what the backend did itself a moment ago, asked about
+// right after by the same path or handle, so that no call asks the kernel
+// what the backend already knows. Each is replaced by the next of its kind.
+// The drive map (drivemap.cpp): read once; plat_reload reads it again and
+// forgets everything above.
+//
+// A service follows one pattern: resolve_at() the path (the cache answers
+// what it can), act with one *at call from at_fd() (the directory's own
+// descriptor: never the whole native path, which a directory swapped for
+// a link would lead elsewhere), tell the cache what changed (at_added,
+// at_removed), and report failure through set_errno_error and its kin.
 #pragma once
 
 #include <cstddef>

@@ -22,6 +22,7 @@ int islead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b
 int issep(char c) { return c == '\\' || c == '/'; }
 int isletter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 int upper(char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+int isdots(const char *s) { return s[0] == '.' && (s[1] == '\0' || (s[1] == '.' && s[2] == '\0')); }
 
 // A DOS path reduced to its components: "." and ".." resolved (never above
 // the root), repeated separators gone.
@@ -267,12 +268,16 @@ int native_as_dos(const char *path, int coretext, char *out, size_t size) {
 //
 // A walk names the same few directories with every file it handles. The
 // DOS text of a path up to its last separator is kept here with the native
-// directory it names, so that a path costs a hash and the look-up of its
-// final name in that directory, not a look-up per component. A directory
-// of the run renamed or removed ages every entry (the directory cache
-// forgets), and one it made ages those of missing directories.
+// directory it names and, once met, its cached directory, so that a path
+// costs the look-up of its final name in that directory, not a look-up per
+// component. The last few kept are tried first by their text alone, with
+// no hash: a walk's source and destination are among them. The native
+// path holds while the cache has forgotten no directory by its path
+// (dir_generation) and, for one that was missing, made none
+// (dir_makes); the cached directory while the cache has dropped or
+// replaced none (dir_epoch).
 
-enum { MEMO_SLOTS = 256 };
+enum { MEMO_SLOTS = 256, RECENT = 4 };
 
 struct DirMemo {
     size_t len; // of text; 0 unused
@@ -280,8 +285,12 @@ struct DirMemo {
     int missing; // the directory does not exist
     unsigned long forgets, makes;
     std::string native;
+    Dir *dir; // the cached directory, while epoch holds
+    unsigned long epoch;
 };
 DirMemo memo[MEMO_SLOTS];
+int recent[RECENT] = {-1, -1, -1, -1}; // memo slots, the last kept last
+int recentnext;
 
 DirMemo *memo_slot(const char *text, size_t len) {
     uint32_t h = 2166136261u;
@@ -302,6 +311,48 @@ void memo_put(DirMemo *m, const char *text, size_t len, int missing, const char 
     m->forgets = dir_generation();
     m->makes = dir_makes();
     m->native = native;
+    m->dir = nullptr;
+}
+
+// The cached directory of a kept one, while it holds.
+Dir *memo_dir(const DirMemo *m) {
+    return m->dir != nullptr && m->epoch == dir_epoch() ? m->dir : nullptr;
+}
+
+// Keeps the cached directory with the memo, and the memo among the last.
+void memo_keep(DirMemo *m, Dir *d) {
+    if (d == nullptr)
+        return;
+    m->dir = d;
+    m->epoch = dir_epoch();
+    int slot = (int)(m - memo);
+    for (int r : recent)
+        if (r == slot)
+            return;
+    recent[recentnext] = slot;
+    recentnext = (recentnext + 1) % RECENT;
+}
+
+// The memo among the last kept whose text is path's directory part, with
+// path's final name in *final; null when none is.
+DirMemo *memo_recent(const char *path, const char **final) {
+    const char *sep = std::strrchr(path, '\\');
+    if (sep == nullptr || sep[1] == '\0')
+        return nullptr;
+    size_t cut = (size_t)(sep - path) + 1;
+    for (int r : recent) {
+        DirMemo *m = r >= 0 ? &memo[r] : nullptr;
+        if (m == nullptr || m->len != cut || memo_dir(m) == nullptr ||
+            std::memcmp(m->text, path, cut) != 0 || !memo_holds(m, path, cut))
+            continue;
+        // The same bytes up to a separator the slower way found: the cut
+        // is a real separator, never the trail byte of a character.
+        *final = sep + 1;
+        if (std::strchr(*final, '/') != nullptr || isdots(*final))
+            return nullptr;
+        return m;
+    }
+    return nullptr;
 }
 
 // The offset of the final component of a DOS path: after its last
@@ -318,7 +369,6 @@ size_t final_cut(const char *path) {
     return cut;
 }
 
-int isdots(const char *s) { return s[0] == '.' && (s[1] == '\0' || (s[1] == '.' && s[2] == '\0')); }
 
 int compose(At *at, const char *dir, const char *name) {
     size_t dl = std::strlen(dir), nl = std::strlen(name);
@@ -406,61 +456,6 @@ int final_at(const char *dir, int missing, const char *comp, unsigned learn, At 
     return final_in(d, dir, missing, comp, learn, at, gone);
 }
 
-// ---- the directories of the last few paths ---------------------------------------
-//
-// A walk names the same two or three directories (its source and its
-// destination) with every file it handles. Each is kept here with its
-// cached directory, so that a path in one of them costs a comparison of
-// its directory part and the look-up of its final name: no hash, no table,
-// no component resolved again. A kept directory holds while the cache has
-// dropped nothing since (dir_epoch).
-
-enum { RECENT = 4 };
-struct Recent {
-    size_t len; // of text, up to and including its last "\"; 0 unused
-    char text[PLAT_PATH_SIZE];
-    Dir *dir;
-    unsigned long epoch, used;
-};
-Recent recent[RECENT];
-unsigned long recent_ticks;
-
-// The kept directory of path's directory part, with its final name in
-// *final; null when none is kept.
-Dir *recent_dir(const char *path, const char **final) {
-    const char *sep = std::strrchr(path, '\\');
-    if (sep == nullptr || sep[1] == '\0')
-        return nullptr;
-    size_t cut = (size_t)(sep - path) + 1;
-    unsigned long now = dir_epoch();
-    for (Recent &r : recent) {
-        if (r.len != cut || r.epoch != now || std::memcmp(r.text, path, cut) != 0)
-            continue;
-        // The same bytes up to a separator the slower way found: the cut
-        // is a real separator, never the trail byte of a character.
-        *final = sep + 1;
-        if (std::strchr(*final, '/') != nullptr || isdots(*final))
-            return nullptr;
-        r.used = ++recent_ticks;
-        return r.dir;
-    }
-    return nullptr;
-}
-
-void keep_recent(const char *path, size_t cut, Dir *d) {
-    if (d == nullptr || cut == 0 || cut >= PLAT_PATH_SIZE || path[cut - 1] != '\\')
-        return;
-    Recent *slot = &recent[0];
-    for (Recent &r : recent)
-        if (r.used < slot->used)
-            slot = &r;
-    slot->len = cut;
-    std::memcpy(slot->text, path, cut);
-    slot->dir = d;
-    slot->epoch = dir_epoch();
-    slot->used = ++recent_ticks;
-}
-
 } // namespace
 
 // The DOS spelling of the directory last asked about: the temporary files
@@ -471,9 +466,8 @@ void memo_forget(void) {
     for (DirMemo &m : memo) {
         m.len = 0;
         m.native.clear();
+        m.dir = nullptr;
     }
-    for (Recent &r : recent)
-        r.len = 0;
     spelt_native.clear();
 }
 
@@ -505,8 +499,8 @@ int resolve_at(const char *path, unsigned learn, At *at) {
         return native_at(path, at);
     const char *final;
     if (path != nullptr) {
-        if (Dir *d = recent_dir(path, &final))
-            return final_in(d, dir_native(d), 0, final, learn, at, 0);
+        if (DirMemo *m = memo_recent(path, &final))
+            return final_in(m->dir, m->native.c_str(), 0, final, learn, at, 0);
     }
     size_t cut = path != nullptr ? final_cut(path) : 0;
     final = path != nullptr ? path + cut : "";
@@ -515,9 +509,11 @@ int resolve_at(const char *path, unsigned learn, At *at) {
         m = memo_slot(path, cut);
         if (memo_holds(m, path, cut)) {
             int gone = !m->missing && known_missing(path, std::strlen(path));
+            if (Dir *d = memo_dir(m))
+                return final_in(d, m->native.c_str(), 0, final, learn, at, gone);
             int r = final_at(m->native.c_str(), m->missing, final, learn, at, gone);
             if (r == 0 && !m->missing)
-                keep_recent(path, cut, at->dir);
+                memo_keep(m, at->dir);
             return r;
         }
     }
@@ -536,8 +532,8 @@ int resolve_at(const char *path, unsigned learn, At *at) {
     if (m != nullptr)
         memo_put(m, path, cut, missing, dir);
     int rc = final_at(dir, missing, r.text + r.start[r.n - 1], learn, at);
-    if (rc == 0 && !missing && m != nullptr)
-        keep_recent(path, cut, at->dir);
+    if (rc == 0 && !missing && m != nullptr && path[cut - 1] == '\\')
+        memo_keep(m, at->dir);
     return rc;
 }
 
