@@ -22,15 +22,9 @@ void set_sys_error(void) {
     lasterr = code != 0 ? (unsigned)code : 31; // a device is not functioning
 }
 
-void set_missing_error(const wchar_t *path) {
-    wchar_t dir[WPATH_SIZE];
-    const wchar_t *name;
-    DWORD a = wsplit(path, dir, WPATH_SIZE, &name) == 0 ? GetFileAttributesW(dir)
-                                                        : INVALID_FILE_ATTRIBUTES;
-    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
-        plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
-    else
-        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+int fail_sys(void) {
+    set_sys_error();
+    return -1;
 }
 
 // The system's text in the user's language, as FormatMessage gives it.

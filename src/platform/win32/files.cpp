@@ -11,30 +11,6 @@ namespace {
 
 const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-int fail_sys(void) {
-    set_sys_error();
-    return -1;
-}
-
-// Six characters that differ from call to call and from process to
-// process. Upper case and digits only, so that two names never differ by
-// letter case alone.
-void fill_unique(wchar_t *p) {
-    static unsigned long long state;
-    if (state == 0) {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        state = (unsigned long long)now.QuadPart ^ ((unsigned long long)GetCurrentProcessId() << 40);
-    }
-    static const wchar_t digits[] = L"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    unsigned long long v = state >> 16;
-    for (int i = 0; i < 6; i++) {
-        p[i] = digits[v % 36];
-        v /= 36;
-    }
-}
-
 // FILETIME ticks (100 ns since 1601) of a moment since 1970; -1 when the
 // system cannot hold it.
 int to_filetime(const PlatFileTime *t, FILETIME *ft) {
@@ -86,43 +62,6 @@ int temp_dir(wchar_t *out, size_t cap) {
 
 } // namespace
 
-HANDLE create_temp(const wchar_t *dir, const wchar_t *prefix, wchar_t *path, size_t cap) {
-    wchar_t full[WPATH_SIZE];
-    int n = wfull(dir, full, WPATH_SIZE);
-    if (n < 0)
-        return INVALID_HANDLE_VALUE;
-    size_t pl = std::wcslen(prefix);
-    int sep = full[n - 1] != L'\\';
-    if ((size_t)n + sep + pl + 6 >= cap) {
-        plat_setlasterror(PLAT_ERR_FILENAME_TOO_LONG);
-        return INVALID_HANDLE_VALUE;
-    }
-    std::wcscpy(path, full);
-    if (sep)
-        path[n++] = L'\\';
-    std::wcscpy(path + n, prefix);
-    wchar_t *x = path + n + pl;
-    x[6] = 0;
-    for (int tries = 0; tries < 100; tries++) {
-        fill_unique(x);
-        // WRITE_DAC: the finished copy takes the access list of the file it
-        // replaces (plat_keepperms).
-        HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
-                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            temp_remember(path);
-            return h;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
-            set_sys_error();
-            return INVALID_HANDLE_VALUE;
-        }
-    }
-    plat_setlasterror(PLAT_ERR_FILE_EXISTS);
-    return INVALID_HANDLE_VALUE;
-}
-
 int plat_open(const char *path, int how) {
     if (fail_now(PLAT_CALL_OPEN))
         return -1;
@@ -159,8 +98,6 @@ int plat_open(const char *path, int how) {
     return from_handle(h);
 }
 
-namespace {
-
 // A read of at most len bytes: the bytes read, 0 at the end, or -1.
 long raw_read(int handle, void *buf, unsigned long len) {
     DWORD got;
@@ -191,8 +128,6 @@ long raw_write(int handle, const void *buf, unsigned long len) {
     return (long)done;
 }
 
-} // namespace
-
 long plat_read(int handle, void *buf, unsigned long len) {
     if (fail_now(PLAT_CALL_READ))
         return -1;
@@ -203,36 +138,6 @@ long plat_write_file(int handle, const void *buf, unsigned long len) {
     if (fail_now(PLAT_CALL_WRITE))
         return -1;
     return raw_write(handle, buf, len);
-}
-
-// Windows has no kernel copy between two open handles: the data goes
-// through buf, a step a read and a write as the contract counts them.
-long long plat_copydata(int in, int out, long long limit, void *buf, unsigned long size,
-                        void (*step)(unsigned long long done)) {
-    if (buf == nullptr || size == 0) {
-        plat_setlasterror(PLAT_ERR_INVALID_PARAMETER);
-        return -1;
-    }
-    if (size > 0x40000000UL)
-        size = 0x40000000UL;
-    long long done = 0;
-    for (;;) {
-        DWORD want = (DWORD)size;
-        if (limit >= 0 && (unsigned long long)(limit - done) < want)
-            want = (DWORD)(limit - done);
-        if (want == 0)
-            return done;
-        if (fail_now(PLAT_CALL_READ) || fail_now(PLAT_CALL_WRITE))
-            return -1;
-        long got = raw_read(in, buf, want);
-        if (got <= 0)
-            return got < 0 ? -1 : done;
-        if (raw_write(out, buf, (unsigned long)got) < 0)
-            return -1;
-        done += got;
-        if (step != nullptr)
-            step((unsigned long long)done);
-    }
 }
 
 long long plat_seek(int handle, long long offset, int whence) {
@@ -297,50 +202,6 @@ int plat_filestate(int handle, PlatFileState *state) {
     state->size = (unsigned long long)info.nFileSizeHigh << 32 | info.nFileSizeLow;
     state->mtime = from_ticks(basic.LastWriteTime.QuadPart);
     state->ctime = from_ticks(basic.ChangeTime.QuadPart);
-    return 0;
-}
-
-// The access list of the file replaced is given to its replacement, so
-// that it is no more open to others than the old one was. Access lists
-// have no group and other bits to narrow by the source's.
-int plat_keepperms(int handle, const char *model, const char *) {
-    wchar_t w[WPATH_SIZE];
-    if (wpath(model, w, WPATH_SIZE) < 0)
-        return 1;
-    DWORD a = GetFileAttributesW(w);
-    if (a == INVALID_FILE_ATTRIBUTES || entry_is_link(w, a))
-        return 1; // nothing to keep
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    DWORD err = GetNamedSecurityInfoW(w, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                      nullptr, &dacl, nullptr, &sd);
-    if (err == ERROR_SUCCESS) {
-        err = SetSecurityInfo(to_handle(handle), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, dacl, nullptr);
-        LocalFree(sd);
-    }
-    // A file system that keeps no access lists (FAT) has none to keep.
-    if (err == ERROR_SUCCESS || err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_FUNCTION)
-        return 0;
-    plat_setlasterror(err);
-    return -1;
-}
-
-// A new copy takes what its directory passes on, as any new file does;
-// there are no permission bits to copy. The source must still be there.
-int plat_newperms(int handle, const char *source) {
-    (void)handle;
-    wchar_t w[WPATH_SIZE];
-    if (wpath(source, w, WPATH_SIZE) < 0)
-        return -1;
-    if (GetFileAttributesW(w) == INVALID_FILE_ATTRIBUTES)
-        return fail_sys();
-    return 0;
-}
-
-int plat_syncfile(int handle) {
-    if (!FlushFileBuffers(to_handle(handle)) && GetLastError() != ERROR_INVALID_HANDLE)
-        return fail_sys();
     return 0;
 }
 

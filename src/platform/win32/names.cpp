@@ -23,10 +23,6 @@ int attrib_of(const wchar_t *w, DWORD *a) {
     return -1;
 }
 
-int fail_sys(void) {
-    set_sys_error();
-    return -1;
-}
 
 // The name of an existing entry as the directory holds it.
 int stored_name(const wchar_t *w, wchar_t *out, size_t cap) {

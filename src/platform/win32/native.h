@@ -64,6 +64,8 @@ int wfull(const wchar_t *p, wchar_t *out, size_t cap);
 
 // Sets the last error from GetLastError().
 void set_sys_error(void);
+// set_sys_error, then -1: what a failed service returns.
+int fail_sys(void);
 // Sets the last error for a path that does not exist: 2 when its directory
 // exists, 3 when the directory is missing too.
 void set_missing_error(const wchar_t *path);
@@ -99,6 +101,12 @@ unsigned core_attrib(DWORD attrib);
 // a temporary file. Its handle, or INVALID_HANDLE_VALUE with the last error
 // set; its full path in path.
 HANDLE create_temp(const wchar_t *dir, const wchar_t *prefix, wchar_t *path, size_t cap);
+
+// A read of at most len bytes: the bytes read, 0 at the end, or -1.
+// Writes all len bytes: len, or -1 (112 when a write makes no progress).
+// Neither counts as a call for the test hooks. (files.cpp)
+long raw_read(int handle, void *buf, unsigned long len);
+long raw_write(int handle, const void *buf, unsigned long len);
 
 // The run's own temporary files, from their creation until they are
 // renamed into place or deleted; the console control handler deletes them
