@@ -36,9 +36,9 @@ fi
 
 # Options are checked before the build, which takes minutes on a fresh tree.
 for arg in "$@"; do
-    case $arg in -h|--help) exec python3 "$top/bench/bench.py" --help ;; esac
+    case $arg in -h|--help) exec python3 -B "$top/bench/bench.py" --help ;; esac
 done
-python3 "$top/bench/bench.py" --args-only "$@"
+python3 -B "$top/bench/bench.py" --args-only "$@"
 
 echo "building a Release mox32 in $build" >&2
 mkdir -p "$build"
@@ -52,4 +52,4 @@ if ! grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$build/CMakeCache.txt"; then
     cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$log" 2>&1 &&
         cmake --build "$build" -j2 --target mox32 >>"$log" 2>&1 || { cat "$log" >&2; exit 1; }
 fi
-exec python3 -u "$top/bench/bench.py" --mox "$build/mox32" "$@"
+exec python3 -B -u "$top/bench/bench.py" --mox "$build/mox32" "$@"
