@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Times mox32 against cp, rsync, find and mv on the same trees and prints
-# the ratios, system calls per file and peak memory, ending with a Markdown
-# table for the README. Not part of the test suite: times depend on the
-# machine, ratios much less.
+# the ratios, system calls and user-space instructions per file and peak
+# memory, ending with a Markdown table for the README. Not part of the test
+# suite: times depend on the machine, ratios and instructions much less.
 #
-#   bench/run.sh [--quick] [--only WORK[,WORK...]] [--runs N] [--keep]
+#   bench/run.sh [--quick] [--only WORK[,WORK...]] [--runs N] [--timeout S] [--keep]
 #
-# Installs what a Debian machine lacks (rsync, strace, time, python3),
+# Installs what a Debian machine lacks (rsync, strace, valgrind, time, python3),
 # builds a Release mox32 into build-bench, then hands over to bench.py,
 # which makes the trees in a new directory under $BENCH_DIR (default
 # /var/tmp), times the tools in alternating runs and removes that
@@ -24,6 +24,7 @@ build=$top/build-bench
 need=()
 command -v rsync >/dev/null 2>&1 || need+=(rsync)
 command -v strace >/dev/null 2>&1 || need+=(strace)
+command -v valgrind >/dev/null 2>&1 || need+=(valgrind) # callgrind counts the instructions
 command -v python3 >/dev/null 2>&1 || need+=(python3)
 [ -x /usr/bin/time ] || need+=(time) # peak memory of each run
 if [ ${#need[@]} -gt 0 ]; then
@@ -35,9 +36,9 @@ fi
 
 # Options are checked before the build, which takes minutes on a fresh tree.
 for arg in "$@"; do
-    case $arg in -h|--help) exec python3 "$top/bench/bench.py" --help ;; esac
+    case $arg in -h|--help) exec python3 -B "$top/bench/bench.py" --help ;; esac
 done
-python3 "$top/bench/bench.py" --args-only "$@"
+python3 -B "$top/bench/bench.py" --args-only "$@"
 
 echo "building a Release mox32 in $build" >&2
 mkdir -p "$build"
@@ -47,4 +48,4 @@ if ! MOX32_TARGET=mox32 "$top/tools/setup.sh" "$build" -DCMAKE_BUILD_TYPE=Releas
     cat "$log" >&2
     exit 1
 fi
-exec python3 -u "$top/bench/bench.py" --mox "$build/mox32" "$@"
+exec python3 -B -u "$top/bench/bench.py" --mox "$build/mox32" "$@"

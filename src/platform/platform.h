@@ -374,13 +374,15 @@ long plat_write_file(int handle, const void *buf, unsigned long len);
 // of `in`, or at most limit bytes when limit is not negative. The kernel
 // copies where the two files allow it (the file system may then share
 // blocks instead of copying them); elsewhere the data goes through buf
-// (size bytes). Each step, the one that finds the end included, counts as
-// one read and one write for plat_failcall and plat_hookcall, and while
-// either is armed no step is larger than size, so that the nth call falls
-// where a copy through buf puts it. After each step that moved data,
-// step (when not null) is told the bytes copied so far. The bytes copied,
-// or -1 with the last error of the step that failed (the steps before it
-// are written).
+// (size bytes). Where the backend can, and out is written at its end, the
+// holes of a sparse in stay holes in out instead of being written as
+// zeros; their bytes count as copied. Each step, the one that finds the
+// end included, counts as one read and one write for plat_failcall and
+// plat_hookcall (a hole skipped counts as none), and while either is armed
+// no step is larger than size, so that the nth call falls where a copy
+// through buf puts it. After each step that moved data, step (when not
+// null) is told the bytes copied so far. The bytes copied, or -1 with the
+// last error of the step that failed (the steps before it are written).
 long long plat_copydata(int in, int out, long long limit, void *buf, unsigned long size,
                         void (*step)(unsigned long long done));
 // The new position, or -1.

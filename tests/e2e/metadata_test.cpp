@@ -167,6 +167,33 @@ TEST(Metadata, GatherKeepsAFileThatDiffersBy4GiB) {
     EXPECT_EQ(0, size_of(box.native('e', "OUT/README.TXT")));
 }
 
+// A sparse file used to arrive fully allocated, its holes written out as
+// zeros: a disk image of a few kilobytes of data took its whole size on
+// the destination. Its copy keeps the holes and every byte.
+TEST(Metadata, SparseFileStaysSparse) {
+    SKIP_ON_WIN32("holes and allocated blocks of Linux files");
+    constexpr long long MiB = 1 << 20, size = 64 * MiB;
+    Sandbox box;
+    box.mkdir('d', "S");
+    std::string src = box.native('d', "S/DISK.IMG");
+    int fd = ::open(src.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(11, ::pwrite(fd, "first data", 11, 3 * MiB + 5));
+    ASSERT_EQ(12, ::pwrite(fd, "second data", 12, 40 * MiB));
+    ASSERT_EQ(0, ::ftruncate(fd, size));
+    ::close(fd);
+    struct stat st;
+    ASSERT_EQ(0, ::stat(src.c_str(), &st));
+    if (st.st_blocks * 512 >= size)
+        GTEST_SKIP() << "no sparse files here";
+    RunResult r = box.run({"D:\\S", "E:\\O"});
+    EXPECT_EQ(0, r.status) << r.out;
+    std::string copy = box.native('e', "O/DISK.IMG");
+    ASSERT_EQ(0, ::stat(copy.c_str(), &st));
+    EXPECT_LE(st.st_blocks * 512, 1 * MiB) << "allocated";
+    EXPECT_TRUE(box.read('d', "S/DISK.IMG") == box.read('e', "O/DISK.IMG"));
+}
+
 // The free-space test used to take the low 32 bits of the size: 5 GiB
 // asked for 1 GiB, 4 GiB and 16 KiB for 16 KiB, and the copy started on a
 // disk that could never hold it. Echo mode makes the test too (root only;

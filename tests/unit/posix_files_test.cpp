@@ -307,4 +307,61 @@ TEST_F(PosixFiles, KernelCopyMatchesTheBufferedCopy) {
     }
 }
 
+// A sparse file used to come out fully allocated: its holes were read as
+// zeros and written, so a 2 GiB image holding a few kilobytes took 2 GiB
+// and half a minute. Its copy keeps the holes and every byte, also onto
+// an append, cut by a limit in a hole or in data, and an armed write
+// failure stops it at the buffer of data it would have failed at.
+TEST_F(PosixFiles, SparseCopyKeepsHolesAndBytes) {
+    const long long MiB = 1 << 20, size = 16 * MiB;
+    std::string a(5000, 'a'), b(3000, 'b');
+    for (size_t i = 0; i < a.size(); i++)
+        a[i] = (char)(i * 7 + 1);
+    int fd = ::open((c + "/src").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, a.data(), a.size(), MiB + 100), (ssize_t)a.size());
+    ASSERT_EQ(pwrite(fd, b.data(), b.size(), 8 * MiB - 3000), (ssize_t)b.size());
+    ASSERT_EQ(ftruncate(fd, size), 0); // a hole at each end and one between
+    ::close(fd);
+    struct stat st;
+    ASSERT_EQ(stat((c + "/src").c_str(), &st), 0);
+    if (st.st_blocks * 512 >= size)
+        GTEST_SKIP() << "no sparse files here";
+    std::string data = read_file(c + "/src");
+    write_file(c + "/app", "head");
+    struct Case {
+        const char *what, *to;
+        int how;
+        long long limit;
+        std::string want;
+        unsigned failwrite; // nth write armed to fail, 0 for none
+    } cases[] = {
+        {"whole file", "C:\\new", PLAT_OPEN_CREATE, -1, data, 0},
+        {"onto an append", "C:\\app", PLAT_OPEN_APPEND, -1, "head" + data, 0},
+        {"cut in a hole", "C:\\hole", PLAT_OPEN_CREATE, 4 * MiB, data.substr(0, 4 * MiB), 0},
+        {"cut in data", "C:\\data", PLAT_OPEN_CREATE, MiB + 2000, data.substr(0, MiB + 2000), 0},
+        {"third write fails", "C:\\fail", PLAT_OPEN_CREATE, -1, data.substr(0, MiB + 2000), 3},
+    };
+    char buf[1000];
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        int in = plat_open("C:\\src", PLAT_OPEN_READ), out = plat_open(k.to, k.how);
+        ASSERT_GE(in, 0);
+        ASSERT_GE(out, 0);
+        if (k.failwrite != 0)
+            plat_failcall(PLAT_CALL_WRITE, (int)k.failwrite, PLAT_ERR_DISK_FULL);
+        long long got = plat_copydata(in, out, k.limit, buf, sizeof buf, nullptr);
+        plat_close(in);
+        plat_close(out);
+        std::string native = c + "/" + std::string(k.to + 3);
+        if (k.failwrite != 0)
+            EXPECT_EQ(got, -1);
+        else
+            EXPECT_EQ(got, (long long)(k.want.size() - (k.how == PLAT_OPEN_APPEND ? 4 : 0)));
+        EXPECT_TRUE(read_file(native) == k.want) << read_file(native).size() << " bytes";
+        ASSERT_EQ(stat(native.c_str(), &st), 0);
+        EXPECT_LE(st.st_blocks * 512, 256 * 1024) << "allocated";
+    }
+}
+
 } // namespace
