@@ -131,10 +131,17 @@ struct Sparse {
 // says EINVAL), and out must be a regular file written at its end: a hole
 // skipped reads back as zeros only there, elsewhere it would leave what out
 // held.
+// A file just opened is judged by what its open found: most files are
+// dense, and need no call of their own to be found so.
 int sparse_start(int in, int out, long long limit, Sparse *s) {
     struct stat si, so;
-    if (fstat(in, &si) < 0 || fstat(out, &so) < 0 || !S_ISREG(si.st_mode) || !S_ISREG(so.st_mode) ||
-        si.st_size <= 0 || (long long)si.st_blocks * 512 >= si.st_size)
+    const struct stat *seen = opened_stat(in);
+    if (seen == nullptr && fstat(in, &si) == 0)
+        seen = &si;
+    if (seen == nullptr || !S_ISREG(seen->st_mode) || seen->st_size <= 0 ||
+        (long long)seen->st_blocks * 512 >= seen->st_size)
+        return 0;
+    if (fstat(out, &so) < 0 || !S_ISREG(so.st_mode))
         return 0;
     off_t from = lseek(in, 0, SEEK_CUR), to = lseek(out, 0, SEEK_CUR);
     int flags = fcntl(out, F_GETFL);

@@ -136,10 +136,15 @@ int plat_open(const char *path, int how) {
     return fd;
 }
 
+const struct stat *opened_stat(int handle) {
+    return handle == opened.fd && opened.untouched ? &opened.st : nullptr;
+}
+
 int opened_size(int handle, long long *size) {
-    if (handle != opened.fd || !opened.untouched || !S_ISREG(opened.st.st_mode))
+    const struct stat *st = opened_stat(handle);
+    if (st == nullptr || !S_ISREG(st->st_mode))
         return 0;
-    *size = (long long)opened.st.st_size;
+    *size = (long long)st->st_size;
     return 1;
 }
 

@@ -200,9 +200,11 @@ void memo_forget(void);
 // ---- temporary files and the signals that end a run ---------------------------
 
 // The file plat_open opened for reading last (files.cpp): its size while
-// nothing has been read from it (1, else 0), and its stat at the open when
-// native is its path (else null). opened_read notes that data was read.
+// nothing has been read from it (1, else 0), its stat at the open while
+// nothing has been read (else null), and that stat when native is its path
+// (else null). opened_read notes that data was read.
 int opened_size(int handle, long long *size);
+const struct stat *opened_stat(int handle);
 const struct stat *opened_model(const char *native);
 // The same asked by the path the core opened it by.
 const struct stat *opened_model_dos(const char *path);
