@@ -34,7 +34,8 @@ int usepicture(const char *pattern) { return active() && inpicture(pattern); }
 // answers to its name (made by the run, or on disk and not taken away),
 // else the name as given; an entry's name from the disk is copied into
 // buf. *disk: whether the disk holds exactly that spelling, -1 when not
-// looked at. One look at the disk at most.
+// looked at. One look at the disk (the platform's look at the one name,
+// or its listing where that look cannot tell).
 const char *spelling(Place *p, char *buf, int *disk) {
     *disk = -1;
     const char *path = p->path, *final = p->name;
@@ -57,6 +58,19 @@ const char *spelling(Place *p, char *buf, int *disk) {
         return final;
     }
     PlatEntry e;
+    if (first == nullptr && plainname(final, p->namelen)) {
+        // Nothing of the name was changed: the disk's own entry answers,
+        // which its listing would give first.
+        int r = plat_findone(path, ANY, &e);
+        if (r == 0) {
+            *disk = 0;
+            return final;
+        }
+        if (r == 1 && foldeq(e.name, WHOLE, final, WHOLE)) {
+            *disk = 1; // exactly it, or the entry that answers under its own name
+            return std::strcmp(e.name, final) == 0 ? final : std::strcpy(buf, e.name);
+        }
+    }
     PlatFind *find = plat_findfirst(path, ANY, &e);
     const char *name = final;
     int found = 0;
@@ -219,6 +233,12 @@ void fs_findclose(FsFind *f) {
 int fs_findone(const char *path, unsigned mask, PlatEntry *entry) {
     if (!echoing() || path == nullptr || !usepicture(path))
         return plat_findone(path, mask, entry);
+    int r = one(path, mask, 1, entry);
+    if (r >= 0) {
+        if (r == 0)
+            plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
+        return r;
+    }
     // The picture's listing of the name, which a name holding "*" or "?"
     // widens to its look-alikes: only a spelling of the name itself counts.
     const char *sep = mbstrrchr(path, '\\');

@@ -140,6 +140,18 @@ std::vector<PlatEntry> madeentries(const FsFind *f, const Dir *d, int literal, c
     return made;
 }
 
+// one() from the disk alone: the platform's own look at the name, which a
+// literal listing gives first when it is of exactly that spelling. Where
+// there is none, the look's last error may differ from the listing's (2
+// where a file stands in the directory's place, say): only a caller that
+// sets its own takes that answer.
+int diskone(const char *path, const char *final, unsigned mask, int ownerror, PlatEntry *e) {
+    int r = plat_findone(path, mask, e);
+    if (r == 1)
+        return std::strcmp(e->name, final) == 0 ? 1 : -1;
+    return r == 0 && ownerror ? 0 : -1;
+}
+
 } // namespace
 
 int shows(const char *dir, size_t len, int *self) {
@@ -221,7 +233,47 @@ void build(FsFind *f) {
         plat_setlasterror(err);
 }
 
+int one(const char *path, unsigned mask, int ownerror, PlatEntry *e) {
+    Place at;
+    if (place(path, &at) != 0 || !plainname(at.name, at.namelen))
+        return -1;
+    const char *final = at.name;
+    if (!active())
+        return diskone(path, final, mask, ownerror, e);
+    int self;
+    int vis = shows(path, at.dirlen, &self);
+    if (vis == SHOWS_NOTHING) {
+        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+        return 0;
+    }
+    const Node *first = group(&at);
+    if (vis == SHOWS_DISK)
+        return first == nullptr ? diskone(path, final, mask, ownerror, e) : -1;
+    // Only the picture holds what is there: the exact spelling, else the
+    // first of the others in listing order.
+    const Node *pick = nullptr;
+    for (const Node *n = first; n != nullptr; n = n->twin) {
+        if (!shown(mask, *n, 1, final, vis))
+            continue;
+        if (std::strcmp(n->name, final) == 0) {
+            pick = n;
+            break;
+        }
+        if (pick == nullptr || std::strcmp(n->name, pick->name) < 0)
+            pick = n;
+    }
+    if (pick == nullptr) {
+        plat_setlasterror(self ? PLAT_ERR_FILE_NOT_FOUND : PLAT_ERR_PATH_NOT_FOUND);
+        return 0;
+    }
+    fill(e, *pick);
+    return 1;
+}
+
 int lookup(const char *path, PlatEntry *e) {
+    int r = one(path, ANY, 0, e);
+    if (r >= 0)
+        return r;
     FsFind f;
     f.picture = 1;
     f.literal = 1;

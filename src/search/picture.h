@@ -93,6 +93,11 @@ int inpicture(const char *path);
 // The length of the directory of path ("X:" for the root) and its final
 // component; -1 when there is none.
 int splitlast(const char *path, size_t *dirlen, const char **name);
+// Whether a look at the final component name[0..len) can be answered
+// from the one entry of that name: it holds no wildcard and does not end
+// in a dot, which a listing would widen to other names.
+int plainname(const char *name, size_t len);
+
 // A path put together from pieces, held in a buffer of its own when it
 // fits (every path the core hands over does), else on the heap.
 struct Joined {
@@ -160,6 +165,15 @@ int shows(const char *dir, size_t len, int *self);
 // exactly that spelling, else one of another case. 1, or 0 with the last
 // error set.
 int lookup(const char *path, PlatEntry *e);
+
+// The one entry of path's final component, a name without wildcards, as
+// a literal listing with this mask would give it first (the exact
+// spelling, else the first of another case), when that can be told without
+// a listing: from the picture alone, or from the platform's own look where
+// the picture holds nothing of the name. 1 with it; 0 when there is none,
+// the last error set as that listing's would be (ownerror: the caller
+// sets its own, any will do); -1 when only the listing can tell.
+int one(const char *path, unsigned mask, int ownerror, PlatEntry *e);
 
 } // namespace picture
 

@@ -340,6 +340,11 @@ int splitlast(const char *path, size_t *dirlen, const char **name) {
     return 0;
 }
 
+int plainname(const char *name, size_t len) {
+    return len > 0 && name[len - 1] != '.' && std::memchr(name, '*', len) == nullptr &&
+           std::memchr(name, '?', len) == nullptr;
+}
+
 const char *Joined::text(const char *dir, size_t dirlen, const char *name) {
     size_t namelen = name != nullptr ? std::strlen(name) + 1 : 0;
     char *p = buf;

@@ -70,6 +70,27 @@ TEST_F(EchoFs, MadeNameAnswersToItsOtherCasesOnly) {
     }
 }
 
+// A look that fails in an echo run fails as the same look without /E
+// does, with the same last error, which messages print ("path not found"
+// where a file stands in for a directory, not "file not found").
+TEST_F(EchoFs, FailedLookSetsTheErrorOfTheRealRun) {
+    file("f.txt");
+    mkdir("dir");
+    mkdir("out");
+    PlatFileTime t = when();
+    fs_copied("C:\\f.txt", "C:\\out\\g.txt", &t, 0x20, 0, 0, 0); // the picture is in use
+    for (const char *path : {"C:\\f.txt\\x", "C:\\missing\\x", "C:\\dir\\missing", "C:\\f.txt\\x\\y"}) {
+        SCOPED_TRACE(path);
+        unsigned attrib;
+        plat_setlasterror(0);
+        int real = plat_getattr(path, &attrib);
+        unsigned realerror = plat_lasterror();
+        plat_setlasterror(0);
+        EXPECT_EQ(fs_getattr(path, &attrib), real);
+        EXPECT_EQ(plat_lasterror(), realerror);
+    }
+}
+
 // The picture remembers the paths it was last asked about; a caller that
 // writes another path into the same buffer afterwards must change none
 // of its answers (a directory taken away, then a file copied to its name,
