@@ -105,8 +105,12 @@ void diskentries(FsFind *f, const Dir *d, int literal, const char *final,
         const Node *n = findnode(d, e.name);
         if (n != nullptr && n->state == GONE)
             continue;
-        if (n != nullptr)
+        if (n != nullptr) {
+            // Still the disk's entry, and the disk's directory where it is one.
+            PlatFileId id = e.id;
             fill(&e, *n);
+            e.id = id;
+        }
         disk.push_back(e);
     }
 }

@@ -147,7 +147,7 @@ int ondisk(const char *path);
 // Reads what a copy shows of its source, once.
 void settle(const Node &n);
 Shown shownof(const PlatEntry &e);
-// What a listing shows of the node.
+// What a listing shows of the node; its identity (e->id) is unknown.
 void fill(PlatEntry *e, const Node &n);
 // Whether a listing with this attribute mask shows such an entry.
 int admits(unsigned attrib, unsigned mask);

@@ -541,6 +541,7 @@ void fill(PlatEntry *e, const Node &n) {
     e->time = n.shown.time;
     e->date = n.shown.date;
     e->mtime = n.shown.mtime;
+    e->id = PlatFileId{0, 0}; // unknown: the run would have made it
     e->toolong = 0;
     pathcopy(e->name, sizeof e->name, n.name);
 }

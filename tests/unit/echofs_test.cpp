@@ -109,4 +109,26 @@ TEST_F(EchoFs, ReusedPathBufferChangesNoAnswer) {
     EXPECT_EQ(attrib & PLAT_ATTR_DIRECTORY, 0u);
 }
 
+// The walk holds each directory it enters by the identity its listing
+// gave. An entry the picture makes up has none to give: it used to carry
+// whatever the caller's entry or the stack held, and the walk of a tree
+// whose directories an echo run respells (/L) stopped at the first one
+// with "directory changed while in use".
+TEST_F(EchoFs, MadeDirectoryHasNoIdentityOfItsOwn) {
+    mkdir("SUB");
+    ASSERT_EQ(fs_mkdirlike("C:\\new", nullptr), 0);
+    ASSERT_EQ(fs_mkdirlike("C:\\new\\deep", nullptr), 0);
+    ASSERT_EQ(fs_move("C:\\SUB", "C:\\sub"), 0);
+    PlatEntry e;
+    e.id = PlatFileId{7, 7};
+    ASSERT_EQ(fs_findone("C:\\new\\deep", 0x16, &e), 1);
+    EXPECT_EQ(e.id.device, 0u);
+    EXPECT_EQ(e.id.inode, 0u);
+    e.id = PlatFileId{7, 7};
+    ASSERT_EQ(fs_findone("C:\\sub", 0x16, &e), 1);
+    EXPECT_STREQ(e.name, "sub");
+    ASSERT_EQ(plat_holddir("C:\\sub", &e), 0);
+    plat_releasedir();
+}
+
 } // namespace
