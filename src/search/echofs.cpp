@@ -30,66 +30,64 @@ int usepicture(const char *pattern) { return active() && inpicture(pattern); }
 
 // ---- recording --------------------------------------------------------------------
 
-// The node of name in dir, made when there is none; disk: -1 when whether
-// the disk holds exactly this name is yet to be looked at, else the answer.
-Node *setnode(const std::string &dir, const char *name, int disk) {
-    const std::string dirkey = folddir(dir);
-    std::string key = nodekey(dirkey, name);
-    std::vector<Node> &v = nodes[key];
-    for (Node &n : v)
-        if (n.name == name)
-            return &n;
-    if (v.empty())
-        dirnames[dirkey].push_back(key);
-    Node n;
-    n.name = name;
-    n.ondisk = disk >= 0 ? disk : ondisk((dir + "\\" + name).c_str());
-    v.push_back(n);
-    return &v.back();
-}
-
-// The spelling under which path would be made: the entry that answers to
-// its name (made by the run, or on disk and not taken away), else the name
-// as given. *disk: whether the disk holds exactly that spelling, -1 when
-// not looked at. One look at the disk at most.
-std::string spelling(const char *path, const std::string &dir, const char *final, int *disk) {
+// The spelling under which the path at p would be made: the entry that
+// answers to its name (made by the run, or on disk and not taken away),
+// else the name as given; an entry's name from the disk is copied into
+// buf. *disk: whether the disk holds exactly that spelling, -1 when not
+// looked at. One look at the disk (the platform's look at the one name,
+// or its listing where that look cannot tell).
+const char *spelling(Place *p, char *buf, int *disk) {
     *disk = -1;
-    const std::string dirkey = folddir(dir);
-    auto it = nodes.find(nodekey(dirkey, final));
-    if (it != nodes.end()) {
+    const char *path = p->path, *final = p->name;
+    const Dir *d = p->dir;
+    const Node *first = group(p);
+    if (first != nullptr) {
         const Node *other = nullptr;
-        for (const Node &n : it->second) {
-            if (n.state == MADE && n.name == final)
+        for (const Node *n = first; n != nullptr; n = n->twin) {
+            if (n->state == MADE && std::strcmp(n->name, final) == 0)
                 return final;
-            if (n.state == MADE && other == nullptr)
-                other = &n;
+            if (n->state == MADE && other == nullptr)
+                other = n;
         }
         if (other != nullptr)
             return other->name;
     }
     int self;
-    if (shows(dir, &self) != SHOWS_DISK) {
+    if (shows(path, p->dirlen, &self) != SHOWS_DISK) {
         *disk = 0;
         return final;
     }
     PlatEntry e;
-    PlatFind *d = plat_findfirst(path, ANY, &e);
-    std::string name = final, want = fold(final);
+    if (first == nullptr && plainname(final, p->namelen)) {
+        // Nothing of the name was changed: the disk's own entry answers,
+        // which its listing would give first.
+        int r = plat_findone(path, ANY, &e);
+        if (r == 0) {
+            *disk = 0;
+            return final;
+        }
+        if (r == 1 && foldeq(e.name, WHOLE, final, WHOLE)) {
+            *disk = 1; // exactly it, or the entry that answers under its own name
+            return std::strcmp(e.name, final) == 0 ? final : std::strcpy(buf, e.name);
+        }
+    }
+    PlatFind *find = plat_findfirst(path, ANY, &e);
+    const char *name = final;
     int found = 0;
     *disk = 0;
-    for (int more = d != nullptr; more; more = plat_findnext(d, &e)) {
-        if (fold(e.name) != want)
+    for (int more = find != nullptr; more; more = plat_findnext(find, &e)) {
+        if (!foldeq(e.name, WHOLE, final, WHOLE))
             continue;
         if (std::strcmp(e.name, final) == 0)
             *disk = 1;
-        const Node *n = findnode(dirkey, e.name);
+        const Node *n = findnode(d, e.name);
         if (!found && (n == nullptr || n->state != GONE)) {
-            name = e.name;
+            name = std::strcpy(buf, e.name);
             found = 1;
         }
     }
-    plat_findclose(d);
-    if (name != final)
+    plat_findclose(find);
+    if (std::strcmp(name, final) != 0)
         *disk = 1; // the entry that answers is on disk under its own name
     return name;
 }
@@ -98,37 +96,36 @@ std::string spelling(const char *path, const std::string &dir, const char *final
 // entry that answers to its name, in that entry's spelling, or a new one
 // as spelled.
 void made(const char *path, const Shown &shown, int isdir, int showsdisk,
-          const std::string &from = std::string(), int zero = 0) {
-    std::string dir;
-    const char *final;
-    if (!inpicture(path) || splitlast(path, &dir, &final) != 0)
+          const Place *from = nullptr, int zero = 0) {
+    Place at;
+    if (!inpicture(path) || place(path, &at) != 0)
         return;
+    char buf[sizeof(PlatEntry::name)];
     int disk;
-    std::string name = spelling(path, dir, final, &disk);
-    Node *n = setnode(dir, name.c_str(), disk);
+    const char *name = spelling(&at, buf, &disk);
+    Node *n = setnode(&at, name, disk);
     if (isdir || n->isdir)
         dirchanges++;
     n->state = MADE;
     n->isdir = isdir;
     n->showsdisk = showsdisk;
     n->shown = shown;
-    n->from = from;
+    setfrom(n, from);
     n->zero = zero;
 }
 
 // path would be taken away: the entry that answers to its name.
 void gone(const char *path) {
-    std::string dir;
-    const char *final;
+    Place at;
     PlatEntry cur;
-    if (!inpicture(path) || splitlast(path, &dir, &final) != 0 || !lookup(path, &cur))
+    if (!inpicture(path) || place(path, &at) != 0 || !lookup(path, &cur))
         return;
-    Node *n = setnode(dir, cur.name, -1);
+    Node *n = setnode(&at, cur.name, -1);
     n->state = GONE;
     n->isdir = (cur.attrib & PLAT_ATTR_DIRECTORY) != 0;
     n->showsdisk = 0;
     n->shown = shownof(cur);
-    n->from.clear();
+    setfrom(n, nullptr);
     dirchanges++; // a name taken away from a path's way hides the path too
 }
 
@@ -146,11 +143,13 @@ int echomkdir(const char *path) {
     PlatEntry e;
     if (lookup(path, &e))
         return fail(PLAT_ERR_ALREADY_EXISTS);
-    std::string dir;
+    size_t dirlen;
     const char *final;
-    if (splitlast(path, &dir, &final) != 0)
+    if (splitlast(path, &dirlen, &final) != 0)
         return fail(PLAT_ERR_PATH_NOT_FOUND);
-    if (dir.size() > 2 && (!lookup(dir.c_str(), &e) || !(e.attrib & PLAT_ATTR_DIRECTORY)))
+    Joined dir;
+    if (dirlen > 2 &&
+        (!lookup(dir.text(path, dirlen, nullptr), &e) || !(e.attrib & PLAT_ATTR_DIRECTORY)))
         return fail(PLAT_ERR_PATH_NOT_FOUND);
     Shown s;
     s.attrib = PLAT_ATTR_DIRECTORY;
@@ -234,6 +233,12 @@ void fs_findclose(FsFind *f) {
 int fs_findone(const char *path, unsigned mask, PlatEntry *entry) {
     if (!echoing() || path == nullptr || !usepicture(path))
         return plat_findone(path, mask, entry);
+    int r = one(path, mask, 1, entry);
+    if (r >= 0) {
+        if (r == 0)
+            plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
+        return r;
+    }
     // The picture's listing of the name, which a name holding "*" or "?"
     // widens to its look-alikes: only a spelling of the name itself counts.
     const char *sep = mbstrrchr(path, '\\');
@@ -269,18 +274,18 @@ int fs_move(const char *from, const char *to) {
     PlatEntry src, dst;
     if (!lookup(from, &src))
         return fail(PLAT_ERR_FILE_NOT_FOUND);
-    std::string fromdir, todir;
+    size_t fromdir, todir;
     const char *fromname, *toname;
     if (splitlast(from, &fromdir, &fromname) != 0 || splitlast(to, &todir, &toname) != 0)
         return fail(PLAT_ERR_FILE_NOT_FOUND);
-    int samedir = fold(fromdir.c_str()) == fold(todir.c_str());
+    int samedir = foldeq(from, fromdir, to, todir);
     // Never onto another entry; a change of letter case respells the same.
     if (lookup(to, &dst) && !(samedir && std::strcmp(dst.name, src.name) == 0))
         return fail(PLAT_ERR_ALREADY_EXISTS);
     int isdir = (src.attrib & PLAT_ATTR_DIRECTORY) != 0;
-    int respelled = samedir && fold(fromname) == fold(toname);
-    std::string srcpath = fromdir + "\\" + src.name;
-    gone(srcpath.c_str());
+    int respelled = samedir && foldeq(fromname, WHOLE, toname, WHOLE);
+    Joined srcpath;
+    gone(srcpath.text(from, fromdir, src.name));
     made(to, shownof(src), isdir, isdir && respelled);
     return 0;
 }
@@ -333,20 +338,23 @@ void fs_copied(const char *src, const char *dst, const PlatFileTime *mtime, unsi
     // A source the run made itself (a backup copied aside, say) shows what
     // the picture holds; one on disk is read when the copy is looked at.
     Shown shown;
-    std::string from, srcdir;
-    const char *srcname;
+    Place at;
     const Node *source = nullptr;
-    if (inpicture(src) && splitlast(src, &srcdir, &srcname) == 0)
-        source = findnode(folddir(srcdir), srcname);
+    if (!inpicture(src) || place(src, &at) != 0) {
+        at = Place();
+        at.path = src; // kept whole
+    } else if (at.dir != nullptr) {
+        source = findnode(at.dir, at.name);
+    }
+    const Place *from = &at;
     if (source != nullptr && source->state == MADE) {
         settle(*source);
         shown = source->shown;
-    } else {
-        from = src;
+        from = nullptr;
     }
     PlatEntry d;
     unsigned long long base = append && lookup(dst, &d) ? d.size : 0;
-    shown.size = zero ? 0 : (from.empty() ? shown.size : 0) + base;
+    shown.size = zero ? 0 : (from == nullptr ? shown.size : 0) + base;
     shown.attrib = newattrib & ~(unsigned)PLAT_ATTR_DIRECTORY;
     if (mtime != nullptr)
         shown.mtime = *mtime;
@@ -355,8 +363,4 @@ void fs_copied(const char *src, const char *dst, const PlatFileTime *mtime, unsi
         gone(src);
 }
 
-void fs_forget(void) {
-    nodes.clear();
-    dirnames.clear();
-    dirchanges++;
-}
+void fs_forget(void) { forget(); }

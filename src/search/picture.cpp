@@ -1,163 +1,63 @@
+// The looks of an echo run answered from the picture (picture.h) and the
+// disk as the picture leaves it.
 #include "search/picture.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "base/param.h"
 #include "search/pathstr.h"
 
 namespace picture {
 
-std::unordered_map<std::string, std::vector<Node>> nodes;
-std::unordered_map<std::string, std::vector<std::string>> dirnames;
-unsigned long dirchanges;
-
-int active(void) { return opt_echo == 1 && !nodes.empty(); }
-
-std::string fold(const char *s, size_t n) {
-    std::string out;
-    out.reserve(n);
-    for (size_t i = 0; i < n;) {
-        size_t w = (size_t)mbcharlen(s + i);
-        if (w == 0)
-            break;
-        if (w > n - i)
-            w = n - i;
-        if (w == 1)
-            out.push_back((char)upcase((unsigned char)s[i]));
-        else
-            out.append(s + i, w);
-        i += w;
-    }
-    return out;
-}
-
-std::string fold(const char *s) { return fold(s, std::strlen(s)); }
-
-const std::string &folddir(const std::string &dir) {
-    static std::string last, folded;
-    if (dir != last || folded.empty()) {
-        last = dir;
-        folded = fold(dir.c_str(), dir.size());
-    }
-    return folded;
-}
-
-int inpicture(const char *path) {
-    unsigned char c = (unsigned char)path[0];
-    int letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    return letter && path[1] == ':' && path[2] == '\\' && path[3] != 0;
-}
-
-int splitlast(const char *path, std::string *dir, const char **name) {
-    const char *sep = mbstrrchr(path, '\\');
-    if (sep == nullptr || sep[1] == 0)
-        return -1;
-    dir->assign(path, (size_t)(sep - path));
-    *name = sep + 1;
-    return 0;
-}
-
-std::string nodekey(const std::string &dirkey, const char *name) {
-    return dirkey + "\\" + fold(name);
-}
-
-Node *findnode(const std::string &dirkey, const char *name) {
-    auto it = nodes.find(nodekey(dirkey, name));
-    if (it == nodes.end())
-        return nullptr;
-    for (Node &n : it->second)
-        if (n.name == name)
-            return &n;
-    return nullptr;
-}
-
-void settle(const Node &c) {
-    Node &n = const_cast<Node &>(c); // what it shows does not change
-    if (n.from.empty())
-        return;
-    PlatEntry e;
-    PlatFind *d = plat_findfirst(n.from.c_str(), ANY, &e);
-    if (d != nullptr) {
-        n.shown.size = n.zero ? 0 : n.shown.size + e.size;
-        n.shown.date = e.date;
-        n.shown.time = e.time;
-        plat_findclose(d);
-    }
-    n.from.clear();
-}
-
-int ondisk(const char *path) {
-    PlatEntry e;
-    const char *sep = mbstrrchr(path, '\\');
-    const char *name = sep != nullptr ? sep + 1 : path;
-    PlatFind *d = plat_findfirst(path, ANY, &e);
-    int found = 0;
-    for (int more = d != nullptr; more && !found; more = plat_findnext(d, &e))
-        found = std::strcmp(e.name, name) == 0;
-    plat_findclose(d);
-    return found;
-}
-
-Shown shownof(const PlatEntry &e) {
-    Shown s;
-    s.attrib = e.attrib;
-    s.size = e.size;
-    s.time = e.time;
-    s.date = e.date;
-    s.mtime = e.mtime;
-    return s;
-}
-
 namespace {
 
-// The node the component name of path resolves to, letter case ignored
-// as the file systems do, an exact spelling first: the one of that
-// spelling unless it was taken away; else one of another spelling that was
-// made (a directory respelled SUB -> sub is still reached as SUB); else,
-// for a spelling the picture did not change, what the disk holds of
-// exactly it (a Linux tree may hold x beside X: x taken away leaves X);
-// else one taken away. Null when nothing of the picture answers.
-const Node *resolve(const std::string &dirkey, const char *name, const std::string &path) {
-    auto it = nodes.find(nodekey(dirkey, name));
-    if (it == nodes.end() || it->second.empty())
+// The node the component s[i..j) of the path s resolves to, its directory
+// being s[0..parent): letter case ignored as the file systems do, an exact
+// spelling first: the one of that spelling unless it was taken away; else
+// one of another spelling that was made (a directory respelled SUB -> sub
+// is still reached as SUB); else, for a spelling the picture did not
+// change, what the disk holds of exactly it (a Linux tree may hold x beside
+// X: x taken away leaves X); else one taken away. Null when nothing of the
+// picture answers.
+const Node *resolve(const char *s, size_t parent, size_t i, size_t j) {
+    const Node *first = group(dirof(s, parent), s + i, j - i);
+    if (first == nullptr)
         return nullptr;
     const Node *exact = nullptr, *made = nullptr, *gone = nullptr;
-    for (const Node &n : it->second) {
-        if (n.name == name)
-            exact = &n;
-        else if (n.state == MADE && made == nullptr)
-            made = &n;
-        else if (n.state == GONE && gone == nullptr)
-            gone = &n;
+    for (const Node *n = first; n != nullptr; n = n->twin) {
+        if (std::strlen(n->name) == j - i && std::memcmp(n->name, s + i, j - i) == 0)
+            exact = n;
+        else if (n->state == MADE && made == nullptr)
+            made = n;
+        else if (n->state == GONE && gone == nullptr)
+            gone = n;
     }
     if (exact != nullptr && exact->state == MADE)
         return exact;
     if (exact != nullptr)
         return made != nullptr ? made : exact;
-    if (ondisk(path.c_str()))
+    Joined path;
+    if (ondisk(path.text(s, j, nullptr)))
         return nullptr;
     return made != nullptr ? made : gone;
 }
 
-int showsnow(const std::string &dir, int *self) {
+int showsnow(const char *dir, size_t len, int *self) {
     *self = 0;
-    size_t len = dir.size();
     while (len > 3 && dir[len - 1] == '\\')
         len--;
     if (len <= 3)
         return SHOWS_DISK;
-    const char *s = dir.c_str();
+    // A text of its own, so that no character runs on past its end.
+    Joined own;
+    const char *s = own.text(dir, len, nullptr);
     int result = SHOWS_DISK;
-    const std::string folded = fold(s, len);
-    std::string parent = folded.substr(0, 2);
-    size_t i = 3;
+    size_t parent = 2, i = 3;
     while (i < len) {
         size_t j = i;
         while (j < len && s[j] != '\\')
-            j += std::max(1, mbcharlen(s + j));
-        std::string name(s + i, j - i);
-        const Node *n = resolve(parent, name.c_str(), std::string(s, j));
+            j += (size_t)std::max(1, mbcharlen(s + j));
+        const Node *n = resolve(s, parent, i, j);
         if (n != nullptr) {
             if (n->state == GONE || !n->isdir)
                 return SHOWS_NOTHING;
@@ -166,39 +66,14 @@ int showsnow(const std::string &dir, int *self) {
             if (j >= len)
                 *self = 1;
         }
-        parent.assign(folded, 0, j);
+        parent = j;
         i = j + 1;
     }
     return result;
 }
 
-void fill(PlatEntry *e, const Node &n) {
-    settle(n);
-    e->attrib = n.shown.attrib;
-    e->size = n.shown.size;
-    e->time = n.shown.time;
-    e->date = n.shown.date;
-    e->mtime = n.shown.mtime;
-    e->toolong = 0;
-    pathcopy(e->name, sizeof e->name, n.name.c_str());
-}
-
-int admits(unsigned attrib, unsigned mask) {
-    if (mask & PLAT_ATTR_NOMARKS)
-        mask |= PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
-    unsigned special = attrib & (PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY);
-    return special == 0 || (special & mask) != 0;
-}
-
 int isdots(const char *name) {
     return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
-
-// Listing order: letter case ignored, the exact names breaking ties.
-bool before(const char *a, const char *b) {
-    std::string fa = fold(a), fb = fold(b);
-    int c = std::strcmp(fa.c_str(), fb.c_str());
-    return c != 0 ? c < 0 : std::strcmp(a, b) < 0;
 }
 
 // The disk's listing of f->pattern from its start: made once, then started
@@ -214,7 +89,7 @@ int diskfirst(FsFind *f, PlatEntry *e) {
 
 // The disk's entries of f, as the picture leaves them, into disk (and its
 // "." and ".." into dots). The last error for an empty listing into *err.
-void diskentries(FsFind *f, const std::string &dirkey, int literal, const std::string &want,
+void diskentries(FsFind *f, const Dir *d, int literal, const char *final,
                  std::vector<PlatEntry> &dots, std::vector<PlatEntry> &disk, unsigned *err) {
     PlatEntry e;
     int got = diskfirst(f, &e);
@@ -225,65 +100,77 @@ void diskentries(FsFind *f, const std::string &dirkey, int literal, const std::s
             continue;
         }
         // A name with wildcards of its own lists its look-alikes too.
-        if (literal && fold(e.name) != want)
+        if (literal && !foldeq(e.name, WHOLE, final, WHOLE))
             continue;
-        const Node *n = findnode(dirkey, e.name);
+        const Node *n = findnode(d, e.name);
         if (n != nullptr && n->state == GONE)
             continue;
-        if (n != nullptr)
+        if (n != nullptr) {
+            // Still the disk's entry, and the disk's directory where it is one.
+            PlatFileId id = e.id;
             fill(&e, *n);
+            e.id = id;
+        }
         disk.push_back(e);
     }
 }
 
+// Whether a listing of final with mask, as vis leaves the directory, shows
+// n among the names the run made.
+int shown(unsigned mask, const Node &n, int literal, const char *final, int vis) {
+    if (n.state != MADE || (n.ondisk && vis == SHOWS_DISK))
+        return 0;
+    if (!literal && !plat_match(final, n.name))
+        return 0;
+    return admits(n.shown.attrib, mask);
+}
+
 // The names the run made in the directory that the disk does not show:
-// for a name, those under its own key; for a pattern, every one the
+// for a name, those of its own spellings; for a pattern, every one the
 // directory holds. Sorted in listing order.
-std::vector<PlatEntry> madeentries(const FsFind *f, const std::string &dirkey, int literal,
-                                   const char *final, const std::string &want, int vis) {
+std::vector<PlatEntry> madeentries(const FsFind *f, const Dir *d, int literal, const char *final,
+                                   int vis) {
     std::vector<PlatEntry> made;
-    auto add = [&](const std::vector<Node> &v) {
-        for (const Node &n : v) {
-            if (n.state != MADE || (n.ondisk && vis == SHOWS_DISK))
-                continue;
-            if (!literal && !plat_match(final, n.name.c_str()))
-                continue;
-            if (!admits(n.shown.attrib, f->mask))
-                continue;
-            PlatEntry e;
-            fill(&e, n);
-            made.push_back(e);
-        }
-    };
-    if (literal) {
-        auto it = nodes.find(dirkey + "\\" + want);
-        if (it != nodes.end())
-            add(it->second);
-    } else {
-        auto names = dirnames.find(dirkey);
-        if (names == dirnames.end())
-            return made;
-        for (const std::string &key : names->second) {
-            auto it = nodes.find(key);
-            if (it != nodes.end())
-                add(it->second);
-        }
+    const Node *n = literal ? group(d, final, std::strlen(final)) : d != nullptr ? d->first : nullptr;
+    for (; n != nullptr; n = literal ? n->twin : n->sibling) {
+        if (!shown(f->mask, *n, literal, final, vis))
+            continue;
+        PlatEntry e;
+        fill(&e, *n);
+        made.push_back(e);
     }
     std::sort(made.begin(), made.end(),
               [](const PlatEntry &a, const PlatEntry &b) { return before(a.name, b.name); });
     return made;
 }
 
+// one() from the disk alone: the platform's own look at the name, which a
+// literal listing gives first when it is of exactly that spelling. Where
+// there is none, the look's last error may differ from the listing's (2
+// where a file stands in the directory's place, say): only a caller that
+// sets its own takes that answer.
+int diskone(const char *path, const char *final, unsigned mask, int ownerror, PlatEntry *e) {
+    int r = plat_findone(path, mask, e);
+    if (r == 1)
+        return std::strcmp(e->name, final) == 0 ? 1 : -1;
+    return r == 0 && ownerror ? 0 : -1;
+}
+
 } // namespace
 
-int shows(const std::string &dir, int *self) {
-    static std::string lastdir;
-    static unsigned long lastchanges = ~0ul;
+int shows(const char *dir, size_t len, int *self) {
+    static char lastdir[PLAT_PATH_SIZE];
+    static size_t lastlen = WHOLE;
+    static unsigned long lastchanges;
     static int lastresult, lastself;
-    if (lastchanges != dirchanges || dir != lastdir) {
-        lastresult = showsnow(dir, &lastself);
-        lastdir = dir;
-        lastchanges = dirchanges;
+    if (lastchanges != dirchanges || lastlen != len || std::memcmp(lastdir, dir, len) != 0) {
+        lastresult = showsnow(dir, len, &lastself);
+        lastlen = WHOLE;
+        if (len < sizeof lastdir) {
+            std::memcpy(lastdir, dir, len);
+            lastlen = len;
+            lastchanges = dirchanges;
+        }
     }
     *self = lastself;
     return lastresult;
@@ -293,19 +180,19 @@ void build(FsFind *f) {
     f->list.clear();
     f->next = 0;
     f->direct = 0;
-    std::string dir;
+    const char *pattern = f->pattern.c_str();
+    size_t dirlen;
     const char *final;
-    if (splitlast(f->pattern.c_str(), &dir, &final) != 0) {
+    if (splitlast(pattern, &dirlen, &final) != 0) {
         plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
         return;
     }
-    const std::string dirkey = folddir(dir);
+    const Dir *d = dirof(pattern, dirlen);
     int self;
-    int vis = shows(dir, &self);
+    int vis = shows(pattern, dirlen, &self);
     int literal = f->literal || !iswild(final);
-    std::string want = fold(final);
     // A listing of a directory the picture holds nothing of is the disk's.
-    if (vis == SHOWS_DISK && !literal && dirnames.find(dirkey) == dirnames.end()) {
+    if (vis == SHOWS_DISK && !literal && d == nullptr) {
         f->direct = 1;
         if (diskfirst(f, &f->first))
             f->list.push_back(f->first);
@@ -314,7 +201,7 @@ void build(FsFind *f) {
     unsigned err = PLAT_ERR_PATH_NOT_FOUND;
     std::vector<PlatEntry> dots, disk, made;
     if (vis == SHOWS_DISK) {
-        diskentries(f, dirkey, literal, want, dots, disk, &err);
+        diskentries(f, d, literal, final, dots, disk, &err);
     } else if (vis == SHOWS_PICTURE) {
         err = self ? (unsigned)PLAT_ERR_FILE_NOT_FOUND : (unsigned)PLAT_ERR_PATH_NOT_FOUND;
         // A directory the run made lists its "." and "..".
@@ -328,7 +215,7 @@ void build(FsFind *f) {
         }
     }
     if (vis != SHOWS_NOTHING)
-        made = madeentries(f, dirkey, literal, final, want, vis);
+        made = madeentries(f, d, literal, final, vis);
     f->list = dots;
     size_t i = 0, j = 0;
     while (i < disk.size() || j < made.size()) {
@@ -350,7 +237,47 @@ void build(FsFind *f) {
         plat_setlasterror(err);
 }
 
+int one(const char *path, unsigned mask, int ownerror, PlatEntry *e) {
+    Place at;
+    if (place(path, &at) != 0 || !plainname(at.name, at.namelen))
+        return -1;
+    const char *final = at.name;
+    if (!active())
+        return diskone(path, final, mask, ownerror, e);
+    int self;
+    int vis = shows(path, at.dirlen, &self);
+    if (vis == SHOWS_NOTHING) {
+        plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
+        return 0;
+    }
+    const Node *first = group(&at);
+    if (vis == SHOWS_DISK)
+        return first == nullptr ? diskone(path, final, mask, ownerror, e) : -1;
+    // Only the picture holds what is there: the exact spelling, else the
+    // first of the others in listing order.
+    const Node *pick = nullptr;
+    for (const Node *n = first; n != nullptr; n = n->twin) {
+        if (!shown(mask, *n, 1, final, vis))
+            continue;
+        if (std::strcmp(n->name, final) == 0) {
+            pick = n;
+            break;
+        }
+        if (pick == nullptr || std::strcmp(n->name, pick->name) < 0)
+            pick = n;
+    }
+    if (pick == nullptr) {
+        plat_setlasterror(self ? PLAT_ERR_FILE_NOT_FOUND : PLAT_ERR_PATH_NOT_FOUND);
+        return 0;
+    }
+    fill(e, *pick);
+    return 1;
+}
+
 int lookup(const char *path, PlatEntry *e) {
+    int r = one(path, ANY, 0, e);
+    if (r >= 0)
+        return r;
     FsFind f;
     f.picture = 1;
     f.literal = 1;
@@ -362,14 +289,13 @@ int lookup(const char *path, PlatEntry *e) {
         // Nothing recorded yet: the disk alone answers.
         const char *sep = mbstrrchr(path, '\\');
         const char *name = sep != nullptr ? sep + 1 : path;
-        std::string want = fold(name);
         PlatEntry c;
         PlatFind *d = plat_findfirst(path, ANY, &c);
         unsigned err = d == nullptr ? plat_lasterror() : (unsigned)PLAT_ERR_FILE_NOT_FOUND;
         for (int more = d != nullptr; more; more = plat_findnext(d, &c)) {
             if (std::strcmp(c.name, name) == 0)
                 f.list.insert(f.list.begin(), c);
-            else if (fold(c.name) == want)
+            else if (foldeq(c.name, WHOLE, name, WHOLE))
                 f.list.push_back(c);
         }
         plat_findclose(d);
