@@ -477,8 +477,11 @@ int plat_findone(const char *path, unsigned mask, PlatEntry *entry) {
     At at;
     if (resolve_at(path, learn_of(mask), &at) != 0)
         return -1;
+    // A directory that cannot be opened (missing, a file, closed to us) is
+    // missing here as it is to a listing.
     if (at.dir == nullptr || at.nodir) {
-        plat_setlasterror(at.nodir ? PLAT_ERR_PATH_NOT_FOUND : PLAT_ERR_FILE_NOT_FOUND);
+        int named = at.native[at.dirlen] != '\0';
+        plat_setlasterror(at.nodir || named ? PLAT_ERR_PATH_NOT_FOUND : PLAT_ERR_FILE_NOT_FOUND);
         return 0;
     }
     int index = at.index;
