@@ -1,11 +1,12 @@
 // What the transfer of a file (filecopy.cpp) and its data copy
 // (copydata.cpp) both stand on: the run's transfer buffer, the attribute
-// call, and the system's text of the last error.
+// call, the system's text of the last error, and what /Z asks of a copy.
 #include "fileops/filecopy.h"
 
 #include <cstdlib>
 
 #include "base/out.h"
+#include "base/param.h"
 
 char *copybuf = nullptr;
 int copybufsize = 0;
@@ -51,3 +52,5 @@ void showlasterror(int flag) {
     }
     plat_setlasterror(0);
 }
+
+int emptied(int how) { return opt_zerobyte == 1 && (how & COPY_WHOLE) == 0; }

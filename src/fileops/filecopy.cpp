@@ -139,7 +139,7 @@ int copyormove(const char *src, const char *dst, const char *text, const PlatFil
         outline("  ", text);
     if (opt_echo == 1) {
         // Nothing is written; what would have been is remembered.
-        fs_copied(src, dst, mtime, newattrib, (how & COPY_APPEND) != 0, opt_zerobyte == 1,
+        fs_copied(src, dst, mtime, newattrib, (how & COPY_APPEND) != 0, emptied(how),
                   opt_move == 1);
         return 0;
     }
