@@ -23,6 +23,9 @@ TEST_F(PlatformFiles, ReadOnlyFileOpensForReading) {
     plat_setattr("C:\\ro.txt", PLAT_ATTR_NORMAL);
 }
 
+// Create truncates, append writes at the end, and a cut back shortens (a
+// failed append is undone that way); a file an append made is found at
+// once, in any case.
 TEST_F(PlatformFiles, CreateTruncatesAppendAppendsCutBack) {
     put("f.txt", "old contents");
     int h = plat_open("C:\\f.txt", PLAT_OPEN_CREATE);
@@ -50,6 +53,8 @@ TEST_F(PlatformFiles, CreateTruncatesAppendAppendsCutBack) {
     EXPECT_EQ(content("C:\\NEW.TXT"), "");
 }
 
+// Each failure gives the code the core reports; a directory opened as a
+// file is refused, not read as an empty file.
 TEST_F(PlatformFiles, OpenErrors) {
     mkdir("dir");
     struct Case {

@@ -51,6 +51,9 @@ TEST_F(PlatformFind, ListingOrder) {
     EXPECT_EQ(names("sub\\*", 0), (Names{"f"})); // the dots are directories too
 }
 
+// Hidden, system and directory entries pass only a mask that asks for
+// them, and a lookup of one name obeys the mask as a listing does: a run
+// that did not ask for hidden files must not be handed one by name.
 TEST_F(PlatformFind, AttributeMask) {
     file("plain");
     file("hid");
@@ -67,6 +70,9 @@ TEST_F(PlatformFind, AttributeMask) {
     EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_FILE_NOT_FOUND);
 }
 
+// A missing directory (3) is told from a directory where nothing matches
+// (2, or 18): the core reports the one as a bad path and counts the other
+// as nothing found.
 TEST_F(PlatformFind, MissingDirectoryAndNoMatch) {
     mkdir("e");
     PlatEntry e;

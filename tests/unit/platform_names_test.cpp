@@ -7,6 +7,9 @@ namespace {
 
 class PlatformNames : public PlatformTest {};
 
+// The attribute word comes back as set: read-only, hidden and system,
+// archive always on a file, 0x10 alone on a directory; a missing name gives
+// 2, or 3 when its directory is missing too, as Windows tells them apart.
 TEST_F(PlatformNames, AttributesSetAndRead) {
     file("f");
     mkdir("dir");
@@ -112,6 +115,8 @@ TEST_F(PlatformNames, MoveNeverReplaces) {
     EXPECT_EQ(listed(""), (Names{"a.txt", "b.txt", "dir", "empty"}));
 }
 
+// A moved file is found under its new name at once; a missing source (2)
+// is told from a missing destination directory (3), and the file stays.
 TEST_F(PlatformNames, MoveWithinDriveAndItsErrors) {
     put("a.txt", "data");
     mkdir("sub");
@@ -138,6 +143,8 @@ TEST_F(PlatformNames, CaseOnlyRenameRespells) {
     EXPECT_EQ(slurp("ReadMe.TXT"), "text");
 }
 
+// The replace that puts a finished copy in place keeps the destination's
+// spelling, and a read-only destination stays as it was.
 TEST_F(PlatformNames, ReplaceIsAtomicAndGuarded) {
     put("new", "new data");
     put("old", "old data");
@@ -246,6 +253,7 @@ protected:
     }
 };
 
+// The file arrives whole with its exact write time, and its source is gone.
 TEST_F(PlatformMoveAcross, KeepsDataAndTime) {
     std::string data(200000, 'x');
     for (size_t i = 0; i < data.size(); i++)
@@ -265,6 +273,8 @@ TEST_F(PlatformMoveAcross, KeepsDataAndTime) {
     EXPECT_EQ(e.mtime.nsec, when.nsec / sandbox::time_grain() * sandbox::time_grain());
 }
 
+// Hidden and system go along, where both file systems keep them: a hidden
+// file moved to a backup disk must not turn up in every listing there.
 TEST_F(PlatformMoveAcross, KeepsTheAttributes) {
     put("f", "data");
     int h = plat_open(there("probe").c_str(), PLAT_OPEN_CREATE);

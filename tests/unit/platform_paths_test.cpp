@@ -49,6 +49,9 @@ TEST_F(PlatformPaths, FullPathTable) {
     EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_FILENAME_TOO_LONG);
 }
 
+// The current drive and directory come from the working directory, every
+// other drive sits at its root, and a letter no drive has has no root: a
+// relative path would otherwise land on another drive than the user's.
 TEST_F(PlatformPaths, DrivesAndTheirCurrentDirectories) {
     mkdir("w/v");
     cd(at("w/v"));

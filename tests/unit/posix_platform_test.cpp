@@ -81,6 +81,9 @@ TEST_F(PosixOnly, DriveMapDropsBadEntriesOneByOne) {
     EXPECT_EQ(plat_curdrive(), 0);
 }
 
+// Without a map C is the home directory and Z the root, as under Wine;
+// but never a home of "/" or a relative one, and a path through Z into C's
+// directory takes C's spelling.
 TEST_F(PosixOnly, DefaultMapIsHomeAndRoot) {
     const char *h = std::getenv("HOME");
     std::string oldhome = h != nullptr ? h : "";
@@ -120,6 +123,8 @@ TEST_F(PosixOnly, LongestPrefixWins) {
     EXPECT_EQ(plat_curdrive(), 'D');
 }
 
+// A working directory outside every drive is an error for what is relative
+// to it, not a guess at a drive.
 TEST_F(PosixOnly, WorkingDirectoryOnNoDrive) {
     cd(top);
     EXPECT_EQ(plat_curdrive(), 0);
@@ -184,6 +189,7 @@ TEST_F(PosixOnly, CaseOnlyRenameBeyondAscii) {
 
 // ---- listings --------------------------------------------------------------------
 
+// A walk from Z:\ must not wander into the kernel's trees.
 TEST_F(PosixOnly, SystemTreesAreNeverListed) {
     map("C=" + c + ";Z=/");
     Names root = names("Z:\\*");
@@ -362,6 +368,8 @@ TEST_F(PosixOnly, ModesNeverWiderThanAsked) {
     EXPECT_EQ(mode(at(tmp + 3)), 0600u);
 }
 
+// Every errno a service can meet maps to the Win32 number the messages
+// print; the text of an error read from errno is the system's own.
 TEST_F(PosixOnly, ErrnoTableAndTexts) {
     struct Case {
         int err;
