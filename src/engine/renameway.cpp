@@ -56,10 +56,7 @@ static int backuprenamed(const FileJob *j, const Probe *found, int *result, int 
     unsigned attrib;
     if (getattr(dstfull, &attrib) != 0)
         attrib = e->attrib;
-    int zero = opt_zerobyte;
-    opt_zerobyte = 0;
-    int r = copyormove(dstfull, saved, j->name, &e->mtime, attrib, attrib, 0);
-    opt_zerobyte = zero;
+    int r = copyormove(dstfull, saved, j->name, &e->mtime, attrib, attrib, COPY_WHOLE);
     if (r != 0) {
         filesfailed++;
         *result = r;

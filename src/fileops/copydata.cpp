@@ -288,7 +288,7 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
     int isnew = (how & COPY_NEW) != 0;
     if (opt_move == 1 && plat_islink(src))
         return movelink(src, dst, isnew);
-    if (opt_zerobyte == 1) // the source is not even opened
+    if (emptied(how)) // the source is not even opened
         return replacewith(-1, src, dst, mtime, newattrib, isnew);
     if (copybuf == nullptr || copybufsize <= 0) {
         errline(PLAT_ERR_NOT_ENOUGH_MEMORY);

@@ -1,10 +1,9 @@
 // One file to its destination: the same-file guard, the per-file line, the
 // attributes lifted for the duration, and the choice between a rename (a
 // move within one drive) and a copy, after which a move deletes its source.
-// The data copy itself lives in copydata.cpp.
+// The data copy itself lives in copydata.cpp, and what both stand on in
+// filebase.cpp.
 #include "fileops/filecopy.h"
-
-#include <cstdlib>
 
 #include "base/param.h"
 #include "platform/platform.h"
@@ -13,15 +12,7 @@
 #include "search/pathstr.h"
 #include "base/out.h"
 
-char *copybuf = nullptr;
-int copybufsize = 0;
-
 namespace {
-
-enum {
-    COPYBUF_MAX = 15360,
-    COPYBUF_STEP = 512,
-};
 
 const unsigned NO_FILE = ~0u; // the attribute word of a path that does not exist
 
@@ -126,39 +117,6 @@ int finishsource(const char *src, const Lifted *l) {
 
 } // namespace
 
-int alloccopybuf(void) {
-    if (copybuf != nullptr)
-        return 0;
-    // A short memory gives a smaller buffer, not a failed run.
-    for (int size = COPYBUF_MAX; size > 0; size -= COPYBUF_STEP) {
-        copybuf = (char *)std::malloc((size_t)size);
-        if (copybuf != nullptr) {
-            copybufsize = size;
-            return 0;
-        }
-    }
-    copybufsize = 0;
-    outf("Error! memory allocate for copybuf failed\n");
-    return -1;
-}
-
-void freecopybuf(void) {
-    std::free(copybuf);
-    copybuf = nullptr;
-    copybufsize = 0;
-}
-
-int setattrib(const char *path, unsigned attrib) { return plat_setattr(path, attrib) == 0; }
-
-void showlasterror(int flag) {
-    if (flag != 1) {
-        char text[512];
-        plat_errortext(plat_lasterror(), text, sizeof text);
-        errf("GetLastError: %s\n", text);
-    }
-    plat_setlasterror(0);
-}
-
 int copyormove(const char *src, const char *dst, const char *text, const PlatFileTime *mtime,
                unsigned newattrib, unsigned srcattrib, int how) {
     showlasterror(1);
@@ -181,7 +139,7 @@ int copyormove(const char *src, const char *dst, const char *text, const PlatFil
         outline("  ", text);
     if (opt_echo == 1) {
         // Nothing is written; what would have been is remembered.
-        fs_copied(src, dst, mtime, newattrib, (how & COPY_APPEND) != 0, opt_zerobyte == 1,
+        fs_copied(src, dst, mtime, newattrib, (how & COPY_APPEND) != 0, emptied(how),
                   opt_move == 1);
         return 0;
     }

@@ -18,6 +18,8 @@ enum {
                      // name since is never replaced (COPY_APPEARED)
     COPY_SHOWN = 4,  // the per-file line is out already (a second attempt)
     COPY_CHECKED = 8, // the caller made sure that dst is not src itself
+    COPY_WHOLE = 16,  // the data goes along even with /Z: a copy set aside
+                      // keeps what the old file held
 };
 // The result when, with COPY_NEW, a file had taken the name by the time of
 // the final rename: nothing was written or moved, and the caller decides
@@ -45,6 +47,9 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
 // was when the copy opened it (size, write and change times), or when
 // that copy read nothing (zero-byte mode); else 0.
 int sourceunchanged(const char *src);
+
+// 1 when a copy made this way writes no data: /Z, unless COPY_WHOLE.
+int emptied(int how);
 
 // Sets the attribute word; non-zero on success.
 int setattrib(const char *path, unsigned attrib);

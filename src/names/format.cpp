@@ -274,7 +274,7 @@ static int buildname(const char *format, const OldName *old, Name *nm) {
 
 // ---- checks, the counter and the result -------------------------------------
 
-static int toolong(const Name *nm) {
+static int nametoolong(const Name *nm) {
     outf("Error! length of filename is too long: %s\n", nm->text);
     return -1;
 }
@@ -288,7 +288,7 @@ static int emptyname(const Name *nm) {
 
 static int checkname(char *path, const OldName *old, const Name *nm) {
     if (nm->full || nm->counted > NAME_LIMIT || old->dirlen + nm->counted > MAX_PATHLEN)
-        return toolong(nm);
+        return nametoolong(nm);
     if (emptyname(nm)) {
         if (old->dot != nullptr)
             *old->dot = '.';
@@ -344,7 +344,7 @@ static int probecounter(char *out, const char *path, const OldName *old, const N
                             : std::snprintf(digits, sizeof digits, "%ld", n);
         if (nd < 0 || (size_t)nd >= sizeof digits ||
             assemble(out, path, old, nm, digits, (size_t)nd) != 0)
-            return toolong(nm);
+            return nametoolong(nm);
         if (!pathtaken(out))
             return 0;
     }
@@ -363,7 +363,7 @@ int formatname(char *out, char *path, const char *format) {
         if (nm.counter)
             rc = probecounter(out, path, &old, &nm);
         else
-            rc = assemble(out, path, &old, &nm, "", 0) == 0 ? 0 : toolong(&nm);
+            rc = assemble(out, path, &old, &nm, "", 0) == 0 ? 0 : nametoolong(&nm);
     }
     if (rc != 0)
         out[0] = 0;
