@@ -75,6 +75,7 @@ TEST_F(PlatformFind, AttributeMask) {
 // as nothing found.
 TEST_F(PlatformFind, MissingDirectoryAndNoMatch) {
     mkdir("e");
+    put("f.txt", "a file, not a directory");
     PlatEntry e;
     struct Case {
         const char *pattern;
@@ -82,6 +83,7 @@ TEST_F(PlatformFind, MissingDirectoryAndNoMatch) {
     } cases[] = {
         {"C:\\nodir\\*", PLAT_ERR_PATH_NOT_FOUND},
         {"Q:\\*", PLAT_ERR_PATH_NOT_FOUND},
+        {"C:\\f.txt\\*", PLAT_ERR_PATH_NOT_FOUND},
         {"C:\\none.txt", PLAT_ERR_FILE_NOT_FOUND},
         {"C:\\e\\*.txt", PLAT_ERR_FILE_NOT_FOUND},
     };
@@ -90,6 +92,12 @@ TEST_F(PlatformFind, MissingDirectoryAndNoMatch) {
         unsigned err = plat_lasterror();
         EXPECT_TRUE(err == k.err || (k.err == 2 && err == PLAT_ERR_NO_MORE_FILES))
             << k.pattern << ": " << err;
+    }
+    // A look at one name answers as a listing does; under a file it once
+    // said the name was missing, not its directory.
+    for (const Case &k : {cases[0], cases[2], cases[3]}) {
+        EXPECT_EQ(plat_findone(k.pattern, 0x16, &e), 0) << k.pattern;
+        EXPECT_EQ(plat_lasterror(), k.err) << k.pattern;
     }
     EXPECT_EQ(plat_findfirst("C:\\", 0x16, &e), nullptr); // an empty pattern lists nothing
 }
