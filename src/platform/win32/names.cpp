@@ -179,7 +179,14 @@ int move_across(const wchar_t *from, const wchar_t *to) {
     if (h == INVALID_HANDLE_VALUE)
         return -1;
     CloseHandle(h);
-    if (!CopyFileW(from, tmp, FALSE) || flush_path(tmp) != 0) {
+    // The copy is written to disk while it can still be opened for writing,
+    // and only then takes the source's marks: not every CopyFileW carries
+    // them over (Wine's drops hidden and system), and one that does makes a
+    // read-only copy that cannot be flushed.
+    DWORD marks = before.info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (!CopyFileW(from, tmp, FALSE) || !SetFileAttributesW(tmp, FILE_ATTRIBUTE_NORMAL) ||
+        flush_path(tmp) != 0 || !SetFileAttributesW(tmp, marks ? marks : FILE_ATTRIBUTE_NORMAL)) {
         set_sys_error();
         drop_copy(tmp);
         return -1;
