@@ -26,7 +26,7 @@ struct Probe {
     XFINDENTRY entry;
 };
 
-// ---- path helpers (foundfile.cpp) -------------------------------------------------
+// ---- path helpers (dstname.cpp) ---------------------------------------------------
 
 int toolong(const char *dir, const char *name);
 int plainjoin(char *out, const char *dir, const char *name);
