@@ -105,7 +105,7 @@ void made(const char *path, const Shown &shown, int isdir, int showsdisk,
     const char *name = spelling(&at, buf, &disk);
     Node *n = setnode(&at, name, disk);
     if (isdir || n->isdir)
-        dirchanges++;
+        changed(path);
     n->state = MADE;
     n->isdir = isdir;
     n->showsdisk = showsdisk;
@@ -126,7 +126,7 @@ void gone(const char *path) {
     n->showsdisk = 0;
     n->shown = shownof(cur);
     setfrom(n, nullptr);
-    dirchanges++; // a name taken away from a path's way hides the path too
+    changed(path); // a name taken away from a path's way hides the path too
 }
 
 int echoing(void) { return opt_echo == 1; }

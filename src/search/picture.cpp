@@ -158,22 +158,47 @@ int diskone(const char *path, const char *final, unsigned mask, int ownerror, Pl
 
 } // namespace
 
+namespace {
+
+// The answers for the directories asked about last: a walk asks about its
+// source and its destination directory, and the ones above them, in turn
+// (a deep tree a dozen of them).
+struct Answer {
+    char dir[PLAT_PATH_SIZE];
+    size_t len = WHOLE; // WHOLE: none
+    int result = 0, self = 0;
+};
+Answer answers[16];
+size_t answernext;
+
+} // namespace
+
+void changed(const char *path) {
+    size_t len = path != nullptr ? std::strlen(path) : 0;
+    // An answer depends on the names along its path alone: a directory
+    // made elsewhere, as a walk makes one for every one it enters, leaves
+    // it standing.
+    for (Answer &a : answers)
+        if (a.len != WHOLE && (path == nullptr || (a.len >= len && foldeq(a.dir, len, path, len))))
+            a.len = WHOLE;
+}
+
 int shows(const char *dir, size_t len, int *self) {
-    static char lastdir[PLAT_PATH_SIZE];
-    static size_t lastlen = WHOLE;
-    static unsigned long lastchanges;
-    static int lastresult, lastself;
-    if (lastchanges != dirchanges || lastlen != len || std::memcmp(lastdir, dir, len) != 0) {
-        lastresult = showsnow(dir, len, &lastself);
-        lastlen = WHOLE;
-        if (len < sizeof lastdir) {
-            std::memcpy(lastdir, dir, len);
-            lastlen = len;
-            lastchanges = dirchanges;
+    for (const Answer &a : answers)
+        if (a.len == len && std::memcmp(a.dir, dir, len) == 0) {
+            *self = a.self;
+            return a.result;
         }
+    int result = showsnow(dir, len, self);
+    if (len < sizeof answers[0].dir) {
+        Answer &a = answers[answernext++ % 16];
+        std::memcpy(a.dir, dir, len);
+        a.dir[len] = 0;
+        a.len = len;
+        a.result = result;
+        a.self = *self;
     }
-    *self = lastself;
-    return lastresult;
+    return result;
 }
 
 void build(FsFind *f) {

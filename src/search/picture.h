@@ -71,9 +71,10 @@ struct Dir {
     Node *first = nullptr, *last = nullptr; // its nodes, in the order made
 };
 
-// Bumped whenever a directory enters or leaves the picture: what shows()
-// answered for a path holds until then (file names never change it).
-extern unsigned long dirchanges;
+// A directory entered or left the picture at path (null: the picture was
+// emptied): what shows() answered for paths through it holds no longer.
+// File names never change an answer.
+void changed(const char *path);
 
 // 1 in echo mode once anything is recorded.
 int active(void);
