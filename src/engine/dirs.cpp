@@ -42,21 +42,6 @@ static int isbaseitself(const char *path) {
     return plat_fileid(path, &id) == 0 && id.device == baseid.device && id.inode == baseid.inode;
 }
 
-static int endsitem(const char *s, size_t i) {
-    return s[i] == 0 || (s[i] == '\\' && mbtype(s, (int)i) == 0);
-}
-
-// The length of the leading whole components that dir shares with chain.
-static size_t sharedlen(const char *dir) {
-    size_t n = 0, shared = 0;
-    for (;; n++) {
-        if (endsitem(dir, n) && endsitem(chain, n))
-            shared = n;
-        if (dir[n] == 0 || dir[n] != chain[n])
-            return shared;
-    }
-}
-
 // The text cannot see a destination reached through a link or a bind
 // mount (C:\L\SUB\BACK where C:\L leads to C:\REAL and the destination is
 // C:\REAL\SUB\BACK): the walk would copy the tree into itself until the
@@ -65,7 +50,7 @@ static size_t sharedlen(const char *dir) {
 static int baseabove(const char *dir) {
     if (!baseknown)
         return 0;
-    size_t shared = sharedlen(dir);
+    size_t shared = sharedcomponents(dir, chain);
     size_t found = chainbase != 0 && chainbase <= shared ? chainbase : 0;
     char part[PATH_SIZE];
     // The parts below the drive's root ("C:" alone would name the drive's

@@ -101,14 +101,22 @@ static int update(const FileJob *j, const Probe *pr) {
 
 // dstcurdir spelled as the disk stores it. Every file of a directory goes
 // to the same destination directory, so its spelling is worked out once
-// per directory rather than once per file and component.
+// per directory rather than once per file and component; and a walk's next
+// directory shares all but its last components with the one before, whose
+// spelling stands (only letter case is respelled, so the lengths agree).
 static const char *spelleddir(const char *dstcurdir) {
     static char given[PATH_SIZE], spelled[PATH_SIZE];
-    if (given[0] == 0 || std::strcmp(given, dstcurdir) != 0) {
-        if (longpath(spelled, MAX_PATHLEN, dstcurdir) < 0)
-            pathcopy(spelled, PATH_SIZE, dstcurdir);
-        pathcopy(given, PATH_SIZE, dstcurdir);
-    }
+    if (given[0] != 0 && std::strcmp(given, dstcurdir) == 0)
+        return spelled;
+    size_t known = given[0] != 0 ? sharedcomponents(given, dstcurdir) : 0;
+    int r;
+    if (known > 3 && std::strlen(spelled) == std::strlen(given) && spelled[known] == given[known])
+        r = longpathfrom(spelled, MAX_PATHLEN, dstcurdir, known);
+    else
+        r = longpath(spelled, MAX_PATHLEN, dstcurdir);
+    if (r < 0)
+        pathcopy(spelled, PATH_SIZE, dstcurdir);
+    pathcopy(given, PATH_SIZE, dstcurdir);
     return spelled;
 }
 

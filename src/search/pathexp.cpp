@@ -244,6 +244,39 @@ int longpath(char *out, size_t cap, const char *in) {
     return (int)b.len;
 }
 
+int longpathfrom(char *out, size_t cap, const char *in, size_t known) {
+    size_t inlen = std::strlen(in);
+    if (inlen > cap || known > inlen || (known < inlen && in[known] != '\\'))
+        return -1;
+    Built b = {out, known, cap};
+    out[known] = 0;
+    const char *p = in + known;
+    if (*p == '\\')
+        p++;
+    if (putcomponents(&b, p) < 0) {
+        std::memcpy(out, in, inlen + 1);
+        return (int)inlen;
+    }
+    return (int)b.len;
+}
+
+size_t sharedcomponents(const char *a, const char *b) {
+    size_t shared = 0, i = 0;
+    for (;;) {
+        if (a[i] == 0 || b[i] == 0) {
+            if ((a[i] == 0 && (b[i] == 0 || b[i] == '\\')) || (b[i] == 0 && a[i] == '\\'))
+                shared = i;
+            return shared;
+        }
+        if (a[i] == '\\' && b[i] == '\\')
+            shared = i;
+        size_t n = (size_t)mbcharlen(a + i);
+        if (n == 0 || std::memcmp(a + i, b + i, n) != 0)
+            return shared;
+        i += n;
+    }
+}
+
 // ---- expansion --------------------------------------------------------------
 
 int curdirpath(char *out, int drive) {
@@ -333,12 +366,10 @@ static int isdirectory(const char *work) {
     return getattr(work, &attrib) == 0 && (attrib & PLAT_ATTR_DIRECTORY) != 0;
 }
 
-// Makes the directory work names unless it exists as one, like model when
-// there is one. 0, or -1. A directory that another process made between the
-// look and the make is what was wanted, not a failure.
-static int makeone(const char *work, const char *model) {
-    if (isdirectory(work))
-        return 0;
+// Makes the directory work names, found missing, like model when there is
+// one. 0, or -1. A directory that another process made between the look
+// and the make is what was wanted, not a failure.
+static int makemissing(const char *work, const char *model) {
     if (fs_mkdirlike(work, model) < 0)
         return plat_lasterror() == PLAT_ERR_ALREADY_EXISTS && isdirectory(work) ? 0 : -1;
     mkdircount++;
@@ -355,21 +386,36 @@ int mkdirslike(const char *path, const char *model) {
     int at = firstmade(work);
     if (at < 0)
         return -1;
-    char *p = work + at;
-    while (*p != 0) {
+    // Where each component ends. A walk asks for one directory below one
+    // that exists, so the look goes up from the deepest to the first that
+    // is there: one or two looks, not one per component.
+    size_t ends[PATH_SIZE / 2];
+    size_t n = 0;
+    for (char *p = work + at; *p != 0;) {
         char *sep = mbstrchr(p, '\\');
-        if (sep == p) { // an empty component: C:\A\\B
-            p++;
-            continue;
-        }
-        if (sep != nullptr)
-            *sep = 0;
-        int last = sep == nullptr || sep[1] == 0;
-        int r = makeone(work, last ? model : nullptr);
-        if (sep == nullptr || r < 0)
-            return r;
-        *sep = '\\';
+        if (sep != p) // an empty component (C:\A\\B) is no directory
+            ends[n++] = sep != nullptr ? (size_t)(sep - work) : std::strlen(work);
+        if (sep == nullptr)
+            break;
         p = sep + 1;
+    }
+    size_t have = n; // components [0, have) exist as directories
+    while (have > 0) {
+        char keep = work[ends[have - 1]];
+        work[ends[have - 1]] = 0;
+        int there = isdirectory(work);
+        work[ends[have - 1]] = keep;
+        if (there)
+            break;
+        have--;
+    }
+    for (size_t k = have; k < n; k++) {
+        char keep = work[ends[k]];
+        work[ends[k]] = 0;
+        int r = makemissing(work, k + 1 == n ? model : nullptr);
+        work[ends[k]] = keep;
+        if (r < 0)
+            return r;
     }
     return 0;
 }

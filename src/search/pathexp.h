@@ -42,6 +42,13 @@ int curdirpath(char *out, int drive);
 // would pass cap characters, out is a copy of in. Returns the length, or -1
 // for a null or empty input or one that does not fit cap itself.
 int longpath(char *out, size_t cap, const char *in);
+// longpath where out already holds what it gave for a path that shares its
+// first `known` bytes with in, ending at a separator of both: only the
+// components after them are looked up.
+int longpathfrom(char *out, size_t cap, const char *in, size_t known);
+// The length of the leading whole components a and b share, exactly as
+// spelled: where both have a separator, or one ends and the other has one.
+size_t sharedcomponents(const char *a, const char *b);
 
 // out (PATH_SIZE bytes) becomes dir, a separator and name, with the name
 // respelled as stored when such an entry exists (for a wildcard name, the
@@ -51,7 +58,7 @@ int joinfound(char *out, const char *dir, const char *name);
 // 0 with the attribute word of path, or -1 with the word set to all bits.
 int getattr(const char *path, unsigned *attrib);
 
-// Creates every missing directory of path from the top down, counting them
+// Creates every missing directory of path, top one first, counting them
 // in mkdircount. 0 when all exist afterwards; -1 when one cannot be created
 // (a file in the way, no access), for a bare drive root, or for a path too
 // long to handle. Directories made before a failure stay.

@@ -107,6 +107,34 @@ TEST_F(PathExp, LongPathLooksUpEachComponent) {
     EXPECT_STREQ(out, "c:\\d*\\x.txt");
 }
 
+// A walk's next destination directory is spelled from the one before: the
+// shared part must end at a real separator, never inside a double-byte
+// character whose second byte has the separator's value.
+TEST_F(PathExp, NextDirectorySpelledFromTheSharedComponents) {
+    const std::string hyo = std::string("C:\\") + kHyo;
+    const struct {
+        std::string a, b;
+        size_t shared;
+    } rows[] = {
+        {"C:\\A\\B", "C:\\A\\C", 4},
+        {"C:\\A\\B", "C:\\A\\B\\C", 6},
+        {"C:\\A\\B\\C", "C:\\A\\B", 6},
+        {"C:\\A\\BC", "C:\\A\\B", 4},
+        {"C:\\A", "D:\\A", 0},
+        {hyo + "X", hyo + "Y", 2},
+        {hyo + "\\X", hyo + "\\Y", 5},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(sharedcomponents(r.a.c_str(), r.b.c_str()), r.shared) << r.a << " " << r.b;
+
+    mkdir("Data/Sub");
+    char out[PATH_SIZE];
+    ASSERT_EQ(longpath(out, MAX_PATHLEN, "C:\\DATA"), 7);
+    EXPECT_EQ(longpathfrom(out, MAX_PATHLEN, "C:\\DATA\\SUB\\NEW", 7), 15);
+    EXPECT_STREQ(out, "C:\\Data\\Sub\\NEW");
+    EXPECT_EQ(longpathfrom(out, MAX_PATHLEN, "C:\\DATAX", 7), -1);
+}
+
 TEST_F(PathExp, JoinFoundAndGetAttr) {
     file("Work/Read.Me", 5);
     char out[PATH_SIZE];
@@ -132,6 +160,9 @@ TEST_F(PathExp, MkdirsCreatesMissingLevels) {
     EXPECT_TRUE(exists("A/B/C"));
     EXPECT_EQ(mkdirs("C:\\a\\b\\c"), 0); // all there, found ignoring case
     EXPECT_EQ(mkdircount, 0);
+    EXPECT_EQ(mkdirs("C:\\A\\\\E\\"), 0); // an empty component and a last separator
+    EXPECT_EQ(mkdircount, 1);
+    EXPECT_TRUE(exists("A/E"));
     EXPECT_EQ(mkdirs("C:\\"), -1);
     file("F");
     EXPECT_EQ(mkdirs("C:\\F\\X"), -1);
