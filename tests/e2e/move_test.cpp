@@ -1,6 +1,7 @@
 // Moving files and removing the directories a move has emptied.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -40,6 +41,26 @@ TEST(Move, FilesWithinAndAcrossDrives) {
         EXPECT_EQ(T0 / 2, mtime_of(box.native(to, "OUT/A.TXT")) / 2) << to;
         EXPECT_EQ((T0 + 20) / 2, mtime_of(box.native(to, "OUT/B.TXT")) / 2) << to;
     }
+}
+
+// A move within one drive is one rename: the file keeps its hidden mark,
+// its read-only state and its mode, which the run knew from the listing
+// and does not set again.
+TEST(Move, WithinADriveKeepsMarksAndMode) {
+    Sandbox box;
+    for (const char *f : {"MV/HID.TXT", "MV/RO.TXT", "MV/P.TXT"})
+        box.write('d', f, f);
+    set_dosattrib(box.native('d', "MV/HID.TXT"), "0x2");
+    ::chmod(box.native('d', "MV/RO.TXT").c_str(), 0444);
+    ::chmod(box.native('d', "MV/P.TXT").c_str(), 0640);
+    RunResult r = box.run({"/M", "D:\\MV\\*.TXT", "D:\\OUT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ("0x2", dosattrib(box.native('d', "OUT/HID.TXT")));
+    struct stat ro, p;
+    ASSERT_EQ(0, ::stat(box.native('d', "OUT/RO.TXT").c_str(), &ro));
+    ASSERT_EQ(0, ::stat(box.native('d', "OUT/P.TXT").c_str(), &p));
+    EXPECT_EQ(0u, ro.st_mode & 0222);
+    EXPECT_EQ(0640u, p.st_mode & 0777);
 }
 
 void make_tree(const Sandbox &box, bool extra) {

@@ -124,9 +124,10 @@ int open_entry(const At *at, struct stat *st, char *where, size_t size) {
         errno = err;
         return -1;
     }
-    std::snprintf(where, size, "/proc/self/fd/%d", fd);
     // Without /proc the entry's own path is all there is.
-    if (access(where, F_OK) != 0)
+    if (proc_fds())
+        std::snprintf(where, size, "/proc/self/fd/%d", fd);
+    else
         std::snprintf(where, size, "%s", at->native);
     return fd;
 }
@@ -196,9 +197,9 @@ static int same_attribs(unsigned mode, unsigned marks, const char *name, unsigne
 // listing open on its directory learnt of it, or because it is the copy
 // the backend has just put in place.
 static int unchanged(const At *at, unsigned attrib) {
-    unsigned mode;
-    if (temp_placed_mode(at, &mode))
-        return same_attribs(mode, 0, at_name(at), attrib);
+    unsigned mode, marks;
+    if (temp_placed_mode(at, &mode, &marks))
+        return same_attribs(mode, marks, at_name(at), attrib);
     if (at->index < 0 || !dir_trusted(at->dir, at->index, KNOWN_STAT | KNOWN_MARKS))
         return 0;
     const NameInfo *info = dir_info(at->dir, at->index);
@@ -212,9 +213,9 @@ int plat_setattr(const char *path, unsigned attrib) {
         return -1;
     // The copy just put in place, as the backend made it: asked about
     // before any look-up.
-    unsigned mode;
+    unsigned mode, marks;
     const char *name;
-    if (temp_placed_path(path, &mode, &name) && same_attribs(mode, 0, name, attrib))
+    if (temp_placed_path(path, &mode, &marks, &name) && same_attribs(mode, marks, name, attrib))
         return 0;
     At at;
     struct stat st;

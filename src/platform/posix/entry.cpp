@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +17,13 @@ const char *base_name(const char *native) {
 }
 
 } // namespace
+
+int proc_fds(void) {
+    static int ok = -1;
+    if (ok < 0)
+        ok = access("/proc/self/fd", X_OK) == 0;
+    return ok;
+}
 
 void stat_info(const struct stat *st, int islink, NameInfo *info) {
     info->flags = (uint8_t)(islink ? NAME_LINK : 0);

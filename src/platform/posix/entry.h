@@ -47,6 +47,10 @@ struct NameInfo {
 // into info, flags and all; what is known is left to the caller.
 void stat_info(const struct stat *st, int islink, NameInfo *info);
 
+// 1 when /proc/self/fd/N reaches the entry open as N (looked at once):
+// the way to an entry held open, which no link swapped in can redirect.
+int proc_fds(void);
+
 // The attribute word of an entry named name from what is known of it, as
 // Wine reports it. Hidden and system are left out unless its marks are
 // known.

@@ -196,6 +196,15 @@ int plat_move(const char *from, const char *to) {
         move_failed(f.native, t.native, errno);
         return -1;
     }
+    // What the listing knew of the file goes with it: the core sets the
+    // attributes right after a move, usually to what they are already.
+    const NameInfo *known = nullptr;
+    if (!isdir && f.index >= 0 && dir_trusted(f.dir, f.index, KNOWN_STAT | KNOWN_MARKS)) {
+        known = dir_info(f.dir, f.index);
+        if (known->flags & (NAME_LINK | NAME_BROKEN))
+            known = nullptr;
+    }
+    unsigned kmode = known != nullptr ? known->mode : 0, kmarks = known != nullptr ? known->marks : 0;
     const char *fname, *tname;
     int ffd = at_fd(&f, &fname), tfd = at_fd(&t, &tname);
     int r = renameat2(ffd, fname, tfd, tname, RENAME_NOREPLACE);
@@ -203,7 +212,10 @@ int plat_move(const char *from, const char *to) {
         r = rename_noreplace(ffd, fname, tfd, tname, isdir);
     if (r == 0) {
         temp_forget(f.native);
-        temp_placed(f.native, &t, to);
+        if (known != nullptr)
+            temp_moved(&t, to, kmode, kmarks);
+        else
+            temp_placed(f.native, &t, to);
         at_removed(&f, isdir);
         at_added(&t, isdir);
         return 0;

@@ -217,15 +217,18 @@ void opened_read(int handle);
 void temp_made(int handle, const char *native);
 void temp_moded(int handle, unsigned mode);
 void temp_placed(const char *from, const At *to, const char *todos);
+// The same for a file the backend has just renamed from a name whose mode
+// and marks its directory's listing knew: the inode and its marks moved.
+void temp_moved(const At *to, const char *todos, unsigned mode, unsigned marks);
 // The same for a new file (newfile.cpp): closed, then named `name` in dir.
 void temp_closed(int handle);
 void temp_placed_at(const Dir *dir, const char *name, const char *dos);
-// 1 with its mode when the resolved path is the file just put in place
-// from the temporary file (it has no user.DOSATTRIB), else 0. Asked once.
-int temp_placed_mode(const At *at, unsigned *mode);
+// 1 with its mode and marks (none for a new copy) when the resolved path is
+// the file just put in place, else 0. Asked once.
+int temp_placed_mode(const At *at, unsigned *mode, unsigned *marks);
 // The same asked by the path the core put it in place by, before any
-// look-up: 1 with its mode and its name on disk, else 0. Asked once.
-int temp_placed_path(const char *dos, unsigned *mode, const char **name);
+// look-up: 1 with its mode, marks and its name on disk, else 0. Asked once.
+int temp_placed_path(const char *dos, unsigned *mode, unsigned *marks, const char **name);
 
 // Sets the last error for a failed open of native with errno err: 2 or 3
 // for a missing one, 5 for a directory. (errors.cpp)

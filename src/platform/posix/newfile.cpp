@@ -7,6 +7,7 @@
 // temporary name beside it stands in, renamed without replacing.
 #include "platform/platform.h"
 #include "platform/posix/dircache.h"
+#include "platform/posix/entry.h"
 #include "platform/posix/native.h"
 
 #include <cerrno>
@@ -30,13 +31,6 @@ struct Pending {
     char dos[PLAT_PATH_SIZE]; // the path the core gave
 };
 Pending pending;
-
-int proc_fds(void) {
-    static int ok = -1;
-    if (ok < 0)
-        ok = access("/proc/self/fd", X_OK) == 0;
-    return ok;
-}
 
 void end_pending(void) {
     if (pending.dir != nullptr)

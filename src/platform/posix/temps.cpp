@@ -30,12 +30,13 @@ Temp lasttemp = {-1, 0, 0, ""};
 struct Placed {
     int known;
     unsigned mode;
+    unsigned marks; // what user.DOSATTRIB holds (a moved file keeps its own)
     const Dir *dir; // compared, never followed
     unsigned long epoch;
     char name[NAME_MAX + 1];
     char dos[PLAT_PATH_SIZE]; // the path the core named it by
 };
-Placed placed = {0, 0, nullptr, 0, "", ""};
+Placed placed = {0, 0, 0, nullptr, 0, "", ""};
 
 } // namespace
 
@@ -178,6 +179,7 @@ static void place(const Dir *dir, const char *name, const char *dos, int known) 
     if (!placed.known)
         return;
     placed.mode = lasttemp.mode;
+    placed.marks = 0;
     placed.dir = dir;
     placed.epoch = dir_epoch();
     memcpy(placed.name, name, n + 1);
@@ -189,6 +191,12 @@ void temp_placed(const char *from, const At *to, const char *todos) {
           lasttemp.fd < 0 && lasttemp.moded && strcmp(from, lasttemp.native) == 0);
 }
 
+void temp_moved(const At *to, const char *todos, unsigned mode, unsigned marks) {
+    lasttemp.mode = mode;
+    place(to->dir, at_name(to), todos, 1);
+    placed.marks = marks;
+}
+
 void temp_closed(int handle) {
     if (handle == lasttemp.fd)
         lasttemp.fd = -1;
@@ -198,19 +206,21 @@ void temp_placed_at(const Dir *dir, const char *name, const char *dos) {
     place(dir, name, dos, lasttemp.fd < 0 && lasttemp.moded);
 }
 
-int temp_placed_path(const char *dos, unsigned *mode, const char **name) {
+int temp_placed_path(const char *dos, unsigned *mode, unsigned *marks, const char **name) {
     if (!placed.known || placed.dos[0] == '\0' || strcmp(dos, placed.dos) != 0)
         return 0;
     placed.known = 0;
     *mode = placed.mode;
+    *marks = placed.marks;
     *name = placed.name;
     return 1;
 }
 
-int temp_placed_mode(const At *at, unsigned *mode) {
+int temp_placed_mode(const At *at, unsigned *mode, unsigned *marks) {
     int known = placed.known && at->dir == placed.dir && placed.epoch == dir_epoch() &&
                 strcmp(at_name(at), placed.name) == 0;
     placed.known = 0;
     *mode = placed.mode;
+    *marks = placed.marks;
     return known;
 }
