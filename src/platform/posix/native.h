@@ -34,10 +34,11 @@
 // directory by its path, makes none that was missing, and drops none
 // (dir_generation, dir_makes, dir_epoch); a typed path forgets it.
 // The last source opened (files.cpp), the temporary file made last and the
-// file put in place from it (temps.cpp), the new file being written
-// (newfile.cpp): what the backend did itself a moment ago, asked about
-// right after by the same path or handle, so that no call asks the kernel
-// what the backend already knows. Each is replaced by the next of its kind.
+// file put in place from it or moved by a rename (temps.cpp), the new file
+// being written (newfile.cpp): what the backend did itself a moment ago,
+// asked about right after by the same path or handle, so that no call asks
+// the kernel what the backend already knows. Each is replaced by the next
+// of its kind.
 // The drive map (drivemap.cpp): read once; plat_reload reads it again and
 // forgets everything above.
 //
