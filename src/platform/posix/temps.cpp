@@ -170,16 +170,17 @@ void temp_moded(int handle, unsigned mode) {
 }
 
 // The file just put in place, as its directory and name and as the path
-// the core named it by: asked about right after, while the directory is
-// the one cached (the count of dir_epoch).
-static void place(const Dir *dir, const char *name, const char *dos, int known) {
+// the core named it by, with the mode and marks it has: asked about right
+// after, while the directory is the one cached (the count of dir_epoch).
+static void place(const Dir *dir, const char *name, const char *dos, int known, unsigned mode,
+                  unsigned marks) {
     size_t n = strlen(name);
     placed.known = known && dir != nullptr && n < sizeof placed.name;
     lasttemp.native[0] = 0;
     if (!placed.known)
         return;
-    placed.mode = lasttemp.mode;
-    placed.marks = 0;
+    placed.mode = mode;
+    placed.marks = marks;
     placed.dir = dir;
     placed.epoch = dir_epoch();
     memcpy(placed.name, name, n + 1);
@@ -188,13 +189,11 @@ static void place(const Dir *dir, const char *name, const char *dos, int known) 
 
 void temp_placed(const char *from, const At *to, const char *todos) {
     place(to->dir, at_name(to), todos,
-          lasttemp.fd < 0 && lasttemp.moded && strcmp(from, lasttemp.native) == 0);
+          lasttemp.fd < 0 && lasttemp.moded && strcmp(from, lasttemp.native) == 0, lasttemp.mode, 0);
 }
 
 void temp_moved(const At *to, const char *todos, unsigned mode, unsigned marks) {
-    lasttemp.mode = mode;
-    place(to->dir, at_name(to), todos, 1);
-    placed.marks = marks;
+    place(to->dir, at_name(to), todos, 1, mode, marks);
 }
 
 void temp_closed(int handle) {
@@ -203,7 +202,7 @@ void temp_closed(int handle) {
 }
 
 void temp_placed_at(const Dir *dir, const char *name, const char *dos) {
-    place(dir, name, dos, lasttemp.fd < 0 && lasttemp.moded);
+    place(dir, name, dos, lasttemp.fd < 0 && lasttemp.moded, lasttemp.mode, 0);
 }
 
 int temp_placed_path(const char *dos, unsigned *mode, unsigned *marks, const char **name) {
