@@ -221,6 +221,16 @@ static int putcomponents(Built *b, const char *p) {
     return 0;
 }
 
+// Appends the components of in from p on to what b holds: its length, or
+// in itself (inlen bytes) when the result would not fit.
+static int spellrest(Built *b, const char *in, size_t inlen, const char *p) {
+    if (putcomponents(b, p) < 0) {
+        std::memcpy(b->text, in, inlen + 1);
+        return (int)inlen;
+    }
+    return (int)b->len;
+}
+
 int longpath(char *out, size_t cap, const char *in) {
     out[0] = 0;
     if (in == nullptr || in[0] == 0)
@@ -237,11 +247,7 @@ int longpath(char *out, size_t cap, const char *in) {
             return -1;
         p += n;
     }
-    if (putcomponents(&b, p) < 0) {
-        std::memcpy(out, in, inlen + 1);
-        return (int)inlen;
-    }
-    return (int)b.len;
+    return spellrest(&b, in, inlen, p);
 }
 
 int longpathfrom(char *out, size_t cap, const char *in, size_t known) {
@@ -253,11 +259,7 @@ int longpathfrom(char *out, size_t cap, const char *in, size_t known) {
     const char *p = in + known;
     if (*p == '\\')
         p++;
-    if (putcomponents(&b, p) < 0) {
-        std::memcpy(out, in, inlen + 1);
-        return (int)inlen;
-    }
-    return (int)b.len;
+    return spellrest(&b, in, inlen, p);
 }
 
 size_t sharedcomponents(const char *a, const char *b) {
