@@ -50,16 +50,6 @@ static int split_native(const char *native, char *dir, size_t size, const char *
     return 0;
 }
 
-void lookup_added(const char *dir, const char *name) {
-    if (Dir *d = dir_cached(dir))
-        dir_added(d, name, 1);
-}
-
-void lookup_removed(const char *dir, const char *name) {
-    if (Dir *d = dir_cached(dir))
-        dir_removed(d, name, 1);
-}
-
 void lookup_added_path(const char *native, int isdir) {
     char dir[NATIVE_PATH_SIZE];
     const char *name;

@@ -134,16 +134,11 @@ long read_some(int fd, void *buf, unsigned long len);
 // write makes no progress). Neither counts as a call for the test hooks.
 long write_all(int fd, const void *buf, unsigned long len);
 
-
 // Keeps the case-insensitive lookup cache true after the backend itself
-// created, removed or renamed `name` in the native directory `dir` (taken
-// to be a directory, which drops what was cached below it).
-void lookup_added(const char *dir, const char *name);
-void lookup_removed(const char *dir, const char *name);
-
-// The same for a whole native path, split into its directory and final
-// name; isdir tells whether the entry is (or was) a directory. A directory
-// the backend made itself is known to be empty (lookup_made_path).
+// created, removed or renamed the entry at a whole native path; isdir
+// tells whether the entry is (or was) a directory, which drops what was
+// cached below it. A directory the backend made itself is known to be
+// empty (lookup_made_path).
 void lookup_added_path(const char *native, int isdir);
 void lookup_removed_path(const char *native, int isdir);
 void lookup_made_path(const char *native);
