@@ -314,6 +314,12 @@ int plat_replace(const char *from, const char *to);
 // Deletes a file; a read-only one is refused (5). 0, or -1.
 int plat_delete(const char *path);
 
+// Deletes the file at path only while it is the one whose state was taken
+// (plat_filestate): never a file renamed over the name meanwhile, nor one
+// written to since. Anything else there stays (32). 0, or -1.
+struct PlatFileState;
+int plat_deletesame(const char *path, const PlatFileState *state);
+
 // Identity of the file a path names, after links: two paths name the same
 // file when both fields of their PlatFileId are equal. 0, or -1 when it
 // does not exist.
