@@ -239,6 +239,8 @@ TEST_F(Concurrent, SwappedDirectorySendsNothingElseToTheRecycleBin) {
     put(at("S/A.TXT"), "mine", OLD);
     put(top + "/out/A.TXT", "outside", OLD);
     const std::string data = top + "/data";
+    std::filesystem::create_directories(data);
+    std::filesystem::create_directories(top + "/home");
     std::fflush(nullptr);
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
