@@ -167,6 +167,8 @@ static int decide(const FileJob *j) {
         pr = *j->probed;
     else
         probedst(&pr);
+    if (unanswered(&pr))
+        return 0;
     // A directory of the name is no file: the delete modes find no
     // counterpart in it, and a copy onto it fails and ends the walk, like
     // any failed copy. It is never renamed aside as a backup.
