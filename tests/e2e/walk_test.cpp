@@ -192,9 +192,9 @@ TEST(Walk, UnreadableDirectoryIsReported) {
 // A reference or destination directory that could not be read was taken
 // for an empty one: /DEL /N deleted every source whose counterpart it
 // held, /O passed over every file with status 0, and /N and /U wrote
-// blindly and aborted the walk. Each file judged against it fails and
-// stays, the directory is named once, and a directory below it is judged
-// by it too.
+// blindly and aborted the walk; a dry run once it had foreseen a change
+// said nothing. Each file judged against it fails and stays, the
+// directory is named once, and a directory below it is judged by it too.
 TEST(Walk, UnreadableReferenceDecidesNothing) {
     SKIP_ON_WIN32("Unix permission bits and running as another user");
     const std::string failed = "Error! directory read failed: E:\\R\\SUB (Permission denied)";
@@ -222,6 +222,10 @@ TEST(Walk, UnreadableReferenceDecidesNothing) {
         {{"/N", "D:\\S\\SUB\\*.TXT", "E:\\R\\SUB"},
          {sub[0], sub[1], sub[2], count(1, "File(s) found"), count(0, "File(s) copied"),
           count(1, "File(s) failed")}},
+        {{"/E", "/O", "/S", "D:\\S", "E:\\R", "[X]"},
+         {"This is TEST Mode", tree[0], tree[1], "  a.txt", tree[2], failed,
+          "skip!: <X> in <D:\\S\\SUB>", "skip!: <D:\\S\\SUB\\X>", count(3, "File(s) found"),
+          count(1, "File(s) copied"), count(1, "File(s) failed"), count(2, "Dir(s)  searched")}},
         {{"/U", "D:\\S\\SUB\\*.TXT", "E:\\R\\SUB"},
          {sub[0], sub[1], sub[2], count(1, "File(s) found"), count(0, "File(s) copied"),
           count(1, "File(s) failed")}},
