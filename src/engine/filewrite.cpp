@@ -161,7 +161,10 @@ int decideuntilwritten(const FileJob *j, int (*step)(const FileJob *)) {
 static char unreadshown[PATH_SIZE];
 
 static void reportunread(const char *dir, unsigned code) {
-    if (std::strcmp(dir, unreadshown) == 0)
+    // A directory below the one reported last cannot be read for its sake.
+    size_t shown = std::strlen(unreadshown);
+    if (shown != 0 && std::strncmp(dir, unreadshown, shown) == 0 &&
+        (dir[shown] == 0 || dir[shown] == '\\'))
         return;
     pathcopy(unreadshown, PATH_SIZE, dir);
     char text[256];
