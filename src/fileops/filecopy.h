@@ -50,6 +50,10 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
 // -1 when it cannot be deleted.
 int removesource(const char *src);
 
+// 1 when the files at a and b hold the same bytes, read side by side up
+// to the first difference; 0 when they differ or either cannot be read.
+int samebytes(const char *a, const char *b);
+
 // 1 when a copy made this way writes no data: /Z, unless COPY_WHOLE.
 int emptied(int how);
 

@@ -233,8 +233,8 @@ void plat_findclose(PlatFind *find);
 // its final component is taken as a name, never as a pattern ("*" and "?"
 // are characters of it), and found ignoring case as a listing finds names.
 // 1 with the entry, 0 when there is none (last error 2, or 3 when the
-// directory is missing), -1 when the directory cannot be read. Costs no
-// listing handle.
+// directory is missing), -1 when the directory, or one above it, cannot be
+// read (5 when access is denied). Costs no listing handle.
 int plat_findone(const char *path, unsigned mask, PlatEntry *entry);
 
 // Holds the directory at path open for the calls that follow, until
