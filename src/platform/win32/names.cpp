@@ -37,31 +37,10 @@ int stored_name(const wchar_t *w, wchar_t *out, size_t cap) {
     return 0;
 }
 
-} // namespace
-
-// 0 when the entry a delete that reported success was asked for is gone,
-// 1 when it still stands (Wine reports success for a file it could not
-// delete, an immutable one). Wine looks a name up as it is spelled first,
-// and only then ignoring case: what answers to the path afterwards may be
-// a case twin of the deleted file, and is that file itself only when the
-// directory holds it under the very spelling asked for. The path is one
-// the listing spelled, as every path the core acts on is.
-int still_there(const wchar_t *w) {
-    if (GetFileAttributesW(w) == INVALID_FILE_ATTRIBUTES)
-        return 0;
-    wchar_t full[WPATH_SIZE], dir[WPATH_SIZE], disk[MAX_PATH];
-    const wchar_t *name;
-    if (!under_wine() || wfull(w, full, WPATH_SIZE) < 0 ||
-        wsplit(full, dir, WPATH_SIZE, &name) != 0 || stored_name(w, disk, MAX_PATH) != 0)
-        return 1;
-    return std::wcscmp(disk, name) == 0;
-}
-
-namespace {
-
 // The names of dir that equal name but for letter case, counted (Wine
-// shows case twins that a Linux tree holds: README.TXT and readme.txt).
-int spellings(const wchar_t *dir, const wchar_t *name) {
+// shows case twins that a Linux tree holds: README.TXT and readme.txt);
+// with `exact`, only the very spelling is counted.
+int spellings(const wchar_t *dir, const wchar_t *name, int exact = 0) {
     wchar_t pattern[WPATH_SIZE];
     size_t len = std::wcslen(dir);
     if (len + 3 > WPATH_SIZE)
@@ -77,11 +56,32 @@ int spellings(const wchar_t *dir, const wchar_t *name) {
         return -1;
     int n = 0;
     do
-        n += _wcsicmp(fd.cFileName, name) == 0;
+        n += (exact ? std::wcscmp(fd.cFileName, name) : _wcsicmp(fd.cFileName, name)) == 0;
     while (FindNextFileW(h, &fd));
     FindClose(h);
     return n;
 }
+
+} // namespace
+
+// 0 when the entry a delete that reported success was asked for is gone,
+// 1 when it still stands (Wine reports success for a file it could not
+// delete, an immutable one). Wine finds a name ignoring case when it is
+// not there as spelled: what answers to the path afterwards may be a case
+// twin of the deleted file, which is still there only when the directory
+// holds its very spelling. The path is one the listing spelled, as every
+// path the core acts on is.
+int still_there(const wchar_t *w) {
+    if (GetFileAttributesW(w) == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    wchar_t full[WPATH_SIZE], dir[WPATH_SIZE];
+    const wchar_t *name;
+    if (!under_wine() || wfull(w, full, WPATH_SIZE) < 0 || wsplit(full, dir, WPATH_SIZE, &name) != 0)
+        return 1;
+    return spellings(dir, name, 1) != 0; // a failed listing (-1) counts as there
+}
+
+namespace {
 
 // Gives an entry the letter case of `to`, which names it already, through
 // a temporary name: a direct rename keeps the old spelling under Wine.
