@@ -261,6 +261,25 @@ if [ "$foldscase" = 1 ]; then
     check "case twin does not replace the first" test "$(cat "$mnt/tw/Twin.txt" 2>/dev/null)" = upper
 fi
 
+# A file that takes the name while a /N copy is being written is never
+# replaced, whatever stands in for a no-replace rename here: the rename
+# (or link) that places the copy is held back while another writer
+# takes the name.
+if command -v strace >/dev/null 2>&1; then
+    mkdir -p "$mnt/r"
+    printf 'mine\n' >"$work/c/r.txt"
+    strace -o /dev/null -f -e trace=renameat2,linkat -e inject=renameat2,linkat:delay_enter=1500000 \
+        "$mox" /N 'C:\r.txt' 'D:\r' >"$out" 2>&1 </dev/null &
+    racer=$!
+    sleep 0.7
+    (set -C && printf 'theirs\n' >"$mnt/r/r.txt") 2>/dev/null
+    took=$?
+    wait "$racer"
+    check "the name was taken while the copy was written" test "$took" = 0
+    check "a name taken meanwhile is not replaced" test "$(cat "$mnt/r/r.txt")" = theirs
+    check "a name taken meanwhile leaves no temporary" notemps
+fi
+
 # A copy killed mid-way leaves no partial file under the final name, and
 # where unnamed files exist, nothing at all.
 head -c 30000000 /dev/urandom >"$work/c/big.bin"
