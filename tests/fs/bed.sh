@@ -203,6 +203,21 @@ check "a mode the file system cannot hold is said once, or never where it can" \
 run /S /U 'C:\t' 'D:\t'
 check "/U after a copy copies nothing" test "$rc" = 0 -a "$(count "       0 File(s) copied")" = 1
 
+# Network paths on the share: as mounted (the mount table names it
+# root@127.0.0.1:/...served), as mapped in MOX32_DRIVES, and refused,
+# saying how to map it, where it is neither.
+if [ "$kind" = sshfs ]; then
+    unc='\\127.0.0.1'${served//\//\\}'\t'
+    run /S "$unc" 'E:\n1'
+    check "a mounted share is found by its network path" same "$model" "$work/e/n1"
+    MOX32_DRIVES="$MOX32_DRIVES;\\\\nas\\share=$mnt" run /S '\\nas\share\t' 'E:\n2'
+    check "a mapped share is found by its network path" same "$model" "$work/e/n2"
+    run /S '\\nowhere\share\t' 'E:\n3'
+    check "an unmapped share is refused, named" \
+        said 'Error! \\NOWHERE\SHARE is not mounted here: mount it, or map it in MOX32_DRIVES as \\NOWHERE\SHARE=/dir'
+    check "an unmapped share fails the run" test "$rc" = 1
+fi
+
 # /N leaves an existing file alone.
 printf 'theirs\n' >"$mnt/t/a.txt"
 run /S /N 'C:\t' 'D:\t'

@@ -129,9 +129,12 @@ int pick_base(const char *path, Base *b) {
         if (!issep(path[2]) && letter == curletter)
             b->cur = curdir;
     } else if (issep(path[0])) {
-        if (issep(path[1])) { // a network path: there are no network drives
-            plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
-            return -1;
+        if (issep(path[1])) { // a network path: the share as mounted here
+            static char share[NATIVE_PATH_SIZE];
+            if (share_dir(path, share, sizeof share, &b->rest) != 0)
+                return -1;
+            b->root = share;
+            return 0;
         }
     } else {
         b->cur = curdir;
