@@ -210,7 +210,8 @@ if [ "$kind" = sshfs ]; then
     unc='\\127.0.0.1'${served//\//\\}'\t'
     run /S "$unc" 'E:\n1'
     check "a mounted share is found by its network path" same "$model" "$work/e/n1"
-    MOX32_DRIVES="$MOX32_DRIVES;\\\\nas\\share=$mnt" run /S '\\nas\share\t' 'E:\n2'
+    # Under a drive whose directory lies above the share's.
+    MOX32_DRIVES="Z=/;E=$work/e;\\\\nas\\share=$mnt" run /S '\\nas\share\t' 'E:\n2'
     check "a mapped share is found by its network path" same "$model" "$work/e/n2"
     run /S '\\nowhere\share\t' 'E:\n3'
     check "an unmapped share is refused, named" \

@@ -112,6 +112,8 @@ int resolve(const Base *b, int final, Resolved *r) {
     return 0;
 }
 
+int native_as_dos(const char *path, int coretext, char *out, size_t size);
+
 int pick_base(const char *path, Base *b) {
     if (path == nullptr || path[0] == '\0') {
         plat_setlasterror(PLAT_ERR_INVALID_NAME);
@@ -130,10 +132,15 @@ int pick_base(const char *path, Base *b) {
             b->cur = curdir;
     } else if (issep(path[0])) {
         if (issep(path[1])) { // a network path: the share as mounted here
+            // Taken from "/" as a native path is, so that the directory
+            // where it is mounted is spelled by the drive that holds it.
             static char share[NATIVE_PATH_SIZE];
-            if (share_dir(path, share, sizeof share, &b->rest) != 0)
+            char native[NATIVE_PATH_SIZE];
+            if (share_dir(path, native, sizeof native, &b->rest) != 0 ||
+                native_as_dos(native, 0, share, sizeof share) != 0)
                 return -1;
-            b->root = share;
+            b->root = "/";
+            b->cur = share;
             return 0;
         }
     } else {
