@@ -215,7 +215,7 @@ if [ "$kind" = sshfs ]; then
     check "a mapped share is found by its network path" same "$model" "$work/e/n2"
     run /S '\\nowhere\share\t' 'E:\n3'
     check "an unmapped share is refused, named" \
-        said 'Error! \\NOWHERE\SHARE is not mounted here: mount it, or map it in MOX32_DRIVES as \\NOWHERE\SHARE=/dir'
+        said 'Error! \\nowhere\share is not mounted here: mount it, or map it in MOX32_DRIVES as \\nowhere\share=/dir'
     check "an unmapped share fails the run" test "$rc" = 1
 fi
 
