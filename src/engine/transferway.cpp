@@ -13,6 +13,7 @@
 
 
 static int casetwin(const FileJob *j, const Probe *pr);
+static int twinrefused(const FileJob *j, const Probe *pr);
 
 // The existing destination is not this file's counterpart to write over
 // or to trust as a reference: the file itself under another spelling, or
@@ -22,9 +23,16 @@ static int notcounterpart(const FileJob *j, const Probe *pr) {
         refusesame();
         return 1;
     }
+    return twinrefused(j, pr);
+}
+
+// The existing destination is the copy of a case twin: of one in the source
+// directory (pr given), or of one this run wrote there. 1 after the
+// report, else 0.
+static int twinrefused(const FileJob *j, const Probe *pr) {
     char wanted[PATH_SIZE];
     wantedname(j, wanted);
-    if (casetwin(j, pr) || writtentwin(dstfull, j->name, wanted)) {
+    if ((pr != nullptr && casetwin(j, pr)) || writtentwin(dstfull, j->name, wanted)) {
         outf("Error! %s and %s differ only in case\n", srcfull, dstfull);
         filesfailed++;
         return 1;
@@ -174,9 +182,13 @@ static int decide(const FileJob *j) {
         return absentdst(j, pr.isdir);
     // /N leaves an existing file alone, whatever it is; the checks that
     // the file is this one's counterpart come with the actions that rely on
-    // it (overwrite, backup, delete).
-    if (opt_noover == 1)
+    // it (overwrite, backup, delete). A twin's copy this run wrote is no
+    // file that was there: passing over it would keep this file out of the
+    // destination without a word.
+    if (opt_noover == 1) {
+        twinrefused(j, nullptr);
         return 0;
+    }
     if (opt_update != 1)
         return overwrite(j, &pr);
     return update(j, &pr);

@@ -82,9 +82,8 @@ int active(void);
 // A length that only the terminator ends.
 const size_t WHOLE = ~(size_t)0;
 
-// Texts compared as the picture keys them: ASCII upper case, double-byte
-// characters untouched, byte for byte (so a prefix of the folded text is
-// the folded prefix of the text).
+// Texts compared as the picture keys them: the same name ignoring case, by
+// the platform's rule of names.
 int foldeq(const char *a, size_t alen, const char *b, size_t blen);
 // Listing order: letter case ignored, the exact names breaking ties.
 bool before(const char *a, const char *b);

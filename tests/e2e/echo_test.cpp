@@ -178,6 +178,19 @@ TEST(Echo, PredictsTheRealRun) {
              b.write('e', "OUT/NEW.TXT", "base");
          },
          {"/I", "/B", "=NEW.TXT", "D:\\S\\A.TXT", "E:\\OUT"}},
+        // The picture folded ASCII alone: it took these for two names.
+        {"fullwidth twins gathered: the second is refused as a twin (/G /N)",
+         [](const Sandbox &b) {
+             b.write('d', "S/X/\xef\xbd\x81.txt", "a"); // ａ
+             b.write('d', "S/Y/\xef\xbc\xa1.txt", "A"); // Ａ
+         },
+         {"/G", "/N", "D:\\S", "E:\\OUT"}},
+        {"accented twins gathered: the second is refused as a twin (/G /N)",
+         [](const Sandbox &b) {
+             b.write('d', "S/X/\xc3\xa9.txt", "e"); // é
+             b.write('d', "S/Y/\xc3\x89.txt", "E"); // É
+         },
+         {"/G", "/N", "D:\\S", "E:\\OUT"}},
     };
     for (const EchoCase &c : cases) {
         SCOPED_TRACE(c.what);

@@ -21,7 +21,9 @@ using Lines = std::vector<std::string>;
 
 struct TwinCase {
     const char *name;
-    char tree; // 'G': the twins in two directories; 'B': E:\B\DUP.TXT exists
+    // 'G': the twins in two directories; 'B': E:\B\DUP.TXT exists; 'F': the
+    // twins in two directories, fullwidth; 'E': the twins accented
+    char tree;
     Lines args;
     // The line that refuses the second twin; empty when the run keeps both
     // some other way (a numbered name, a refused rename).
@@ -34,6 +36,10 @@ void twins(const Sandbox &box, const std::string &dir) {
     box.write('D', dir + "/DUP.TXT", "upper");
     box.write('D', dir + "/dup.txt", "lower");
 }
+
+// Fullwidth A and a, accented E and e, in UTF-8.
+const std::string FW_A = "\xef\xbc\xa1", FW_a = "\xef\xbd\x81";
+const std::string E_UP = "\xc3\x89", E_lo = "\xc3\xa9";
 
 bool holds(const Sandbox &box, const std::pair<char, std::string> &at, const std::string &text) {
     return box.exists(at.first, at.second) && box.read(at.first, at.second) == text;
@@ -65,12 +71,25 @@ TEST(Twins, NoRunReplacesOneTwinWithTheOther) {
          moved + "E:\\B\\DUP.TXT differ only in case", {{'E', "B/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
         {"trash numbers", 0, {"/DEL!", "/S", "/Y", "D:\\A"}, "",
          {{'D', "TRASH$$$/A/DUP.TXT"}}, {{'D', "TRASH$$$/A/dup(000).txt"}}},
+        // Letters beyond ASCII fold too: Ａ and ａ, É and é are twins.
+        {"gather fullwidth twins, /N", 'F', {"/G", "/N", "D:\\G", "E:\\B"},
+         "Error! D:\\G\\Y\\" + FW_a + ".txt and E:\\B\\" + FW_A + ".TXT differ only in case",
+         {{'E', "B/" + FW_A + ".TXT"}}, {{'D', "G/Y/" + FW_a + ".txt"}}},
+        {"move accented twins", 'E', {"/M", "/S", "D:\\A", "D:\\B"},
+         "Error! D:\\A\\" + E_lo + ".txt and D:\\B\\" + E_UP + ".TXT differ only in case",
+         {{'D', "B/" + E_UP + ".TXT"}}, {{'D', "A/" + E_lo + ".txt"}}},
     };
     for (const TwinCase &c : cases) {
         Sandbox box;
         if (c.tree == 'G') {
             box.write('D', "G/X/DUP.TXT", "upper");
             box.write('D', "G/Y/dup.txt", "lower");
+        } else if (c.tree == 'F') {
+            box.write('D', "G/X/" + FW_A + ".TXT", "upper");
+            box.write('D', "G/Y/" + FW_a + ".txt", "lower");
+        } else if (c.tree == 'E') {
+            box.write('D', "A/" + E_UP + ".TXT", "upper");
+            box.write('D', "A/" + E_lo + ".txt", "lower");
         } else {
             twins(box, "A");
         }

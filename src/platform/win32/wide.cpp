@@ -100,6 +100,11 @@ int width(const CodecItem *it) {
 
 } // namespace
 
+int codec_ready(void) {
+    ready();
+    return codec_built();
+}
+
 int wide_init(void) {
     // No raw bytes ever come from UTF-16; lone surrogates may.
     codec_external(nullptr, 1);
