@@ -55,7 +55,7 @@ int spellings(const wchar_t *dir, const wchar_t *name) {
         return -1;
     int n = 0;
     do
-        n += _wcsicmp(fd.cFileName, name) == 0;
+        n += wide_namesame(fd.cFileName, WIDE_WHOLE, name, WIDE_WHOLE);
     while (FindNextFileW(h, &fd));
     FindClose(h);
     return n;
@@ -107,7 +107,7 @@ int same_entry(const wchar_t *a, const wchar_t *b) {
     wchar_t fa[WPATH_SIZE], fb[WPATH_SIZE];
     if (wfull(a, fa, WPATH_SIZE) < 0 || wfull(b, fb, WPATH_SIZE) < 0)
         return -1;
-    return _wcsicmp(fa, fb) == 0;
+    return wide_namesame(fa, WIDE_WHOLE, fb, WIDE_WHOLE);
 }
 
 // What changes when anyone writes to a file, read by its path.
