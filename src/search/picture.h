@@ -7,7 +7,7 @@
 // An echo walk asks about every file it meets, so the table answers the
 // common questions (is this directory in the picture at all, what does it
 // hold under this one name) without allocating: directories and names are
-// found by the hash of their text with ASCII letter case ignored, and
+// found by the hash of their text with letter case ignored, and
 // every text the picture keeps is stored once, in blocks that live until
 // fs_forget.
 #pragma once
@@ -63,7 +63,7 @@ struct Node {
 };
 
 // A directory that holds changed names: its full DOS path as first
-// recorded ("X:" for a root), matched with ASCII letter case ignored.
+// recorded ("X:" for a root), matched with letter case ignored.
 struct Dir {
     const char *path = nullptr;
     size_t len = 0;
