@@ -62,9 +62,10 @@ std::string esc(unsigned v) {
 // Letter case beyond ASCII folded by each C runtime: the Linux build took
 // the dotless i for I and the long s for S, the Win32 build did not, so one
 // directory listed in two orders; and the core compared such names byte by
-// byte, so that it took Ａ and ａ, or É and é, for two names and merged
-// what it made into a listing out of the listing's order. Both builds now
-// fold by one table, and the core's order and sameness are the listing's.
+// byte, so that it took Ａ and ａ, or É and é, for two names (and a
+// pattern ａ* missed Ａ) and merged what it made into a listing out of the
+// listing's order. Both builds now fold by one table, and the core's order
+// and sameness are the listing's.
 TEST_F(PlatformFind, NamesBeyondAsciiFoldAlikeOnEveryBuild) {
     // On disk in UTF-8: I S É é ı ſ α Β Ж ж Ａ ａ ｂ, listed in that order.
     for (const char *n : {"\xef\xbd\x82", "\xef\xbd\x81", "\xef\xbc\xa1", "\xd0\xb6", "\xd0\x96",
@@ -75,6 +76,10 @@ TEST_F(PlatformFind, NamesBeyondAsciiFoldAlikeOnEveryBuild) {
                          "\x83\xBF", "\x83\xA0", "\x84\x47", "\x84\x77",
                          "\x82\x60", "\x82\x81", "\x82\x82"};
     EXPECT_EQ(names("C:\\*"), order);
+    // A pattern's letters fold by the same rule.
+    EXPECT_EQ(names("C:\\\x82\x81*"), (Names{"\x82\x60", "\x82\x81"}));
+    EXPECT_EQ(names("C:\\" + esc(0xE9) + "*"), (Names{esc(0xC9), esc(0xE9)}));
+    EXPECT_EQ(names("C:\\i*"), Names{"I"});
     for (size_t i = 1; i < order.size(); i++)
         EXPECT_LT(plat_namecmp(order[i - 1].c_str(), order[i].c_str()), 0) << i;
     struct Same {
