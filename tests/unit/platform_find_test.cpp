@@ -67,19 +67,21 @@ std::string esc(unsigned v) {
 // listing's order. Both builds now fold by one table, and the core's order
 // and sameness are the listing's.
 TEST_F(PlatformFind, NamesBeyondAsciiFoldAlikeOnEveryBuild) {
-    // On disk in UTF-8: I S É é ı ſ α Β Ж ж Ａ ａ ｂ, listed in that order.
-    for (const char *n : {"\xef\xbd\x82", "\xef\xbd\x81", "\xef\xbc\xa1", "\xd0\xb6", "\xd0\x96",
-                          "\xce\x92", "\xce\xb1", "\xc5\xbf", "\xc4\xb1", "\xc3\xa9", "\xc3\x89",
-                          "S", "I"})
+    // On disk in UTF-8: I S É ı ſ α Β ж Ａ ｂ, listed in that order (no
+    // case twins: a Windows file system holds none).
+    for (const char *n : {"\xef\xbd\x82", "\xef\xbc\xa1", "\xd0\xb6", "\xce\x92", "\xce\xb1",
+                          "\xc5\xbf", "\xc4\xb1", "\xc3\x89", "S", "I"})
         file(n);
+    EXPECT_EQ(names("C:\\*"), (Names{"I", "S", esc(0xC9), esc(0x131), esc(0x17F), "\x83\xBF",
+                                     "\x83\xA0", "\x84\x77", "\x82\x60", "\x82\x82"}));
+    // A pattern's letters fold by the same rule.
+    EXPECT_EQ(names("C:\\\x82\x81*"), Names{"\x82\x60"});
+    EXPECT_EQ(names("C:\\" + esc(0xE9) + "*"), Names{esc(0xC9)});
+    EXPECT_EQ(names("C:\\i*"), Names{"I"});
+    // The core orders as the listing does, twins by their exact letters.
     const Names order = {"I", "S", esc(0xC9), esc(0xE9), esc(0x131), esc(0x17F),
                          "\x83\xBF", "\x83\xA0", "\x84\x47", "\x84\x77",
                          "\x82\x60", "\x82\x81", "\x82\x82"};
-    EXPECT_EQ(names("C:\\*"), order);
-    // A pattern's letters fold by the same rule.
-    EXPECT_EQ(names("C:\\\x82\x81*"), (Names{"\x82\x60", "\x82\x81"}));
-    EXPECT_EQ(names("C:\\" + esc(0xE9) + "*"), (Names{esc(0xC9), esc(0xE9)}));
-    EXPECT_EQ(names("C:\\i*"), Names{"I"});
     for (size_t i = 1; i < order.size(); i++)
         EXPECT_LT(plat_namecmp(order[i - 1].c_str(), order[i].c_str()), 0) << i;
     struct Same {
