@@ -13,31 +13,27 @@
 
 
 static int casetwin(const FileJob *j, const Probe *pr);
-static int twinrefused(const FileJob *j, const Probe *pr);
 
 // The existing destination is not this file's counterpart to write over
 // or to trust as a reference: the file itself under another spelling, or
 // the copy of a case twin. 1 after the report, else 0.
-static int notcounterpart(const FileJob *j, const Probe *pr) {
-    if (samefile()) {
-        refusesame();
-        return 1;
-    }
-    return twinrefused(j, pr);
-}
-
-// The existing destination is the copy of a case twin: of one in the source
-// directory (pr given), or of one this run wrote there. 1 after the
-// report, else 0.
-static int twinrefused(const FileJob *j, const Probe *pr) {
+static int twincopy(const FileJob *j, const Probe *pr) {
     char wanted[PATH_SIZE];
     wantedname(j, wanted);
-    if ((pr != nullptr && casetwin(j, pr)) || writtentwin(dstfull, j->name, wanted)) {
+    if (casetwin(j, pr) || writtentwin(dstfull, j->name, wanted)) {
         outf("Error! %s and %s differ only in case\n", srcfull, dstfull);
         filesfailed++;
         return 1;
     }
     return 0;
+}
+
+static int notcounterpart(const FileJob *j, const Probe *pr) {
+    if (samefile()) {
+        refusesame();
+        return 1;
+    }
+    return twincopy(j, pr);
 }
 
 static void announce(const char *dir, const char *dstcurdir) {
@@ -84,6 +80,10 @@ static int overwrite(const FileJob *j, const Probe *pr) {
 }
 
 static int update(const FileJob *j, const Probe *pr) {
+    // The copy of a twin is no reference: judged by its time, the file
+    // would be passed over as up to date in every run.
+    if (twincopy(j, pr))
+        return 0;
     if (!sourcenewer(&j->mtime, j->date, j->time, &pr->entry.mtime, pr->entry.date,
                      pr->entry.time)) {
         int r;
@@ -182,11 +182,9 @@ static int decide(const FileJob *j) {
         return absentdst(j, pr.isdir);
     // /N leaves an existing file alone, whatever it is; the checks that
     // the file is this one's counterpart come with the actions that rely on
-    // it (overwrite, backup, delete). A twin's copy this run wrote is no
-    // file that was there: passing over it would keep this file out of the
-    // destination without a word.
+    // it (overwrite, backup, delete).
     if (opt_noover == 1) {
-        twinrefused(j, nullptr);
+        twincopy(j, &pr); // a twin's copy is not this file's: never passed over unsaid
         return 0;
     }
     if (opt_update != 1)
