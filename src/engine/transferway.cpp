@@ -60,16 +60,33 @@ static int absentdst(const FileJob *j, int isdir) {
     return transfer(j, dstfull, COPY_NEW);
 }
 
+// Beyond this size a move's gather takes exact times and sizes that agree
+// for the same file without reading both: a cheap look, bounded.
+static const unsigned long long GATHER_READ_LIMIT = 4ull << 20;
+
+// Gathering brings same-named files from many directories together: a
+// differing one is kept under a backup name rather than lost. Date, time
+// and size in the two-second grain tell apart only roughly; where the
+// file written over is the only one left (a move took it from its source)
+// the exact times are compared too, and the bytes of files small enough
+// to read cheaply.
+static int gatherdiffers(const FileJob *j, const Probe *pr) {
+    if (samefindinfo(j->date, j->time, j->size, &pr->entry) != 0)
+        return 1;
+    if (opt_move != 1)
+        return 0;
+    if (j->mtime.sec != pr->entry.mtime.sec || j->mtime.nsec != pr->entry.mtime.nsec)
+        return 1;
+    return j->size <= GATHER_READ_LIMIT && !samebytes(srcfull, dstfull);
+}
+
 static int overwrite(const FileJob *j, const Probe *pr) {
     if (notcounterpart(j, pr))
         return 0;
     int r;
     if (deleteaction(j, &r))
         return r;
-    // Gathering brings same-named files from many directories together: a
-    // differing one is kept under a backup name rather than lost.
-    int differs = samefindinfo(j->date, j->time, j->size, &pr->entry) != 0;
-    int saved = opt_backup == 1 || (opt_gather == 1 && differs);
+    int saved = opt_backup == 1 || (opt_gather == 1 && gatherdiffers(j, pr));
     if (saved && backup() != 0)
         return 0;
     if (!spaceok(j, dstfull))
@@ -175,6 +192,8 @@ static int decide(const FileJob *j) {
         pr = *j->probed;
     else
         probedst(&pr);
+    if (unanswered(&pr))
+        return 0;
     // A directory of the name is no file: the delete modes find no
     // counterpart in it, and a copy onto it fails and ends the walk, like
     // any failed copy. It is never renamed aside as a backup.

@@ -244,6 +244,12 @@ int fs_findone(const char *path, unsigned mask, PlatEntry *entry) {
     const char *sep = mbstrrchr(path, '\\');
     const char *want = sep != nullptr ? sep + 1 : path;
     FsFind *f = fs_findfirst(path, mask, entry);
+    unsigned err = plat_lasterror();
+    // A directory that cannot be read answers as the platform's look does,
+    // with the system's reason.
+    if (f == nullptr && err != PLAT_ERR_FILE_NOT_FOUND && err != PLAT_ERR_PATH_NOT_FOUND &&
+        err != PLAT_ERR_NO_MORE_FILES)
+        return plat_findone(path, mask, entry);
     int found = 0;
     for (int more = f != nullptr; more && !found; more = fs_findnext(f, entry))
         found = std::strcmp(entry->name, want) == 0 || samepath(entry->name, want);
