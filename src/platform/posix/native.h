@@ -72,6 +72,10 @@ int native_path(const char *path, char *out, size_t size);
 // before they are used, a look at each and not a read of its names.
 int typed_path(const char *path, char *out, size_t size);
 
+// plat_nativepath: the core's text of a path in the system's own form,
+// resolved as the kernel resolves it. (shellpath.cpp)
+int shell_path(const char *path, char *out, size_t size);
+
 // The canonical DOS spelling of a native absolute path (code page 932), or
 // -1 when it lies on no mapped drive (last error 3) or does not fit (206).
 int dos_path(const char *native, char *out, size_t size);

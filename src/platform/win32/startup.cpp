@@ -77,6 +77,7 @@ int plat_startup(int argc, char **argv, char ***cpargv) {
     // by the program's own table, never the C runtime's, and numbers print
     // as the C runtime prints them everywhere.
     std::setlocale(LC_CTYPE, "");
+    signals_hook();
     if (wide_init() != 0) {
         say("mox32: no conversion for code page 932\n");
         return -1;
