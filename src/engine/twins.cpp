@@ -12,14 +12,14 @@
 #include <cstring>
 
 #include "engine/perfile.h"
-#include "search/pathstr.h"
+#include "platform/platform.h"
 
 namespace {
 
 struct Written {
-    uint64_t dst;   // hash of the destination path, ASCII case folded; 0 empty
+    uint64_t dst;   // hash of the destination path, case folded; 0 empty
     uint32_t exact; // hash of the source name as it is
-    uint32_t fold;  // hash of the source name, ASCII case folded
+    uint32_t fold;  // hash of the source name, case folded
     uint32_t wrote; // hash of the name the destination was given
     uint32_t spare;
 };
@@ -28,21 +28,15 @@ Written *table;
 size_t slots, used;
 int keeping; // this run can bring twins together: see watchtwins
 
-// FNV-1a over the text, with ASCII letters upper-cased when fold is set.
-// The second byte of a double-byte character is never case-changed.
+// FNV-1a over the bytes as they are; folded, the platform's hash of names,
+// so that twins here are the names a look-up takes for one.
 uint64_t hashtext(const char *s, int fold) {
+    if (fold)
+        return plat_namehash(s, PLAT_WHOLE);
     const uint64_t prime = 1099511628211ull;
     uint64_t h = 1469598103934665603ull;
-    for (const unsigned char *p = (const unsigned char *)s; *p != 0; p++) {
-        unsigned c = *p;
-        if (c < 0x80) {
-            h = (h ^ (fold && c - 'a' < 26u ? c - 32 : c)) * prime;
-            continue;
-        }
-        h = (h ^ c) * prime;
-        if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && p[1] != 0)
-            h = (h ^ *++p) * prime;
-    }
+    for (const unsigned char *p = (const unsigned char *)s; *p != 0; p++)
+        h = (h ^ *p) * prime;
     return h != 0 ? h : 1;
 }
 

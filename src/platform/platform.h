@@ -203,6 +203,28 @@ int plat_fullpath(const char *path, char *out, size_t size);
 enum { PLAT_NATIVE_BACKSLASH = -2, PLAT_NATIVE_ENDDOT = -3, PLAT_NATIVE_ENDSPACE = -4 };
 int plat_nativepath(const char *path, char *out, size_t size);
 
+// ---- names -------------------------------------------------------------------
+//
+// Which names are the same, and in what order they list: one rule for the
+// whole program, the one by which a listing sorts and a look-up matches,
+// the same on every backend. Names (and paths) are the core's text, read
+// character by character (an escape pair is the one character it
+// carries); letter case is folded by the program's own table, never from
+// beyond ASCII into it (the dotless i is not I), and characters order as
+// their Unicode code points. A text ends at its length or its first NUL.
+
+const size_t PLAT_WHOLE = ~(size_t)0; // a length: up to the NUL
+
+// Listing order of two names (<0, 0, >0): by their folded characters; two
+// names that differ only in case by the first character that differs, as
+// the exact names sort; different bytes of one character last.
+int plat_namecmp(const char *a, const char *b);
+// 1 when the two texts are the same name (or path) ignoring letter case.
+int plat_namesame(const char *a, size_t alen, const char *b, size_t blen);
+// A hash of the text with letter case folded, never 0: equal for texts
+// that plat_namesame calls the same.
+unsigned long long plat_namehash(const char *text, size_t len);
+
 // ---- listing ----------------------------------------------------------------
 
 // One listed entry. The last write is given twice: as DOS words in local

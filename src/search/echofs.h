@@ -15,7 +15,7 @@
 // as that picture leaves it.
 //
 // What is remembered, and the rule that keeps it true: for each directory
-// (its full DOS path, ASCII letter case ignored) the names made in it and
+// (its full DOS path, letter case ignored) the names made in it and
 // the names taken away from it since the run began, each made one with
 // the entry a listing would show for it. Every change an echo run would
 // make is recorded here and nowhere else; the disk itself does not change

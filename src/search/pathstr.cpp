@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
+
 // Byte classes of code page 932. They are fixed here rather than taken from
 // the running system, so a path splits the same way on every machine.
 static int islead(unsigned char b) {
@@ -208,30 +210,15 @@ int iswild(const char *s) {
     return std::strpbrk(s, "*?") != nullptr;
 }
 
-// Letter case is ignored only in single-byte characters: 0x83 0x41 and
-// 0x83 0x61 are two different characters. Case folding keeps the byte
-// kinds of both strings in step, because a letter and its other case fall
-// in the same byte classes.
+// Paths are names compared by the platform's one rule of names, so that a
+// path is the same path wherever it is asked.
 int samepath(const char *a, const char *b) {
     if (std::strcmp(a, b) == 0) // the usual answer, asked once per file
         return 1;
-    // One pass in step: the two differ where a character does, unless all
-    // that is left there is one final separator on one side.
-    int kind = 0;
-    size_t n = 0;
-    for (;; n++) {
-        unsigned char x = (unsigned char)a[n];
-        unsigned char y = (unsigned char)b[n];
-        if (x == 0 || y == 0)
-            break;
-        kind = nextkind(kind, x);
-        if (x != y && (kind == 2 || upcase(x) != upcase(y)))
-            break;
-    }
-    const char *rest = a[n] != 0 ? a + n : b + n;
-    if (a[n] != 0 && b[n] != 0)
-        return 0;
-    // A final "\\" of its own, after a whole character (a trail byte 0x5C
-    // ends a character, and its lead byte was compared already).
-    return rest[0] == 0 || (rest[0] == '\\' && rest[1] == 0 && nextkind(kind, '\\') == 0);
+    size_t an, bn;
+    if (endsinsep(a, &an))
+        an--;
+    if (endsinsep(b, &bn))
+        bn--;
+    return plat_namesame(a, an, b, bn);
 }

@@ -60,5 +60,6 @@ int delbackslash(char *path);
 int isroot(const char *path); // "X:\" exactly
 int iswild(const char *s);    // holds "*" or "?"
 
-// Same path apart from ASCII letter case and one trailing separator.
+// Same path apart from letter case (plat_namesame) and one trailing
+// separator.
 int samepath(const char *a, const char *b);

@@ -288,7 +288,7 @@ int one(const char *path, unsigned mask, int ownerror, PlatEntry *e) {
             pick = n;
             break;
         }
-        if (pick == nullptr || std::strcmp(n->name, pick->name) < 0)
+        if (pick == nullptr || plat_namecmp(n->name, pick->name) < 0)
             pick = n;
     }
     if (pick == nullptr) {

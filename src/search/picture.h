@@ -7,7 +7,7 @@
 // An echo walk asks about every file it meets, so the table answers the
 // common questions (is this directory in the picture at all, what does it
 // hold under this one name) without allocating: directories and names are
-// found by the hash of their text with ASCII letter case ignored, and
+// found by the hash of their text with letter case ignored, and
 // every text the picture keeps is stored once, in blocks that live until
 // fs_forget.
 #pragma once
@@ -63,7 +63,7 @@ struct Node {
 };
 
 // A directory that holds changed names: its full DOS path as first
-// recorded ("X:" for a root), matched with ASCII letter case ignored.
+// recorded ("X:" for a root), matched with letter case ignored.
 struct Dir {
     const char *path = nullptr;
     size_t len = 0;
@@ -82,9 +82,8 @@ int active(void);
 // A length that only the terminator ends.
 const size_t WHOLE = ~(size_t)0;
 
-// Texts compared as the picture keys them: ASCII upper case, double-byte
-// characters untouched, byte for byte (so a prefix of the folded text is
-// the folded prefix of the text).
+// Texts compared as the picture keys them: the same name ignoring case, by
+// the platform's rule of names.
 int foldeq(const char *a, size_t alen, const char *b, size_t blen);
 // Listing order: letter case ignored, the exact names breaking ties.
 bool before(const char *a, const char *b);

@@ -15,107 +15,14 @@ namespace {
 
 // ---- the folded text ---------------------------------------------------------------
 
-// The bytes of s[0..n) with ASCII letter case folded, one at a time: ASCII
-// upper case, every byte of a double-byte character as it is, the end at
-// n or at the terminator (-1 then).
-struct Folding {
-    const unsigned char *s;
-    size_t n;
-    size_t i = 0;
-    size_t held = 0; // bytes still to come of a double-byte character
-
-    Folding(const char *text, size_t len) : s((const unsigned char *)text), n(len) {}
-
-    int next() {
-        if (i >= n)
-            return -1;
-        unsigned c = s[i++];
-        if (held > 0) {
-            held--;
-            return (int)c;
-        }
-        if (c < 0x80) {
-            if (c == 0) {
-                i = n;
-                return -1;
-            }
-            return upcase((int)c);
-        }
-        size_t w = (size_t)mbcharlen((const char *)s + i - 1);
-        if (w > n - i + 1)
-            w = n - i + 1;
-        held = w - 1;
-        return (int)c;
-    }
-};
-
-// A hash of the folded text, eight folded bytes at a time: a run of
-// eight ASCII bytes is folded at once, anything else byte by byte into the
-// same words, so that texts that fold alike hash alike.
-const uint64_t ONES = 0x0101010101010101ull;
-
-uint64_t upcase8(uint64_t w) { // eight ASCII bytes
-    uint64_t lower = (w + ONES * (0x80 - 'a')) & ~(w + ONES * (0x80 - 'z' - 1)) & (ONES * 0x80);
-    return w - (lower >> 2);
-}
-
-uint64_t mix(uint64_t h, uint64_t w) {
-    h = (h ^ w) * 0x9E3779B97F4A7C15ull;
-    return h ^ (h >> 32);
-}
-
+// Texts are keyed by the platform's one rule of names.
 unsigned foldhash(const char *text, size_t n) {
-    const unsigned char *s = (const unsigned char *)text;
-    n = strnlen(text, n);
-    uint64_t h = n, w;
-    unsigned char word[8];
-    size_t k = 0; // folded bytes in word
-    for (size_t i = 0; i < n;) {
-        if (k == 0) {
-            size_t take = n - i < 8 ? n - i : 8;
-            w = 0; // the last word of a text is filled up with zeros
-            std::memcpy(&w, s + i, take);
-            if ((w & ONES * 0x80) == 0) {
-                h = mix(h, upcase8(w));
-                i += take;
-                continue;
-            }
-        }
-        size_t len = s[i] < 0x80 ? 1 : (size_t)mbcharlen(text + i);
-        if (len > n - i)
-            len = n - i;
-        for (size_t end = i + len; i < end; i++) {
-            word[k++] = (unsigned char)(len == 1 ? upcase(s[i]) : s[i]);
-            if (k == 8) {
-                std::memcpy(&w, word, 8);
-                h = mix(h, w);
-                k = 0;
-            }
-        }
-    }
-    if (k > 0) {
-        std::memset(word + k, 0, 8 - k);
-        std::memcpy(&w, word, 8);
-        h = mix(h, w);
-    }
-    return (unsigned)(h ^ (h >> 29));
+    unsigned long long h = plat_namehash(text, n);
+    return (unsigned)(h ^ (h >> 32));
 }
 
 int foldcmp(const char *a, size_t alen, const char *b, size_t blen) {
-    // The usual answer: one spelling. Folding character by character costs
-    // ten times a plain comparison, and a table probe asks this of every
-    // long path it meets.
-    size_t an = strnlen(a, alen), bn = strnlen(b, blen);
-    if (an == bn && std::memcmp(a, b, an) == 0)
-        return 0;
-    Folding x(a, alen), y(b, blen);
-    for (;;) {
-        int p = x.next(), q = y.next();
-        if (p != q)
-            return p < q ? -1 : 1;
-        if (p < 0)
-            return 0;
-    }
+    return plat_namesame(a, alen, b, blen) ? 0 : 1;
 }
 
 // ---- the store -------------------------------------------------------------------------
@@ -354,10 +261,7 @@ int foldeq(const char *a, size_t alen, const char *b, size_t blen) {
     return foldcmp(a, alen, b, blen) == 0;
 }
 
-bool before(const char *a, const char *b) {
-    int c = foldcmp(a, WHOLE, b, WHOLE);
-    return c != 0 ? c < 0 : std::strcmp(a, b) < 0;
-}
+bool before(const char *a, const char *b) { return plat_namecmp(a, b) < 0; }
 
 int inpicture(const char *path) {
     unsigned char c = (unsigned char)path[0];

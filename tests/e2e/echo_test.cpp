@@ -199,6 +199,19 @@ TEST(Echo, PredictsTheRealRun) {
              files(b, 'd', "A/sub", {"X.TXT", "Y.TXT"});
          },
          {"/M", "/S", "D:\\A", "E:\\OUT"}, true},
+        // The picture folded ASCII alone: it took these for two names.
+        {"fullwidth twins gathered: the second is refused as a twin (/G /N)",
+         [](const Sandbox &b) {
+             b.write('d', "S/X/\xef\xbd\x81.txt", "a"); // ａ
+             b.write('d', "S/Y/\xef\xbc\xa1.txt", "A"); // Ａ
+         },
+         {"/G", "/N", "D:\\S", "E:\\OUT"}},
+        {"accented twins gathered: the second is refused as a twin (/G /N)",
+         [](const Sandbox &b) {
+             b.write('d', "S/X/\xc3\xa9.txt", "e"); // é
+             b.write('d', "S/Y/\xc3\x89.txt", "E"); // É
+         },
+         {"/G", "/N", "D:\\S", "E:\\OUT"}},
     };
     for (const EchoCase &c : cases) {
         SCOPED_TRACE(c.what);

@@ -23,8 +23,9 @@ struct TwinCase {
     const char *name;
     // 'G': the twins in two directories; 'B': E:\B\DUP.TXT exists; 'S': the
     // twins as D:\A\SUB\DUP.TXT and D:\A\sub\DUP.TXT; 'L': D:\L.LST names
-    // D:\A\Dup.txt; 'W': D:\W.LST names both twins. An argument "<native>"
-    // is D:\A\dup.txt as a Linux path.
+    // D:\A\Dup.txt; 'W': D:\W.LST names both twins; 'F': the twins in two
+    // directories, fullwidth; 'E': the twins accented. An argument
+    // "<native>" is D:\A\dup.txt as a Linux path.
     char tree;
     Lines args;
     // The line that refuses the second twin; empty when the run keeps both
@@ -38,6 +39,10 @@ void twins(const Sandbox &box, const std::string &dir) {
     box.write('D', dir + "/DUP.TXT", "upper");
     box.write('D', dir + "/dup.txt", "lower");
 }
+
+// Fullwidth A and a, accented E and e, in UTF-8.
+const std::string FW_A = "\xef\xbc\xa1", FW_a = "\xef\xbd\x81";
+const std::string E_UP = "\xc3\x89", E_lo = "\xc3\xa9";
 
 bool holds(const Sandbox &box, const std::pair<char, std::string> &at, const std::string &text) {
     return box.exists(at.first, at.second) && box.read(at.first, at.second) == text;
@@ -103,6 +108,13 @@ TEST(Twins, NoRunReplacesOneTwinWithTheOther) {
         {"a list line of neither twin's spelling", 'L', {"/DEL", "@D:\\L.LST"},
          "Error! D:\\A\\DUP.TXT and D:\\A\\dup.txt differ only in case",
          {{'D', "A/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
+        // Letters beyond ASCII fold too: Ａ and ａ, É and é are twins.
+        {"gather fullwidth twins, /N", 'F', {"/G", "/N", "D:\\G", "E:\\B"},
+         "Error! D:\\G\\Y\\" + FW_a + ".txt and E:\\B\\" + FW_A + ".TXT differ only in case",
+         {{'E', "B/" + FW_A + ".TXT"}}, {{'D', "G/Y/" + FW_a + ".txt"}}},
+        {"move accented twins", 'E', {"/M", "/S", "D:\\A", "D:\\B"},
+         "Error! D:\\A\\" + E_lo + ".txt and D:\\B\\" + E_UP + ".TXT differ only in case",
+         {{'D', "B/" + E_UP + ".TXT"}}, {{'D', "A/" + E_lo + ".txt"}}},
     };
     for (const TwinCase &c : cases) {
         Sandbox box;
@@ -112,6 +124,12 @@ TEST(Twins, NoRunReplacesOneTwinWithTheOther) {
         } else if (c.tree == 'S') {
             box.write('D', "A/SUB/DUP.TXT", "upper");
             box.write('D', "A/sub/DUP.TXT", "lower");
+        } else if (c.tree == 'F') {
+            box.write('D', "G/X/" + FW_A + ".TXT", "upper");
+            box.write('D', "G/Y/" + FW_a + ".txt", "lower");
+        } else if (c.tree == 'E') {
+            box.write('D', "A/" + E_UP + ".TXT", "upper");
+            box.write('D', "A/" + E_lo + ".txt", "lower");
         } else {
             twins(box, "A");
         }

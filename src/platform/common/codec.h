@@ -36,6 +36,9 @@ typedef uint32_t (*CodecDecoder)(const unsigned char *code, size_t n);
 // nothing (no converter for code page 932).
 int codec_build(CodecDecoder decode);
 int codec_built(void);
+// Builds the tables with the backend's own decoder if not yet built (each
+// backend defines it); 1 when they are there.
+int codec_ready(void);
 
 // What the external encoding can produce, and so which escapes are real:
 // same[b] is 1 for an ASCII byte b that stands for itself outside (null: no

@@ -1,17 +1,9 @@
 #include "platform/common/sortkey.h"
+#include "platform/common/upcase.h"
 
-#include <climits>
 #include <cstring>
-#include <cwchar>
-#include <cwctype>
 
-unsigned long sortkey_fold(unsigned long cp) {
-    if (cp < 0x80)
-        return cp >= 'a' && cp <= 'z' ? cp - 32 : cp;
-    if (cp > (unsigned long)WCHAR_MAX)
-        return cp;
-    return (unsigned long)std::towupper((wint_t)cp);
-}
+unsigned long sortkey_fold(unsigned long cp) { return upcase_cp(cp); }
 
 int sortkey_put(unsigned long v, char *key, size_t *at, size_t cap) {
     unsigned char b[4];

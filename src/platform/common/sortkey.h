@@ -17,8 +17,8 @@ enum {
 // is kept apart from every character, above them: SORTKEY_RAW + its value.
 const unsigned long SORTKEY_RAW = 0x110000;
 
-// The upper case of a code point as the C library knows it (towupper in
-// the current locale); ASCII letters fold everywhere.
+// The upper case of a code point, from the program's own table
+// (upcase.h): the same on every build.
 unsigned long sortkey_fold(unsigned long cp);
 
 // Appends v at key[*at]; -1 when it and a terminator do not fit in cap.

@@ -58,6 +58,18 @@ void split_chars(const char *name, Chars *c) {
     }
 }
 
+// Two characters, one beyond ASCII, the same ignoring case by the one rule
+// of names (a fullwidth A and a, É and é).
+int samechar(Char a, const WildToken &t) {
+    char x[5], y[5];
+    for (int i = 0; i < 4; i++) {
+        x[i] = (char)(a.code >> (8 * i));
+        y[i] = (char)(t.code >> (8 * i));
+    }
+    x[4] = y[4] = 0;
+    return plat_namesame(x, 4, y, 4);
+}
+
 // Adds the states reachable without consuming a character at position i.
 void closure(const WildPattern *p, const Chars *c, int i, unsigned char *on) {
     int atend = i >= c->n;
@@ -81,9 +93,11 @@ int consumes(const WildToken *t, const Chars *c, int i) {
     case DOS_QM: return !dot;
     case DOS_DOT: return dot;
     default:
-        if (!a.single || !t->single)
-            return a.code == t->code;
-        return fold((unsigned char)a.code) == fold((unsigned char)t->code);
+        if (a.code == t->code)
+            return 1;
+        if (a.single && t->single)
+            return fold((unsigned char)a.code) == fold((unsigned char)t->code);
+        return samechar(a, *t);
     }
 }
 

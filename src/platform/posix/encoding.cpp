@@ -477,3 +477,5 @@ int enc_from_core_part(const char *src, size_t len, char *dst, size_t cap, int f
     }
     return finish(&o);
 }
+
+int codec_ready(void) { return tables_ready(); }

@@ -51,8 +51,8 @@ int entry_is_link(const wchar_t *path, DWORD attrib) {
         return 0; // nothing can be done to it either
     if (nd > 0 && fdir[nd - 1] == L'\\')
         nd--;
-    return nf <= nd || _wcsnicmp(ffile, fdir, (size_t)nd) != 0 || ffile[nd] != L'\\' ||
-           _wcsicmp(ffile + nd + 1, name) != 0;
+    return nf <= nd || !wide_namesame(ffile, (size_t)nd, fdir, (size_t)nd) || ffile[nd] != L'\\' ||
+           !wide_namesame(ffile + nd + 1, WIDE_WHOLE, name, WIDE_WHOLE);
 }
 
 // Under Wine the link is first replaced, as an entry, by an empty file of

@@ -56,7 +56,8 @@ int spellings(const wchar_t *dir, const wchar_t *name, int exact = 0) {
         return -1;
     int n = 0;
     do
-        n += (exact ? std::wcscmp(fd.cFileName, name) : _wcsicmp(fd.cFileName, name)) == 0;
+        n += exact ? std::wcscmp(fd.cFileName, name) == 0
+                   : wide_namesame(fd.cFileName, WIDE_WHOLE, name, WIDE_WHOLE);
     while (FindNextFileW(h, &fd));
     FindClose(h);
     return n;
@@ -129,7 +130,7 @@ int same_entry(const wchar_t *a, const wchar_t *b) {
     wchar_t fa[WPATH_SIZE], fb[WPATH_SIZE];
     if (wfull(a, fa, WPATH_SIZE) < 0 || wfull(b, fb, WPATH_SIZE) < 0)
         return -1;
-    return _wcsicmp(fa, fb) == 0;
+    return wide_namesame(fa, WIDE_WHOLE, fb, WIDE_WHOLE);
 }
 
 // What changes when anyone writes to a file, read by its path.

@@ -44,6 +44,11 @@ int wide_columns(const char *core, size_t len);
 // The sort key of a UTF-16 name (platform/common/sortkey.h), folded or
 // exact. The key's length, or -1 when it does not fit.
 int wide_sortkey(const wchar_t *name, int folded, char *key, size_t cap);
+// 1 when two UTF-16 names or paths, each ending at its length or its NUL,
+// are the same ignoring letter case by the program's one fold (the core's
+// plat_namesame), not the C runtime's.
+int wide_namesame(const wchar_t *a, size_t an, const wchar_t *b, size_t bn);
+const size_t WIDE_WHOLE = ~(size_t)0;
 
 // ---- paths (paths.cpp) -----------------------------------------------------
 

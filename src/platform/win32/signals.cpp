@@ -74,7 +74,7 @@ Slot *slot_of(const wchar_t *path) {
     if (wfull(path, full, WPATH_SIZE) < 0)
         return nullptr;
     for (Slot &s : slots)
-        if (s.used && _wcsicmp(s.path, full) == 0)
+        if (s.used && wide_namesame(s.path, WIDE_WHOLE, full, WIDE_WHOLE))
             return &s;
     return nullptr;
 }

@@ -73,8 +73,9 @@ void write_console(HANDLE h, const char *text, size_t len) {
 int plat_startup(int argc, char **argv, char ***cpargv) {
     (void)argc;
     (void)argv;
-    // Letter case folds as the user's locale knows it (the listing's
-    // order); numbers print as the C runtime prints them everywhere.
+    // Character classes as the user's locale knows them; letter case folds
+    // by the program's own table, never the C runtime's, and numbers print
+    // as the C runtime prints them everywhere.
     std::setlocale(LC_CTYPE, "");
     signals_hook();
     if (wide_init() != 0) {

@@ -100,6 +100,11 @@ int width(const CodecItem *it) {
 
 } // namespace
 
+int codec_ready(void) {
+    ready();
+    return codec_built();
+}
+
 int wide_init(void) {
     // No raw bytes ever come from UTF-16; lone surrogates may.
     codec_external(nullptr, 1);
@@ -175,4 +180,14 @@ int wide_sortkey(const wchar_t *name, int folded, char *key, size_t cap) {
     }
     key[at] = '\0';
     return (int)at;
+}
+
+int wide_namesame(const wchar_t *a, size_t an, const wchar_t *b, size_t bn) {
+    an = wcsnlen(a, an);
+    bn = wcsnlen(b, bn);
+    size_t i = 0, j = 0;
+    while (i < an && j < bn)
+        if (sortkey_fold(next_point(a, an, &i)) != sortkey_fold(next_point(b, bn, &j)))
+            return 0;
+    return i == an && j == bn;
 }
