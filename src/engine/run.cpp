@@ -10,7 +10,7 @@
 #include "job/moxsub.h"
 #include "names/backup.h"
 #include "names/format.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 #include "sys/drive.h"
@@ -80,7 +80,7 @@ static void traceentry(const PARAM *param, const char *line) {
 // found empty or not, as the real run would find it).
 static void removelisted(const char *line) {
     int removed = 1;
-    if (fs_rmdir(line) != 0) {
+    if (runfs->rmdir(line) != 0) {
         removed = 0;
         char text[256];
         plat_errortext(plat_lasterror(), text, sizeof text);
@@ -120,7 +120,7 @@ static int mapnative(char *line, size_t size) {
     if (line[0] != '/')
         return 0;
     char full[PATH_SIZE];
-    if (plat_fullpath(line, full, sizeof full) >= 0 && std::strlen(full) < size) {
+    if (runfs->fullpath(line, full, sizeof full) >= 0 && std::strlen(full) < size) {
         std::strcpy(line, full);
         return 0;
     }
@@ -162,7 +162,7 @@ static void listentry(PARAM *param, XFINDFUNC callback, const char *line, unsign
 int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *found) {
     const char *name = source + 1;
     *found = 0;
-    int handle = plat_open(name, PLAT_OPEN_READ);
+    int handle = runfs->open(name, PLAT_OPEN_READ);
     if (handle < 0) {
         outf("Error! file open failed: %s\n", name);
         return -1;
@@ -187,7 +187,7 @@ int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *foun
         outf("Error! file read failed: %s\n", name);
         runfaults = 1;
     }
-    plat_close(handle);
+    runfs->close(handle);
     return status;
 }
 
@@ -214,7 +214,7 @@ static int removebase(const char *dir) {
     int removed = 1;
     unsigned attrib;
     if (getattr(dir, &attrib) == 0)
-        removed = fs_rmdir(dir) == 0;
+        removed = runfs->rmdir(dir) == 0;
     if (removed)
         outf("<%s> deleted\n", dir);
     else if (!opt_quiet)
@@ -258,7 +258,7 @@ int runsrc(const char *source, PARAM *param) {
     notedstbase(param);
     // The destination is held for the run: below it no directory is
     // reached through a link that another process puts in its place.
-    int held = param->dstbasedir[0] != 0 && plat_holddir(param->dstbasedir, nullptr) == 0;
+    int held = param->dstbasedir[0] != 0 && runfs->holddir(param->dstbasedir, nullptr) == 0;
     // The trash that /DEL! fills is never walked: from a drive's root the
     // walk would meet the files it had just moved there and count them
     // again.
@@ -271,7 +271,7 @@ int runsrc(const char *source, PARAM *param) {
     watchtwins(source[0] == '@');
     int status = walksource(source, param, callback, &found);
     if (held)
-        plat_releasedir();
+        runfs->releasedir();
     xfind_passover = nullptr;
     forgettoolong();
     forgetwritten();

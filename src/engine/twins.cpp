@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "engine/perfile.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 
 namespace {
 

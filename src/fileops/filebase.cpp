@@ -7,6 +7,7 @@
 
 #include "base/out.h"
 #include "base/param.h"
+#include "runfs/runfs.h"
 
 char *copybuf = nullptr;
 int copybufsize = 0;
@@ -42,7 +43,7 @@ void freecopybuf(void) {
     copybufsize = 0;
 }
 
-int setattrib(const char *path, unsigned attrib) { return plat_setattr(path, attrib) == 0; }
+int setattrib(const char *path, unsigned attrib) { return runfs->setattr(path, attrib) == 0; }
 
 void showlasterror(int flag) {
     if (flag != 1) {

@@ -126,7 +126,7 @@ int progresstext(char *out, size_t size, unsigned long long done, long long tota
 }
 
 void progressstart(long long total) {
-    cur.on = opt_quiet != 1 && opt_echo != 1 && !noterminal;
+    cur.on = opt_quiet != 1 && !noterminal;
     if (!cur.on)
         return;
     cur.total = total;

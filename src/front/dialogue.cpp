@@ -4,7 +4,7 @@
 
 #include "buildstamp.h"
 #include "front/texts.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "base/out.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/param.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 
 // Where parseargs found things; indexes into the argument vector as the
 // entry point passes it, 0 = absent.

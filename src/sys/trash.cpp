@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "base/param.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "base/out.h"
 
 unsigned trashcount;
@@ -102,7 +102,7 @@ static int ensuredir(const char *dir, int isroot) {
     if (getattr(dir, &attrib) == 0) {
         if (attrib & PLAT_ATTR_DIRECTORY)
             return 0;
-    } else if ((isroot ? fs_mkdirprivate(dir) : mkdirs(dir)) == 0) {
+    } else if ((isroot ? runfs->mkdirprivate(dir) : mkdirs(dir)) == 0) {
         return 0;
     }
     outf("Error! can't mkdir %s\n", dir);
@@ -151,7 +151,7 @@ static int buildtarget(const char *path) {
 static int movetotrash(const char *path, const char *target) {
     // In echo mode the move is only recorded, so that the next file of the
     // name finds this one there.
-    if (fs_move(path, target) == 0)
+    if (runfs->move(path, target) == 0)
         return 0;
     outf("Error! can't move to trash: %s\n", path);
     outf(" GetLastError=[%ld]\n", (long)plat_lasterror());
@@ -190,7 +190,7 @@ int totrash(const char *path) {
 // The refusal names the file and the system's reason, as a refused move
 // into the trash does.
 int torecycle(const char *path) {
-    if (plat_recycle(path) == 0)
+    if (runfs->recycle(path) == 0)
         return 0;
     unsigned code = plat_lasterror();
     outf("Error! SHFileOperation() failed\n");
