@@ -16,14 +16,16 @@ _mox32() {
     esac
     # The letters are read in either case; the forms offered are the
     # upper-case ones of the usage text, with the prefix the user typed.
-    local opts="A A- B B- C C- D DEL DEL! DEL+ E E- F F- G G+ G- I I- L L+ L- M M+ M! M- N N- O O- S S+ S- U U- V V+ V- Y Y- Z"
+    # Arrays, never a word list split by the shell: "?" would be a pattern
+    # and offer the one-letter file names of the current directory.
+    local opts=(A A- B B- C C- D DEL DEL! DEL+ E E- F F- G G+ G- I I- L L+ L- M M+ M! M- N N- O O- S S+ S- U U- V V+ V- Y Y- Z)
     # What counts only as the first argument.
-    ((COMP_CWORD == 1)) && opts+=" CHECK ver ?"
+    ((COMP_CWORD == 1)) && opts+=(CHECK ver '?')
     local prefix=${cur:0:1} word words=()
-    for word in $opts; do
+    for word in "${opts[@]}"; do
         words+=("$prefix$word")
     done
-    [[ $prefix == - ]] && words+=(--)
+    [[ $prefix == - ]] && words+=(-- --null)
     [[ $prefix == - ]] && ((COMP_CWORD == 1)) && words+=(--help --version)
     local upper=${cur^^}
     COMPREPLY=()

@@ -83,6 +83,7 @@ extern int opt_quiet;       // /V-        no skip lines or secondary counts
 extern int xfind_trace;     // /V /V+     search trace level 0..2
 extern int opt_yes;         // /Y /Y-     answer yes to confirmations
 extern int opt_zerobyte;    // /Z         cut destinations to zero bytes
+extern int opt_null;        // --null     list entries end with NUL, not a line end
 extern int checkmode;       // /CHECK     dump and ask before running
 extern int renamemode;      // derived: a format or a case change applies
 extern int recursemode;     // derived: the walk descends

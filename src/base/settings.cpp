@@ -6,7 +6,7 @@ int opt_attrib, opt_backup, opt_chkdrive, opt_date, opt_delete, opt_recycle, opt
 int opt_echo, opt_extforth, opt_gather, opt_keymatch, opt_incremental, opt_lower;
 int opt_upper, opt_move, opt_moveplus, opt_rmdir, opt_noover, opt_overonly;
 int opt_structure, opt_update, opt_verbose, opt_quiet, xfind_trace, opt_yes;
-int opt_zerobyte, checkmode, renamemode, recursemode, rmsubdir;
+int opt_zerobyte, opt_null, checkmode, renamemode, recursemode, rmsubdir;
 
 const char *progname = "";
 int isRedirected;
@@ -26,6 +26,7 @@ void resetsettings(void) {
     opt_noover = opt_overonly = 0;
     opt_structure = -1;
     opt_update = opt_verbose = opt_quiet = xfind_trace = opt_yes = opt_zerobyte = 0;
+    opt_null = 0;
     checkmode = renamemode = recursemode = rmsubdir = 0;
 }
 

@@ -35,7 +35,7 @@ int readline(ListReader *rd, char *out, size_t *len, int *faults) {
     size_t n = 0;
     int c = 0, any = 0;
     *faults = 0;
-    while ((c = nextbyte(rd)) >= 0 && c != '\n') {
+    while ((c = nextbyte(rd)) >= 0 && c != rd->end) {
         any = 1;
         if (c == 0)
             *faults |= LINE_NUL;
@@ -48,7 +48,7 @@ int readline(ListReader *rd, char *out, size_t *len, int *faults) {
         return -1;
     if (c == -1 && !any)
         return 0;
-    if (c == '\n' && n > 0 && out[n - 1] == '\r')
+    if (c == '\n' && rd->end == '\n' && n > 0 && out[n - 1] == '\r')
         n--;
     if (n > LIST_ENTRY_MAX) {
         *faults |= LINE_TOOLONG;
@@ -82,16 +82,20 @@ void showline(const char *line, size_t len, char *out, size_t size) {
 void refuse(const char *line, size_t len, int faults) {
     char shown[4 * (2 * LIST_ENTRY_MAX) + 1];
     showline(line, len, shown, sizeof shown);
-    if (faults & LINE_TOOLONG)
-        outf("Error! path too long: %s...\n", shown);
+    // A NUL first: a list from find -print0 is one long line, and what is
+    // wrong with it is how it was read, not its length.
+    if (faults & LINE_NUL)
+        outf("Error! NUL in list line; give --null for a list from find -print0: %s%s\n", shown,
+             faults & LINE_TOOLONG ? "..." : "");
     else
-        outf("Error! NUL in list line: %s\n", shown);
+        outf("Error! path too long: %s...\n", shown);
 }
 
 } // namespace
 
-void listbegin(ListReader *rd, int handle) {
+void listbegin(ListReader *rd, int handle, int nul) {
     rd->handle = handle;
+    rd->end = nul ? 0 : '\n';
     rd->len = rd->pos = 0;
 }
 

@@ -168,7 +168,7 @@ int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *foun
         return -1;
     }
     ListReader rd;
-    listbegin(&rd, handle);
+    listbegin(&rd, handle, opt_null);
     char entry[LIST_ENTRY_SIZE];
     int got, status = 0;
     while ((got = nextlistentry(&rd, entry, sizeof entry)) > 0) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "buildstamp.h"
+#include "front/longopts.h"
 #include "front/texts.h"
 #include "base/pathstr.h"
 #include "base/out.h"
@@ -29,10 +30,10 @@ void printbanner(void) {
 
 void printversion(void) { outf("%s v%s %s\n", progname, VERSION, BUILDSTAMP); }
 
-void usage(const char *name) {
-    errf("[Usage] %s [/opt] [=format] <srcpath|@filelist> [[skipmask]] [dstdir]\n", name);
-    errf("        command | %s [/opt] [=format] @ [[skipmask]] [dstdir]\n", name);
-    errf("%s",
+void usage(const char *name, int stream) {
+    streamf(stream, "[Usage] %s [/opt] [=format] <srcpath|@filelist> [[skipmask]] [dstdir]\n", name);
+    streamf(stream, "        command | %s [/opt] [=format] @ [[skipmask]] [dstdir]\n", name);
+    streamf(stream, "%s",
          "     /A: *Attribute copy            /B: create Backup file\n"
          "     /D: Date search(/Ddate1, /Ddate1-, /Ddate1-date2, /D-date2)\n"
          "         date1,2 formats are yyyymmdd or yyyymm or mmdd\n"
@@ -51,6 +52,9 @@ void usage(const char *name) {
          "    /V+: verbose mode(powered)     /V-: not verbose mode\n"
          "    /Z: filesize change zerobyte\n"
          "skipmask: [dir dir ...](skipdir) or [.ext.ext.ext ...](skipfile)\n");
+    for (const LongOpt *o = longopts; o->name != nullptr; o++)
+        streamf(stream, "%*s--%s%s%s: %s\n", 7 - (int)std::strlen(o->name), "", o->name,
+                o->value != nullptr ? "=" : "", o->value != nullptr ? o->value : "", o->help);
 }
 
 void formatusage(void) {

@@ -11,7 +11,9 @@ const char *showname(const char *argv0);
 
 void printbanner(void);
 void printversion(void);
-void usage(const char *name);
+// The usage text on stream: standard error for /? (as scripts have it),
+// standard output for --help, so that it can be paged.
+void usage(const char *name, int stream);
 void formatusage(void);
 void printcheckheader(int argc, char **argv);
 void dumpline(int stream, int closing, const char *title);

@@ -34,7 +34,7 @@ void setprogname(const char *argv0) {
 int infoonly(int argc, char **argv) {
     if (argc < 2) {
         printbanner();
-        usage(progname);
+        usage(progname, PLAT_STDERR);
         return 1;
     }
     const char *first = argv[1];
@@ -45,11 +45,15 @@ int infoonly(int argc, char **argv) {
         printversion();
         return 1;
     }
-    if (std::strcmp(first, "--help") == 0 ||
-        ((first[0] == '-' || first[0] == '/') &&
-         (first[1] == '?' || first[1] == 'H' || first[1] == 'h'))) {
+    if (std::strcmp(first, "--help") == 0) {
         printbanner();
-        usage(progname);
+        usage(progname, PLAT_STDOUT);
+        return 1;
+    }
+    if ((first[0] == '-' || first[0] == '/') &&
+        (first[1] == '?' || first[1] == 'H' || first[1] == 'h')) {
+        printbanner();
+        usage(progname, PLAT_STDERR);
         return 1;
     }
     return 0;

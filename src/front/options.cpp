@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "front/dialogue.h"
+#include "front/longopts.h"
 #include "search/pathexp.h"
 #include "sys/dates.h"
 #include "base/out.h"
@@ -337,6 +338,12 @@ int parseargs(int argc, char **argv, char *format, int *date1, int *date2, ARGPO
                 return -1;
             if (r < 0)
                 goto fail;
+        } else if (!optionsend && arg[0] == '-' && arg[1] == '-') {
+            asoption = 1;
+            offset = takelongopt(arg);
+            if (offset != 0)
+                goto fail;
+            asoption = 0;
         } else if (!optionsend && (arg[0] == '-' || arg[0] == '/')) {
             asoption = 1;
             if (arg[1] == '\0') {

@@ -42,6 +42,9 @@ const std::vector<std::string> USAGE = {
     "    /V+: verbose mode(powered)     /V-: not verbose mode",
     "    /Z: filesize change zerobyte",
     "skipmask: [dir dir ...](skipdir) or [.ext.ext.ext ...](skipfile)",
+    "   --null: list entries end with NUL, as find -print0 writes them",
+    "   --help: this text on standard output",
+    "--version: the version line",
 };
 
 // What a run printed, with the build's own name shown as "mox32" (a Win32
@@ -67,11 +70,21 @@ TEST(Front, NoArgumentsShowsBannerAndUsage) {
 
 TEST(Front, HelpSpellingsShowUsage) {
     Sandbox box;
-    for (const char *arg : {"/?", "-?", "/h", "-H", "/HELP", "/Hx", "--help"}) {
+    for (const char *arg : {"/?", "-?", "/h", "-H", "/HELP", "/Hx"}) {
         RunResult r = box.run({arg, "whatever"});
         EXPECT_EQ(0, r.status) << arg;
         EXPECT_EQ(with(BANNER, USAGE), named(r.err)) << arg;
     }
+}
+
+// mox32 --help | less showed the banner alone: the usage went to standard
+// error. --help writes it where a pager reads.
+TEST(Front, GnuHelpGoesToStandardOutput) {
+    Sandbox box;
+    RunResult r = box.run({"--help"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(with(LONGBANNER, USAGE), named(r.out));
+    EXPECT_EQ(std::vector<std::string>{BANNER}, lines(r.err));
 }
 
 TEST(Front, VersionLine) {

@@ -2,6 +2,7 @@
 // the list from a pipe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,8 @@ TEST(List, DeleteListedDirectory) {
     EXPECT_EQ((Lines{"B.LOG", "C.LOG", "NOT.TXT"}), tree(box.native('d', "SRC")));
 }
 
+const std::string NUL_HINT = "Error! NUL in list line; give --null for a list from find -print0: ";
+
 // A NUL in a list line used to cut the line there: D:\A\victim<NUL>.bak
 // deleted D:\A\victim and D:\A\victimdir<NUL>.bak emptied victimdir, with
 // exit status 0. Such a line is refused whole and fails the run, read from
@@ -158,13 +161,43 @@ TEST(List, NulInALineIsRefused) {
             box.write('d', "LIST.TXT", list), source = "@D:\\LIST.TXT";
         RunResult r = box.run({"/DEL", "/Y", source}, opt);
         EXPECT_EQ(1, r.status) << r.out;
-        EXPECT_EQ((Lines{READING, "Error! NUL in list line: D:\\A\\victim^@.bak",
-                         "Error! NUL in list line: D:\\A\\victimdir^@.bak", "  gone.txt",
+        EXPECT_EQ((Lines{READING, NUL_HINT + "D:\\A\\victim^@.bak",
+                         NUL_HINT + "D:\\A\\victimdir^@.bak", "  gone.txt",
                          count(1, "File(s) found"), count(1, "File(s) deleted")}),
                   outlines(r))
             << (piped ? "piped" : "file");
         EXPECT_EQ((Lines{"victim", "victimdir/", "victimdir/inside.txt"}),
                   tree(box.native('d', "A")));
+    }
+}
+
+// A list from find -print0 failed as one line too long to be a path. With
+// --null its entries end at each NUL and are taken as they stand: a name
+// holding a line end or ending in a carriage return is not cut or changed.
+TEST(List, NullListFromFindPrint0) {
+    using namespace std::string_literals;
+    for (bool piped : {false, true}) {
+        Sandbox box;
+        // Windows has no names with control characters in them.
+        std::vector<std::string> names = {"a b.txt", "new\nline.txt", "cr\r"};
+        if (suite_build().win32)
+            names.resize(1);
+        std::string list;
+        for (const std::string &n : names) {
+            box.write('d', "SRC/" + n, n);
+            list += "D:\\SRC\\" + n + "\0"s;
+        }
+        RunOptions opt;
+        std::string source = "@";
+        if (piped)
+            opt.input = list;
+        else
+            box.write('d', "LIST0", list), source = "@D:\\LIST0";
+        RunResult r = box.run({"--null", source, "E:\\OUT"}, opt);
+        EXPECT_EQ(0, r.status) << r.out;
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, tree(box.native('e', "OUT")))
+            << (piped ? "piped" : "file");
     }
 }
 

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (handle < 0)
         std::abort();
     ListReader rd;
-    listbegin(&rd, handle);
+    listbegin(&rd, handle, size > 0 && (data[0] & 1));
     char entry[LIST_ENTRY_SIZE];
     int got;
     size_t lines = 0;

@@ -28,12 +28,20 @@ mox32 -v|-V -V+ -V- -ver
 mox32 x -v|-V -V+ -V-
 mox32 /c|/C /C- /CHECK
 mox32 x /c|/C /C-
-mox32 --|-- --help --version
-mox32 x --|--
+mox32 --|-- --null --help --version
+mox32 x --|-- --null
+mox32 --n|--null
 mox32 /q|
 mox32 /S -- /s|
 mox32 /S -- /tmp|
 mox32 /S docs|
 mox32 x |
 EOF
+# "?" is an option, not a pattern: completed in a directory holding the
+# one-letter files x and y, "/" used to offer /x and /y among the options.
+mkdir -p "$scratch/oneletter"
+touch "$scratch/oneletter/x" "$scratch/oneletter/y"
+got=" $(cd "$scratch/oneletter" && offered mox32 /) "
+[[ $got == *" /? "* ]] || fail "no /? offered:$got"
+[[ $got != *" /x "* && $got != *" /y "* ]] || fail "file names offered as options:$got"
 finish

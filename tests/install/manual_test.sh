@@ -11,7 +11,7 @@ expect "NAME line" "$page: \"mox32 - copy, update, move, rename and delete files
 
 # Catches an option that the usage text offers and the manual leaves out.
 "$tool" 2>"$scratch/usage" >/dev/null
-options=$(grep -oE '(/[A-Z]+[!+-]?|=\?):' "$scratch/usage" | tr -d :)
+options=$(grep -oE '(/[A-Z]+[!+-]?|=\?|--[a-z]+):' "$scratch/usage" | tr -d :)
 [ -n "$options" ] || fail "no options found in the usage text"
 entries=$(sed -n 's/\\-/-/g; s/^\.BI\{0,1\} \([^ ]*\).*/\1/p' "$page")
 for opt in $options; do
