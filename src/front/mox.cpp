@@ -222,6 +222,7 @@ int runjob(JOB *job, char **argv) {
 
 int moxmain(int argc, char **argv) {
     resetsettings();
+    opt_echo = 0;
     runfs_choose(0);
     setprogname(argv[0]);
     if (infoonly(argc, argv))

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "front/mox.h"
+#include "front/options.h"
 #include "job/moxsub.h"
 #include "runfs/runfs.h"
 #include "tree.h"
@@ -212,6 +213,7 @@ TEST_F(CurDir, DeleteAndEchoModesMakeNothing) {
         resetsettings();
         *mode = 1;
         runfs_choose(opt_echo);
+        opt_echo = 0;
         std::string printed;
         ASSERT_EQ(make("C:\\WORK\\Sub\\", "C:\\WORK", &printed), 0);
         EXPECT_STREQ(cur, "D:\\BACK\\Sub");
