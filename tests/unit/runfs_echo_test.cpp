@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include "base/param.h"
@@ -136,6 +138,49 @@ TEST_F(EchoFs, MadeDirectoryHasNoIdentityOfItsOwn) {
     EXPECT_STREQ(e.name, "sub");
     ASSERT_EQ(plat_holddir("C:\\sub", &e), 0);
     plat_releasedir();
+}
+
+// An echo run changes nothing on disk, whatever the run asks of its file
+// system: a change of the door that reached the platform would delete,
+// move or write the user's files under /E.
+TEST_F(EchoFs, NoChangeReachesTheDisk) {
+    file("f.txt", 3);
+    file("h.txt", 5);
+    mkdir("dir");
+    symlink("f.txt", at("link")); // where links can be made
+    auto disk = [&] {
+        std::string all;
+        for (const auto &e : std::filesystem::recursive_directory_iterator(top))
+            all += e.path().string() + " " +
+                   std::to_string((int)std::filesystem::symlink_status(e.path()).permissions()) +
+                   (e.is_regular_file() ? " " + std::to_string(e.file_size()) : "") + "\n";
+        return all;
+    };
+    const std::string before = disk();
+    char tmp[PLAT_NATIVE_SIZE];
+    struct Change {
+        const char *what;
+        std::function<int()> call;
+    } changes[] = {
+        {"remove", [] { return runfs->remove("C:\\f.txt"); }},
+        {"setattr", [] { return runfs->setattr("C:\\f.txt", PLAT_ATTR_READONLY); }},
+        {"move", [] { return runfs->move("C:\\h.txt", "C:\\g.txt"); }},
+        {"replace", [] { return runfs->replace("C:\\f.txt", "C:\\h.txt"); }},
+        {"rmdir", [] { return runfs->rmdir("C:\\dir"); }},
+        {"mkdirlike", [] { return runfs->mkdirlike("C:\\new", "C:\\dir"); }},
+        {"mkdirprivate", [] { return runfs->mkdirprivate("C:\\new2"); }},
+        {"append", [] { return runfs->open("C:\\f.txt", PLAT_OPEN_APPEND); }},
+        {"create", [] { return runfs->open("C:\\c.txt", PLAT_OPEN_CREATE); }},
+        {"opentemp", [&] { return runfs->opentemp("C:\\dir", "_T_", tmp, sizeof tmp); }},
+        {"opennew", [] { return runfs->opennew("C:\\n.txt"); }},
+        {"copylink", [&] { return runfs->copylink("C:\\link", "C:\\dir", "_T_", tmp, sizeof tmp); }},
+    };
+    for (const Change &c : changes) {
+        SCOPED_TRACE(c.what);
+        int r = c.call();
+        EXPECT_TRUE(r == 0 || r == -1) << r; // never a handle
+        EXPECT_EQ(disk(), before);
+    }
 }
 
 } // namespace
