@@ -125,6 +125,7 @@ int progresstext(char *out, size_t size, unsigned long long done, long long tota
     return len;
 }
 
+// Only a copy of data on disk starts it: an echo run copies none.
 void progressstart(long long total) {
     cur.on = opt_quiet != 1 && !noterminal;
     if (!cur.on)
