@@ -157,6 +157,8 @@ int echomkdir(const char *path) {
 
 // ---- looks --------------------------------------------------------------------
 
+void findclose(RunFind *f);
+
 // A listing shows the names the run would have made, with what they would
 // hold, in listing order, and leaves out the ones it would have taken
 // away; like the platform's, it is what the directory held when it was
@@ -182,7 +184,7 @@ RunFind *findfirst(const char *pattern, unsigned mask, PlatEntry *entry) {
     build(f);
     if (f->list.empty()) {
         unsigned err = plat_lasterror();
-        delete f;
+        findclose(f);
         plat_setlasterror(err);
         return nullptr;
     }
