@@ -153,6 +153,95 @@ int decideuntilwritten(const FileJob *j, int (*step)(const FileJob *)) {
 }
 // ---- the look at the destination ------------------------------------------------
 
+// A destination directory that cannot be read is no empty one: taken for
+// empty, it let /DEL /N delete every file it holds a counterpart of, /O
+// pass over them all and /N or /U write blindly. It is reported once, with
+// the system's reason, in the words the walk uses for a source directory;
+// each file judged against it fails and is left where it is.
+static char unreadshown[PATH_SIZE];
+
+static void reportunread(const char *dir, unsigned code) {
+    // A directory below the one reported last cannot be read for its sake.
+    size_t shown = std::strlen(unreadshown);
+    if (shown != 0 && std::strncmp(dir, unreadshown, shown) == 0 &&
+        (dir[shown] == 0 || dir[shown] == '\\'))
+        return;
+    pathcopy(unreadshown, PATH_SIZE, dir);
+    char text[256];
+    plat_errortext(code, text, sizeof text);
+    const char *root = dir[0] != 0 && dir[1] == ':' && dir[2] == 0 ? "\\" : "";
+    outf("Error! directory read failed: %s%s (%s)\n", dir, root, text);
+}
+
+// A failed look that says nothing of what the directory holds: not the
+// absence of the name or of its directory, nor a name the look refused.
+static int readerror(unsigned code) {
+    return code != PLAT_ERR_FILE_NOT_FOUND && code != PLAT_ERR_PATH_NOT_FOUND &&
+           code != PLAT_ERR_FILENAME_TOO_LONG && code != PLAT_ERR_INVALID_NAME;
+}
+
+// The directory last found missing under a probe, and whether one above
+// it could not be read: the files of a directory are probed one after
+// another, and the directories above are looked at once for all of them.
+static char nodirseen[PATH_SIZE];
+static int nodirunread;
+
+// The probe found no directory to look in (dir, cut in place): it is
+// missing, or a directory above it cannot be read, which hides whether it
+// is there. 1 in that case, after the report, else 0.
+static int aboveunread(char *dir) {
+    if (std::strcmp(dir, nodirseen) == 0)
+        return nodirunread;
+    pathcopy(nodirseen, PATH_SIZE, dir);
+    nodirunread = 0;
+    for (char *sep; (sep = mbstrrchr(dir, '\\')) != nullptr && sep[1] != 0;) {
+        PlatEntry e;
+        int r = runfs->findone(dir, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY |
+                                    PLAT_ATTR_NOMARKS, &e);
+        unsigned code = plat_lasterror();
+        if (r == 1 || (r == 0 && code != PLAT_ERR_PATH_NOT_FOUND) || (r < 0 && !readerror(code)))
+            break;
+        *sep = 0;
+        if (r < 0) {
+            reportunread(dir, code);
+            nodirunread = 1;
+            break;
+        }
+    }
+    return nodirunread;
+}
+
+// The look found nothing: when that is because the directory could not be
+// looked into, pr is marked unread.
+static void noanswer(Probe *pr, int found) {
+    unsigned code = plat_lasterror();
+    if (found == 0 && code != PLAT_ERR_PATH_NOT_FOUND)
+        return;
+    if (found < 0 && !readerror(code))
+        return;
+    char dir[PATH_SIZE];
+    pathcopy(dir, PATH_SIZE, dstfull);
+    char *name = namepart(dir);
+    if (name == dir)
+        return;
+    name[-1] = 0;
+    if (found < 0) {
+        reportunread(dir, code);
+        pr->unread = 1;
+    } else {
+        pr->unread = aboveunread(dir);
+    }
+}
+
+// A file whose destination could not be looked at is not decided on: it
+// fails and stays as it is, whatever the rule would have done.
+int unanswered(const Probe *pr) {
+    if (!pr->unread)
+        return 0;
+    filesfailed++;
+    return 1;
+}
+
 // Looks at what the destination already holds under the name. Every kind
 // of entry is seen, so that /N, /O, /U and /B also protect hidden and
 // system files instead of overwriting them unseen. The decisions need no
@@ -160,11 +249,15 @@ int decideuntilwritten(const FileJob *j, int (*step)(const FileJob *)) {
 void probedst(Probe *pr) {
     pr->exists = 0;
     pr->isdir = 0;
+    pr->unread = 0;
     const char *want = namepart(dstfull);
     PlatEntry e;
-    if (runfs->findone(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY |
-                                PLAT_ATTR_NOMARKS, &e) != 1)
+    int found = runfs->findone(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY |
+                                   PLAT_ATTR_NOMARKS, &e);
+    if (found != 1) {
+        noanswer(pr, found);
         return;
+    }
     // A name ending in a dot may find the name without it: only a spelling
     // of the name itself counts.
     if (std::strcmp(e.name, want) != 0 && !samepath(e.name, want))

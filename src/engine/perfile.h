@@ -23,6 +23,7 @@ struct FileJob {
 struct Probe {
     int exists;
     int isdir;
+    int unread; // the directory could not be looked into (reported): no answer
     XFINDENTRY entry;
 };
 
@@ -45,6 +46,7 @@ int spaceok(const FileJob *j, const char *path);
 int transfer(const FileJob *j, const char *to, int how);
 int decideuntilwritten(const FileJob *j, int (*step)(const FileJob *));
 void probedst(Probe *pr);
+int unanswered(const Probe *pr);
 int samefile(void);
 int refusesame(void);
 

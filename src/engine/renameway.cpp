@@ -68,6 +68,8 @@ static int backuprenamed(const FileJob *j, const Probe *found, int *result, int 
 static int copyrenamed(const FileJob *j) {
     Probe pr;
     probedst(&pr);
+    if (unanswered(&pr))
+        return 0;
     // /N and /O judge the new name as the transfer way judges a file's own
     // name: an existing file is left alone, a missing one is not made; a
     // directory of the name is no file.

@@ -79,15 +79,21 @@ static void traceentry(const PARAM *param, const char *line) {
 // A listed directory that the run emptied goes as well (in echo mode: is
 // found empty or not, as the real run would find it).
 static void removelisted(const char *line) {
+    // The walk knew the directory by its full path (C:\WORK\SUB\ and
+    // C:\WORK\.\SUB are C:\WORK\SUB to it), and so does the echo picture
+    // of what the run emptied.
+    char full[PATH_SIZE];
+    if (pathexpand(full, line, 0) != 0)
+        pathcopy(full, PATH_SIZE, line);
     int removed = 1;
-    if (runfs->rmdir(line) != 0) {
+    if (runfs->rmdir(full) != 0) {
         removed = 0;
         char text[256];
         plat_errortext(plat_lasterror(), text, sizeof text);
         errf("%s\n", text);
     }
     unsigned attrib;
-    if (removed || getattr(line, &attrib) != 0)
+    if (removed || getattr(full, &attrib) != 0)
         outf("<%s> deleted\n", line);
     else if (!opt_quiet)
         outf("<%s> not deleted\n", line);
@@ -131,9 +137,31 @@ static int mapnative(char *line, size_t size) {
     return -1;
 }
 
+// A line names the entry spelled exactly as it is, where there is one;
+// one that names several ignoring case and none exactly is refused rather
+// than guessed. Only a final name found in another spelling needs the
+// whole path looked at again.
+static int twinline(const char *line) {
+    const char *sep = mbstrrchr(line, '\\');
+    const char *name = sep != nullptr ? sep + 1 : line;
+    PlatEntry e;
+    if (name[0] == 0 || iswild(line) || runfs->findone(line, 0x37 | PLAT_ATTR_NOMARKS, &e) != 1 ||
+        std::strcmp(e.name, name) == 0)
+        return 0;
+    char full[PATH_SIZE], first[PATH_SIZE], second[PATH_SIZE];
+    if (expandtyped(full, line, first, second) != 1)
+        return 0;
+    outf("Error! %s and %s differ only in case\n", first, second);
+    return 1;
+}
+
 static void listentry(PARAM *param, XFINDFUNC callback, const char *line, unsigned *found) {
     if (opt_verbose)
         traceentry(param, line);
+    if (twinline(line)) {
+        runfaults = 1;
+        return;
+    }
     int mask = walkmask(param);
     unsigned attrib;
     int r;
@@ -208,6 +236,14 @@ static void setcaseflags(const PARAM *param) {
     }
 }
 
+// Two source directories whose names differ only in case would meet in
+// one destination directory, and the second's files would replace the
+// first's copies: the second is refused and kept.
+static int refusetwindir(const char *dir, const char *first, const char *second) {
+    outf("Error! %s\\%s and %s\\%s differ only in case\n", dir, first, dir, second);
+    return 1;
+}
+
 // A base directory that the walk itself already removed counts as removed.
 // In echo mode it counts as removed when the run would have emptied it.
 static int removebase(const char *dir) {
@@ -265,6 +301,8 @@ int runsrc(const char *source, PARAM *param) {
     xfind_passover = opt_trash == 1 ? trashtree : nullptr;
     // /M! moves the files but keeps the base: the walk must spare it too.
     xfind_keepstart = opt_rmdir == 0;
+    xfind_twindir = param->dstbasedir[0] != 0 && opt_structure == 1 ? refusetwindir : nullptr;
+    unsigned refusedbefore = xfind_refused();
     if (!deletemode())
         settoday();
     unsigned found;
@@ -273,6 +311,8 @@ int runsrc(const char *source, PARAM *param) {
     if (held)
         runfs->releasedir();
     xfind_passover = nullptr;
+    xfind_twindir = nullptr;
+    filesfailed += xfind_refused() - refusedbefore;
     forgettoolong();
     forgetwritten();
     freecopybuf();

@@ -17,11 +17,7 @@ static int casetwin(const FileJob *j, const Probe *pr);
 // The existing destination is not this file's counterpart to write over
 // or to trust as a reference: the file itself under another spelling, or
 // the copy of a case twin. 1 after the report, else 0.
-static int notcounterpart(const FileJob *j, const Probe *pr) {
-    if (samefile()) {
-        refusesame();
-        return 1;
-    }
+static int twincopy(const FileJob *j, const Probe *pr) {
     char wanted[PATH_SIZE];
     wantedname(j, wanted);
     if (casetwin(j, pr) || writtentwin(dstfull, j->name, wanted)) {
@@ -30,6 +26,14 @@ static int notcounterpart(const FileJob *j, const Probe *pr) {
         return 1;
     }
     return 0;
+}
+
+static int notcounterpart(const FileJob *j, const Probe *pr) {
+    if (samefile()) {
+        refusesame();
+        return 1;
+    }
+    return twincopy(j, pr);
 }
 
 static void announce(const char *dir, const char *dstcurdir) {
@@ -56,16 +60,33 @@ static int absentdst(const FileJob *j, int isdir) {
     return transfer(j, dstfull, COPY_NEW);
 }
 
+// Beyond this size a move's gather takes exact times and sizes that agree
+// for the same file without reading both: a cheap look, bounded.
+static const unsigned long long GATHER_READ_LIMIT = 4ull << 20;
+
+// Gathering brings same-named files from many directories together: a
+// differing one is kept under a backup name rather than lost. Date, time
+// and size in the two-second grain tell apart only roughly; where the
+// file written over is the only one left (a move took it from its source)
+// the exact times are compared too, and the bytes of files small enough
+// to read cheaply.
+static int gatherdiffers(const FileJob *j, const Probe *pr) {
+    if (samefindinfo(j->date, j->time, j->size, &pr->entry) != 0)
+        return 1;
+    if (opt_move != 1)
+        return 0;
+    if (j->mtime.sec != pr->entry.mtime.sec || j->mtime.nsec != pr->entry.mtime.nsec)
+        return 1;
+    return j->size <= GATHER_READ_LIMIT && !samebytes(srcfull, dstfull);
+}
+
 static int overwrite(const FileJob *j, const Probe *pr) {
     if (notcounterpart(j, pr))
         return 0;
     int r;
     if (deleteaction(j, &r))
         return r;
-    // Gathering brings same-named files from many directories together: a
-    // differing one is kept under a backup name rather than lost.
-    int differs = samefindinfo(j->date, j->time, j->size, &pr->entry) != 0;
-    int saved = opt_backup == 1 || (opt_gather == 1 && differs);
+    int saved = opt_backup == 1 || (opt_gather == 1 && gatherdiffers(j, pr));
     if (saved && backup() != 0)
         return 0;
     if (!spaceok(j, dstfull))
@@ -76,6 +97,10 @@ static int overwrite(const FileJob *j, const Probe *pr) {
 }
 
 static int update(const FileJob *j, const Probe *pr) {
+    // The copy of a twin is no reference: judged by its time, the file
+    // would be passed over as up to date in every run.
+    if (twincopy(j, pr))
+        return 0;
     if (!sourcenewer(&j->mtime, j->date, j->time, &pr->entry.mtime, pr->entry.date,
                      pr->entry.time)) {
         int r;
@@ -167,6 +192,8 @@ static int decide(const FileJob *j) {
         pr = *j->probed;
     else
         probedst(&pr);
+    if (unanswered(&pr))
+        return 0;
     // A directory of the name is no file: the delete modes find no
     // counterpart in it, and a copy onto it fails and ends the walk, like
     // any failed copy. It is never renamed aside as a backup.
@@ -175,8 +202,10 @@ static int decide(const FileJob *j) {
     // /N leaves an existing file alone, whatever it is; the checks that
     // the file is this one's counterpart come with the actions that rely on
     // it (overwrite, backup, delete).
-    if (opt_noover == 1)
+    if (opt_noover == 1) {
+        twincopy(j, &pr); // a twin's copy is not this file's: never passed over unsaid
         return 0;
+    }
     if (opt_update != 1)
         return overwrite(j, &pr);
     return update(j, &pr);

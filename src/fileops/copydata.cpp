@@ -308,22 +308,10 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
     return replacewith(in, src, dst, mtime, newattrib, isnew);
 }
 
-static int samestate(const PlatFileState *a, const PlatFileState *b) {
-    return a->id.device == b->id.device && a->id.inode == b->id.inode && a->size == b->size &&
-           a->mtime.sec == b->mtime.sec && a->mtime.nsec == b->mtime.nsec &&
-           a->ctime.sec == b->ctime.sec && a->ctime.nsec == b->ctime.nsec;
-}
-
-// The path may name another file by now (one renamed over it): the
-// identity is part of the state.
-int sourceunchanged(const char *src) {
-    if (readknown <= 0)
-        return readknown == 0;
-    int in = runfs->open(src, PLAT_OPEN_READ);
-    if (in < 0)
+int removesource(const char *src) {
+    if (readknown < 0)
+        return 1;
+    if ((readknown == 0 ? runfs->remove(src) : runfs->deletesame(src, &readstate)) == 0)
         return 0;
-    PlatFileState now;
-    int known = runfs->filestate(in, &now) == 0;
-    runfs->close(in);
-    return known && samestate(&readstate, &now);
+    return readknown == 1 && plat_lasterror() == PLAT_ERR_SHARING_VIOLATION ? 1 : -1;
 }

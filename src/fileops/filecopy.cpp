@@ -97,19 +97,16 @@ int renamefile(const char *src, const char *dst, unsigned newattrib, int isnew) 
 // so does the copy.
 int finishsource(const char *src, const Lifted *l) {
     if (opt_move == 1) {
-        if (!sourceunchanged(src)) {
+        int r = removesource(src);
+        if (r == 0)
+            return 0;
+        if (r > 0)
             changedline(src);
-            if (l->srclifted)
-                setattrib(src, l->srcattrib);
-            return -1;
-        }
-        if (runfs->remove(src) < 0) {
+        else
             outf("Error! remove failed: %s\n", src);
-            if (l->srclifted)
-                setattrib(src, l->srcattrib);
-            return -1;
-        }
-        return 0;
+        if (l->srclifted)
+            setattrib(src, l->srcattrib);
+        return -1;
     }
     if ((l->srcattrib & PLAT_ATTR_ARCHIVE) && runfs->keepsarchive())
         setattrib(src, l->srcattrib & ~(unsigned)PLAT_ATTR_ARCHIVE);

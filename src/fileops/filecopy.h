@@ -43,10 +43,16 @@ int copyormove(const char *src, const char *dst, const char *text, const PlatFil
 int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsigned newattrib,
              int how);
 
-// 1 when the file at src is still the one the last filecopy read, as it
-// was when the copy opened it (size, write and change times), or when
-// that copy read nothing (zero-byte mode); else 0.
-int sourceunchanged(const char *src);
+// Deletes the source of a finished move: only the file the last filecopy
+// read, as it was when the copy opened it (size, write and change times),
+// never one renamed over it since; any file when that copy read nothing
+// (zero-byte mode). 0; 1 when it changed, or is another file, and stays;
+// -1 when it cannot be deleted.
+int removesource(const char *src);
+
+// 1 when the files at a and b hold the same bytes, read side by side up
+// to the first difference; 0 when they differ or either cannot be read.
+int samebytes(const char *a, const char *b);
 
 // 1 when a copy made this way writes no data: /Z, unless COPY_WHOLE.
 int emptied(int how);

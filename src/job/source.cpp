@@ -96,9 +96,19 @@ int expandsrc(char *arg, PARAM *param) {
         return -1;
     }
     int dirarg = namesdir(arg);
+    // On a Linux tree README.TXT and readme.txt may both exist: the name
+    // is looked up as typed, so that the entry named exactly is the one
+    // acted on. The argument itself is shown upper-cased, as always.
+    char typed[PATH_SIZE], first[PATH_SIZE], second[PATH_SIZE];
+    int copied = pathcopy(typed, PATH_SIZE, arg) == 0;
     mbstrupr(arg);
-    if (pathexpand(param->srcbasedir, arg, isLFNmode) != 0) {
+    int r = copied ? expandtyped(param->srcbasedir, typed, first, second) : -1;
+    if (r < 0) {
         outf("Error! path expand failed. %s\n", arg);
+        return -1;
+    }
+    if (r == 1) {
+        outf("Error! %s and %s differ only in case\n", first, second);
         return -1;
     }
     if (dirarg) {

@@ -233,8 +233,8 @@ void plat_findclose(PlatFind *find);
 // its final component is taken as a name, never as a pattern ("*" and "?"
 // are characters of it), and found ignoring case as a listing finds names.
 // 1 with the entry, 0 when there is none (last error 2, or 3 when the
-// directory is missing), -1 when the directory cannot be read. Costs no
-// listing handle.
+// directory is missing), -1 when the directory, or one above it, cannot be
+// read (5 when access is denied). Costs no listing handle.
 int plat_findone(const char *path, unsigned mask, PlatEntry *entry);
 
 // Holds the directory at path open for the calls that follow, until
@@ -299,6 +299,13 @@ int plat_mkdirlike(const char *path, const char *model);
 // files from directories that others may not read, and must not open them
 // to anyone.
 int plat_mkdirprivate(const char *path);
+// Looks at the directory at path without following a symbolic link in
+// its last component, for a place where files are kept from others: 0
+// with its identity in *id when it is a directory of the caller's that
+// nobody else may write to; 1 when it is a symbolic link (or a junction);
+// 2 when it belongs to someone else, or others may write to it; -1 with
+// the last error set (2 or 3 when missing, 267 when no directory).
+int plat_owndir(const char *path, PlatFileId *id);
 // 0, or -1 (145 when not empty, 5 when refused).
 int plat_rmdir(const char *path);
 // Renames or moves a file or directory; never replaces an existing
@@ -313,6 +320,12 @@ int plat_move(const char *from, const char *to);
 int plat_replace(const char *from, const char *to);
 // Deletes a file; a read-only one is refused (5). 0, or -1.
 int plat_delete(const char *path);
+
+// Deletes the file at path only while it is the one whose state was taken
+// (plat_filestate): never a file renamed over the name meanwhile, nor one
+// written to since. Anything else there stays (32). 0, or -1.
+struct PlatFileState;
+int plat_deletesame(const char *path, const PlatFileState *state);
 
 // Identity of the file a path names, after links: two paths name the same
 // file when both fields of their PlatFileId are equal. 0, or -1 when it

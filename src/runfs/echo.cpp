@@ -240,6 +240,12 @@ int findone(const char *path, unsigned mask, PlatEntry *entry) {
     const char *sep = mbstrrchr(path, '\\');
     const char *want = sep != nullptr ? sep + 1 : path;
     RunFind *f = findfirst(path, mask, entry);
+    unsigned err = plat_lasterror();
+    // A directory that cannot be read answers as the platform's look does,
+    // with the system's reason.
+    if (f == nullptr && err != PLAT_ERR_FILE_NOT_FOUND && err != PLAT_ERR_PATH_NOT_FOUND &&
+        err != PLAT_ERR_NO_MORE_FILES)
+        return plat_findone(path, mask, entry);
     int found = 0;
     for (int more = f != nullptr; more && !found; more = findnext(f, entry))
         found = std::strcmp(entry->name, want) == 0 || samepath(entry->name, want);
@@ -258,6 +264,23 @@ int getattr(const char *path, unsigned *attrib) {
         return -1;
     *attrib = e.attrib & ~(unsigned)(PLAT_ATTR_BADNAME | PLAT_ATTR_NOMARKS);
     return 0;
+}
+
+int owndir(const char *path, PlatFileId *id) {
+    if (path == nullptr || !usepicture(path))
+        return plat_owndir(path, id);
+    PlatEntry e;
+    if (!lookup(path, &e))
+        return -1;
+    if (!(e.attrib & PLAT_ATTR_DIRECTORY))
+        return fail(PLAT_ERR_DIRECTORY);
+    int r = plat_owndir(path, id);
+    unsigned code = plat_lasterror();
+    if (r < 0 && (code == PLAT_ERR_FILE_NOT_FOUND || code == PLAT_ERR_PATH_NOT_FOUND)) {
+        *id = PlatFileId{0, 0}; // made by the run, for it alone
+        return 0;
+    }
+    return r;
 }
 
 // ---- changes ------------------------------------------------------------------
@@ -330,6 +353,8 @@ int erase(const char *path) {
     return 0;
 }
 
+int erasesame(const char *path, const PlatFileState *) { return erase(path); }
+
 int setattr(const char *, unsigned) { return 0; }
 
 int copyfile(const RunCopy *c) {
@@ -398,6 +423,7 @@ const RunFs runfs_echo = {
     .workdir = plat_workdir,
     .getcurdir = plat_getcurdir,
     .fullpath = plat_fullpath,
+    .owndir = owndir,
     .holddir = plat_holddir,
     .releasedir = plat_releasedir,
     .open = openread,
@@ -412,6 +438,7 @@ const RunFs runfs_echo = {
     .move = move,
     .replace = replace,
     .remove = erase,
+    .deletesame = erasesame,
     .recycle = erase,
     .copyfile = copyfile,
     .opentemp = opentemp,

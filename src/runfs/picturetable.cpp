@@ -183,11 +183,43 @@ size_t spread(unsigned h) { return (size_t)(h ^ (h >> 15)) * 0x9E3779B1u; }
 
 size_t nameindex(const Dir *d, unsigned h) { return spread(h ^ (d->hash * 0x85EBCA6Bu)); }
 
+// The end of the component of path (len bytes) that holds byte i.
+size_t componentend(const char *path, size_t len, size_t i) {
+    while (i < len && path[i] != '\\')
+        i += (size_t)(mbcharlen(path + i) > 1 ? 2 : 1);
+    return i;
+}
+
+// Two spellings of one path (a, whole, and b[0..len)) name one directory
+// to the run, as the file system's look-up finds it ignoring case, unless
+// a Linux tree holds both spellings of a component side by side (SUB and
+// sub): then each is a directory of its own.
+int twinpaths(const char *a, const char *b, size_t len) {
+    if (len == WHOLE)
+        len = std::strlen(b);
+    if (std::strlen(a) != len || std::memcmp(a, b, len) == 0)
+        return 0;
+    for (size_t i = 0; i < len;) {
+        size_t w = mbcharlen(a + i) > 1 ? 2 : 1;
+        if (std::memcmp(a + i, b + i, w) == 0) {
+            i += w;
+            continue;
+        }
+        size_t end = componentend(a, len, i);
+        Joined x, y;
+        if (ondisk(x.text(a, end, nullptr)) && ondisk(y.text(b, end, nullptr)))
+            return 1;
+        i = end;
+    }
+    return 0;
+}
+
 Dir **dirslot(const char *path, size_t len, unsigned h) {
     size_t mask = dirslots.size() - 1;
     for (size_t k = spread(h) & mask;; k = (k + 1) & mask) {
         Dir *d = dirslots[k];
-        if (d == nullptr || (d->hash == h && foldcmp(d->path, WHOLE, path, len) == 0))
+        if (d == nullptr || (d->hash == h && foldcmp(d->path, WHOLE, path, len) == 0 &&
+                             !twinpaths(d->path, path, len)))
             return &dirslots[k];
     }
 }

@@ -53,6 +53,9 @@ struct RunFs {
     int (*workdir)(char *out, size_t size);
     int (*getcurdir)(int letter, char *out, size_t size);
     int (*fullpath)(const char *path, char *out, size_t size);
+    // A directory the run would have made is its own, of no identity yet
+    // (zero) in echo mode.
+    int (*owndir)(const char *path, PlatFileId *id);
     int (*holddir)(const char *path, const PlatEntry *seen);
     void (*releasedir)(void);
 
@@ -76,6 +79,7 @@ struct RunFs {
     int (*move)(const char *from, const char *to);
     int (*replace)(const char *from, const char *to);
     int (*remove)(const char *path); // plat_delete
+    int (*deletesame)(const char *path, const PlatFileState *state);
     int (*recycle)(const char *path);
     int (*copyfile)(const RunCopy *copy);
 

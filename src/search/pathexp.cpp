@@ -349,6 +349,84 @@ int pathexpand(char *out, const char *in, int lfn) {
     return pathcopy(out, PATH_SIZE, work);
 }
 
+// ---- names the user typed ---------------------------------------------------
+
+// The entry of dir (dirlen bytes, spelled as stored) other than stored
+// that the typed name (n bytes) also names ignoring case, into other
+// (PATH_SIZE bytes). 1 when there is one.
+static int othertwin(const char *dir, size_t dirlen, const char *typed, size_t n,
+                     const char *stored, char *other) {
+    char name[PATH_SIZE], pattern[PATH_SIZE];
+    if (n >= sizeof name || dirlen + 2 >= sizeof pattern)
+        return 0;
+    std::memcpy(name, typed, n);
+    name[n] = 0;
+    std::memcpy(pattern, dir, dirlen);
+    std::strcpy(pattern + dirlen, "\\*");
+    PlatEntry e;
+    RunFind *find = runfs->findfirst(pattern, ANY_ENTRY, &e);
+    int found = 0;
+    for (int more = find != nullptr; more && !found; more = runfs->findnext(find, &e))
+        found = !e.toolong && std::strcmp(e.name, stored) != 0 && samepath(e.name, name);
+    runfs->findclose(find);
+    return found && pathcopy(other, PATH_SIZE, e.name) == 0;
+}
+
+// Goes through the components of the typed full path and of out, its
+// expansion, side by side. A component spelled as typed either exists
+// exactly or is missing, and then so is all after it: upper-cased, as a
+// typed source always was shown. One respelled was found ignoring case,
+// and may have been one of several.
+static int checktyped(char *out, const char *full, char *first, char *second) {
+    if (driveprefix(out) == 0 || out[2] != '\\' || driveprefix(full) == 0 || full[2] != '\\')
+        return 0; // a network path is never respelled
+    const char *tp = full + 3;
+    char *sp = out + 3;
+    while (*sp != 0 && *tp != 0) {
+        const char *tsep = mbstrchr(tp, '\\');
+        char *ssep = mbstrchr(sp, '\\');
+        size_t tn = tsep != nullptr ? (size_t)(tsep - tp) : std::strlen(tp);
+        size_t sn = ssep != nullptr ? (size_t)(ssep - sp) : std::strlen(sp);
+        char save = sp[sn];
+        sp[sn] = 0;
+        unsigned attrib;
+        if (tn == sn && std::memcmp(tp, sp, sn) == 0) {
+            if (getattr(out, &attrib) != 0) {
+                sp[sn] = save;
+                mbstrupr(sp);
+                return 0;
+            }
+        } else if (!haswild(tp, tn) &&
+                   othertwin(out, (size_t)(sp - out) - 1, tp, tn, sp, second)) {
+            // Both as full paths: the directory, as stored, before each.
+            char other[PATH_SIZE];
+            std::strcpy(other, second);
+            size_t at = (size_t)(sp - out);
+            int r = pathcopy(first, PATH_SIZE, out) == 0 && pathcopy(second, PATH_SIZE, out) == 0;
+            second[at] = 0;
+            r = r && pathappend(second, PATH_SIZE, other) == 0;
+            sp[sn] = save;
+            return r;
+        }
+        sp[sn] = save;
+        if (tsep == nullptr || ssep == nullptr)
+            break;
+        tp = tsep + 1;
+        sp = ssep + 1;
+    }
+    return 0;
+}
+
+int expandtyped(char *out, const char *in, char *first, char *second) {
+    if (pathexpand(out, in, 0) != 0)
+        return -1;
+    char full[PATH_SIZE];
+    if (in == nullptr || in[0] == 0 || isroot(out) || runfs->fullpath(in, full, sizeof full) < 0)
+        return 0;
+    delbackslash(full);
+    return checktyped(out, full, first, second);
+}
+
 // ---- directories ------------------------------------------------------------
 
 // Offset of the first component mkdirs may have to create: after X:\, or

@@ -31,6 +31,14 @@ int splitpath(const char *path, char *dir, size_t dircap, char *name, size_t nam
 // after "Error! current directory is on no drive: <native directory>").
 int pathexpand(char *out, const char *in, int lfn);
 
+// pathexpand for a path the user typed, looked up as it is spelled: a
+// component names the entry of exactly its spelling, else the one entry
+// that matches it ignoring case; components that do not exist are
+// upper-cased. 1 when a component names no entry exactly and several
+// ignoring case: the first two (full paths) are then in first and second
+// (PATH_SIZE bytes each). 0, or -1 as pathexpand.
+int expandtyped(char *out, const char *in, char *first, char *second);
+
 // out (PATH_SIZE bytes) becomes the current directory of a drive (0 the
 // current drive, 1 A, 2 B, ...): C:\ or C:\WORK. 0, or -1.
 int curdirpath(char *out, int drive);

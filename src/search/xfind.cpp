@@ -11,12 +11,14 @@
 int xfind_errcode;
 int xfind_keepstart;
 int (*xfind_passover)(const char *dir);
+int (*xfind_twindir)(const char *dir, const char *first, const char *second);
 
 static unsigned filesfound;   // files handed out by the last search
 static unsigned dirssearched; // subdirectories entered by the last search
 static unsigned dirsremoved;  // since the start of the run
 static unsigned toolongcount; // since the start of the run
 static unsigned unlistcount;  // since the start of the run
+static unsigned refusedcount; // since the start of the run
 static int firstcall;         // the starting directory is not expanded yet
 
 // What stays the same on every level of one search.
@@ -313,6 +315,24 @@ static int descend(const char *dir, size_t dirlen, const PlatEntry *e, const Wal
     return walkdir(sub, e, w);
 }
 
+// A Linux directory may hold SUB and sub side by side. Where the run would
+// bring both onto one destination directory, the second is refused: its
+// files are only counted (as found and as refused), nothing below it is
+// acted on or removed.
+static int twindir(const char *dir, size_t dirlen, const PlatEntry *e, const char *prev,
+                   const Walk *w) {
+    if (xfind_twindir == nullptr || prev[0] == 0 || !samepath(prev, e->name) ||
+        xfind_twindir(dir, prev, e->name) != 1)
+        return 0;
+    Walk counted = *w;
+    counted.func = nullptr;
+    counted.rmdirs = 0;
+    unsigned before = filesfound;
+    int r = descend(dir, dirlen, e, &counted);
+    refusedcount += filesfound - before;
+    return r < 0 ? -1 : 1;
+}
+
 // The listing of every name from its start: made now, or started over.
 static int subdirfirst(const char *dir, size_t dirlen, const Walk *w, Listing *l,
                        int *unread) {
@@ -348,6 +368,7 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, Listing *l
         return 0;
     PlatEntry &e = l->e;
     int r = 0;
+    char prev[PATH_SIZE] = ""; // the directory listed before, for twindir
     do {
         if ((e.attrib & PLAT_ATTR_DIRECTORY) == 0 || isdots(e.name))
             continue;
@@ -366,7 +387,11 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, Listing *l
         if (passedover(dir, dirlen, e.name))
             continue;
         (*subs)++;
-        r = descend(dir, dirlen, &e, w);
+        r = twindir(dir, dirlen, &e, prev, w);
+        if (r == 0)
+            r = descend(dir, dirlen, &e, w);
+        if (xfind_twindir != nullptr && !samepath(prev, e.name))
+            std::strcpy(prev, e.name);
     } while (r >= 0 && runfs->findnext(l->find, &e));
     return r;
 }
@@ -534,6 +559,10 @@ unsigned xfind_toolong(void) {
 
 unsigned xfind_unlisted(void) {
     return unlistcount;
+}
+
+unsigned xfind_refused(void) {
+    return refusedcount;
 }
 
 void xfind_settrace(int level) {

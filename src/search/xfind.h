@@ -30,6 +30,13 @@ extern int xfind_keepstart;
 // counted (the run driver leaves the trash of /DEL! out). Run-wide.
 extern int (*xfind_passover)(const char *dir);
 
+// When set, a subdirectory whose name differs only in case from the
+// subdirectory listed before it (the listing puts such twins side by side)
+// is handed to it with its parent and the first twin's name; when it
+// returns 1, the directory is walked with no callback and nothing below it
+// removed: its files are counted as found and as refused. Run-wide.
+extern int (*xfind_twindir)(const char *dir, const char *first, const char *second);
+
 // Searches path for pattern (or, with no pattern, the directory part of
 // path for its final component). mask is the attribute mask of the listing;
 // all = 0 hands out only the first entry of each directory; recurse walks
@@ -64,4 +71,6 @@ unsigned xfind_toolong(void); // entries skipped as too long since the start of 
 // Directories that could not be read and names that cannot be spelled,
 // since the start of the run.
 unsigned xfind_unlisted(void);
+// Files of the directories xfind_twindir refused, since the start of the run.
+unsigned xfind_refused(void);
 void xfind_settrace(int level);

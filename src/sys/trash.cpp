@@ -21,8 +21,10 @@ unsigned trashcount;
 static char *trashpath, *trashalt, *trashmade;
 static TRASHNAMEFUNC trashaltname;
 
-// Drives (bit 0 = A) whose \TRASH$$$ is known to exist in this run.
+// Drives (bit 0 = A) whose \TRASH$$$ is known to exist in this run, and
+// the identity each was found with (none when only an echo run made it).
 static unsigned rootready;
+static PlatFileId rootid[26];
 
 static const char TRASHDIR[] = "?:\\TRASH$$$";
 enum { TRASHDIR_LEN = sizeof TRASHDIR - 1 };
@@ -91,32 +93,75 @@ int trashtree(const char *path) {
 
 // ---- the trash directories ------------------------------------------------------
 
+// The trash gathers files from directories that others may not enter, and
+// a file moved there keeps its own mode, which that directory was all that
+// protected: a trash that is a link, or that someone else can write to,
+// would hand the files to whoever controls it. Such a one is refused, and
+// the file stays where it is.
+static int refused(int why, const char *dir) {
+    if (why == 1)
+        outf("Error! trash directory is a link: %s\n", dir);
+    else if (why == 2)
+        outf("Error! trash directory is open to others: %s\n", dir);
+    else
+        outf("Error! can't mkdir %s\n", dir);
+    return -1;
+}
+
 // Makes sure that dir exists as a directory (outside echo mode). 0, or -1
-// after "can't mkdir". A name taken by a file is reported here too: moving
+// after the message. A name taken by a file is reported here too: moving
 // into it could only fail later with a less helpful message. The trash
-// itself (isroot) is made for its owner alone: it gathers files from
-// directories that others may not enter, and a file moved there keeps its
-// own mode, which that directory was all that protected.
+// itself (isroot) is made for its owner alone.
 static int ensuredir(const char *dir, int isroot) {
     unsigned attrib;
     if (getattr(dir, &attrib) == 0) {
+        if (attrib & PLAT_ATTR_REPARSE)
+            return refused(1, dir);
         if (attrib & PLAT_ATTR_DIRECTORY)
             return 0;
     } else if ((isroot ? runfs->mkdirprivate(dir) : mkdirs(dir)) == 0) {
         return 0;
     }
-    outf("Error! can't mkdir %s\n", dir);
-    return -1;
+    return refused(0, dir);
 }
 
 static int ensureroot(int letter) {
     unsigned bit = 1u << (letter - 'A');
     if (rootready & bit)
         return 0;
-    if (ensuredir(trashpath, 1) != 0)
-        return -1;
+    PlatFileId *id = &rootid[letter - 'A'];
+    int r = runfs->owndir(trashpath, id);
+    if (r < 0) {
+        unsigned code = plat_lasterror();
+        if (code != PLAT_ERR_FILE_NOT_FOUND && code != PLAT_ERR_PATH_NOT_FOUND)
+            return refused(0, trashpath);
+        if (ensuredir(trashpath, 1) != 0)
+            return -1;
+        id->device = id->inode = 0;
+        r = runfs->owndir(trashpath, id);
+    }
+    if (r != 0)
+        return refused(r, trashpath);
     rootready |= bit;
     return 0;
+}
+
+// Holds the trash of the drive open while a file goes into it, as the
+// directory looked at: directories inside it are then reached from it
+// without following links, and one swapped for a link meanwhile fails the
+// move instead of leading elsewhere. 1 when held, 0 when there is nothing
+// on disk to hold (echo mode), or -1 after the message.
+static int holdroot(int letter, const char *path) {
+    PlatEntry seen;
+    seen.id = rootid[letter - 'A'];
+    if (seen.id.inode == 0)
+        return 0;
+    if (runfs->holddir(trashpath, &seen) == 0)
+        return 1;
+    rootready &= ~(1u << (letter - 'A')); // looked at again for the next file
+    outf("Error! can't move to trash: %s\n", path);
+    outf(" GetLastError=[%ld]\n", (long)plat_lasterror());
+    return -1;
 }
 
 // The directory part of trashpath (the target) for /S.
@@ -158,6 +203,21 @@ static int movetotrash(const char *path, const char *target) {
     return -1;
 }
 
+// The file goes to trashpath, the trash of its drive: under its own name,
+// or a numbered one when that is taken.
+static int placeintrash(const char *path) {
+    if (buildtarget(path) != 0)
+        return -1;
+    const char *target = trashpath;
+    unsigned attrib;
+    if (getattr(trashpath, &attrib) == 0) {
+        if (trashaltname(trashalt, trashpath) != 0)
+            return -1; // it has said why
+        target = trashalt;
+    }
+    return movetotrash(path, target);
+}
+
 int totrash(const char *path) {
     if (trashpath == nullptr || !isfilepath(path)) {
         outf("Error! can't move to trash: %s\n", path);
@@ -170,16 +230,15 @@ int totrash(const char *path) {
     int letter = driveletter(path);
     strcopy(trashpath, TRASHDIR);
     trashpath[0] = (char)letter;
-    if (ensureroot(letter) != 0 || buildtarget(path) != 0)
+    if (ensureroot(letter) != 0)
         return -1;
-    const char *target = trashpath;
-    unsigned attrib;
-    if (getattr(trashpath, &attrib) == 0) {
-        if (trashaltname(trashalt, trashpath) != 0)
-            return -1; // it has said why
-        target = trashalt;
-    }
-    if (movetotrash(path, target) != 0)
+    int held = holdroot(letter, path);
+    if (held < 0)
+        return -1;
+    int r = placeintrash(path);
+    if (held)
+        runfs->releasedir();
+    if (r != 0)
         return -1;
     trashcount++;
     return 0;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -434,6 +435,60 @@ TEST(Trash, BlockedByAPlainFile) {
     EXPECT_EQ(count(1, "File(s) failed"), out[5]);
     EXPECT_EQ("not a directory", box.read('d', "TRASH$$$"));
     EXPECT_EQ((Lines{"A.TXT", "B.TXT"}), tree(box.native('d', "S")));
+}
+
+// A TRASH$$$ that is a link, or that holds one on the way to the file's
+// place, led the files through it into the directory it points to, outside
+// every drive; one that another user made and can write to put them in that
+// user's reach. Anyone who can make an entry at the root of a shared drive
+// decided where everyone's deleted files went. The move is refused, the
+// file stays and counts as failed.
+TEST(Trash, LinkedOrSharedTrashIsRefused) {
+    SKIP_ON_WIN32("symbolic links and owners");
+    struct Case {
+        const char *name;
+        std::vector<std::string> args;
+        const char *link;  // made a link to the outside directory, or null
+        bool shared;       // TRASH$$$ belongs to nobody, open to all
+        const char *error; // the whole line
+    } cases[] = {
+        {"the trash is a link", {"/DEL!", "D:\\S\\A.TXT"}, "TRASH$$$", false,
+         "Error! trash directory is a link: D:\\TRASH$$$"},
+        {"a directory in it is a link", {"/S", "/DEL!", "D:\\S\\A.TXT"}, "TRASH$$$/S", false,
+         "Error! trash directory is a link: D:\\TRASH$$$\\S"},
+        {"made by another user", {"/DEL!", "D:\\S\\A.TXT"}, nullptr, true,
+         "Error! trash directory is open to others: D:\\TRASH$$$"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox box;
+        box.write('d', "S/A.TXT", "a");
+        const std::string outside = box.root() + "/outside";
+        ASSERT_EQ(0, ::mkdir(outside.c_str(), 0777));
+        box.mkdir('d', "TRASH$$$");
+        if (c.link != nullptr) {
+            std::string at = box.native('d', c.link);
+            ::rmdir(at.c_str());
+            ASSERT_EQ(0, ::symlink(outside.c_str(), at.c_str()));
+        }
+        if (c.shared) {
+            if (::geteuid() != 0)
+                GTEST_SKIP() << "needs root to give a directory to another user";
+            std::string at = box.native('d', "TRASH$$$");
+            ASSERT_EQ(0, ::chown(at.c_str(), 65534, 65534));
+            ASSERT_EQ(0, ::chmod(at.c_str(), 0777));
+        }
+        RunResult r = box.run(c.args);
+        EXPECT_EQ(1, r.status) << r.out;
+        Lines out = outlines(r);
+        ASSERT_LE(2u, out.size()) << r.out;
+        EXPECT_EQ(c.error, out[1]);
+        EXPECT_EQ("a", box.read('d', "S/A.TXT"));
+        EXPECT_EQ(Lines{}, tree(outside));
+        if (c.shared) {
+            EXPECT_EQ(Lines{}, tree(box.native('d', "TRASH$$$")));
+        }
+    }
 }
 
 // Deleting with a *.* pattern asks first; only "y" goes on. Without a

@@ -21,7 +21,10 @@ using Lines = std::vector<std::string>;
 
 struct TwinCase {
     const char *name;
-    char tree; // 'G': the twins in two directories; 'B': E:\B\DUP.TXT exists
+    // 'G': the twins in two directories; 'B': E:\B\DUP.TXT exists; 'S': the
+    // twins as D:\A\SUB\DUP.TXT and D:\A\sub\DUP.TXT; 'L': D:\L.LST names
+    // D:\A\Dup.txt. An argument "<native>" is D:\A\dup.txt as a Linux path.
+    char tree;
     Lines args;
     // The line that refuses the second twin; empty when the run keeps both
     // some other way (a numbered name, a refused rename).
@@ -42,7 +45,11 @@ bool holds(const Sandbox &box, const std::pair<char, std::string> &at, const std
 // A move used to replace the first twin's copy with the second, remove the
 // source directory and end with status 0: one file gone without a word.
 // Gathering, a backup, an append, a rename format and a case change could
-// do the same.
+// do the same. Twin directories merged into one copy; a refused twin was
+// later passed over by /N or judged against its twin's copy by /U. A name
+// was upper-cased before its look-up, so that every way of naming the
+// lower-case twin acted on the upper-case one, and a name of neither
+// spelling took whichever listed first.
 TEST(Twins, NoRunReplacesOneTwinWithTheOther) {
     SKIP_ON_WIN32("names that differ only in case, in one directory");
     const std::string moved = "Error! D:\\A\\dup.txt and ";
@@ -65,18 +72,56 @@ TEST(Twins, NoRunReplacesOneTwinWithTheOther) {
          moved + "E:\\B\\DUP.TXT differ only in case", {{'E', "B/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
         {"trash numbers", 0, {"/DEL!", "/S", "/Y", "D:\\A"}, "",
          {{'D', "TRASH$$$/A/DUP.TXT"}}, {{'D', "TRASH$$$/A/dup(000).txt"}}},
+        {"twin directories copied", 'S', {"/S", "D:\\A", "E:\\B"},
+         "Error! D:\\A\\SUB and D:\\A\\sub differ only in case",
+         {{'E', "B/SUB/DUP.TXT"}}, {{'D', "A/sub/DUP.TXT"}}},
+        {"twin directories moved", 'S', {"/M", "/S", "D:\\A", "E:\\B"},
+         "Error! D:\\A\\SUB and D:\\A\\sub differ only in case",
+         {{'E', "B/SUB/DUP.TXT"}}, {{'D', "A/sub/DUP.TXT"}}},
+        {"a twin's copy is no reference for /U", 'B', {"/U", "D:\\A", "E:\\B"},
+         moved + "E:\\B\\DUP.TXT differ only in case", {{'D', "A/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
+        {"a twin's copy is no reason for /N to pass over", 'B', {"/N", "D:\\A", "E:\\B"},
+         moved + "E:\\B\\DUP.TXT differ only in case", {{'D', "A/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
+        {"the named twin deleted", 0, {"/DEL", "D:\\A\\dup.txt"}, "", {{'D', "A/DUP.TXT"}}, {}},
+        {"the named twin deleted by a relative name", 0, {"/DEL", "A\\dup.txt"}, "",
+         {{'D', "A/DUP.TXT"}}, {}},
+        {"the named twin deleted by a native path", 0, {"/DEL", "--", "<native>"}, "",
+         {{'D', "A/DUP.TXT"}}, {}},
+        {"the named twin trashed", 0, {"/DEL!", "D:\\A\\dup.txt"}, "", {{'D', "A/DUP.TXT"}},
+         {{'D', "TRASH$$$/dup.txt"}}},
+        {"the named twin moved", 0, {"/M", "D:\\A\\dup.txt", "E:\\B"}, "", {{'D', "A/DUP.TXT"}},
+         {{'E', "B/dup.txt"}}},
+        {"the named twin copied", 0, {"D:\\A\\dup.txt", "E:\\B"}, "", {{'D', "A/DUP.TXT"}},
+         {{'E', "B/dup.txt"}, {'D', "A/dup.txt"}}},
+        {"the named twin renamed", 0, {"=NEW.TXT", "D:\\A\\dup.txt"}, "", {{'D', "A/DUP.TXT"}},
+         {{'D', "A/NEW.TXT"}}},
+        {"a name of neither twin's spelling", 0, {"/DEL", "D:\\A\\Dup.txt"},
+         "Error! D:\\A\\DUP.TXT and D:\\A\\dup.txt differ only in case",
+         {{'D', "A/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
+        {"a list line of neither twin's spelling", 'L', {"/DEL", "@D:\\L.LST"},
+         "Error! D:\\A\\DUP.TXT and D:\\A\\dup.txt differ only in case",
+         {{'D', "A/DUP.TXT"}}, {{'D', "A/dup.txt"}}},
     };
     for (const TwinCase &c : cases) {
         Sandbox box;
         if (c.tree == 'G') {
             box.write('D', "G/X/DUP.TXT", "upper");
             box.write('D', "G/Y/dup.txt", "lower");
+        } else if (c.tree == 'S') {
+            box.write('D', "A/SUB/DUP.TXT", "upper");
+            box.write('D', "A/sub/DUP.TXT", "lower");
         } else {
             twins(box, "A");
         }
         if (c.tree == 'B')
             box.write('E', "B/DUP.TXT", "old");
-        RunResult r = box.run(c.args);
+        if (c.tree == 'L')
+            box.write_text('D', "L.LST", "D:\\A\\Dup.txt\n");
+        Lines args = c.args;
+        for (std::string &a : args)
+            if (a == "<native>")
+                a = box.native('d', "A/dup.txt");
+        RunResult r = box.run(args);
         if (!c.refusal.empty()) {
             EXPECT_EQ(1, r.status) << c.name << "\n" << r.out;
             EXPECT_TRUE(has_line(r, c.refusal)) << c.name << "\n" << r.out;

@@ -189,4 +189,76 @@ TEST(Walk, UnreadableDirectoryIsReported) {
     }
 }
 
+// A reference or destination directory that could not be read was taken
+// for an empty one: /DEL /N deleted every source whose counterpart it
+// held, /O passed over every file with status 0, and /N and /U wrote
+// blindly and aborted the walk; a dry run once it had foreseen a change
+// said nothing. Each file judged against it fails and stays, the
+// directory is named once, and a directory below it is judged by it too
+// (once taken for missing, it let a delete go ahead two levels down).
+TEST(Walk, UnreadableReferenceDecidesNothing) {
+    SKIP_ON_WIN32("Unix permission bits and running as another user");
+    const std::string failed = "Error! directory read failed: E:\\R\\SUB (Permission denied)";
+    const Lines tree{READING, "D:\\S --> E:\\R", "D:\\S\\SUB --> E:\\R\\SUB", failed,
+                     "D:\\S\\SUB\\X --> E:\\R\\SUB\\X"};
+    const Lines sub{READING, "D:\\S\\SUB --> E:\\R\\SUB", failed};
+    struct Case {
+        Lines args;
+        Lines want;
+        const char *locked = "R/SUB";
+    } cases[] = {
+        {{"/DEL", "/N", "/S", "/Y", "D:\\S", "E:\\R"},
+         {READING, tree[1], "Error! directory read failed: E:\\R (Permission denied)", tree[2],
+          tree[4], count(3, "File(s) found"), count(0, "File(s) deleted"),
+          count(3, "File(s) failed"), count(2, "Dir(s)  searched"), "<D:\\S> not deleted"},
+         "R"},
+        {{"/DEL", "/N", "/S", "/Y", "D:\\S", "E:\\R"},
+         {tree[0], tree[1], tree[2], tree[3], tree[4], count(3, "File(s) found"),
+          count(0, "File(s) deleted"), count(2, "File(s) failed"), count(2, "Dir(s)  searched"),
+          "<D:\\S> not deleted"}},
+        {{"/DEL!", "/N", "/S", "/Y", "D:\\S", "E:\\R"},
+         {tree[0], tree[1], tree[2], tree[3], tree[4], count(3, "File(s) found"),
+          count(0, "File(s) moved to <TRASH$$$>"), count(2, "File(s) failed"),
+          count(2, "Dir(s)  searched"), "<D:\\S> not deleted"}},
+        {{"/DEL", "/N", "/Y", "D:\\S\\SUB\\*.TXT", "E:\\R\\SUB"},
+         {sub[0], sub[1], sub[2], count(1, "File(s) found"), count(0, "File(s) deleted"),
+          count(1, "File(s) failed")}},
+        {{"/DEL", "/O", "/Y", "D:\\S\\SUB\\*.TXT", "E:\\R\\SUB"},
+         {sub[0], sub[1], sub[2], count(1, "File(s) found"), count(0, "File(s) deleted"),
+          count(1, "File(s) failed")}},
+        {{"/N", "D:\\S\\SUB\\*.TXT", "E:\\R\\SUB"},
+         {sub[0], sub[1], sub[2], count(1, "File(s) found"), count(0, "File(s) copied"),
+          count(1, "File(s) failed")}},
+        {{"/E", "/O", "/S", "D:\\S", "E:\\R", "[X]"},
+         {"This is TEST Mode", tree[0], tree[1], "  a.txt", tree[2], failed,
+          "skip!: <X> in <D:\\S\\SUB>", "skip!: <D:\\S\\SUB\\X>", count(3, "File(s) found"),
+          count(1, "File(s) copied"), count(1, "File(s) failed"), count(2, "Dir(s)  searched")}},
+        {{"/U", "D:\\S\\SUB\\*.TXT", "E:\\R\\SUB"},
+         {sub[0], sub[1], sub[2], count(1, "File(s) found"), count(0, "File(s) copied"),
+          count(1, "File(s) failed")}},
+        {{"/O", "D:\\S\\SUB\\*.TXT", "E:\\R\\SUB"},
+         {sub[0], sub[1], sub[2], count(1, "File(s) found"), count(0, "File(s) copied"),
+          count(1, "File(s) failed")}},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        for (const char *f : {"S/a.txt", "S/SUB/b.txt", "S/SUB/X/c.txt"})
+            box.write('D', f, "src");
+        for (const char *f : {"R/a.txt", "R/SUB/b.txt", "R/SUB/X/c.txt"})
+            box.write('E', f, "ref");
+        std::string setpriv, why = prepare_unprivileged(box, &setpriv);
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        ASSERT_EQ(0, ::chmod(box.native('E', c.locked).c_str(), 0));
+        RunResult r = run_unprivileged(box, setpriv, c.args);
+        ASSERT_EQ(0, ::chmod(box.native('E', c.locked).c_str(), 0755));
+        EXPECT_EQ(1, r.status) << c.args[0] << c.args[1] << "\n" << r.out << r.err;
+        EXPECT_EQ(c.want, outlines(r)) << c.args[0] << c.args[1];
+        for (const char *f : {"S/SUB/b.txt", "S/SUB/X/c.txt"})
+            EXPECT_EQ("src", box.read('D', f)) << c.args[0] << c.args[1];
+        for (const char *f : {"R/SUB/b.txt", "R/SUB/X/c.txt"})
+            EXPECT_EQ("ref", box.read('E', f)) << c.args[0] << c.args[1];
+    }
+}
+
 } // namespace

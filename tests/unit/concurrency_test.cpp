@@ -22,6 +22,9 @@
 #include "sys/trash.h"
 #include "tree.h"
 
+// GLib's own answer, from the library the platform layer links.
+extern "C" const char *g_get_user_data_dir(void);
+
 namespace {
 
 const time_t OLD = 1600000000, NEW = 1600001000;
@@ -59,7 +62,26 @@ void apply(void *arg) {
         plat_hookcall(c->rearm, 1, apply, c);
 }
 
+// An editor's save: a new file renamed over the old one.
+void saveover(void *arg) {
+    Change *c = static_cast<Change *>(arg);
+    put(c->path + "~", c->text, c->t);
+    std::filesystem::rename(c->path + "~", c->path);
+}
+
 void terminate(void *) { ::raise(SIGTERM); }
+
+// A directory swapped for a link to another tree: dir is renamed to aside
+// and a link to target takes its place.
+struct Swap {
+    std::string dir, aside, target;
+};
+
+void swapdir(void *arg) {
+    Swap *s = static_cast<Swap *>(arg);
+    std::filesystem::rename(s->dir, s->aside);
+    std::filesystem::create_directory_symlink(s->target, s->dir);
+}
 
 class Concurrent : public TreeTest {
 protected:
@@ -99,7 +121,7 @@ protected:
         std::strcpy(arg, src.c_str());
         Capture cap(1);
         int r = -9;
-        if (expandsrc(arg, &p) == 0 && setupdst(&p, dst.c_str()) == 0)
+        if (expandsrc(arg, &p) == 0 && (dst.empty() || setupdst(&p, dst.c_str()) == 0))
             r = runsrc(src.c_str(), &p);
         out = cap.text();
         return r;
@@ -193,6 +215,53 @@ TEST_F(Concurrent, MovedSourceThatChangedIsKept) {
     EXPECT_EQ(slurp(at("S/A.TXT")), "first and more");
     EXPECT_TRUE(std::filesystem::exists(dn("T/A.TXT")));
     EXPECT_EQ(filesfailed, 1u);
+}
+
+// A move across drives looked at its source, then deleted it by name: a
+// file saved over the source in between was deleted without being copied.
+TEST_F(Concurrent, FileSavedOverAMovedSourceIsKept) {
+    put(at("S/A.TXT"), "first", OLD);
+    Change save{at("S/A.TXT"), "saved"};
+    plat_hookcall(PLAT_CALL_DELETE, 1, saveover, &save);
+    opt_move = 1;
+    EXPECT_EQ(run("C:\\S\\A.TXT", "D:\\T"), 1) << out;
+    EXPECT_NE(out.find("\nError! source changed while copied, not removed: C:\\S\\A.TXT\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(slurp(at("S/A.TXT")), "saved");
+    EXPECT_EQ(slurp(dn("T/A.TXT")), "first");
+}
+
+// /DEL+ handed the desktop's trash the file's path, which it resolved
+// again: a directory swapped for a link after the run's look sent the file
+// of another tree to the trash in its place.
+TEST_F(Concurrent, SwappedDirectorySendsNothingElseToTheRecycleBin) {
+    put(at("S/A.TXT"), "mine", OLD);
+    put(top + "/out/A.TXT", "outside", OLD);
+    const std::string data = top + "/data";
+    std::filesystem::create_directories(data);
+    std::filesystem::create_directories(top + "/home");
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) { // GLib keeps the first data directory it reads
+        ::setenv("HOME", (top + "/home").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+        if (data != g_get_user_data_dir())
+            ::_exit(2);
+        Swap swap{at("S"), at("S0"), top + "/out"};
+        plat_hookcall(PLAT_CALL_MOVE, 1, swapdir, &swap);
+        opt_recycle = 1;
+        ::_exit(run("C:\\S\\A.TXT", "") == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "GLib read its data directory before the test could set it";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(slurp(top + "/out/A.TXT"), "outside");
+    EXPECT_EQ(slurp(data + "/Trash/files/A.TXT"), "mine");
+    EXPECT_FALSE(std::filesystem::exists(at("S0/A.TXT")));
 }
 
 // Ended by a signal half-way through a copy, a run left its temporary file

@@ -578,6 +578,24 @@ TEST_F(PosixMoveAcross, KeepsASourceThatChanged) {
     EXPECT_TRUE(std::filesystem::is_empty(other));
 }
 
+// The source was looked at, then deleted by name: a file saved over it in
+// between (an editor's save) was deleted without being copied.
+TEST_F(PosixMoveAcross, KeepsAFileSavedOverTheSource) {
+    static std::string src;
+    src = at("f.bin");
+    put("f.bin", "first");
+    plat_hookcall(PLAT_CALL_DELETE, 1,
+                  [](void *) {
+                      std::ofstream(src + "~", std::ios::binary) << "saved";
+                      std::rename((src + "~").c_str(), src.c_str());
+                  },
+                  nullptr);
+    EXPECT_EQ(plat_move("C:\\f.bin", (other + "/f.bin").c_str()), -1);
+    EXPECT_EQ(plat_lasterror(), (unsigned)PLAT_ERR_SHARING_VIOLATION);
+    EXPECT_EQ(slurp("f.bin"), "saved");
+    EXPECT_TRUE(std::filesystem::is_empty(other));
+}
+
 // A source that cannot be deleted after the copy (its directory is
 // read-only) must not end as two files: the copy is taken back.
 TEST_F(PosixMoveAcross, UndoneWhenTheSourceStays) {

@@ -94,14 +94,6 @@ int copy_metadata(int out, const struct stat *st) {
     return 0;
 }
 
-// The same file, unchanged: what a write, a truncation or a replacement
-// by another file would change.
-int same_state(const struct stat *a, const struct stat *b) {
-    return a->st_dev == b->st_dev && a->st_ino == b->st_ino && a->st_size == b->st_size &&
-           a->st_mtim.tv_sec == b->st_mtim.tv_sec && a->st_mtim.tv_nsec == b->st_mtim.tv_nsec &&
-           a->st_ctim.tv_sec == b->st_ctim.tv_sec && a->st_ctim.tv_nsec == b->st_ctim.tv_nsec;
-}
-
 // Removes the temporary copy `tmp` (a name in the destination's directory)
 // and forgets it, keeping the last error.
 void drop_copy(const End *to, const char *tmp, const char *tmpnative) {
@@ -194,15 +186,100 @@ int copy_link_across(const End *from, const End *to) {
     return 0;
 }
 
-// A source written to while it was copied is kept, and the copy, which may
-// hold half of the change, goes. A source that is gone altogether keeps
-// its copy: that may be the only one left.
-int source_changed(const End *from, const End *to, const struct stat *seen) {
-    struct stat now;
-    int gone = fstatat(from->dirfd, from->name, &now, AT_SYMLINK_NOFOLLOW) != 0;
-    if (!gone && same_state(seen, &now))
+// The state of a file as the core compares it.
+void state_of(const struct stat *st, PlatFileState *state) {
+    state->id.device = (unsigned long long)st->st_dev;
+    state->id.inode = (unsigned long long)st->st_ino;
+    state->size = (unsigned long long)st->st_size;
+    state->mtime.sec = (long long)st->st_mtim.tv_sec;
+    state->mtime.nsec = (long)st->st_mtim.tv_nsec;
+    state->ctime.sec = (long long)st->st_ctim.tv_sec;
+    state->ctime.nsec = (long)st->st_ctim.tv_nsec;
+}
+
+// The same file with the same data; its change time is left out, since
+// the rename that set it aside has just changed it.
+int same_data(const PlatFileState *a, const struct stat *b) {
+    return a->id.device == (unsigned long long)b->st_dev &&
+           a->id.inode == (unsigned long long)b->st_ino &&
+           a->size == (unsigned long long)b->st_size && a->mtime.sec == b->st_mtim.tv_sec &&
+           a->mtime.nsec == b->st_mtim.tv_nsec;
+}
+
+// Renames name to aside, a new name of the same directory, in one step: a
+// link and an unlink of the old name would unlink by name again. Where the
+// file system has no no-replace rename, the free name is looked at first;
+// nobody else knows a name made up a moment ago.
+int rename_aside(int dirfd, const char *name, const char *aside) {
+    if (renameat2(dirfd, name, dirfd, aside, RENAME_NOREPLACE) == 0)
         return 0;
-    if (!gone)
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return -1;
+    struct stat st;
+    if (fstatat(dirfd, aside, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return renameat(dirfd, name, dirfd, aside);
+}
+
+} // namespace
+
+// The name is looked at, then renamed aside and looked at again under the
+// new name, which nobody else knows: a file renamed over the name at any
+// moment (an editor's save) is either seen and kept, or was never the one
+// renamed aside. Only the file set aside is unlinked.
+int unlink_same(int dirfd, const char *name, const PlatFileState *want, int keepro) {
+    struct stat now;
+    if (fstatat(dirfd, name, &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return -1;
+    if (keepro && !S_ISLNK(now.st_mode) && (now.st_mode & 0222) == 0) {
+        errno = EACCES;
+        return -1;
+    }
+    if (!same_data(want, &now) || now.st_ctim.tv_sec != want->ctime.sec ||
+        now.st_ctim.tv_nsec != want->ctime.nsec)
+        return 1;
+    char aside[16] = "_MOX_";
+    int moved = -1;
+    for (int tries = 0; tries < 100 && moved != 0; tries++) {
+        fill_unique(aside + 5);
+        aside[11] = 0;
+        moved = rename_aside(dirfd, name, aside);
+        if (moved != 0 && errno != EEXIST)
+            return -1;
+    }
+    if (moved != 0)
+        return -1;
+    if (fstatat(dirfd, aside, &now, AT_SYMLINK_NOFOLLOW) != 0 || !same_data(want, &now)) {
+        // Not the file looked at: it goes back, unless yet another file has
+        // taken the name by now, when it stays under the name it has.
+        rename_noreplace(dirfd, aside, dirfd, name, 0);
+        return 1;
+    }
+    return unlinkat(dirfd, aside, 0);
+}
+
+namespace {
+
+// A source written to while it was copied, or replaced, is kept, and the
+// copy, which may hold half of the change, goes. A source that is gone
+// altogether keeps its copy: that may be the only one left. Otherwise the
+// source is removed, and only the file that was copied.
+// 0 when removed; 1 when it is kept (32); -1 when it cannot go.
+int remove_source(const End *from, const End *to, const struct stat *seen) {
+    if (fail_now(PLAT_CALL_DELETE))
+        return -1;
+    PlatFileState want;
+    state_of(seen, &want);
+    int r = unlink_same(from->dirfd, from->name, &want, 0);
+    if (r == 0)
+        return 0;
+    if (r < 0 && errno != ENOENT) {
+        set_errno_error(errno);
+        return -1;
+    }
+    if (r == 1)
         unlinkat(to->dirfd, to->name, 0);
     plat_setlasterror(PLAT_ERR_SHARING_VIOLATION);
     return 1;
@@ -224,12 +301,18 @@ int move_across(const At *f, const At *t, const struct stat *st) {
     }
     if (r < 0)
         return -1;
-    if (S_ISREG(st->st_mode) && source_changed(&from, &to, &seen))
-        return -1;
-    if (unlinkat(from.dirfd, from.name, 0) < 0) {
+    if (S_ISREG(st->st_mode)) {
+        r = remove_source(&from, &to, &seen);
+        if (r == 1)
+            return -1;
+    } else {
+        r = unlinkat(from.dirfd, from.name, 0);
+        if (r < 0)
+            set_errno_error(errno);
+    }
+    if (r < 0) {
         // The source cannot go (its directory is read-only, say): undo the
         // copy so the move fails whole instead of leaving two files.
-        set_errno_error(errno);
         unsigned keep = plat_lasterror();
         unlinkat(to.dirfd, to.name, 0);
         plat_setlasterror(keep);

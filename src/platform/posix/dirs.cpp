@@ -71,6 +71,35 @@ int plat_mkdirlike(const char *path, const char *model) { return make_dir(path, 
 
 int plat_mkdirprivate(const char *path) { return make_dir(path, S_IRWXU); }
 
+int plat_owndir(const char *path, PlatFileId *id) {
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
+        return -1;
+    const char *name;
+    int dirfd = at_fd(&at, &name);
+    struct stat st;
+    if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            set_missing_error(at.native);
+        else
+            set_errno_error(errno);
+        return -1;
+    }
+    if (S_ISLNK(st.st_mode))
+        return 1;
+    if (!S_ISDIR(st.st_mode)) {
+        plat_setlasterror(PLAT_ERR_DIRECTORY);
+        return -1;
+    }
+    // Whoever may write to it may rename what it holds, or swap a
+    // directory in it for a link to anywhere.
+    if (st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return 2;
+    id->device = (unsigned long long)st.st_dev;
+    id->inode = (unsigned long long)st.st_ino;
+    return 0;
+}
+
 int plat_rmdir(const char *path) {
     if (fail_now(PLAT_CALL_RMDIR))
         return -1;

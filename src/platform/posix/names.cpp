@@ -167,6 +167,27 @@ int plat_delete(const char *path) {
     return 0;
 }
 
+int plat_deletesame(const char *path, const PlatFileState *state) {
+    if (fail_now(PLAT_CALL_DELETE))
+        return -1;
+    At at;
+    if (resolve_at(path, 0, &at) != 0)
+        return -1;
+    const char *name;
+    int dirfd = at_fd(&at, &name);
+    int r = unlink_same(dirfd, name, state, 1);
+    if (r != 0) {
+        if (r > 0 || errno == ENOENT)
+            plat_setlasterror(PLAT_ERR_SHARING_VIOLATION);
+        else
+            set_errno_error(errno);
+        return -1;
+    }
+    temp_forget(at.native);
+    at_removed(&at, 0);
+    return 0;
+}
+
 // The rename of a move failed with err: the reason, told as Windows tells
 // it. A missing source is told apart from a missing destination path.
 static void move_failed(const char *nfrom, const char *nto, int err) {

@@ -160,6 +160,14 @@ void set_move_error(const char *to, int err);
 // 0, or -1 with nothing left of the copy. (across.cpp)
 int move_across(const At *f, const At *t, const struct stat *st);
 
+// Unlinks the entry name of the directory open as dirfd only while it is
+// the file whose state want holds (identity, size, times), never a file
+// renamed over the name meanwhile; with keepro not when it is read-only
+// (EACCES). 0; 1 when another file or a changed one is there (it stays,
+// under its name unless another took that too); -1 with errno set.
+// (across.cpp)
+int unlink_same(int dirfd, const char *name, const PlatFileState *want, int keepro);
+
 // The directory that path names, opened; null with the last error set.
 // (lookup.cpp)
 struct Dir;

@@ -175,6 +175,13 @@ int native_comp(const char *dir, const char *comp, int *missing, char *name, siz
         set_errno_error(ESTALE);
         return -1;
     }
+    // A directory closed to us hides whether the name is in it: taken for
+    // missing (and remembered so), it would say that a reference holds no
+    // such file, and a delete would go ahead on that word.
+    if (r < 0 && (errno == EACCES || errno == EPERM)) {
+        set_errno_error(errno);
+        return -1;
+    }
     if (r != 1)
         *missing = 1;
     else if (std::strlen(found) < size)

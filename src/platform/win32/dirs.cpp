@@ -63,6 +63,24 @@ int plat_mkdirlike(const char *path, const char *model) {
     return make_dir(path, nullptr);
 }
 
+// Who may write to it is the matter of its access list, which the trash
+// made here keeps to its owner: only a junction or a link is refused.
+int plat_owndir(const char *path, PlatFileId *id) {
+    wchar_t w[WPATH_SIZE];
+    if (wpath(path, w, WPATH_SIZE) < 0)
+        return -1;
+    DWORD a = GetFileAttributesW(w);
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return fail_sys();
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT)
+        return 1;
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        plat_setlasterror(PLAT_ERR_DIRECTORY);
+        return -1;
+    }
+    return plat_fileid(path, id);
+}
+
 int plat_mkdirprivate(const char *path) {
     PSECURITY_DESCRIPTOR sd = private_sd();
     if (sd == nullptr) { // never a trash open to everyone instead

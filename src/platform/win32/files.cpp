@@ -190,10 +190,10 @@ int plat_truncate(int handle, long long size) {
     return ok ? 0 : -1;
 }
 
-int plat_filestate(int handle, PlatFileState *state) {
+// The state of the file open as h.
+static int state_of_handle(HANDLE h, PlatFileState *state) {
     BY_HANDLE_FILE_INFORMATION info;
     FILE_BASIC_INFO basic;
-    HANDLE h = to_handle(handle);
     if (!GetFileInformationByHandle(h, &info) ||
         !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic))
         return fail_sys();
@@ -203,6 +203,41 @@ int plat_filestate(int handle, PlatFileState *state) {
     state->mtime = from_ticks(basic.LastWriteTime.QuadPart);
     state->ctime = from_ticks(basic.ChangeTime.QuadPart);
     return 0;
+}
+
+int plat_filestate(int handle, PlatFileState *state) {
+    return state_of_handle(to_handle(handle), state);
+}
+
+// Held open without sharing its deletion, the file can be neither renamed
+// over nor replaced between the look and the delete, which goes through
+// the handle.
+int plat_deletesame(const char *path, const PlatFileState *state) {
+    if (fail_now(PLAT_CALL_DELETE))
+        return -1;
+    wchar_t w[WPATH_SIZE];
+    if (wpath(path, w, WPATH_SIZE) < 0)
+        return -1;
+    HANDLE h = CreateFileW(w, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return fail_sys();
+    PlatFileState now;
+    int r = state_of_handle(h, &now);
+    if (r == 0 && (now.id.device != state->id.device || now.id.inode != state->id.inode ||
+                   now.size != state->size || now.mtime.sec != state->mtime.sec ||
+                   now.mtime.nsec != state->mtime.nsec || now.ctime.sec != state->ctime.sec ||
+                   now.ctime.nsec != state->ctime.nsec)) {
+        plat_setlasterror(PLAT_ERR_SHARING_VIOLATION);
+        r = -1;
+    }
+    FILE_DISPOSITION_INFO gone = {TRUE};
+    if (r == 0 && !SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone))
+        r = fail_sys();
+    CloseHandle(h);
+    if (r == 0)
+        temp_forget(w);
+    return r;
 }
 
 int plat_opentemp(const char *dir, const char *prefix, char *path, size_t size) {
