@@ -69,6 +69,15 @@ test_needs() {
     command -v file >/dev/null 2>&1 || need+=(file)
     command -v dpkg-shlibdeps >/dev/null 2>&1 || need+=(dpkg-dev)
     command -v lintian >/dev/null 2>&1 || need+=(lintian)
+    # The file system test bed (tests/fs): images, FUSE file systems and
+    # an sshd of its own for sshfs.
+    command -v mkfs.vfat >/dev/null 2>&1 || need+=(dosfstools)
+    command -v mkfs.xfs >/dev/null 2>&1 || need+=(xfsprogs)
+    command -v mkfs.btrfs >/dev/null 2>&1 || need+=(btrfs-progs)
+    command -v fusefat >/dev/null 2>&1 || need+=(fusefat)
+    command -v sshfs >/dev/null 2>&1 || need+=(sshfs)
+    [ -x /usr/sbin/sshd ] || need+=(openssh-server)
+    command -v filefrag >/dev/null 2>&1 || need+=(e2fsprogs)
     if [ ${#need[@]} -gt 0 ]; then
         echo "installing: ${need[*]}" >&2
         $sudo apt-get update -qq >&2

@@ -53,6 +53,8 @@ struct PARAM {
     char *skipextmask[MASK_SLOTS];
     char *skipdirmask[MASK_SLOTS];
     int date1, date2;    // /D range as DOS date values; 0 = unset
+    PlatFileId srcbaseid; // the source base directory as it was looked at when
+                          // named: the walk holds that one; zero when not looked at
     XFINDFUNC entryfunc; // where the skip-mask filter passes accepted entries
 };
 

@@ -45,6 +45,7 @@ int runpath(const char *source, PARAM *param, XFINDFUNC callback) {
     pathcopy(param->srccurdir, PATH_SIZE, param->srcbasedir);
     // A directory source selects every entry of it, with or without /S.
     int all = iswild(source) || (param->srctype & SRCTYPE_MULTI) != 0 || recursemode == 1;
+    xfind_startid = param->srcbaseid;
     int r = xfind(param->srcbasedir, param->srcmask, walkmask(param), all, recursemode, rmsubdir,
                   callback, param);
     afterwalk(r);
@@ -121,20 +122,19 @@ static void dosseparators(char *line) {
 // spells it as the drive whose directory holds it (on Windows it stays a
 // path on the current drive). Read as "\srv\w" on the current drive, it
 // would name a file below the working directory that the user never
-// named. 0, or -1 after the error line when it lies on no drive.
+// named. 0, or -1 after the error line when it names no DOS path.
 static int mapnative(char *line, size_t size) {
     if (line[0] != '/')
         return 0;
     char full[PATH_SIZE];
-    if (runfs->fullpath(line, full, sizeof full) >= 0 && std::strlen(full) < size) {
-        std::strcpy(line, full);
-        return 0;
-    }
-    if (plat_lasterror() == PLAT_ERR_FILENAME_TOO_LONG)
+    if (nativeexpand(full, line, "path") != 0)
+        return -1;
+    if (std::strlen(full) >= size) {
         outf("Error! path too long: %s\n", line);
-    else
-        outf("Error! path is on no drive: %s\n", line);
-    return -1;
+        return -1;
+    }
+    std::strcpy(line, full);
+    return 0;
 }
 
 // A line names the entry spelled exactly as it is, where there is one;
@@ -168,9 +168,17 @@ static void listentry(PARAM *param, XFINDFUNC callback, const char *line, unsign
     if (iswild(line)) {
         r = xfind(line, nullptr, mask, 1, recursemode, rmsubdir, callback, param);
     } else if (getattr(line, &attrib) == 0 && (attrib & PLAT_ATTR_DIRECTORY) != 0) {
+        // The walk holds the directory to the identity of this look, which
+        // also tells a link.
+        PlatEntry seen;
+        if (runfs->findone(line, PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &seen) == 1) {
+            attrib = seen.attrib;
+            xfind_startid = seen.id;
+        }
         // A link may lead anywhere: its target is neither walked nor removed,
         // and one named for a delete or a move is an error, not a skip.
         if ((attrib & PLAT_ATTR_REPARSE) != 0) {
+            xfind_startid = PlatFileId{};
             if (deletemode() || opt_move == 1) {
                 outf("Error! source is a link: %s\n", line);
                 runfaults = 1;

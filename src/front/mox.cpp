@@ -73,6 +73,9 @@ struct JOB {
     ARGPOS pos;
     char *source;                  // the source string handed to the run
     char tmpname[PLAT_PATH_SIZE];  // the captured "@" list, when there is one
+    const char *dst;               // the destination argument, null without one
+    char nativesrc[PATH_SIZE];     // the source and destination given after --,
+    char nativedst[PATH_SIZE];     // as the DOS paths they name
 };
 
 void showpaths(const JOB *job) {
@@ -81,16 +84,28 @@ void showpaths(const JOB *job) {
         dumppath(PLAT_STDERR, &job->param, job->source, TXT_TITLE_PATHS);
 }
 
-// A native path (one given after --) on no drive has no DOS spelling to
-// work with; the expansion would fail on it with a message about a path
-// already upper-cased. Say what is wrong, with the path as it was typed.
-// 1 when the argument can be used.
-int ondrive(const char *arg) {
-    char full[PATH_SIZE];
-    if (arg[0] != '/' || pathexpand(full, arg, 0) == 0 ||
-        plat_lasterror() != PLAT_ERR_PATH_NOT_FOUND)
-        return 1;
-    outf("Error! native path is on no drive: %s\n", arg);
+// An argument after -- is a path in the system's own form unless it is
+// spelled with a drive letter ("D:\\out") or as a network path: it means
+// what the shell means by it, and is replaced by the DOS path it names
+// (kept in buf, PATH_SIZE bytes), with a final "/" kept as "\\": it names
+// a directory outright. A list ("@") is read as always. *path becomes
+// the path to use. 0, or -1 after the message.
+int nativearg(const char *arg, char *buf, const char **path) {
+    *path = arg;
+    if (arg[0] == '@' || (arg[0] != '\0' && arg[1] == ':') || (arg[0] == '\\' && arg[1] == '\\'))
+        return 0;
+    if (nativeexpand(buf, arg, "native path") != 0)
+        return -1;
+    size_t len = std::strlen(buf), n = std::strlen(arg);
+    if (n > 0 && arg[n - 1] == '/' && buf[len - 1] != '\\') {
+        if (len + 1 >= PATH_SIZE) {
+            outf("Error! path too long: %s\n", arg);
+            return -1;
+        }
+        buf[len] = '\\';
+        buf[len + 1] = '\0';
+    }
+    *path = buf;
     return 0;
 }
 
@@ -113,7 +128,7 @@ int takesource(JOB *job, const char *arg) {
 
 // Source, destination and the settings that depend on them. 0, or -1
 // after the message.
-int setuppaths(JOB *job, char **argv) {
+int setuppaths(JOB *job) {
     PARAM *param = &job->param;
     if (job->source[0] != '@' && expandsrc(job->source, param) != 0)
         return -1;
@@ -132,7 +147,7 @@ int setuppaths(JOB *job, char **argv) {
             return -1;
         }
     } else {
-        if (setupdst(param, argv[job->pos.dstarg]) != 0) {
+        if (setupdst(param, job->dst) != 0) {
             LOCLINE();
             return -1;
         }
@@ -192,9 +207,13 @@ int storemasks(JOB *job, char **argv) {
 // run, then the run. Returns the exit status.
 int runjob(JOB *job, char **argv) {
     const ARGPOS *pos = &job->pos;
-    if (!ondrive(argv[pos->srcarg]) || (pos->dstarg != 0 && !ondrive(argv[pos->dstarg])))
+    const char *src = argv[pos->srcarg];
+    job->dst = pos->dstarg != 0 ? argv[pos->dstarg] : nullptr;
+    if (pos->nativefrom != 0 &&
+        ((pos->srcarg >= pos->nativefrom && nativearg(src, job->nativesrc, &src) != 0) ||
+         (pos->dstarg >= pos->nativefrom && nativearg(job->dst, job->nativedst, &job->dst) != 0)))
         return 1;
-    if (takesource(job, argv[pos->srcarg]) != 0 || setuppaths(job, argv) != 0)
+    if (takesource(job, src) != 0 || setuppaths(job) != 0)
         return 1;
     // A decline is an answer and ends the run as asked; a question nobody
     // could answer leaves the work undone, which a script must not take

@@ -334,6 +334,7 @@ int parseargs(int argc, char **argv, char *format, int *date1, int *date2, ARGPO
         errindex = i;
         if (!optionsend && std::strcmp(arg, "--") == 0) {
             optionsend = 1;
+            pos->nativefrom = i + 1;
         } else if (!optionsend && arg[0] == '=') {
             int r = takeformat(arg, format, &offset);
             if (r == -2)

@@ -16,6 +16,7 @@ struct ARGPOS {
     int srcarg, dstarg;
     int extfirst, extlast; // extension skip-mask group
     int dirfirst, dirlast; // directory skip-mask group
+    int nativefrom;        // the first argument after "--", 0 without one
 };
 
 // Scans the whole command line into the run settings, format and the date

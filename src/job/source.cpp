@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "job/moxsub.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 
@@ -77,12 +78,19 @@ static int classify(char *arg, PARAM *param) {
 
 // A link to a directory named as the source of a delete or a move would
 // take the walk into the tree it points to, whose files are not the ones
-// the user named: it is refused. Copying through it reads only.
-static int linksource(const PARAM *param) {
-    if ((!deletemode() && opt_move != 1) || !(param->srctype & SRCTYPE_DIR))
+// the user named: it is refused. Copying through it reads only. A
+// directory keeps the identity this look saw, which the walk holds it to.
+static int linksource(PARAM *param) {
+    param->srcbaseid = PlatFileId{};
+    PlatEntry seen;
+    if (!(param->srctype & SRCTYPE_DIR) ||
+        runfs->findone(param->srcbasedir, PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &seen) != 1)
         return 0;
-    unsigned attrib;
-    if (getattr(param->srcbasedir, &attrib) != 0 || !(attrib & PLAT_ATTR_REPARSE))
+    if (!(seen.attrib & PLAT_ATTR_REPARSE)) {
+        param->srcbaseid = seen.id;
+        return 0;
+    }
+    if (!deletemode() && opt_move != 1)
         return 0;
     outf("Error! source is a link: %s\n", param->srcbasedir);
     return 1;

@@ -185,6 +185,24 @@ int plat_getcurdir(int letter, char *out, size_t size);
 // native path on no drive: 3).
 int plat_fullpath(const char *path, char *out, size_t size);
 
+// The paths a user gives in the system's own form (an argument after --,
+// a list line that begins with "/") mean what the system's shell means by
+// them. On POSIX one that begins with "/" is absolute, any other is
+// relative to the process's working directory; the directories on the way
+// are resolved as the kernel resolves them (a ".." after a link climbs
+// from where the link led, as `ls` would), missing ones as if made; the
+// final component is kept as given (a wildcard pattern, a name still to be
+// made, a link to be looked at rather than followed) unless it is "." or
+// "..". The result is the canonical DOS spelling plat_fullpath gives. On
+// Windows, whose own paths are DOS paths, it is plat_fullpath.
+// Returns the length, or PLAT_NATIVE_BACKSLASH when a component holds a
+// backslash (a character of a POSIX name, which no DOS path can spell),
+// PLAT_NATIVE_ENDDOT or PLAT_NATIVE_ENDSPACE when the final component ends
+// in a dot or a space (full-path expansion would drop it and name another
+// file), or -1 with the last error (3 on no drive, 206 too long).
+enum { PLAT_NATIVE_BACKSLASH = -2, PLAT_NATIVE_ENDDOT = -3, PLAT_NATIVE_ENDSPACE = -4 };
+int plat_nativepath(const char *path, char *out, size_t size);
+
 // ---- listing ----------------------------------------------------------------
 
 // One listed entry. The last write is given twice: as DOS words in local
@@ -243,9 +261,11 @@ int plat_findone(const char *path, unsigned mask, PlatEntry *entry);
 // reached only from its parent, never through a symbolic link, and only
 // while it is the directory its parent was last seen to hold. seen, when
 // given, is the entry a listing of the parent gave for it: the directory is
-// then reached that way too and must be that entry's. With seen null it is
-// the directory the user named, reached as named, links included. Holds
-// nest, innermost released first. 0, or -1: PLAT_ERR_DIR_CHANGED when it
+// then reached that way too and must be that entry's; for a directory the
+// user named (nothing held above it), seen is what a look at it gave, and
+// it is reached as named but never through a final link. With seen null
+// it is the directory the user named, reached as named, links included.
+// Holds nest, innermost released first. 0, or -1: PLAT_ERR_DIR_CHANGED when it
 // is not the directory seen (a link or another directory took its place),
 // 3 when it is gone, another code when it cannot be opened.
 int plat_holddir(const char *path, const PlatEntry *seen);

@@ -40,6 +40,7 @@ const RunFs runfs_disk = {
     .workdir = plat_workdir,
     .getcurdir = plat_getcurdir,
     .fullpath = plat_fullpath,
+    .nativepath = plat_nativepath,
     .owndir = plat_owndir,
     .holddir = plat_holddir,
     .releasedir = plat_releasedir,

@@ -423,6 +423,7 @@ const RunFs runfs_echo = {
     .workdir = plat_workdir,
     .getcurdir = plat_getcurdir,
     .fullpath = plat_fullpath,
+    .nativepath = plat_nativepath,
     .owndir = owndir,
     .holddir = plat_holddir,
     .releasedir = plat_releasedir,

@@ -53,6 +53,7 @@ struct RunFs {
     int (*workdir)(char *out, size_t size);
     int (*getcurdir)(int letter, char *out, size_t size);
     int (*fullpath)(const char *path, char *out, size_t size);
+    int (*nativepath)(const char *path, char *out, size_t size);
     // A directory the run would have made is its own, of no identity yet
     // (zero) in echo mode.
     int (*owndir)(const char *path, PlatFileId *id);

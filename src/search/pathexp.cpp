@@ -321,6 +321,26 @@ static void reportnodrive(const char *in) {
     outf("Error! current directory is on no drive: %s\n", dir);
 }
 
+// Each of these would be read as another name than the one given: a
+// backslash splits a POSIX name in two, and the DOS rule drops a final dot
+// or space.
+int nativeexpand(char *out, const char *in, const char *what) {
+    int r = runfs->nativepath(in, out, PATH_SIZE);
+    if (r >= 0)
+        return 0;
+    if (r == PLAT_NATIVE_BACKSLASH)
+        outf("Error! backslash in name: %s\n", in);
+    else if (r == PLAT_NATIVE_ENDDOT)
+        outf("Error! name ends in a dot: %s\n", in);
+    else if (r == PLAT_NATIVE_ENDSPACE)
+        outf("Error! name ends in a space: %s\n", in);
+    else if (plat_lasterror() == PLAT_ERR_FILENAME_TOO_LONG)
+        outf("Error! path too long: %s\n", in);
+    else
+        outf("Error! %s is on no drive: %s\n", what, in);
+    return -1;
+}
+
 int pathexpand(char *out, const char *in, int lfn) {
     (void)lfn;
     if (in == nullptr || in[0] == 0) {

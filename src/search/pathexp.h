@@ -31,6 +31,14 @@ int splitpath(const char *path, char *dir, size_t dircap, char *name, size_t nam
 // after "Error! current directory is on no drive: <native directory>").
 int pathexpand(char *out, const char *in, int lfn);
 
+// out (PATH_SIZE bytes) becomes the DOS path that a path in the system's
+// own form names (an argument after --, a list line beginning with "/"),
+// resolved as the system's shell means it. 0, or -1 after an error line
+// that shows the path as given: "Error! <what> is on no drive: <path>",
+// "Error! backslash in name: <path>", "Error! name ends in a dot: <path>"
+// (or "in a space"), "Error! path too long: <path>".
+int nativeexpand(char *out, const char *in, const char *what);
+
 // pathexpand for a path the user typed, looked up as it is spelled: a
 // component names the entry of exactly its spelling, else the one entry
 // that matches it ignoring case; components that do not exist are

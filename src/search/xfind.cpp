@@ -10,6 +10,7 @@
 
 int xfind_errcode;
 int xfind_keepstart;
+PlatFileId xfind_startid;
 int (*xfind_passover)(const char *dir);
 int (*xfind_twindir)(const char *dir, const char *first, const char *second);
 
@@ -28,6 +29,7 @@ struct Walk {
     int all, recurse, rmdirs;
     XFINDFUNC func;
     void *user;
+    PlatFileId startid; // xfind_startid, taken at the start
 };
 
 static int walkdir(const char *given, const PlatEntry *seen, const Walk *w);
@@ -445,12 +447,18 @@ static int walkheld(char *dir, int start, const Walk *w);
 // directory is held while the walk works in it, reached from its parent
 // and checked to be the one the listing saw, so that what the walk looked
 // at is what it acts on; one that changed is reported and nothing below it
-// is touched. The starting directory is the one the user named.
+// is touched. The starting directory is the one the user named: when the
+// run looked at it, it is held to that look the same way.
 static int walkdir(const char *given, const PlatEntry *seen, const Walk *w) {
     char dir[PATH_SIZE];
     int start = firstcall;
     if (takedir(dir, given) < 0)
         return -1;
+    PlatEntry named;
+    if (start && w->startid.inode != 0) {
+        named.id = w->startid;
+        seen = &named;
+    }
     int held = runfs->holddir(dir, seen) == 0;
     if (!held && seen != nullptr && plat_lasterror() == PLAT_ERR_DIR_CHANGED) {
         outf("Error! directory changed while in use: %s\n", dir);
@@ -498,7 +506,8 @@ int xfind(const char *path, const char *pattern, int mask, int all, int recurse,
     filesfound = 0;
     dirssearched = 0;
     firstcall = 1;
-    Walk w = {pattern, (unsigned)mask, all, recurse, rmdirs, callback, user};
+    Walk w = {pattern, (unsigned)mask, all, recurse, rmdirs, callback, user, xfind_startid};
+    xfind_startid = PlatFileId{};
     if (pattern != nullptr && pattern[0] != 0) {
         if (xfind_trace >= 1)
             outf("starting path: <%s> %s\n", shown(path), pattern);

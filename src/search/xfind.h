@@ -26,6 +26,12 @@ extern int xfind_errcode;
 // 1: the removal of emptied directories spares the starting directory of a
 // search (a move told to keep its source base). Run-wide; 0 at start.
 extern int xfind_keepstart;
+// When not zero, the starting directory of the next search must be this
+// one (device and inode, as a look at the directory the user named gave
+// it): a link or another directory found there instead is reported as
+// changed and nothing in it is touched. The next search takes it and sets
+// it back to zero.
+extern PlatFileId xfind_startid;
 // When set, a subdirectory for which it returns 1 is neither walked nor
 // counted (the run driver leaves the trash of /DEL! out). Run-wide.
 extern int (*xfind_passover)(const char *dir);

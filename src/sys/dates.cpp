@@ -108,5 +108,7 @@ int sourcenewer(const PlatFileTime *src, unsigned srcdate, unsigned srctime,
         return datelater(srcdate, srctime, dstdate, dsttime);
     if (src->sec != dst->sec)
         return src->sec > dst->sec;
-    return src->nsec > dst->nsec;
+    // A destination that holds whole seconds (sshfs, ext3, FAT's clamped
+    // ends) cut the copy's fraction off: the same second is the same time.
+    return dst->nsec != 0 && src->nsec > dst->nsec;
 }

@@ -22,6 +22,8 @@ struct PlatFileTime;
 // as datelater does, while both times lie where a date word can hold them
 // (1980 to 2107, in any time zone); otherwise the exact times do, since a
 // word pinned to its last day (or, under Wine, wrapped to 1980) would make
-// a file of 2108 no newer than one of 2000.
+// a file of 2108 no newer than one of 2000. A destination time in whole
+// seconds matches any source time in the same second, since a file system
+// that keeps no fraction cut it from the copy.
 int sourcenewer(const PlatFileTime *src, unsigned srcdate, unsigned srctime,
                 const PlatFileTime *dst, unsigned dstdate, unsigned dsttime);

@@ -491,6 +491,30 @@ TEST(Trash, LinkedOrSharedTrashIsRefused) {
     }
 }
 
+// A read-only file on another file system used to stay out of the trash
+// on the Win32 build (the copy was made, the source refused to go) and
+// ended the walk there. It moves as any other and keeps its mark (root).
+TEST(Trash, ReadOnlyFileFromAnotherFileSystem) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    Sandbox box;
+    box.mkdir('d', "MNT");
+    TmpfsMount mnt(box.native('d', "MNT"), "1m");
+    if (!mnt.ok())
+        GTEST_SKIP() << "no tmpfs here";
+    box.write('d', "MNT/R.TXT", "read-only");
+    box.write('d', "MNT/S.TXT", "next");
+    ASSERT_EQ(0, ::chmod(box.native('d', "MNT/R.TXT").c_str(), 0444));
+    RunResult r = box.run({"/DEL!", "D:\\MNT\\*.TXT"});
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_EQ(Lines{}, tree(box.native('d', "MNT"))) << r.out;
+    EXPECT_EQ("read-only", box.read('d', "TRASH$$$/R.TXT"));
+    EXPECT_EQ("next", box.read('d', "TRASH$$$/S.TXT"));
+    struct stat st;
+    ASSERT_EQ(0, ::stat(box.native('d', "TRASH$$$/R.TXT").c_str(), &st));
+    EXPECT_EQ(0u, st.st_mode & 0222);
+}
+
 // Deleting with a *.* pattern asks first; only "y" goes on. Without a
 // terminal nothing is deleted either, so a script cannot wipe a directory
 // by accident; and the run fails, saying why, where it used to end with

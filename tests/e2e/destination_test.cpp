@@ -220,4 +220,33 @@ TEST(Destination, SignalLeavesNoTemporaryFile) {
     }
 }
 
+// Ctrl-C at a prompt or during a copy ended the Win32 build with status 0
+// (Wine's own console handler): a script read the interrupted run as a
+// success. The run ends as interrupted (of STATUS_CONTROL_C_EXIT, Wine
+// passes on the low byte), the source kept and the half-made copy gone.
+TEST(Destination, CtrlCEndsTheRunAsInterrupted) {
+    struct Case {
+        const char *what;
+        Lines args;
+        std::string when;
+        bool copying;
+    } cases[] = {
+        {"at a prompt", {"/DEL", "D:\\S\\*.*"}, SURE, false},
+        {"during a copy", {"D:\\S\\BIG.BIN", "E:\\OUT"}, " of 1.0 GiB", true},
+    };
+    for (const Case &c : cases) {
+        // A Linux copy of holes takes no time; progress_test slows one down.
+        if (c.copying && !suite_build().win32)
+            continue;
+        Sandbox box;
+        box.write('d', "S/BIG.BIN", "");
+        ASSERT_EQ(0, ::truncate(box.native('d', "S/BIG.BIN").c_str(), 1LL << 30));
+        RunResult r = box.run_pty(c.args, {{c.when, "\x03", !c.copying}});
+        ASSERT_FALSE(r.timed_out) << c.what << "\n" << r.out;
+        EXPECT_EQ(suite_build().win32 ? 0x3A : 128 + SIGINT, r.status) << c.what << "\n" << r.out;
+        EXPECT_TRUE(box.exists('d', "S/BIG.BIN")) << c.what;
+        EXPECT_EQ(Lines{}, tree(box.native('e', "OUT"))) << c.what;
+    }
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 // caret display of every refusal, and check mode with its prompts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -300,6 +301,71 @@ TEST(Front, NativePathsAfterDoubleDash) {
         ::system(("rm -rf '" + box.native('e', "OUT") + "'").c_str());
     }
     EXPECT_FALSE(box.exists('d', "../home/OUT"));
+}
+
+// A native path after "--" was read as DOS text: its ".." stopped at the
+// drive's root, and from D:\work "../../e/LOGS/*.log" named D:\e\LOGS, a
+// tree nobody named, where the shell's `ls` shows E:\LOGS; a ".." after a
+// link climbed back over the link. It means what the shell means.
+TEST(Front, NativePathClimbsAsTheShellDoes) {
+    SKIP_ON_WIN32("native paths are Linux's");
+    struct Case {
+        Lines args;
+        Lines gone, made; // as drive letter and path
+    } cases[] = {
+        {{"/DEL", "--", "../../e/LOGS/*.log"}, {"E:LOGS/out.log"}, {}},
+        {{"--", "../../e/LOGS/*.log", "../../e/REL"}, {}, {"E:REL/out.log"}},
+        {{"/DEL", "--", "LNK/../out.log"}, {"E:LOGS/out.log"}, {}},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        box.write('d', "work/LNK/x", "x");
+        box.write('d', "e/LOGS/in.log", "decoy");
+        box.write('e', "LOGS/out.log", "o");
+        box.write('e', "LOGS/deep/x", "x");
+        ::system(("rm -r '" + box.native('d', "work/LNK") + "'").c_str());
+        ASSERT_EQ(0, ::symlink(box.native('e', "LOGS/deep").c_str(),
+                               box.native('d', "work/LNK").c_str()));
+        RunOptions opt;
+        opt.cwd = box.native('d', "work");
+        RunResult r = box.run(c.args, opt);
+        EXPECT_EQ(0, r.status) << r.out;
+        for (const std::string &f : c.gone)
+            EXPECT_FALSE(box.exists(f[0], f.substr(2))) << f << "\n" << r.out;
+        for (const std::string &f : c.made)
+            EXPECT_TRUE(box.exists(f[0], f.substr(2))) << f << "\n" << r.out;
+        EXPECT_EQ("decoy", box.read('d', "e/LOGS/in.log")) << r.out;
+        EXPECT_FALSE(box.exists('d', "e/REL")) << r.out;
+    }
+}
+
+// A backslash is a character of a Linux name, and the DOS rule drops a
+// final dot or space: "--" /t/A/a\b.txt deleted A/a/b.txt and left
+// a\b.txt, /t/A/x. deleted A/x, with status 0, and so did a list line.
+// Such a path is refused with its name, as given, and nothing is touched.
+TEST(Front, NativePathNamesNoOtherFile) {
+    SKIP_ON_WIN32("native paths are Linux's");
+    Sandbox box;
+    const char *files[] = {"A/a/b.txt", "A/a\\b.txt", "A/x", "A/x.", "A/y", "A/y "};
+    for (const char *f : files)
+        box.write('d', f, "keep");
+    const std::string a = box.native('d', "A/");
+    const Lines want = {"Error! backslash in name: " + a + "a\\b.txt",
+                        "Error! name ends in a dot: " + a + "x.",
+                        "Error! name ends in a space: " + a + "y "};
+    const std::string paths[] = {a + "a\\b.txt", a + "x.", a + "y "};
+    for (int i = 0; i < 3; i++) {
+        RunResult r = box.run({"/DEL", "--", paths[i]});
+        EXPECT_EQ(1, r.status) << r.out;
+        EXPECT_EQ(Lines{want[i]}, outlines(r));
+        box.write_text('d', "LIST.TXT", paths[i] + "\n");
+        r = box.run({"/DEL", "@D:\\LIST.TXT"});
+        EXPECT_EQ(1, r.status) << r.out;
+        Lines out = outlines(r);
+        EXPECT_NE(out.end(), std::find(out.begin(), out.end(), want[i])) << r.out;
+    }
+    for (const char *f : files)
+        EXPECT_EQ("keep", box.read('d', f)) << f;
 }
 
 // "mox32 /S ~/docs /srv/out" showed a caret under the "s" of /srv and

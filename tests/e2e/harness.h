@@ -21,6 +21,7 @@
 // the test that caused it.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -103,6 +104,10 @@ struct PtyStep {
     // terminal or discarded by a flushing mode change. Set it to false to
     // type a line to a program that reads lines.
     bool wait_raw = true;
+    // Run just before the keys are typed, while the program waits: a change
+    // of the file system between what the program looked at and what it
+    // does next.
+    std::function<void()> act = nullptr;
 };
 
 class Sandbox {

@@ -299,7 +299,13 @@ RunResult Sandbox::run_pty(const std::vector<std::string> &args, const std::vect
     size_t from = 0;
     for (const PtyStep &step : steps) {
         std::optional<size_t> end = talk.expect(step.expect, from);
-        if (!end || (step.wait_raw && !talk.await_raw()) || !talk.type(step.keys)) {
+        if (!end || (step.wait_raw && !talk.await_raw())) {
+            ok = false;
+            break;
+        }
+        if (step.act)
+            step.act();
+        if (!talk.type(step.keys)) {
             ok = false;
             break;
         }

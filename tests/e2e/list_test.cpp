@@ -221,3 +221,23 @@ TEST(List, OverlongLineShownAsWritten) {
 }
 
 } // namespace
+
+// A character no Windows name holds (a quote left around a line, a "|"
+// or "<") in a line's directory part failed the Win32 run with "directory
+// read failed" where the Linux build passes over the line as naming
+// nothing, as either build does for such a character in the name part.
+TEST(List, ImpossibleDirectoryNameNamesNothing) {
+    for (const char *line : {"\"D:\\WORK\\A.TXT\"", "D:\\WO|RK\\A.TXT", "D:\\WORK<\\A.TXT",
+                             "D:\\WORK\\\"A.TXT\""}) {
+        Sandbox box;
+        box.write('d', "WORK/A.TXT", "a");
+        box.write('d', "WORK/B.TXT", "b");
+        box.write_text('d', "LIST.TXT", std::string(line) + "\nD:\\WORK\\B.TXT\n");
+        RunResult r = box.run({"@D:\\LIST.TXT", "E:\\OUT"});
+        EXPECT_EQ(0, r.status) << line << "\n" << r.out;
+        EXPECT_EQ((Lines{"Readind dir(s) .....", "D:\\WORK --> E:\\OUT", "  B.TXT",
+                         "       1 File(s) found", "       1 File(s) copied"}),
+                  lines(r.out))
+            << line;
+    }
+}

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "disposal_util.h"
 #include "engine_util.h"
 #include "harness.h"
 
@@ -117,6 +118,44 @@ TEST(Race, SwappedDirectoryNeverLeadsOutOfTheTree) {
             bad = outside_changed(box);
             EXPECT_EQ(0, bad) << c.name << ", round " << round << "\n" << r.out.substr(0, 3000);
         }
+    }
+}
+
+// The directory named as the source of /DEL /S or /M /S was looked at for
+// being a link, then opened by its name, following whatever stood there by
+// then: swapped for a link to E:\OUT between the two, the walk deleted or
+// moved E:\OUT's files. The swap is made here while the run waits at its
+// prompt, after the look and before the walk.
+TEST(Race, NamedSourceSwappedForALinkAfterItsLook) {
+    SKIP_ON_WIN32("symbolic links");
+    const std::string ask = "C]ontinue(or [ENTER]), Q]uit(or [ESC]) : ";
+    struct Case {
+        const char *name;
+        Lines args;
+        std::vector<std::string> prompts; // the last one is answered after the swap
+    } cases[] = {
+        {"/DEL /S", {"/DEL", "/S", "D:\\S"}, {SURE}},
+        {"/M /S", {"/CHECK", "/M", "/S", "D:\\S", "D:\\M"}, {ask, ask, ask}},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        make_outside(box);
+        box.write('D', "S/sub/in.txt", "inside");
+        std::vector<PtyStep> steps;
+        for (const std::string &prompt : c.prompts)
+            steps.push_back({prompt, prompt == SURE ? "y" : "\r"});
+        steps.back().act = [&box] {
+            ::rename(box.native('D', "S").c_str(), box.native('D', "S.orig").c_str());
+            ::symlink(box.native('E', "OUT").c_str(), box.native('D', "S").c_str());
+        };
+        RunResult r = box.run_pty(c.args, steps);
+        ASSERT_FALSE(r.timed_out) << c.name << "\n" << r.out;
+        EXPECT_EQ(1, r.status) << c.name << "\n" << r.out;
+        EXPECT_NE(std::string::npos,
+                  r.out.find("\nError! directory changed while in use: D:\\S\n"))
+            << c.name << "\n" << r.out;
+        EXPECT_EQ(0, outside_changed(box)) << c.name << "\n" << r.out;
+        EXPECT_EQ("inside", box.read('D', "S.orig/sub/in.txt")) << c.name;
     }
 }
 

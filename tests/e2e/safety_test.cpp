@@ -287,7 +287,6 @@ TEST(Safety, SameFileRefusalsFailTheRunAlike) {
 // case-blind lookup the second used to overwrite the first's copy, and the
 // run ended with status 0 and one file fewer at the destination.
 TEST(Safety, CaseTwinsAreNotCopiedOverEachOther) {
-    SKIP_ON_WIN32("names that differ only in case, in one directory");
     Sandbox box;
     box.write('D', "S/README", "upper");
     box.write('D', "S/readme", "lower");
@@ -309,7 +308,6 @@ TEST(Safety, CaseTwinsAreNotCopiedOverEachOther) {
 // used to delete readme because README's copy answered to its name, and
 // the text of readme was gone for good.
 TEST(Safety, CaseTwinsAreNoReferenceForDeleting) {
-    SKIP_ON_WIN32("names that differ only in case, in one directory");
     Sandbox box;
     box.write('D', "S/README", "upper");
     box.write('D', "S/readme", "lower");

@@ -188,6 +188,38 @@ TEST_F(Concurrent, DirectoryMadeMeanwhileIsNoFailure) {
     EXPECT_EQ(slurp(dn("T/SUB/A.TXT")), "a");
 }
 
+// A directory named by a list line was looked at for being a link, then
+// opened by its name: swapped for a link to another tree meanwhile (here
+// while /M /S makes its counterpart), the walk moved that tree's files.
+TEST_F(Concurrent, ListedDirectorySwappedForALinkIsNotEntered) {
+    put(at("S/D1/in.txt"), "inside", OLD);
+    put(dn("OUT/out.txt"), "outside", OLD);
+    put(at("LIST"), at("S/D1") + "\n", OLD);
+    std::filesystem::create_directories(dn("T"));
+    struct Swap {
+        std::string dir, target;
+    } swap{at("S/D1"), dn("OUT")};
+    plat_hookcall(
+        PLAT_CALL_MKDIR, 1,
+        [](void *arg) {
+            Swap *w = static_cast<Swap *>(arg);
+            std::filesystem::rename(w->dir, w->dir + ".orig");
+            std::filesystem::create_directory_symlink(w->target, w->dir);
+        },
+        &swap);
+    opt_move = 1;
+    opt_structure = 1;
+    recursemode = 1;
+    Capture cap(1);
+    if (setupdst(&p, "D:\\T") == 0)
+        runsrc("@C:\\LIST", &p);
+    out = cap.text();
+    EXPECT_NE(out.find("Error! directory changed while in use: C:\\S\\D1\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(slurp(dn("OUT/out.txt")), "outside") << out;
+    EXPECT_EQ(slurp(at("S/D1.orig/in.txt")), "inside") << out;
+}
+
 // A name taken again at every attempt must not hold the run forever.
 TEST_F(Concurrent, NameTakenAgainAndAgainIsGivenUp) {
     put(at("S/A.TXT"), "mine", OLD);

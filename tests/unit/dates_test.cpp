@@ -72,4 +72,21 @@ TEST(Dates, DateLater) {
     EXPECT_EQ(datelater(0xFF9F, 0x0000, 0x3021, 0xBF7D), 1);
 }
 
+// Guards /U copying again, on every run, a file of a year no date word
+// holds onto a file system that keeps whole seconds (its copy lost the
+// fraction), while still seeing a genuinely newer source.
+TEST(Dates, SourceNewerOutsideDateWords) {
+    struct Case {
+        PlatFileTime src, dst;
+        int newer;
+    } cases[] = {
+        {{4418064000LL, 500000000}, {4418064000LL, 0}, 0},         // 2110, fraction cut
+        {{4418064000LL, 500000000}, {4418064000LL, 400000000}, 1}, // fractions kept
+        {{4418064001LL, 0}, {4418064000LL, 0}, 1},                 // a second later
+        {{-86400LL, 900000000}, {-86400LL, 0}, 0},                 // 1969, fraction cut
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(sourcenewer(&c.src, 0, 0, &c.dst, 0, 0), c.newer) << c.src.sec << "." << c.src.nsec;
+}
+
 } // namespace

@@ -51,6 +51,9 @@ size_t opened; // cached directories with a descriptor
 // below it before are looked at again (dir_get).
 std::vector<Dir *> pins;
 unsigned long pinnings = 1;
+// A named directory held to what a look at it saw: opened without
+// following a final link, which could only lead elsewhere.
+int nofollow;
 
 // Counts every event after which a Dir pointer kept outside the cache may
 // no longer be the cached directory of its path (dir_epoch).
@@ -258,10 +261,11 @@ int open_named(Dir *d) {
             path = slash + 1;
         }
     }
-    int fd = openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = O_DIRECTORY | O_CLOEXEC | (nofollow ? O_NOFOLLOW : 0);
+    int fd = openat(at, path, O_RDONLY | flags);
     d->pathonly = 0;
     if (fd < 0 && errno == EACCES) {
-        fd = openat(at, path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        fd = openat(at, path, O_PATH | flags);
         d->pathonly = 1;
     }
     return fd;
@@ -394,14 +398,24 @@ void dir_recheck(void) {
 
 unsigned long dir_epoch(void) { return epoch; }
 
+int dir_pinned_above(const char *native) { return pin_above(native) != nullptr; }
+
 int dir_pin(const char *native, int named, const PlatFileId *seen) {
+    nofollow = named && seen != nullptr;
     Dir *d = dir_get(native);
-    if (d == nullptr || dir_fd(d) < 0)
+    int fd = d != nullptr ? dir_fd(d) : -1;
+    nofollow = 0;
+    if (fd < 0) {
+        // A link, or a file, where the directory was seen.
+        if (named && seen != nullptr && (errno == ELOOP || errno == ENOTDIR))
+            errno = ESTALE;
         return -1;
+    }
     if (named) {
         pinnings++; // what was cached below it by name is looked at again
         epoch++;
-    } else if (seen != nullptr && (d->ino != seen->inode || d->dev != seen->device)) {
+    }
+    if (seen != nullptr && (d->ino != seen->inode || d->dev != seen->device)) {
         drop(d);
         errno = ESTALE;
         return -1;

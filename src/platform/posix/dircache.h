@@ -89,13 +89,16 @@ void dir_found(Dir *d, const char *name);
 // renamed meanwhile, and directories below it are opened only from their
 // parent's descriptor, never through a link, and only while they are what
 // their parent's last look saw (else they fail with ESTALE). A directory
-// the user named (named) is reached as named, links included, and what
-// was cached below it by name is looked at again; any other is reached
-// from its parent, and when seen is given (what the listing of its parent
-// found there) must be that one (ESTALE). 0, or -1 with errno set.
+// the user named (named) is reached as named, and what was cached below
+// it by name is looked at again; any other is reached from its parent.
+// When seen is given (what a look at it found there) it must be that one,
+// and a named one is then reached without following a final link
+// (ESTALE). 0, or -1 with errno set.
 int dir_pin(const char *native, int named, const PlatFileId *seen);
 // Ends the innermost hold.
 void dir_unpin(void);
+// 1 when a held directory lies above the native path, else 0.
+int dir_pinned_above(const char *native);
 
 // Forgets every directory at or below the native path ("/": all).
 void dir_forget_below(const char *native);

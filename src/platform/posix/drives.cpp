@@ -76,3 +76,5 @@ int plat_getcurdir(int letter, char *out, size_t size) {
 // Full-path expansion; `final` drops the trailing dots and spaces of the
 
 int plat_fullpath(const char *path, char *out, size_t size) { return typed_path(path, out, size); }
+
+int plat_nativepath(const char *path, char *out, size_t size) { return shell_path(path, out, size); }

@@ -15,7 +15,8 @@ int plat_holddir(const char *path, const PlatEntry *seen) {
         return -1;
     }
     int known = seen != nullptr && seen->id.inode != 0;
-    if (dir_pin(at.native, seen == nullptr, known ? &seen->id : nullptr) == 0)
+    if (dir_pin(at.native, seen == nullptr || !dir_pinned_above(at.native),
+                known ? &seen->id : nullptr) == 0)
         return 0;
     if (errno == ENOENT || errno == ENOTDIR)
         plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);

@@ -72,6 +72,10 @@ int native_path(const char *path, char *out, size_t size);
 // before they are used, a look at each and not a read of its names.
 int typed_path(const char *path, char *out, size_t size);
 
+// plat_nativepath: the core's text of a path in the system's own form,
+// resolved as the kernel resolves it. (shellpath.cpp)
+int shell_path(const char *path, char *out, size_t size);
+
 // The canonical DOS spelling of a native absolute path (code page 932), or
 // -1 when it lies on no mapped drive (last error 3) or does not fit (206).
 int dos_path(const char *native, char *out, size_t size);
@@ -227,6 +231,15 @@ void temp_moved(const At *to, const char *todos, unsigned mode, unsigned marks);
 // The same for a new file (newfile.cpp): closed, then named `name` in dir.
 void temp_closed(int handle);
 void temp_placed_at(const Dir *dir, const char *name, const char *dos);
+// The directory where the network path \\server\share\rest is reached
+// (shares.cpp), into dir, and *rest set to the part below it; -1 with the
+// last error set, and the share named on standard error, when it is
+// mounted nowhere and mapped to nothing.
+int share_dir(const char *path, char *dir, size_t size, const char **rest);
+
+// The path the core gave for the new file open as handle, or null when
+// handle is no new file (newfile.cpp).
+const char *newfile_dos(int handle);
 // 1 with its mode and marks (none for a new copy) when the resolved path is
 // the file just put in place, else 0. Asked once.
 int temp_placed_mode(const At *at, unsigned *mode, unsigned *marks);

@@ -154,6 +154,10 @@ int plat_placenew(int handle) {
     return 0;
 }
 
+const char *newfile_dos(int handle) {
+    return handle >= 0 && handle == pending.fd ? pending.dos : nullptr;
+}
+
 void plat_dropnew(int handle) {
     if (handle < 0 || handle != pending.fd)
         return;

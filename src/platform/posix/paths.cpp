@@ -112,6 +112,8 @@ int resolve(const Base *b, int final, Resolved *r) {
     return 0;
 }
 
+int native_as_dos(const char *path, int coretext, char *out, size_t size);
+
 int pick_base(const char *path, Base *b) {
     if (path == nullptr || path[0] == '\0') {
         plat_setlasterror(PLAT_ERR_INVALID_NAME);
@@ -129,9 +131,17 @@ int pick_base(const char *path, Base *b) {
         if (!issep(path[2]) && letter == curletter)
             b->cur = curdir;
     } else if (issep(path[0])) {
-        if (issep(path[1])) { // a network path: there are no network drives
-            plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
-            return -1;
+        if (issep(path[1])) { // a network path: the share as mounted here
+            // Taken from "/" as a native path is, so that the directory
+            // where it is mounted is spelled by the drive that holds it.
+            static char share[NATIVE_PATH_SIZE];
+            char native[NATIVE_PATH_SIZE];
+            if (share_dir(path, native, sizeof native, &b->rest) != 0 ||
+                native_as_dos(native, 0, share, sizeof share) != 0)
+                return -1;
+            b->root = "/";
+            b->cur = share;
+            return 0;
         }
     } else {
         b->cur = curdir;

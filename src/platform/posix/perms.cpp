@@ -4,6 +4,7 @@
 #include "platform/posix/native.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,6 +51,40 @@ int source_stat(const char *source, struct stat *st) {
     return -1;
 }
 
+// A file system that holds no modes or owners of its own (FAT; FUSE file
+// systems whose chmod and chown answer ENOSYS) cannot give a copy the
+// source's; the data matters more, so the copy goes on as the file system
+// makes it. Refusals of our own file that no permission explains are its.
+int holds_none(int err) { return err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP || err == EPERM; }
+
+// Says once per run that modes are not kept, naming the first file.
+void say_none(const char *dos) {
+    static int said;
+    if (said)
+        return;
+    said = 1;
+    plat_flush(PLAT_STDOUT); // after the lines before it
+    const char *head = "Warning! ", *tail = ": the file system keeps no file modes; copied without them\n";
+    plat_write(PLAT_STDERR, head, std::strlen(head));
+    plat_write(PLAT_STDERR, dos, std::strlen(dos));
+    plat_write(PLAT_STDERR, tail, std::strlen(tail));
+}
+
+// fchmod that lets a file system without modes pass, saying so. 0, or -1
+// with the last error set.
+int setmode(int handle, mode_t mode, const char *dos) {
+    if (fchmod(handle, mode) == 0) {
+        temp_moded(handle, mode);
+        return 0;
+    }
+    if (holds_none(errno)) {
+        say_none(dos);
+        return 0;
+    }
+    set_errno_error(errno);
+    return -1;
+}
+
 } // namespace
 
 int plat_keepperms(int handle, const char *model, const char *source) {
@@ -66,7 +101,7 @@ int plat_keepperms(int handle, const char *model, const char *source) {
     // Owner and group first: changing them may clear set-id bits, which the
     // mode then puts back. Only root may give a file away; others keep
     // their own ownership, which is no wider than before.
-    if (fchown(handle, st.st_uid, st.st_gid) != 0 && errno != EPERM) {
+    if (fchown(handle, st.st_uid, st.st_gid) != 0 && !holds_none(errno)) {
         set_errno_error(errno);
         return -1;
     }
@@ -74,13 +109,7 @@ int plat_keepperms(int handle, const char *model, const char *source) {
     // cannot be looked at any more denies them everything.
     struct stat src;
     mode_t denied = source_stat(source, &src) == 0 ? ~src.st_mode & 077 : 077;
-    mode_t mode = st.st_mode & 07777 & ~denied;
-    if (fchmod(handle, mode) != 0) {
-        set_errno_error(errno);
-        return -1;
-    }
-    temp_moded(handle, mode);
-    return 0;
+    return setmode(handle, st.st_mode & 07777 & ~denied, model);
 }
 
 // What cp gives a file it creates: the source's bits as far as the umask
@@ -91,13 +120,8 @@ int plat_newperms(int handle, const char *source) {
     struct stat st;
     if (source_stat(source, &st) != 0)
         return -1;
-    mode_t mode = st.st_mode & 0777 & ~the_umask();
-    if (fchmod(handle, mode) != 0) {
-        set_errno_error(errno);
-        return -1;
-    }
-    temp_moded(handle, mode);
-    return 0;
+    const char *dos = newfile_dos(handle);
+    return setmode(handle, st.st_mode & 0777 & ~the_umask(), dos != nullptr ? dos : source);
 }
 
 int plat_syncfile(int handle) {

@@ -152,3 +152,6 @@ int plat_fullpath(const char *path, char *out, size_t size) {
     }
     return len;
 }
+
+// Windows' own paths are DOS paths.
+int plat_nativepath(const char *path, char *out, size_t size) { return plat_fullpath(path, out, size); }

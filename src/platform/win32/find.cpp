@@ -151,14 +151,16 @@ int split_pattern(const char *pattern, char *dir, size_t dsize, char *final, siz
 }
 
 // The directory must exist: a missing one is error 3, whatever the system
-// says of its last component.
+// says of its last component. A directory whose name holds a character no
+// name can hold (a quote left in a list line) cannot exist, and is missing
+// as any other, as such a final name is.
 int open_dir(const char *dir, wchar_t *wdir, size_t cap) {
     if (wpath(dir[0] != '\0' ? dir : ".", wdir, cap) < 0)
         return -1;
     DWORD a = GetFileAttributesW(wdir);
     if (a == INVALID_FILE_ATTRIBUTES) {
         DWORD err = GetLastError();
-        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
+        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND || err == ERROR_INVALID_NAME)
             plat_setlasterror(PLAT_ERR_PATH_NOT_FOUND);
         else
             set_sys_error();

@@ -38,8 +38,9 @@ int stored_name(const wchar_t *w, wchar_t *out, size_t cap) {
 }
 
 // The names of dir that equal name but for letter case, counted (Wine
-// shows case twins that a Linux tree holds: README.TXT and readme.txt).
-int spellings(const wchar_t *dir, const wchar_t *name) {
+// shows case twins that a Linux tree holds: README.TXT and readme.txt);
+// with `exact`, only the very spelling is counted.
+int spellings(const wchar_t *dir, const wchar_t *name, int exact = 0) {
     wchar_t pattern[WPATH_SIZE];
     size_t len = std::wcslen(dir);
     if (len + 3 > WPATH_SIZE)
@@ -55,11 +56,32 @@ int spellings(const wchar_t *dir, const wchar_t *name) {
         return -1;
     int n = 0;
     do
-        n += _wcsicmp(fd.cFileName, name) == 0;
+        n += (exact ? std::wcscmp(fd.cFileName, name) : _wcsicmp(fd.cFileName, name)) == 0;
     while (FindNextFileW(h, &fd));
     FindClose(h);
     return n;
 }
+
+} // namespace
+
+// 0 when the entry a delete that reported success was asked for is gone,
+// 1 when it still stands (Wine reports success for a file it could not
+// delete, an immutable one). Wine finds a name ignoring case when it is
+// not there as spelled: what answers to the path afterwards may be a case
+// twin of the deleted file, which is still there only when the directory
+// holds its very spelling. The path is one the listing spelled, as every
+// path the core acts on is.
+int still_there(const wchar_t *w) {
+    if (GetFileAttributesW(w) == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    wchar_t full[WPATH_SIZE], dir[WPATH_SIZE];
+    const wchar_t *name;
+    if (!under_wine() || wfull(w, full, WPATH_SIZE) < 0 || wsplit(full, dir, WPATH_SIZE, &name) != 0)
+        return 1;
+    return spellings(dir, name, 1) != 0; // a failed listing (-1) counts as there
+}
+
+namespace {
 
 // Gives an entry the letter case of `to`, which names it already, through
 // a temporary name: a direct rename keeps the old spelling under Wine.
@@ -158,6 +180,28 @@ int flush_path(const wchar_t *w) {
     return ok ? 0 : fail_sys();
 }
 
+// Deletes the source of a move to another volume, whose marks were
+// `marks`. A read-only file moves as a rename would move it, keeping its
+// mark (the copy has it): the source's mark is cleared for the delete, and
+// put back should the file stay all the same.
+int drop_source(const wchar_t *from, DWORD marks) {
+    DWORD ro = marks & FILE_ATTRIBUTE_READONLY;
+    if (ro && !SetFileAttributesW(from, marks & ~ro ? marks & ~ro : FILE_ATTRIBUTE_NORMAL))
+        return fail_sys();
+    if (!DeleteFileW(from))
+        set_sys_error();
+    else if (still_there(from))
+        plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
+    else
+        return 0;
+    if (ro) {
+        unsigned keep = plat_lasterror();
+        SetFileAttributesW(from, marks);
+        plat_setlasterror(keep);
+    }
+    return -1;
+}
+
 // Another volume: the file is copied (data, times, attributes) under a
 // temporary name beside `to`, put on disk, renamed into place without
 // replacing anything, and only then is the source deleted, and only when
@@ -205,11 +249,7 @@ int move_across(const wchar_t *from, const wchar_t *to) {
         drop_copy(full);
         return -1;
     }
-    if (!DeleteFileW(from) || GetFileAttributesW(from) != INVALID_FILE_ATTRIBUTES) {
-        // The source cannot go: the move fails whole instead of leaving two.
-        if (GetLastError() == 0)
-            SetLastError(ERROR_ACCESS_DENIED);
-        set_sys_error();
+    if (drop_source(from, marks) != 0) { // the move fails whole instead of leaving two
         drop_copy(full);
         return -1;
     }
@@ -240,7 +280,7 @@ int plat_delete(const char *path) {
     if (!DeleteFileW(w))
         return fail_sys();
     // Wine reports success for a file it could not delete (immutable).
-    if (GetFileAttributesW(w) != INVALID_FILE_ATTRIBUTES) {
+    if (still_there(w)) {
         plat_setlasterror(PLAT_ERR_ACCESS_DENIED);
         return -1;
     }

@@ -71,6 +71,13 @@ int fail_sys(void);
 void set_missing_error(const wchar_t *path);
 
 
+// ---- deleting (names.cpp) ----------------------------------------------------
+
+// After a delete of w that reported success: 0 when the entry is gone, 1
+// when it still stands. Under Wine a case twin answering to w's name is
+// not the deleted entry.
+int still_there(const wchar_t *w);
+
 // ---- links under Wine (links.cpp) -------------------------------------------
 
 // 1 when running under Wine. Wine shows a symbolic link to a file as the

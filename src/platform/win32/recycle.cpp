@@ -41,7 +41,7 @@ int send_to_bin(const wchar_t *full) {
 
 // Gives back what a failed recycle left: the file under its own name.
 int restore(const wchar_t *full, const wchar_t *spare, unsigned code) {
-    if (GetFileAttributesW(full) == INVALID_FILE_ATTRIBUTES)
+    if (!still_there(full))
         MoveFileExW(spare, full, 0); // deleted for good: the second name brings it back
     else
         DeleteFileW(spare);
@@ -85,7 +85,7 @@ int plat_recycle(const char *path) {
     int rc = send_to_bin(full);
     if (rc != 0)
         return restore(full, spare, (unsigned)rc);
-    if (GetFileAttributesW(full) != INVALID_FILE_ATTRIBUTES)
+    if (still_there(full))
         return restore(full, spare, PLAT_ERR_ACCESS_DENIED);
     if (bin_items(full) <= before)
         return restore(full, spare, 50); // deleted, not recycled: it is back

@@ -5,8 +5,11 @@
 // would leave that file behind for good: no later run knows it is ours. So
 // the backend remembers the few it has at any moment, and the console
 // control handler (which the system runs on a thread of its own) deletes
-// them, puts the console's input mode back, and lets the event end the
-// process as it would have anyway.
+// them, puts the console's input mode back, and ends the process with the
+// status of an interrupted program, STATUS_CONTROL_C_EXIT: a script must
+// never read an interrupted run as a success (Wine's own handler ends a
+// process with status 0). It is installed when the run starts, so that an
+// interrupted prompt ends that way too.
 #include "platform/win32/native.h"
 
 #include <cwchar>
@@ -31,7 +34,8 @@ BOOL WINAPI on_event(DWORD event) {
         if (s.used)
             DeleteFileW(s.path);
     console_on_ctrl();
-    return FALSE;
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+    return TRUE;
 }
 
 } // namespace

@@ -76,6 +76,7 @@ int plat_startup(int argc, char **argv, char ***cpargv) {
     // Letter case folds as the user's locale knows it (the listing's
     // order); numbers print as the C runtime prints them everywhere.
     std::setlocale(LC_CTYPE, "");
+    signals_hook();
     if (wide_init() != 0) {
         say("mox32: no conversion for code page 932\n");
         return -1;
