@@ -66,7 +66,6 @@ extern int opt_date;        // /D...      date range search
 extern int opt_delete;      // /DEL       delete source files
 extern int opt_recycle;     // /DEL+      source files to the recycle bin
 extern int opt_trash;       // /DEL!      source files to \TRASH$$$
-extern int opt_echo;        // /E /E-     show actions, do none
 extern int opt_extforth;    // /F /F-     number in place of the extension
 extern int opt_gather;      // /G /G+ /G- gather the tree into one directory
 extern int opt_keymatch;    // /S+ /G+    match a key directory

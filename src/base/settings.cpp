@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 int opt_attrib, opt_backup, opt_chkdrive, opt_date, opt_delete, opt_recycle, opt_trash;
-int opt_echo, opt_extforth, opt_gather, opt_keymatch, opt_incremental, opt_lower;
+int opt_extforth, opt_gather, opt_keymatch, opt_incremental, opt_lower;
 int opt_upper, opt_move, opt_moveplus, opt_rmdir, opt_noover, opt_overonly;
 int opt_structure, opt_update, opt_verbose, opt_quiet, xfind_trace, opt_yes;
 int opt_zerobyte, opt_null, checkmode, renamemode, recursemode, rmsubdir;
@@ -20,7 +20,7 @@ void resetsettings(void) {
     opt_backup = -1;
     opt_chkdrive = 1;
     opt_date = opt_delete = opt_recycle = opt_trash = 0;
-    opt_echo = opt_extforth = opt_gather = opt_keymatch = opt_incremental = 0;
+    opt_extforth = opt_gather = opt_keymatch = opt_incremental = 0;
     opt_lower = opt_upper = opt_move = opt_moveplus = 0;
     opt_rmdir = -1;
     opt_noover = opt_overonly = 0;

@@ -5,6 +5,7 @@
 
 #include "engine/moxmain.h"
 #include "job/moxsub.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 
@@ -32,14 +33,14 @@ static size_t chainbase;
 
 void notedstbase(const PARAM *param) {
     baseknown = param->dstbasedir != nullptr && param->dstbasedir[0] != 0 &&
-                !isroot(param->dstbasedir) && plat_fileid(param->dstbasedir, &baseid) == 0;
+                !isroot(param->dstbasedir) && runfs->fileid(param->dstbasedir, &baseid) == 0;
     chain[0] = 0;
     chainbase = 0;
 }
 
 static int isbaseitself(const char *path) {
     PlatFileId id;
-    return plat_fileid(path, &id) == 0 && id.device == baseid.device && id.inode == baseid.inode;
+    return runfs->fileid(path, &id) == 0 && id.device == baseid.device && id.inode == baseid.inode;
 }
 
 // The text cannot see a destination reached through a link or a bind

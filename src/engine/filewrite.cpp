@@ -7,7 +7,7 @@
 #include "fileops/filecopy.h"
 #include "job/moxsub.h"
 #include "names/backup.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 #include "sys/trash.h"
@@ -19,7 +19,7 @@
 // that one entry's failure: counted, and the walk goes on with the next,
 // as the Linux build, which moves it, goes on.
 static int linkrefused(int r) {
-    return r < 0 && plat_islink(srcfull) ? 0 : r;
+    return r < 0 && runfs->islink(srcfull) ? 0 : r;
 }
 
 // The trash has no counter for refusals; a file that stayed is a failure.
@@ -93,7 +93,7 @@ int spaceok(const FileJob *j, const char *path) {
 int transfer(const FileJob *j, const char *to, int how) {
     // An append writes into the file itself: through a link it would grow
     // whatever the link names, wherever that is.
-    if ((how & COPY_APPEND) != 0 && plat_islink(to)) {
+    if ((how & COPY_APPEND) != 0 && runfs->islink(to)) {
         outf("Error! can't append to a link: %s\n", to);
         filesfailed++;
         return 0;
@@ -196,7 +196,7 @@ static int aboveunread(char *dir) {
     nodirunread = 0;
     for (char *sep; (sep = mbstrrchr(dir, '\\')) != nullptr && sep[1] != 0;) {
         PlatEntry e;
-        int r = fs_findone(dir, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY |
+        int r = runfs->findone(dir, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY |
                                     PLAT_ATTR_NOMARKS, &e);
         unsigned code = plat_lasterror();
         if (r == 1 || (r == 0 && code != PLAT_ERR_PATH_NOT_FOUND) || (r < 0 && !readerror(code)))
@@ -252,8 +252,8 @@ void probedst(Probe *pr) {
     pr->unread = 0;
     const char *want = namepart(dstfull);
     PlatEntry e;
-    int found = fs_findone(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY |
-                                        PLAT_ATTR_NOMARKS, &e);
+    int found = runfs->findone(dstfull, PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM | PLAT_ATTR_DIRECTORY |
+                                   PLAT_ATTR_NOMARKS, &e);
     if (found != 1) {
         noanswer(pr, found);
         return;
@@ -279,7 +279,7 @@ void probedst(Probe *pr) {
 // reference would be deleted on the word of the copy it is.
 int samefile(void) {
     PlatFileId a, b;
-    if (plat_fileid(srcfull, &a) != 0 || plat_fileid(dstfull, &b) != 0)
+    if (runfs->fileid(srcfull, &a) != 0 || runfs->fileid(dstfull, &b) != 0)
         return 0;
     return a.device == b.device && a.inode == b.inode;
 }

@@ -7,6 +7,7 @@
 
 #include "base/out.h"
 #include "base/param.h"
+#include "runfs/runfs.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ enum { LINE_TOOLONG = 1, LINE_NUL = 2 };
 // One more byte of the file: the byte, -1 at the end, -2 on a read error.
 int nextbyte(ListReader *rd) {
     if (rd->pos >= rd->len) {
-        rd->len = plat_read(rd->handle, rd->buf, sizeof rd->buf);
+        rd->len = runfs->read(rd->handle, rd->buf, sizeof rd->buf);
         rd->pos = 0;
         if (rd->len < 0)
             return -2;

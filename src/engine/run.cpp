@@ -10,7 +10,7 @@
 #include "job/moxsub.h"
 #include "names/backup.h"
 #include "names/format.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 #include "sys/drive.h"
@@ -87,7 +87,7 @@ static void removelisted(const char *line) {
     if (pathexpand(full, line, 0) != 0)
         pathcopy(full, PATH_SIZE, line);
     int removed = 1;
-    if (fs_rmdir(full) != 0) {
+    if (runfs->rmdir(full) != 0) {
         removed = 0;
         char text[256];
         plat_errortext(plat_lasterror(), text, sizeof text);
@@ -145,7 +145,7 @@ static int twinline(const char *line) {
     const char *sep = mbstrrchr(line, '\\');
     const char *name = sep != nullptr ? sep + 1 : line;
     PlatEntry e;
-    if (name[0] == 0 || iswild(line) || fs_findone(line, 0x37 | PLAT_ATTR_NOMARKS, &e) != 1 ||
+    if (name[0] == 0 || iswild(line) || runfs->findone(line, 0x37 | PLAT_ATTR_NOMARKS, &e) != 1 ||
         std::strcmp(e.name, name) == 0)
         return 0;
     char full[PATH_SIZE], first[PATH_SIZE], second[PATH_SIZE];
@@ -171,7 +171,7 @@ static void listentry(PARAM *param, XFINDFUNC callback, const char *line, unsign
         // The walk holds the directory to the identity of this look, which
         // also tells a link.
         PlatEntry seen;
-        if (fs_findone(line, PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &seen) == 1) {
+        if (runfs->findone(line, PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &seen) == 1) {
             attrib = seen.attrib;
             xfind_startid = seen.id;
         }
@@ -198,7 +198,7 @@ static void listentry(PARAM *param, XFINDFUNC callback, const char *line, unsign
 int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *found) {
     const char *name = source + 1;
     *found = 0;
-    int handle = plat_open(name, PLAT_OPEN_READ);
+    int handle = runfs->open(name, PLAT_OPEN_READ);
     if (handle < 0) {
         outf("Error! file open failed: %s\n", name);
         return -1;
@@ -223,7 +223,7 @@ int runlist(const char *source, PARAM *param, XFINDFUNC callback, unsigned *foun
         outf("Error! file read failed: %s\n", name);
         runfaults = 1;
     }
-    plat_close(handle);
+    runfs->close(handle);
     return status;
 }
 
@@ -258,7 +258,7 @@ static int removebase(const char *dir) {
     int removed = 1;
     unsigned attrib;
     if (getattr(dir, &attrib) == 0)
-        removed = fs_rmdir(dir) == 0;
+        removed = runfs->rmdir(dir) == 0;
     if (removed)
         outf("<%s> deleted\n", dir);
     else if (!opt_quiet)
@@ -302,7 +302,7 @@ int runsrc(const char *source, PARAM *param) {
     notedstbase(param);
     // The destination is held for the run: below it no directory is
     // reached through a link that another process puts in its place.
-    int held = param->dstbasedir[0] != 0 && plat_holddir(param->dstbasedir, nullptr) == 0;
+    int held = param->dstbasedir[0] != 0 && runfs->holddir(param->dstbasedir, nullptr) == 0;
     // The trash that /DEL! fills is never walked: from a drive's root the
     // walk would meet the files it had just moved there and count them
     // again.
@@ -317,7 +317,7 @@ int runsrc(const char *source, PARAM *param) {
     watchtwins(source[0] == '@');
     int status = walksource(source, param, callback, &found);
     if (held)
-        plat_releasedir();
+        runfs->releasedir();
     xfind_passover = nullptr;
     xfind_twindir = nullptr;
     filesfailed += xfind_refused() - refusedbefore;

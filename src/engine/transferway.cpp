@@ -6,7 +6,7 @@
 #include "engine/perfile.h"
 #include "fileops/filecopy.h"
 #include "job/moxsub.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "sys/dates.h"
 #include "base/out.h"
@@ -181,7 +181,7 @@ static int casetwin(const FileJob *j, const Probe *pr) {
     if (std::strcmp(twin, lastgone) == 0)
         return 1;
     PlatEntry e;
-    return fs_findone(twin, 0x37 | PLAT_ATTR_NOMARKS, &e) == 1 &&
+    return runfs->findone(twin, 0x37 | PLAT_ATTR_NOMARKS, &e) == 1 &&
            std::strcmp(e.name, pr->entry.name) == 0;
 }
 

@@ -16,8 +16,9 @@
 #include "fileops/progress.h"
 #include "base/param.h"
 #include "platform/platform.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "base/out.h"
 
 namespace {
@@ -45,8 +46,8 @@ void openfailed(void) {
 // Gives up a temporary file that will not become the destination.
 void droptemp(int handle, const char *tmp) {
     if (handle >= 0)
-        plat_close(handle);
-    plat_delete(tmp);
+        runfs->close(handle);
+    runfs->remove(tmp);
 }
 
 // The directory for the temporary file: the destination's own, so that the
@@ -66,7 +67,7 @@ int tempdir(const char *dst, char *dir) {
 // copybuf: everything up to the end, or at most limit bytes when limit is
 // not negative. 0, or -1 after the error-code line.
 int copyloop(int in, int out, long long limit) {
-    if (plat_copydata(in, out, limit, copybuf, (unsigned long)copybufsize, progressstep) < 0) {
+    if (runfs->copydata(in, out, limit, copybuf, (unsigned long)copybufsize, progressstep) < 0) {
         errline(plat_lasterror());
         return -1;
     }
@@ -81,10 +82,10 @@ int filldata(int in, int out, long long limit) {
     int r = copyloop(in, out, limit);
     progressstop();
     if (r < 0) {
-        plat_close(in);
+        runfs->close(in);
         return -1;
     }
-    if (plat_close(in) < 0) {
+    if (runfs->close(in) < 0) {
         errline(plat_lasterror());
         return -1;
     }
@@ -96,8 +97,8 @@ int filldata(int in, int out, long long limit) {
 // copy. The time itself is best effort: a file system that cannot hold it
 // leaves the time of the write.
 int finishfile(int out, const PlatFileTime *mtime) {
-    plat_setfiletime(out, mtime);
-    if (plat_close(out) < 0) {
+    runfs->setfiletime(out, mtime);
+    if (runfs->close(out) < 0) {
         errline(plat_lasterror());
         return -1;
     }
@@ -109,8 +110,8 @@ int finishfile(int out, const PlatFileTime *mtime) {
 // at) its source's as far as the umask allows. Until then the temporary
 // file is its owner's alone. 0, or -1.
 int finalperms(int out, const char *src, const char *dst, int isnew) {
-    int r = isnew ? 1 : plat_keepperms(out, dst, src);
-    return r == 1 ? plat_newperms(out, src) : r;
+    int r = isnew ? 1 : runfs->keepperms(out, dst, src);
+    return r == 1 ? runfs->newperms(out, src) : r;
 }
 
 
@@ -119,7 +120,7 @@ int finalperms(int out, const char *src, const char *dst, int isnew) {
 // name since. 0, COPY_APPEARED, or -1 after the error-code line; tmp is
 // gone unless 0.
 int placetemp(const char *tmp, const char *dst, int isnew) {
-    int r = isnew ? plat_move(tmp, dst) : plat_replace(tmp, dst);
+    int r = isnew ? runfs->move(tmp, dst) : runfs->replace(tmp, dst);
     if (r == 0)
         return 0;
     unsigned code = plat_lasterror();
@@ -137,7 +138,7 @@ int placetemp(const char *tmp, const char *dst, int isnew) {
 int writeinto(int in, int out, const char *src, const char *dst, int isnew) {
     if (in >= 0 && filldata(in, out, -1) < 0)
         return -1;
-    if (finalperms(out, src, dst, isnew) < 0 || (opt_move == 1 && plat_syncfile(out) < 0)) {
+    if (finalperms(out, src, dst, isnew) < 0 || (opt_move == 1 && runfs->syncfile(out) < 0)) {
         errline(plat_lasterror());
         return -1;
     }
@@ -149,19 +150,19 @@ int writeinto(int in, int out, const char *src, const char *dst, int isnew) {
 // took the name meanwhile (COPY_APPEARED then). Closes in.
 int writenew(int in, const char *src, const char *dst, const PlatFileTime *mtime,
              unsigned newattrib) {
-    int out = plat_opennew(dst);
+    int out = runfs->opennew(dst);
     if (out < 0) {
         openfailed();
         if (in >= 0)
-            plat_close(in);
+            runfs->close(in);
         return -1;
     }
     if (writeinto(in, out, src, dst, 1) < 0) {
-        plat_dropnew(out);
+        runfs->dropnew(out);
         return -1;
     }
-    plat_setfiletime(out, mtime);
-    if (plat_placenew(out) != 0) {
+    runfs->setfiletime(out, mtime);
+    if (runfs->placenew(out) != 0) {
         unsigned code = plat_lasterror();
         if (code == PLAT_ERR_ALREADY_EXISTS)
             return COPY_APPEARED;
@@ -181,11 +182,11 @@ int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mt
     char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
     int out = -1;
     if (tempdir(dst, dir) == 0)
-        out = plat_opentemp(dir, TEMP_PREFIX, tmp, sizeof tmp);
+        out = runfs->opentemp(dir, TEMP_PREFIX, tmp, sizeof tmp);
     if (out < 0) {
         openfailed();
         if (in >= 0)
-            plat_close(in);
+            runfs->close(in);
         return -1;
     }
     if (writeinto(in, out, src, dst, 0) < 0) {
@@ -208,7 +209,7 @@ int replacewith(int in, const char *src, const char *dst, const PlatFileTime *mt
 // moved on ahead of it, not at all.
 int movelink(const char *src, const char *dst, int isnew) {
     char dir[PATH_SIZE], tmp[PLAT_NATIVE_SIZE];
-    if (tempdir(dst, dir) < 0 || plat_copylink(src, dir, TEMP_PREFIX, tmp, sizeof tmp) < 0) {
+    if (tempdir(dst, dir) < 0 || runfs->copylink(src, dir, TEMP_PREFIX, tmp, sizeof tmp) < 0) {
         errline(plat_lasterror());
         return -1;
     }
@@ -220,8 +221,8 @@ int movelink(const char *src, const char *dst, int isnew) {
 // guard recognised, reading on to its end would chase the bytes being
 // added and fill the disk. -1 after the error-code line.
 long long sourcesize(int in) {
-    long long size = plat_seek(in, 0, PLAT_SEEK_END);
-    if (size < 0 || plat_seek(in, 0, PLAT_SEEK_SET) < 0) {
+    long long size = runfs->seek(in, 0, PLAT_SEEK_END);
+    if (size < 0 || runfs->seek(in, 0, PLAT_SEEK_SET) < 0) {
         errline(plat_lasterror());
         return -1;
     }
@@ -237,11 +238,11 @@ long long sourcesize(int in) {
 void cutback(int out, const char *dst, const PlatFileState *old) {
     unsigned code = plat_lasterror();
     if (out < 0)
-        out = plat_open(dst, PLAT_OPEN_APPEND);
+        out = runfs->open(dst, PLAT_OPEN_APPEND);
     if (out >= 0) {
-        if (plat_truncate(out, (long long)old->size) == 0)
-            plat_setfiletime(out, &old->mtime);
-        plat_close(out);
+        if (runfs->truncate(out, (long long)old->size) == 0)
+            runfs->setfiletime(out, &old->mtime);
+        runfs->close(out);
     }
     plat_setlasterror(code);
 }
@@ -252,20 +253,20 @@ void cutback(int out, const char *dst, const PlatFileState *old) {
 int appendto(int in, const char *dst, const PlatFileTime *mtime, unsigned newattrib) {
     long long size = sourcesize(in);
     if (size < 0) {
-        plat_close(in);
+        runfs->close(in);
         return -1;
     }
-    int out = plat_open(dst, PLAT_OPEN_APPEND);
+    int out = runfs->open(dst, PLAT_OPEN_APPEND);
     if (out < 0) {
         openfailed();
-        plat_close(in);
+        runfs->close(in);
         return -1;
     }
     PlatFileState old;
-    if (plat_filestate(out, &old) < 0 || plat_seek(out, 0, PLAT_SEEK_END) < 0) {
+    if (runfs->filestate(out, &old) < 0 || runfs->seek(out, 0, PLAT_SEEK_END) < 0) {
         errline(plat_lasterror());
-        plat_close(in);
-        plat_close(out);
+        runfs->close(in);
+        runfs->close(out);
         return -1;
     }
     if (filldata(in, out, size) < 0) {
@@ -286,7 +287,7 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
              int how) {
     readknown = 0;
     int isnew = (how & COPY_NEW) != 0;
-    if (opt_move == 1 && plat_islink(src))
+    if (opt_move == 1 && runfs->islink(src))
         return movelink(src, dst, isnew);
     if (emptied(how)) // the source is not even opened
         return replacewith(-1, src, dst, mtime, newattrib, isnew);
@@ -295,12 +296,12 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
         return -1;
     }
     showlasterror(1);
-    int in = plat_open(src, PLAT_OPEN_READ);
+    int in = runfs->open(src, PLAT_OPEN_READ);
     if (in < 0) {
         openfailed();
         return -1;
     }
-    readknown = plat_filestate(in, &readstate) == 0 ? 1 : -1;
+    readknown = runfs->filestate(in, &readstate) == 0 ? 1 : -1;
     showlasterror(1);
     if (how & COPY_APPEND)
         return appendto(in, dst, mtime, newattrib);
@@ -310,7 +311,7 @@ int filecopy(const char *src, const char *dst, const PlatFileTime *mtime, unsign
 int removesource(const char *src) {
     if (readknown < 0)
         return 1;
-    if ((readknown == 0 ? plat_delete(src) : plat_deletesame(src, &readstate)) == 0)
+    if ((readknown == 0 ? runfs->remove(src) : runfs->deletesame(src, &readstate)) == 0)
         return 0;
     return readknown == 1 && plat_lasterror() == PLAT_ERR_SHARING_VIOLATION ? 1 : -1;
 }

@@ -9,6 +9,7 @@
 
 #include "base/out.h"
 #include "base/param.h"
+#include "runfs/runfs.h"
 
 char *copybuf = nullptr;
 int copybufsize = 0;
@@ -44,7 +45,7 @@ void freecopybuf(void) {
     copybufsize = 0;
 }
 
-int setattrib(const char *path, unsigned attrib) { return plat_setattr(path, attrib) == 0; }
+int setattrib(const char *path, unsigned attrib) { return runfs->setattr(path, attrib) == 0; }
 
 void showlasterror(int flag) {
     if (flag != 1) {
@@ -65,7 +66,7 @@ enum { SAMEBYTES_STEP = 8192 };
 long readfull(int handle, char *buf, long len) {
     long got = 0;
     while (got < len) {
-        long n = plat_read(handle, buf + got, (unsigned long)(len - got));
+        long n = runfs->read(handle, buf + got, (unsigned long)(len - got));
         if (n < 0)
             return -1;
         if (n == 0)
@@ -79,8 +80,8 @@ long readfull(int handle, char *buf, long len) {
 
 int samebytes(const char *a, const char *b) {
     static char bufa[SAMEBYTES_STEP], bufb[SAMEBYTES_STEP];
-    int ha = plat_open(a, PLAT_OPEN_READ);
-    int hb = ha >= 0 ? plat_open(b, PLAT_OPEN_READ) : -1;
+    int ha = runfs->open(a, PLAT_OPEN_READ);
+    int hb = ha >= 0 ? runfs->open(b, PLAT_OPEN_READ) : -1;
     int same = hb >= 0;
     while (same) {
         long na = readfull(ha, bufa, SAMEBYTES_STEP);
@@ -90,8 +91,8 @@ int samebytes(const char *a, const char *b) {
             break;
     }
     if (hb >= 0)
-        plat_close(hb);
+        runfs->close(hb);
     if (ha >= 0)
-        plat_close(ha);
+        runfs->close(ha);
     return same;
 }

@@ -7,9 +7,9 @@
 
 #include "base/param.h"
 #include "platform/platform.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "base/out.h"
 
 namespace {
@@ -30,7 +30,7 @@ int samefile(const char *src, const char *dst, unsigned dstattrib) {
     if (samepath(src, dst))
         return 1;
     PlatFileId a, b;
-    return dstattrib != NO_FILE && plat_fileid(src, &a) == 0 && plat_fileid(dst, &b) == 0 && a.device == b.device &&
+    return dstattrib != NO_FILE && runfs->fileid(src, &a) == 0 && runfs->fileid(dst, &b) == 0 && a.device == b.device &&
            a.inode == b.inode;
 }
 
@@ -40,6 +40,7 @@ struct Lifted {
     unsigned srcattrib; // restored on the source when srclifted
     unsigned dstattrib; // the destination's word before we started; NO_FILE
     int srclifted, dstlifted;
+    int how; // copyormove's
 };
 
 // Clears read-only, hidden and system where they would make the operation
@@ -74,7 +75,7 @@ void changedline(const char *src) {
 // instead), COPY_APPEARED, or -1 after the message.
 int renamefile(const char *src, const char *dst, unsigned newattrib, int isnew) {
     // Across file systems the no-replace move copies and deletes itself.
-    if ((isnew ? plat_move(src, dst) : plat_replace(src, dst)) == 0) {
+    if ((isnew ? runfs->move(src, dst) : runfs->replace(src, dst)) == 0) {
         setattrib(dst, newattrib);
         return 0;
     }
@@ -107,9 +108,41 @@ int finishsource(const char *src, const Lifted *l) {
             setattrib(src, l->srcattrib);
         return -1;
     }
-    if ((l->srcattrib & PLAT_ATTR_ARCHIVE) && plat_keepsarchive())
+    if ((l->srcattrib & PLAT_ATTR_ARCHIVE) && runfs->keepsarchive())
         setattrib(src, l->srcattrib & ~(unsigned)PLAT_ATTR_ARCHIVE);
     return 0;
+}
+
+// The step on disk, once the line is out: the marks lifted, the file
+// renamed or copied, the source finished with.
+int ondisk(const RunCopy *c) {
+    Lifted l = *static_cast<const Lifted *>(c->state);
+    const char *src = c->src, *dst = c->dst;
+    int how = l.how;
+    liftattribs(src, dst, &l);
+    int isnew = (how & COPY_NEW) != 0;
+    if (opt_move == 1 && samedrive(src, dst)) {
+        int rc = renamefile(src, dst, c->newattrib, isnew);
+        if (rc == 0)
+            return 0;
+        if (rc != ACROSS) {
+            restoreattribs(src, dst, &l);
+            return rc;
+        }
+    }
+    // An append onto nothing is a copy, and is made as one: written beside
+    // and renamed into place where nothing has taken the name meanwhile, so
+    // that a failure leaves no file behind.
+    if ((how & COPY_APPEND) != 0 && l.dstattrib == NO_FILE)
+        how = (how & ~COPY_APPEND) | COPY_NEW;
+    int rc = filecopy(src, dst, c->mtime, c->newattrib, how);
+    if (rc != 0) {
+        if (rc < 0)
+            outf("Error! copy failed\n");
+        restoreattribs(src, dst, &l);
+        return rc;
+    }
+    return finishsource(src, &l);
 }
 
 } // namespace
@@ -134,34 +167,8 @@ int copyormove(const char *src, const char *dst, const char *text, const PlatFil
     showlasterror(1);
     if ((how & COPY_SHOWN) == 0)
         outline("  ", text);
-    if (opt_echo == 1) {
-        // Nothing is written; what would have been is remembered.
-        fs_copied(src, dst, mtime, newattrib, (how & COPY_APPEND) != 0, emptied(how),
-                  opt_move == 1);
-        return 0;
-    }
-    liftattribs(src, dst, &l);
-    int isnew = (how & COPY_NEW) != 0;
-    if (opt_move == 1 && samedrive(src, dst)) {
-        int rc = renamefile(src, dst, newattrib, isnew);
-        if (rc == 0)
-            return 0;
-        if (rc != ACROSS) {
-            restoreattribs(src, dst, &l);
-            return rc;
-        }
-    }
-    // An append onto nothing is a copy, and is made as one: written beside
-    // and renamed into place where nothing has taken the name meanwhile, so
-    // that a failure leaves no file behind.
-    if ((how & COPY_APPEND) != 0 && l.dstattrib == NO_FILE)
-        how = (how & ~COPY_APPEND) | COPY_NEW;
-    int rc = filecopy(src, dst, mtime, newattrib, how);
-    if (rc != 0) {
-        if (rc < 0)
-            outf("Error! copy failed\n");
-        restoreattribs(src, dst, &l);
-        return rc;
-    }
-    return finishsource(src, &l);
+    l.how = how;
+    RunCopy c = {src, dst, mtime, newattrib, (how & COPY_APPEND) != 0, emptied(how), opt_move == 1,
+                 ondisk, &l};
+    return runfs->copyfile(&c);
 }

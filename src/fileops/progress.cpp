@@ -125,8 +125,9 @@ int progresstext(char *out, size_t size, unsigned long long done, long long tota
     return len;
 }
 
+// Only a copy of data on disk starts it: an echo run copies none.
 void progressstart(long long total) {
-    cur.on = opt_quiet != 1 && opt_echo != 1 && !noterminal;
+    cur.on = opt_quiet != 1 && !noterminal;
     if (!cur.on)
         return;
     cur.total = total;

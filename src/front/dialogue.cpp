@@ -5,7 +5,7 @@
 #include "buildstamp.h"
 #include "front/longopts.h"
 #include "front/texts.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "base/out.h"
 
 namespace {

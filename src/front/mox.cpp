@@ -9,9 +9,9 @@
 #include "job/moxsub.h"
 #include "front/options.h"
 #include "front/texts.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "base/out.h"
 
 namespace {
@@ -241,7 +241,8 @@ int runjob(JOB *job, char **argv) {
 
 int moxmain(int argc, char **argv) {
     resetsettings();
-    fs_forget();
+    opt_echo = 0;
+    runfs_choose(0);
     setprogname(argv[0]);
     if (infoonly(argc, argv))
         return 0;
@@ -265,6 +266,9 @@ int moxmain(int argc, char **argv) {
     int status = 1;
     if (parseargs(argc, argv, param->format, &param->date1, &param->date2, &job.pos) != 0)
         goto done;
+    // Chosen once: from here on no part of the run asks whether it is an
+    // echo.
+    runfs_choose(opt_echo);
     if (checkmode) {
         showopts(&job.pos, param, TXT_TITLE_PARSED);
         if (askcontinue() != 0) {
@@ -281,6 +285,6 @@ done:
     droptemplist(job.tmpname);
     std::free(job.source);
     freeparam(param);
-    fs_forget();
+    runfs_choose(0); // and the picture is forgotten
     return status;
 }

@@ -8,6 +8,8 @@
 #include "sys/dates.h"
 #include "base/out.h"
 
+int opt_echo;
+
 namespace {
 
 enum { MAX_DATE_DIGITS = 79 };

@@ -3,7 +3,12 @@
 #pragma once
 
 #include "base/param.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
+
+// /E /E-: show actions, do none. Only the front end asks: it picks the
+// run's file system by it once (runfs_choose), and the rest of the run
+// never knows.
+extern int opt_echo;
 
 // Where parseargs found things; indexes into the argument vector as the
 // entry point passes it, 0 = absent.

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "job/moxsub.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "sys/drive.h"
 #include "base/out.h"
@@ -54,9 +54,9 @@ enum { KEPT_ATTRIBS = PLAT_ATTR_READONLY | PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM }
 // what it had, for putting back if it does not go.
 static unsigned clearattribs(const char *path) {
     unsigned attrib;
-    if (plat_getattr(path, &attrib) != 0)
+    if (runfs->getattr(path, &attrib) != 0)
         return 0;
-    plat_setattr(path, PLAT_ATTR_NORMAL);
+    runfs->setattr(path, PLAT_ATTR_NORMAL);
     return attrib & KEPT_ATTRIBS;
 }
 
@@ -64,26 +64,13 @@ static unsigned clearattribs(const char *path) {
 // leave a read-only file writable.
 static void restoreattribs(const char *path, unsigned kept) {
     if (kept != 0)
-        plat_setattr(path, kept);
-}
-
-// The echo mode counts what would have gone, and remembers it gone. 1 when
-// it handled the file.
-static int echodelete(const char *path, const char *text) {
-    if (!opt_echo)
-        return 0;
-    outline("(delete test) ", text);
-    fs_deleted(path);
-    filesdeleted++;
-    return 1;
+        runfs->setattr(path, kept);
 }
 
 int deletefile(const char *path, const char *text) {
-    if (echodelete(path, text))
-        return 0;
     unsigned kept = clearattribs(path);
-    if (plat_delete(path) == 0) {
-        outline("  ", text);
+    if (runfs->remove(path) == 0) {
+        outline(runfs->deletedlead, text);
         filesdeleted++;
         return 0;
     }
@@ -95,11 +82,9 @@ int deletefile(const char *path, const char *text) {
 }
 
 int recyclefile(const char *path, const char *text) {
-    if (echodelete(path, text))
-        return 0;
     unsigned kept = clearattribs(path);
     if (torecycle(path) == 0) {
-        outline("  ", text);
+        outline(runfs->deletedlead, text);
         filesdeleted++;
         return 0;
     }
@@ -153,7 +138,7 @@ int casedir(char *oldpath, char *newpath, const char *dir, const char *name) {
     return 0;
 }
 
-int movefile(const char *from, const char *to) { return fs_move(from, to) == 0; }
+int movefile(const char *from, const char *to) { return runfs->move(from, to) == 0; }
 
 void getfindinfo(unsigned *attrib, unsigned *date, unsigned *time, unsigned long long *size,
                  const XFINDENTRY *entry) {

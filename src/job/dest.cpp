@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "job/moxsub.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 
@@ -25,7 +26,7 @@ static int drivemissing(const char *arg) {
     if (!letter || arg[1] != ':')
         return 0;
     char root[4] = {arg[0], ':', '\\', 0};
-    int type = plat_drivetype(root);
+    int type = runfs->drivetype(root);
     return type == PLAT_DRIVE_UNKNOWN || type == PLAT_DRIVE_NO_ROOT_DIR;
 }
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "job/moxsub.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 
@@ -84,7 +84,7 @@ static int linksource(PARAM *param) {
     param->srcbaseid = PlatFileId{};
     PlatEntry seen;
     if (!(param->srctype & SRCTYPE_DIR) ||
-        fs_findone(param->srcbasedir, PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &seen) != 1)
+        runfs->findone(param->srcbasedir, PLAT_ATTR_DIRECTORY | PLAT_ATTR_NOMARKS, &seen) != 1)
         return 0;
     if (!(seen.attrib & PLAT_ATTR_REPARSE)) {
         param->srcbaseid = seen.id;

@@ -7,7 +7,7 @@
 
 #include "base/param.h"
 #include "search/pathexp.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "base/out.h"
 
 enum {

@@ -15,7 +15,7 @@
 
 #include "platform/platform.h"
 #include "search/pathexp.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "base/out.h"
 
 char todaystr[9];

@@ -4,7 +4,7 @@
 
 #include "base/out.h"
 #include "platform/platform.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 
 int mkdircount;
 
@@ -97,17 +97,17 @@ int splitpath(const char *path, char *dir, size_t dircap, char *name, size_t nam
 // its name did not fit the listing's buffer.
 static int storedname(const char *path, char *name) {
     PlatEntry e;
-    FsFind *find = fs_findfirst(path, ANY_ENTRY, &e);
+    RunFind *find = runfs->findfirst(path, ANY_ENTRY, &e);
     if (find == nullptr)
         return -1;
-    fs_findclose(find);
+    runfs->findclose(find);
     if (e.toolong)
         return -1;
     return pathcopy(name, PATH_SIZE, e.name);
 }
 
 int getattr(const char *path, unsigned *attrib) {
-    if (fs_getattr(path, attrib) < 0) {
+    if (runfs->getattr(path, attrib) < 0) {
         *attrib = ~0u;
         return -1;
     }
@@ -283,11 +283,11 @@ size_t sharedcomponents(const char *a, const char *b) {
 
 int curdirpath(char *out, int drive) {
     out[0] = 0;
-    int letter = drive == 0 ? plat_curdrive() : (drive >= 1 && drive <= 26 ? 'A' + drive - 1 : 0);
+    int letter = drive == 0 ? runfs->curdrive() : (drive >= 1 && drive <= 26 ? 'A' + drive - 1 : 0);
     if (letter == 0)
         return -1;
     char dir[257];
-    if (plat_getcurdir(letter, dir, sizeof dir) < 0)
+    if (runfs->getcurdir(letter, dir, sizeof dir) < 0)
         return -1;
     char root[4] = {(char)letter, ':', '\\', 0};
     if (pathcopy(out, PATH_SIZE, root) < 0 || pathappend(out, PATH_SIZE, dir) < 0) {
@@ -302,7 +302,7 @@ static int driveready(const char *full) {
     if (driveprefix(full) == 0)
         return 1;
     char root[4] = {full[0], ':', '\\', 0};
-    int type = plat_drivetype(root);
+    int type = runfs->drivetype(root);
     return type != PLAT_DRIVE_UNKNOWN && type != PLAT_DRIVE_NO_ROOT_DIR;
 }
 
@@ -313,10 +313,10 @@ static int driveready(const char *full) {
 static void reportnodrive(const char *in) {
     if (in != nullptr && (driveprefix(in) != 0 || in[0] == '/'))
         return;
-    if (plat_curdrive() != 0)
+    if (runfs->curdrive() != 0)
         return;
     char dir[PLAT_NATIVE_SIZE];
-    if (plat_workdir(dir, sizeof dir) < 0)
+    if (runfs->workdir(dir, sizeof dir) < 0)
         std::strcpy(dir, "?");
     outf("Error! current directory is on no drive: %s\n", dir);
 }
@@ -325,7 +325,7 @@ static void reportnodrive(const char *in) {
 // backslash splits a POSIX name in two, and the DOS rule drops a final dot
 // or space.
 int nativeexpand(char *out, const char *in, const char *what) {
-    int r = plat_nativepath(in, out, PATH_SIZE);
+    int r = runfs->nativepath(in, out, PATH_SIZE);
     if (r >= 0)
         return 0;
     if (r == PLAT_NATIVE_BACKSLASH)
@@ -351,7 +351,7 @@ int pathexpand(char *out, const char *in, int lfn) {
     }
     out[0] = 0;
     char full[PATH_SIZE];
-    int n = plat_fullpath(in, full, sizeof full);
+    int n = runfs->fullpath(in, full, sizeof full);
     if (n < 0) {
         reportnodrive(in);
         return -1;
@@ -384,11 +384,11 @@ static int othertwin(const char *dir, size_t dirlen, const char *typed, size_t n
     std::memcpy(pattern, dir, dirlen);
     std::strcpy(pattern + dirlen, "\\*");
     PlatEntry e;
-    FsFind *find = fs_findfirst(pattern, ANY_ENTRY, &e);
+    RunFind *find = runfs->findfirst(pattern, ANY_ENTRY, &e);
     int found = 0;
-    for (int more = find != nullptr; more && !found; more = fs_findnext(find, &e))
+    for (int more = find != nullptr; more && !found; more = runfs->findnext(find, &e))
         found = !e.toolong && std::strcmp(e.name, stored) != 0 && samepath(e.name, name);
-    fs_findclose(find);
+    runfs->findclose(find);
     return found && pathcopy(other, PATH_SIZE, e.name) == 0;
 }
 
@@ -441,7 +441,7 @@ int expandtyped(char *out, const char *in, char *first, char *second) {
     if (pathexpand(out, in, 0) != 0)
         return -1;
     char full[PATH_SIZE];
-    if (in == nullptr || in[0] == 0 || isroot(out) || plat_fullpath(in, full, sizeof full) < 0)
+    if (in == nullptr || in[0] == 0 || isroot(out) || runfs->fullpath(in, full, sizeof full) < 0)
         return 0;
     delbackslash(full);
     return checktyped(out, full, first, second);
@@ -470,7 +470,7 @@ static int isdirectory(const char *work) {
 // one. 0, or -1. A directory that another process made between the look
 // and the make is what was wanted, not a failure.
 static int makemissing(const char *work, const char *model) {
-    if (fs_mkdirlike(work, model) < 0)
+    if (runfs->mkdirlike(work, model) < 0)
         return plat_lasterror() == PLAT_ERR_ALREADY_EXISTS && isdirectory(work) ? 0 : -1;
     mkdircount++;
     return 0;
@@ -532,14 +532,14 @@ int samedrive(const char *p, const char *q) {
         return 1;
     if (a != 0 && b != 0)
         return a == b;
-    return (a != 0 ? a : b) == plat_curdrive();
+    return (a != 0 ? a : b) == runfs->curdrive();
 }
 
 int pathtaken(const char *path) {
     PlatEntry entry;
-    FsFind *find = fs_findfirst(path, 0x37 | PLAT_ATTR_NOMARKS, &entry);
+    RunFind *find = runfs->findfirst(path, 0x37 | PLAT_ATTR_NOMARKS, &entry);
     if (find == nullptr)
         return 0;
-    fs_findclose(find);
+    runfs->findclose(find);
     return 1;
 }

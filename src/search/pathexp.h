@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 
 // Directories the last mkdirs call created (read right after the call).
 extern int mkdircount;

@@ -4,7 +4,7 @@
 
 #include "base/param.h"
 #include "platform/platform.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 
@@ -174,7 +174,7 @@ static int handout(const char *dir, const PlatEntry *e, const Walk *w) {
 
 // One directory's listing of every name.
 struct Listing {
-    FsFind *find;   // open once listed; null when nothing was listed
+    RunFind *find;   // open once listed; null when nothing was listed
     int done;       // the listing was made, or failed
     int unread;     // the directory could not be read (reported)
     PlatEntry e;    // the entry it is at
@@ -198,7 +198,7 @@ static int listall(const char *dir, size_t dirlen, const Walk *w, Listing *l) {
     char target[PATH_SIZE];
     joinpath(target, dir, dirlen, everyname(dirlen));
     l->done = 1;
-    l->find = fs_findfirst(target, w->mask | PLAT_ATTR_DIRECTORY | PLAT_ATTR_BADNAME, &l->e);
+    l->find = runfs->findfirst(target, w->mask | PLAT_ATTR_DIRECTORY | PLAT_ATTR_BADNAME, &l->e);
     if (l->find == nullptr && readfailed()) {
         reportunread(dir, dirlen);
         l->unread = 1;
@@ -223,8 +223,8 @@ static int holdscut(Listing *l) {
     int cut = 0;
     do
         cut |= l->e.toolong;
-    while (!cut && fs_findnext(l->find, &l->e));
-    fs_findagain(l->find, &l->e);
+    while (!cut && runfs->findnext(l->find, &l->e));
+    runfs->findagain(l->find, &l->e);
     return cut;
 }
 
@@ -236,7 +236,7 @@ static int holdscut(Listing *l) {
 // in *e and the listing to go on with in *find (closed by the caller when
 // it is not l's), 0 when there is none.
 static int patternfirst(const char *dir, size_t dirlen, const Walk *w, Listing *l,
-                        FsFind **find, PlatEntry *e, int *unread) {
+                        RunFind **find, PlatEntry *e, int *unread) {
     int shared = w->recurse && iswild(w->pattern) && everyname(dirlen) != nullptr;
     if (shared) {
         if (!listall(dir, dirlen, w, l)) {
@@ -252,7 +252,7 @@ static int patternfirst(const char *dir, size_t dirlen, const Walk *w, Listing *
     }
     char target[PATH_SIZE];
     joinpath(target, dir, dirlen, w->pattern);
-    *find = fs_findfirst(target, w->mask | PLAT_ATTR_BADNAME, e);
+    *find = runfs->findfirst(target, w->mask | PLAT_ATTR_BADNAME, e);
     if (*find == nullptr && readfailed()) {
         reportunread(dir, dirlen);
         *unread = 1;
@@ -273,7 +273,7 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, Listing *l,
         return 0;
     }
     PlatEntry e;
-    FsFind *find;
+    RunFind *find;
     if (!patternfirst(dir, dirlen, w, l, &find, &e, unread))
         return 0;
     int filter = find == l->find;
@@ -293,9 +293,9 @@ static int filephase(const char *dir, size_t dirlen, const Walk *w, Listing *l,
         }
         if ((r & XFIND_DIR_SKIP) != 0 || !w->all)
             break;
-    } while (fs_findnext(find, &e));
+    } while (runfs->findnext(find, &e));
     if (!filter)
-        fs_findclose(find);
+        runfs->findclose(find);
     return r;
 }
 
@@ -345,7 +345,7 @@ static int subdirfirst(const char *dir, size_t dirlen, const Walk *w, Listing *l
     }
     if (l->find == nullptr)
         return 0;
-    if (fs_findagain(l->find, &l->e))
+    if (runfs->findagain(l->find, &l->e))
         return 1;
     if (readfailed()) {
         reportunread(dir, dirlen);
@@ -394,7 +394,7 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, Listing *l
             r = descend(dir, dirlen, &e, w);
         if (xfind_twindir != nullptr && !samepath(prev, e.name))
             std::strcpy(prev, e.name);
-    } while (r >= 0 && fs_findnext(l->find, &e));
+    } while (r >= 0 && runfs->findnext(l->find, &e));
     return r;
 }
 
@@ -407,22 +407,15 @@ static void removedir(const char *dir) {
     unsigned attrib;
     if (getattr(dir, &attrib) < 0 || (attrib & PLAT_ATTR_REPARSE) != 0)
         return;
-    // Echo mode empties nothing: the directory counts as removed when the
-    // run would have emptied it, and stays.
-    if (opt_echo) {
-        if (fs_rmdir(dir) == 0)
-            dirsremoved++;
-        return;
-    }
     unsigned marks = attrib & (PLAT_ATTR_READONLY | PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM);
     if (marks != 0)
-        plat_setattr(dir, PLAT_ATTR_NORMAL);
-    if (plat_rmdir(dir) == 0) {
+        runfs->setattr(dir, PLAT_ATTR_NORMAL);
+    if (runfs->rmdir(dir) == 0) {
         dirsremoved++;
         return;
     }
     if (marks != 0)
-        plat_setattr(dir, marks);
+        runfs->setattr(dir, marks);
 }
 
 static int isdriveroot(const char *dir, size_t dirlen) {
@@ -466,7 +459,7 @@ static int walkdir(const char *given, const PlatEntry *seen, const Walk *w) {
         named.id = w->startid;
         seen = &named;
     }
-    int held = plat_holddir(dir, seen) == 0;
+    int held = runfs->holddir(dir, seen) == 0;
     if (!held && seen != nullptr && plat_lasterror() == PLAT_ERR_DIR_CHANGED) {
         outf("Error! directory changed while in use: %s\n", dir);
         unlistcount++;
@@ -474,7 +467,7 @@ static int walkdir(const char *given, const PlatEntry *seen, const Walk *w) {
     }
     int r = walkheld(dir, start, w);
     if (held)
-        plat_releasedir();
+        runfs->releasedir();
     return r;
 }
 
@@ -488,21 +481,21 @@ static int walkheld(char *dir, int start, const Walk *w) {
     Listing l = {};
     int last = filephase(dir, dirlen, w, &l, &files, &reported, &unread);
     if (xfind_errcode != 0) {
-        fs_findclose(l.find);
+        runfs->findclose(l.find);
         return -1;
     }
     // Both phases read the same directory: one that could not be read is
     // reported once, and one whose contents were never seen is not removed.
     if (w->recurse && (last & XFIND_DIR_SKIP) == 0 && !unread) {
         subdirphase(dir, dirlen, w, &l, &subs, reported, &unread);
-        fs_findclose(l.find);
+        runfs->findclose(l.find);
         l.find = nullptr;
         if (w->rmdirs && !unread && !isdriveroot(dir, dirlen) && !(start && xfind_keepstart))
             removedir(dir);
         if (xfind_errcode != 0)
             return -1;
     }
-    fs_findclose(l.find);
+    runfs->findclose(l.find);
     filesfound += files;
     dirssearched += subs;
     return files != 0 ? 0 : 1;

@@ -4,7 +4,7 @@
 
 #include "base/param.h"
 #include "platform/platform.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
 #include "base/out.h"
 
@@ -15,15 +15,15 @@ enum { ANY_ENTRY = 0x37 | PLAT_ATTR_NOMARKS };
 void spaceneeded(unsigned long long size, const char *path, unsigned long long *needed) {
     *needed = size;
     PlatEntry e;
-    FsFind *find = fs_findfirst(path, ANY_ENTRY, &e);
+    RunFind *find = runfs->findfirst(path, ANY_ENTRY, &e);
     if (find == nullptr)
         return;
-    fs_findclose(find);
+    runfs->findclose(find);
     *needed = size > e.size ? size - e.size : 0;
 }
 
 int diskfree(const char *root, unsigned long long *bytes) {
-    return plat_freespace(root, bytes) == 0 ? 1 : 0;
+    return runfs->freespace(root, bytes) == 0 ? 1 : 0;
 }
 
 unsigned long long drivefree(int drive) {
@@ -85,7 +85,7 @@ static int deviceof(const char *dir, unsigned long long *device, char *missing) 
         return 0;
     for (;;) {
         PlatFileId id;
-        if (plat_fileid(part, &id) == 0) {
+        if (runfs->fileid(part, &id) == 0) {
             *device = id.device;
             return 1;
         }
@@ -118,7 +118,7 @@ static int counted(const char *dir, unsigned long long needed) {
 
 // Takes a file of needed bytes off the count; echo mode writes nothing.
 static void charge(unsigned long long needed) {
-    if (opt_echo)
+    if (!runfs->writes)
         return;
     unsigned long long used = (needed + BLOCK - 1) / BLOCK * BLOCK + BLOCK;
     room.bytes = room.bytes > used ? room.bytes - used : 0;

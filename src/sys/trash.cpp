@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "base/param.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 #include "search/pathexp.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "base/out.h"
 
 unsigned trashcount;
@@ -119,7 +119,7 @@ static int ensuredir(const char *dir, int isroot) {
             return refused(1, dir);
         if (attrib & PLAT_ATTR_DIRECTORY)
             return 0;
-    } else if ((isroot ? fs_mkdirprivate(dir) : mkdirs(dir)) == 0) {
+    } else if ((isroot ? runfs->mkdirprivate(dir) : mkdirs(dir)) == 0) {
         return 0;
     }
     return refused(0, dir);
@@ -130,7 +130,7 @@ static int ensureroot(int letter) {
     if (rootready & bit)
         return 0;
     PlatFileId *id = &rootid[letter - 'A'];
-    int r = plat_owndir(trashpath, id);
+    int r = runfs->owndir(trashpath, id);
     if (r < 0) {
         unsigned code = plat_lasterror();
         if (code != PLAT_ERR_FILE_NOT_FOUND && code != PLAT_ERR_PATH_NOT_FOUND)
@@ -138,7 +138,7 @@ static int ensureroot(int letter) {
         if (ensuredir(trashpath, 1) != 0)
             return -1;
         id->device = id->inode = 0;
-        r = opt_echo == 1 ? 0 : plat_owndir(trashpath, id);
+        r = runfs->owndir(trashpath, id);
     }
     if (r != 0)
         return refused(r, trashpath);
@@ -156,7 +156,7 @@ static int holdroot(int letter, const char *path) {
     seen.id = rootid[letter - 'A'];
     if (seen.id.inode == 0)
         return 0;
-    if (plat_holddir(trashpath, &seen) == 0)
+    if (runfs->holddir(trashpath, &seen) == 0)
         return 1;
     rootready &= ~(1u << (letter - 'A')); // looked at again for the next file
     outf("Error! can't move to trash: %s\n", path);
@@ -196,7 +196,7 @@ static int buildtarget(const char *path) {
 static int movetotrash(const char *path, const char *target) {
     // In echo mode the move is only recorded, so that the next file of the
     // name finds this one there.
-    if (fs_move(path, target) == 0)
+    if (runfs->move(path, target) == 0)
         return 0;
     outf("Error! can't move to trash: %s\n", path);
     outf(" GetLastError=[%ld]\n", (long)plat_lasterror());
@@ -237,7 +237,7 @@ int totrash(const char *path) {
         return -1;
     int r = placeintrash(path);
     if (held)
-        plat_releasedir();
+        runfs->releasedir();
     if (r != 0)
         return -1;
     trashcount++;
@@ -249,7 +249,7 @@ int totrash(const char *path) {
 // The refusal names the file and the system's reason, as a refused move
 // into the trash does.
 int torecycle(const char *path) {
-    if (plat_recycle(path) == 0)
+    if (runfs->recycle(path) == 0)
         return 0;
     unsigned code = plat_lasterror();
     outf("Error! SHFileOperation() failed\n");

@@ -9,7 +9,7 @@
 #include "fuzz_util.h"
 #include "names/backup.h"
 #include "names/format.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz::quiet();

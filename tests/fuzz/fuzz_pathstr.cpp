@@ -7,7 +7,7 @@
 
 #include "fuzz_util.h"
 #include "search/pathexp.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz::quiet();

@@ -11,9 +11,10 @@
 #include "engine/moxmain.h"
 #include "front/mox.h"
 #include "job/moxsub.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "search/xfind.h"
 #include "sys/trash.h"
+#include "runfs/runfs.h"
 #include "tree.h"
 
 namespace {
@@ -121,9 +122,9 @@ TEST_F(Counters, DeleteFile) {
     ASSERT_EQ(plat_setattr("C:\\RO", 0x01 | 0x02), 0);
     {
         Capture out(1);
-        opt_echo = 1;
+        runfs_choose(1);
         EXPECT_EQ(deletefile("C:\\PLAIN", "PLAIN"), 0);
-        opt_echo = 0;
+        runfs_choose(0);
         EXPECT_EQ(out.text(), "(delete test) PLAIN\n");
     }
     EXPECT_TRUE(exists("PLAIN"));
@@ -171,13 +172,13 @@ TEST_F(Counters, RecycleFile) {
     file("A");
     {
         Capture out(1);
-        opt_echo = 1;
+        runfs_choose(1);
         EXPECT_EQ(recyclefile("C:\\A", "A"), 0);
         EXPECT_EQ(out.text(), "(delete test) A\n");
     }
     EXPECT_TRUE(exists("A"));
     EXPECT_EQ(filesdeleted, 1u);
-    opt_echo = 0;
+    runfs_choose(0);
     Capture out(1);
     EXPECT_EQ(recyclefile("C:\\MISSING", "MISSING"), 0);
     EXPECT_EQ(out.text().find("  MISSING"), std::string::npos);
@@ -211,14 +212,14 @@ TEST_F(Counters, CaseDir) {
     EXPECT_STREQ(newp, "C:\\WORK\\Mixed");
 
     casechange = mbstrupr;
-    opt_echo = 1;
+    runfs_choose(1);
     {
         Capture out(1);
         EXPECT_EQ(casedir(oldp, newp, "C:\\WORK", "mixed"), 0);
         EXPECT_EQ(out.text(), "  C:\\WORK\\Mixed -> C:\\WORK\\MIXED\n");
     }
     EXPECT_TRUE(exists("WORK/Mixed")); // echo renames nothing
-    opt_echo = 0;
+    runfs_choose(0);
     {
         Capture out(1);
         EXPECT_EQ(casedir(oldp, newp, "C:\\WORK", "mixed"), 0);

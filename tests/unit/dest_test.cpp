@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "front/mox.h"
+#include "front/options.h"
 #include "job/moxsub.h"
+#include "runfs/runfs.h"
 #include "tree.h"
 
 namespace {
@@ -126,7 +128,7 @@ TEST_F(Dest, Failures) {
 // Echo mode shows what would happen: a missing destination must not be
 // made, yet the run needs its full path, and says what the real run says.
 TEST_F(Dest, EchoCreatesNothing) {
-    opt_echo = 1;
+    runfs_choose(1);
     opt_verbose = 1;
     std::string printed;
     ASSERT_EQ(setup("d:\\new\\", &printed), 0);
@@ -210,6 +212,8 @@ TEST_F(CurDir, DeleteAndEchoModesMakeNothing) {
     for (int *mode : modes) {
         resetsettings();
         *mode = 1;
+        runfs_choose(opt_echo);
+        opt_echo = 0;
         std::string printed;
         ASSERT_EQ(make("C:\\WORK\\Sub\\", "C:\\WORK", &printed), 0);
         EXPECT_STREQ(cur, "D:\\BACK\\Sub");

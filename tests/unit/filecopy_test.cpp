@@ -1,6 +1,7 @@
 // Copying, appending, zero-sizing and moving single files, on real
 // temporary trees. Most tests here guard a way a file could be lost: a
 // failed overwrite, a failed move, a file copied onto itself.
+#include "runfs/runfs.h"
 #include "tree.h"
 
 #include <dirent.h>
@@ -406,7 +407,7 @@ TEST_F(FileCopy, SameFileIsRefused) {
     for (const Mode &m : modes) {
         opt_move = m.move;
         opt_zerobyte = m.zero;
-        opt_echo = m.echo;
+        runfs_choose(m.echo);
         for (const char *dst : names) {
             SCOPED_TRACE(std::string(dst) + " move " + std::to_string(m.move) + " zero " +
                          std::to_string(m.zero) + " echo " + std::to_string(m.echo));
@@ -426,7 +427,7 @@ TEST_F(FileCopy, SameFileIsRefused) {
 
 // /E only prints the line; nothing is created, replaced or moved.
 TEST_F(FileCopy, EchoOnlyPrints) {
-    opt_echo = 1;
+    runfs_choose(1);
     put(at("src"), "s");
     put(at("old"), "o");
     for (int move : {0, 1}) {

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string>
 
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 #include "tree.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 
 #include <gtest/gtest.h>
 

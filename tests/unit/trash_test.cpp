@@ -9,6 +9,7 @@
 #include "front/mox.h"
 #include "names/backup.h"
 #include "sys/trash.h"
+#include "runfs/runfs.h"
 #include "tree.h"
 
 namespace {
@@ -97,10 +98,10 @@ TEST_F(Trash, FileGoesToTheTrashOfItsDrive) {
 // summary counts every file. Within one run a file moved once is gone, as
 // it would be: moving it again fails as the real run's second move would.
 TEST_F(Trash, EchoModeCountsAndTouchesNothing) {
-    opt_echo = 1;
+    runfs_choose(1);
     file("DATA/A.TXT", 1);
     for (int structure : {0, 1}) {
-        fs_forget(); // a run of its own
+        runfs_choose(1); // a run of its own
         opt_structure = structure;
         int r;
         EXPECT_EQ(trash("C:\\DATA\\A.TXT", &r), "");
@@ -135,7 +136,7 @@ TEST_F(Trash, NameOfTrashDirectoryTakenByFile) {
         std::filesystem::remove_all(at("TRASH$$$"));
         file(k.blocker);
         opt_structure = k.structure;
-        opt_echo = k.echo;
+        runfs_choose(k.echo);
         int r;
         EXPECT_EQ(trash("C:\\DATA\\A.TXT", &r), k.want);
         EXPECT_EQ(r, -1);

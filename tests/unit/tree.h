@@ -21,7 +21,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 
 class TreeTest : public ::testing::Test {
 protected:
@@ -43,10 +43,11 @@ protected:
         oldCwd = std::filesystem::current_path().string();
         ::setenv("MOX32_DRIVES", ("C=" + c + ";D=" + d).c_str(), 1);
         cd(c);
-        fs_forget(); // what an echo run of an earlier test would have done
+        runfs_choose(0); // what an echo run of an earlier test would have done
     }
 
     void TearDown() override {
+        runfs_choose(0);
         ::chdir(oldCwd.c_str());
         if (hadDrives)
             ::setenv("MOX32_DRIVES", oldDrives.c_str(), 1);

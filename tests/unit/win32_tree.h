@@ -20,7 +20,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 
 inline bool under_wine_test(void) {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -105,7 +105,7 @@ protected:
         SetEnvironmentVariableA("TEMP", tmp.c_str());
         SetEnvironmentVariableA("TMP", tmp.c_str());
         cd(c);
-        fs_forget(); // what an echo run of an earlier test would have done
+        runfs_choose(0); // what an echo run of an earlier test would have done
     }
 
     void TearDown() override {

@@ -1,11 +1,11 @@
 // The looks of an echo run answered from the picture (picture.h) and the
 // disk as the picture leaves it.
-#include "search/picture.h"
+#include "runfs/picture.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 
 namespace picture {
 
@@ -79,7 +79,7 @@ int isdots(const char *name) {
 // The disk's listing of f->pattern from its start: made once, then started
 // over (the platform gives what it read again: an echo run changes
 // nothing). 1 with its first entry, else 0 with the last error set.
-int diskfirst(FsFind *f, PlatEntry *e) {
+int diskfirst(RunFind *f, PlatEntry *e) {
     if (f->disk == nullptr) {
         f->disk = plat_findfirst(f->pattern.c_str(), f->mask, e);
         return f->disk != nullptr;
@@ -89,7 +89,7 @@ int diskfirst(FsFind *f, PlatEntry *e) {
 
 // The disk's entries of f, as the picture leaves them, into disk (and its
 // "." and ".." into dots). The last error for an empty listing into *err.
-void diskentries(FsFind *f, const Dir *d, int literal, const char *final,
+void diskentries(RunFind *f, const Dir *d, int literal, const char *final,
                  std::vector<PlatEntry> &dots, std::vector<PlatEntry> &disk, unsigned *err) {
     PlatEntry e;
     int got = diskfirst(f, &e);
@@ -128,7 +128,7 @@ int shown(unsigned mask, const Node &n, int literal, const char *final, int vis)
 // The names the run made in the directory that the disk does not show:
 // for a name, those of its own spellings; for a pattern, every one the
 // directory holds. Sorted in listing order.
-std::vector<PlatEntry> madeentries(const FsFind *f, const Dir *d, int literal, const char *final,
+std::vector<PlatEntry> madeentries(const RunFind *f, const Dir *d, int literal, const char *final,
                                    int vis) {
     std::vector<PlatEntry> made;
     const Node *n = literal ? group(d, final, std::strlen(final)) : d != nullptr ? d->first : nullptr;
@@ -201,7 +201,7 @@ int shows(const char *dir, size_t len, int *self) {
     return result;
 }
 
-void build(FsFind *f) {
+void build(RunFind *f) {
     f->list.clear();
     f->next = 0;
     f->direct = 0;
@@ -303,7 +303,7 @@ int lookup(const char *path, PlatEntry *e) {
     int r = one(path, ANY, 0, e);
     if (r >= 0)
         return r;
-    FsFind f;
+    RunFind f;
     f.picture = 1;
     f.literal = 1;
     f.pattern = path;

@@ -1,30 +1,30 @@
-// The looks and changes of echofs.h: outside echo mode the platform's
-// calls; in echo mode the picture (picture.h) answers the looks, and the
-// changes are recorded into it.
-#include "search/echofs.h"
-
-#include <cstdint>
+// The door of echo mode (/E): nothing is changed on disk, yet the real
+// run's later steps see what its earlier ones did: a counter or a backup
+// name skips the names already given out, a directory emptied by a move or
+// a delete is removed, a file moved away is not found again, a directory
+// renamed is walked under its new name. So that /E shows what the run
+// would do, line for line and in its exit status, an echo run keeps the
+// picture of what it would have changed (picture.h), and every look
+// answers from the disk as that picture leaves it.
+//
+// What is remembered, and the rule that keeps it true: for each directory
+// (its full DOS path, letter case ignored) the names made in it and
+// the names taken away from it since the run began, each made one with
+// the entry a listing would show for it. Every change an echo run would
+// make is recorded here and nowhere else; the disk itself does not change
+// under an echo run (what others change meanwhile is not foreseen). A
+// directory taken away, or made anew, hides what the disk holds below it;
+// one respelled in letter case (/L, /L+) shows the disk's contents under
+// its new spelling. Paths that are not full DOS paths (X:\...) are never
+// in the picture and always go to the platform.
 #include <cstring>
 
-#include "base/param.h"
-#include "search/pathstr.h"
-#include "search/picture.h"
+#include "base/pathstr.h"
+#include "runfs/picture.h"
 
 using namespace picture;
 
 namespace {
-
-// Outside echo mode a listing is the platform's own, handed back with its
-// lowest bit set (no PlatFind lies at an odd address): the looks of a run
-// that is no echo cost what the platform's cost, and nothing more.
-FsFind *tagged(PlatFind *d) {
-    return d != nullptr ? reinterpret_cast<FsFind *>(reinterpret_cast<uintptr_t>(d) | 1u) : nullptr;
-}
-
-PlatFind *platform(FsFind *f) {
-    uintptr_t p = reinterpret_cast<uintptr_t>(f);
-    return (p & 1u) != 0 ? reinterpret_cast<PlatFind *>(p & ~(uintptr_t)1) : nullptr;
-}
 
 int usepicture(const char *pattern) { return active() && inpicture(pattern); }
 
@@ -129,8 +129,6 @@ void gone(const char *path) {
     changed(path); // a name taken away from a path's way hides the path too
 }
 
-int echoing(void) { return opt_echo == 1; }
-
 int fail(unsigned code) {
     plat_setlasterror(code);
     return -1;
@@ -157,14 +155,20 @@ int echomkdir(const char *path) {
     return 0;
 }
 
-} // namespace
-
 // ---- looks --------------------------------------------------------------------
 
-FsFind *fs_findfirst(const char *pattern, unsigned mask, PlatEntry *entry) {
-    if (pattern == nullptr || !echoing())
-        return tagged(plat_findfirst(pattern, mask, entry));
-    FsFind *f = new FsFind;
+void findclose(RunFind *f);
+
+// A listing shows the names the run would have made, with what they would
+// hold, in listing order, and leaves out the ones it would have taken
+// away; like the platform's, it is what the directory held when it was
+// made (or started over).
+RunFind *findfirst(const char *pattern, unsigned mask, PlatEntry *entry) {
+    if (pattern == nullptr) {
+        fail(PLAT_ERR_INVALID_PARAMETER); // as the platform refuses it
+        return nullptr;
+    }
+    RunFind *f = new RunFind;
     f->pattern = pattern;
     f->mask = mask;
     if (!usepicture(pattern)) {
@@ -180,7 +184,7 @@ FsFind *fs_findfirst(const char *pattern, unsigned mask, PlatEntry *entry) {
     build(f);
     if (f->list.empty()) {
         unsigned err = plat_lasterror();
-        fs_findclose(f);
+        findclose(f);
         plat_setlasterror(err);
         return nullptr;
     }
@@ -189,9 +193,7 @@ FsFind *fs_findfirst(const char *pattern, unsigned mask, PlatEntry *entry) {
     return f;
 }
 
-int fs_findnext(FsFind *f, PlatEntry *entry) {
-    if (PlatFind *d = platform(f))
-        return plat_findnext(d, entry);
+int findnext(RunFind *f, PlatEntry *entry) {
     if (f == nullptr)
         return 0;
     if (!f->picture || f->direct)
@@ -202,9 +204,7 @@ int fs_findnext(FsFind *f, PlatEntry *entry) {
     return 1;
 }
 
-int fs_findagain(FsFind *f, PlatEntry *entry) {
-    if (PlatFind *d = platform(f))
-        return plat_findagain(d, entry);
+int findagain(RunFind *f, PlatEntry *entry) {
     if (f == nullptr)
         return 0;
     if (!f->picture && usepicture(f->pattern.c_str()))
@@ -219,19 +219,15 @@ int fs_findagain(FsFind *f, PlatEntry *entry) {
     return 1;
 }
 
-void fs_findclose(FsFind *f) {
-    if (PlatFind *d = platform(f)) {
-        plat_findclose(d);
-        return;
-    }
+void findclose(RunFind *f) {
     if (f == nullptr)
         return;
     plat_findclose(f->disk);
     delete f;
 }
 
-int fs_findone(const char *path, unsigned mask, PlatEntry *entry) {
-    if (!echoing() || path == nullptr || !usepicture(path))
+int findone(const char *path, unsigned mask, PlatEntry *entry) {
+    if (path == nullptr || !usepicture(path))
         return plat_findone(path, mask, entry);
     int r = one(path, mask, 1, entry);
     if (r >= 0) {
@@ -243,7 +239,7 @@ int fs_findone(const char *path, unsigned mask, PlatEntry *entry) {
     // widens to its look-alikes: only a spelling of the name itself counts.
     const char *sep = mbstrrchr(path, '\\');
     const char *want = sep != nullptr ? sep + 1 : path;
-    FsFind *f = fs_findfirst(path, mask, entry);
+    RunFind *f = findfirst(path, mask, entry);
     unsigned err = plat_lasterror();
     // A directory that cannot be read answers as the platform's look does,
     // with the system's reason.
@@ -251,15 +247,15 @@ int fs_findone(const char *path, unsigned mask, PlatEntry *entry) {
         err != PLAT_ERR_NO_MORE_FILES)
         return plat_findone(path, mask, entry);
     int found = 0;
-    for (int more = f != nullptr; more && !found; more = fs_findnext(f, entry))
+    for (int more = f != nullptr; more && !found; more = findnext(f, entry))
         found = std::strcmp(entry->name, want) == 0 || samepath(entry->name, want);
-    fs_findclose(f);
+    findclose(f);
     if (!found)
         plat_setlasterror(PLAT_ERR_FILE_NOT_FOUND);
     return found;
 }
 
-int fs_getattr(const char *path, unsigned *attrib) {
+int getattr(const char *path, unsigned *attrib) {
     size_t len = path != nullptr ? std::strlen(path) : 0;
     if (len == 0 || !usepicture(path) || path[len - 1] == '\\')
         return plat_getattr(path, attrib);
@@ -270,11 +266,26 @@ int fs_getattr(const char *path, unsigned *attrib) {
     return 0;
 }
 
+int owndir(const char *path, PlatFileId *id) {
+    if (path == nullptr || !usepicture(path))
+        return plat_owndir(path, id);
+    PlatEntry e;
+    if (!lookup(path, &e))
+        return -1;
+    if (!(e.attrib & PLAT_ATTR_DIRECTORY))
+        return fail(PLAT_ERR_DIRECTORY);
+    int r = plat_owndir(path, id);
+    unsigned code = plat_lasterror();
+    if (r < 0 && (code == PLAT_ERR_FILE_NOT_FOUND || code == PLAT_ERR_PATH_NOT_FOUND)) {
+        *id = PlatFileId{0, 0}; // made by the run, for it alone
+        return 0;
+    }
+    return r;
+}
+
 // ---- changes ------------------------------------------------------------------
 
-int fs_move(const char *from, const char *to) {
-    if (!echoing())
-        return plat_move(from, to);
+int move(const char *from, const char *to) {
     if (!inpicture(from) || !inpicture(to))
         return 0; // nothing of it can be foreseen, and nothing is moved
     PlatEntry src, dst;
@@ -296,9 +307,16 @@ int fs_move(const char *from, const char *to) {
     return 0;
 }
 
-int fs_rmdir(const char *path) {
-    if (!echoing())
-        return plat_rmdir(path);
+// A move over what is at to: that is taken away first.
+int replace(const char *from, const char *to) {
+    PlatEntry src;
+    if (inpicture(from) && inpicture(to) && !lookup(from, &src))
+        return fail(PLAT_ERR_FILE_NOT_FOUND);
+    gone(to);
+    return move(from, to);
+}
+
+int removedir(const char *path) {
     if (!inpicture(path))
         return 0;
     PlatEntry e;
@@ -306,7 +324,7 @@ int fs_rmdir(const char *path) {
         return fail(PLAT_ERR_FILE_NOT_FOUND);
     if (!(e.attrib & PLAT_ATTR_DIRECTORY))
         return fail(PLAT_ERR_DIRECTORY);
-    FsFind f;
+    RunFind f;
     f.picture = 1;
     f.pattern = std::string(path) + "\\*";
     f.mask = ANY | PLAT_ATTR_BADNAME;
@@ -324,31 +342,30 @@ int fs_rmdir(const char *path) {
     return 0;
 }
 
-int fs_mkdirlike(const char *path, const char *model) {
-    return echoing() ? echomkdir(path) : plat_mkdirlike(path, model);
+int mkdirlike(const char *path, const char *) { return echomkdir(path); }
+
+int mkdirprivate(const char *path) { return echomkdir(path); }
+
+// The run's own count says what would have gone; what would have stopped
+// a delete is not foreseen.
+int erase(const char *path) {
+    gone(path);
+    return 0;
 }
 
-int fs_mkdirprivate(const char *path) {
-    return echoing() ? echomkdir(path) : plat_mkdirprivate(path);
-}
+int erasesame(const char *path, const PlatFileState *) { return erase(path); }
 
-void fs_deleted(const char *path) {
-    if (echoing())
-        gone(path);
-}
+int setattr(const char *, unsigned) { return 0; }
 
-void fs_copied(const char *src, const char *dst, const PlatFileTime *mtime, unsigned newattrib,
-               int append, int zero, int move) {
-    if (!echoing())
-        return;
+int copyfile(const RunCopy *c) {
     // A source the run made itself (a backup copied aside, say) shows what
     // the picture holds; one on disk is read when the copy is looked at.
     Shown shown;
     Place at;
     const Node *source = nullptr;
-    if (!inpicture(src) || place(src, &at) != 0) {
+    if (!inpicture(c->src) || place(c->src, &at) != 0) {
         at = Place();
-        at.path = src; // kept whole
+        at.path = c->src; // kept whole
     } else if (at.dir != nullptr) {
         source = findnode(at.dir, at.name);
     }
@@ -359,14 +376,85 @@ void fs_copied(const char *src, const char *dst, const PlatFileTime *mtime, unsi
         from = nullptr;
     }
     PlatEntry d;
-    unsigned long long base = append && lookup(dst, &d) ? d.size : 0;
-    shown.size = zero ? 0 : (from == nullptr ? shown.size : 0) + base;
-    shown.attrib = newattrib & ~(unsigned)PLAT_ATTR_DIRECTORY;
-    if (mtime != nullptr)
-        shown.mtime = *mtime;
-    made(dst, shown, 0, 0, from, zero);
-    if (move && inpicture(src))
-        gone(src);
+    unsigned long long base = c->append && lookup(c->dst, &d) ? d.size : 0;
+    shown.size = c->zero ? 0 : (from == nullptr ? shown.size : 0) + base;
+    shown.attrib = c->newattrib & ~(unsigned)PLAT_ATTR_DIRECTORY;
+    if (c->mtime != nullptr)
+        shown.mtime = *c->mtime;
+    made(c->dst, shown, 0, 0, from, c->zero);
+    if (c->move && inpicture(c->src))
+        gone(c->src);
+    return 0;
 }
 
-void fs_forget(void) { forget(); }
+// No file is opened for writing: copyfile never asks for one, and nothing
+// else may.
+int refused(void) { return fail(PLAT_ERR_ACCESS_DENIED); }
+int openread(const char *path, int how) { return how == PLAT_OPEN_READ ? plat_open(path, how) : refused(); }
+int opentemp(const char *, const char *, char *, size_t) { return refused(); }
+int opennew(const char *) { return refused(); }
+int placenew(int) { return refused(); }
+void dropnew(int) {}
+int copylink(const char *, const char *, const char *, char *, size_t) { return refused(); }
+long long copydata(int, int, long long, void *, unsigned long, void (*)(unsigned long long)) {
+    return refused();
+}
+int setfiletime(int, const PlatFileTime *) { return refused(); }
+int cut(int, long long) { return refused(); }
+int keepperms(int, const char *, const char *) { return refused(); }
+int newperms(int, const char *) { return refused(); }
+int syncfile(int) { return refused(); }
+
+} // namespace
+
+const RunFs runfs_echo = {
+    .findfirst = findfirst,
+    .findnext = findnext,
+    .findagain = findagain,
+    .findclose = findclose,
+    .findone = findone,
+    .getattr = getattr,
+    .fileid = plat_fileid,
+    .islink = plat_islink,
+    .keepsarchive = plat_keepsarchive,
+    .freespace = plat_freespace,
+    .drivetype = plat_drivetype,
+    .curdrive = plat_curdrive,
+    .workdir = plat_workdir,
+    .getcurdir = plat_getcurdir,
+    .fullpath = plat_fullpath,
+    .nativepath = plat_nativepath,
+    .owndir = owndir,
+    .holddir = plat_holddir,
+    .releasedir = plat_releasedir,
+    .open = openread,
+    .read = plat_read,
+    .seek = plat_seek,
+    .filestate = plat_filestate,
+    .close = plat_close,
+    .setattr = setattr,
+    .mkdirlike = mkdirlike,
+    .mkdirprivate = mkdirprivate,
+    .rmdir = removedir,
+    .move = move,
+    .replace = replace,
+    .remove = erase,
+    .deletesame = erasesame,
+    .recycle = erase,
+    .copyfile = copyfile,
+    .opentemp = opentemp,
+    .opennew = opennew,
+    .placenew = placenew,
+    .dropnew = dropnew,
+    .copylink = copylink,
+    .copydata = copydata,
+    .setfiletime = setfiletime,
+    .truncate = cut,
+    .keepperms = keepperms,
+    .newperms = newperms,
+    .syncfile = syncfile,
+    .writes = 0,
+    .deletedlead = "(delete test) ",
+};
+
+void runfs_forget(void) { forget(); }

@@ -1,15 +1,15 @@
 // The picture an echo run keeps of what it would have changed (see
-// echofs.h), and how a look is answered from it: picturetable.cpp keeps
-// the table, picture.cpp answers the looks, echofs.cpp records the
-// changes. Only those include this; the rest of the core goes through
-// echofs.h.
+// echo.cpp), and how a look is answered from it: picturetable.cpp keeps
+// the table, picture.cpp answers the looks, echo.cpp records the changes
+// and is the door of echo mode. Only those include this; the rest of the
+// core goes through the door (runfs.h).
 //
 // An echo walk asks about every file it meets, so the table answers the
 // common questions (is this directory in the picture at all, what does it
 // hold under this one name) without allocating: directories and names are
 // found by the hash of their text with letter case ignored, and
 // every text the picture keeps is stored once, in blocks that live until
-// fs_forget.
+// runfs_forget.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "search/echofs.h"
+#include "runfs/runfs.h"
 
 namespace picture {
 
@@ -76,7 +76,7 @@ struct Dir {
 // File names never change an answer.
 void changed(const char *path);
 
-// 1 in echo mode once anything is recorded.
+// 1 once anything is recorded.
 int active(void);
 
 // A length that only the terminator ends.
@@ -177,9 +177,9 @@ int one(const char *path, unsigned mask, int ownerror, PlatEntry *e);
 
 } // namespace picture
 
-// A listing in echo mode (outside it, fs_findfirst hands out the
+// A listing of the door of echo mode (the disk's door hands out the
 // platform's own).
-struct FsFind {
+struct RunFind {
     PlatFind *disk = nullptr; // the platform's listing, kept to start over
     int picture = 0;          // the picture decides what is listed
     int direct = 0;           // ... and holds nothing of this directory: the disk's entries as they come
@@ -196,6 +196,6 @@ namespace picture {
 // The listing of f->pattern as the picture shows it, into f->list (or, in
 // direct mode, the disk's listing as it is, its first entry in f->first);
 // the last error is set as the platform's would be when it is empty.
-void build(FsFind *f);
+void build(RunFind *f);
 
 } // namespace picture

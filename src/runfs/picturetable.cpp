@@ -1,13 +1,12 @@
 // What the picture remembers (picture.h): the directories and names an
 // echo run would have changed, and the texts they hold.
-#include "search/picture.h"
+#include "runfs/picture.h"
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
-#include "base/param.h"
-#include "search/pathstr.h"
+#include "base/pathstr.h"
 
 namespace picture {
 
@@ -255,7 +254,7 @@ size_t lastfromlen;
 
 } // namespace
 
-int active(void) { return opt_echo == 1 && nodes.count > 0; }
+int active(void) { return nodes.count > 0; }
 
 int foldeq(const char *a, size_t alen, const char *b, size_t blen) {
     return foldcmp(a, alen, b, blen) == 0;
