@@ -173,6 +173,11 @@ TEST(PathStr, SamePath) {
         // The trail byte 0x5C is part of the name, not a final separator.
         {"C:\\\x95\x5C\\", "C:\\\x95\x5C", 1},
         {"C:\\\x95\x5C", "C:\\\x95", 0},
+        // 0x83 0x9D is no character, yet one double-byte unit: the "j" after
+        // it is a letter, and case-changed copies of the path are the same
+        // path (the comparison used to read 0x9D "j" as a character).
+        {"C:\\\x83\x9Dj", "C:\\\x83\x9DJ", 1},
+        {"C:\\\x83\x9D\x9D\x61", "C:\\\x83\x9D\x9D\x41", 0},
     };
     for (const Case &c : cases)
         EXPECT_EQ(samepath(c.a, c.b), c.want) << c.a << " / " << c.b;

@@ -30,22 +30,24 @@ size_t take(const u8 *s, size_t n, unsigned long *v) {
         *v = s[0];
         return 1;
     }
-    if (!codec_ready()) { // no tables: byte by byte, case kept
-        *v = NAME_BAD + s[0];
-        return 1;
-    }
     CodecItem it;
-    codec_next(s, n, &it);
-    if (it.kind == CODEC_CHAR) {
-        *v = it.val;
-        return it.len;
+    if (codec_ready()) {
+        codec_next(s, n, &it);
+        if (it.kind == CODEC_CHAR) {
+            *v = it.val;
+            return it.len;
+        }
+        if (it.kind == CODEC_RAW) {
+            *v = SORTKEY_RAW + it.val;
+            return it.len;
+        }
     }
-    if (it.kind == CODEC_RAW) {
-        *v = SORTKEY_RAW + it.val;
-        return it.len;
-    }
-    *v = NAME_BAD + s[0];
-    return 1;
+    // No character (or no tables to tell): its bytes, case kept. A lead
+    // byte takes its second byte along, as the core's walk does, so that a
+    // second byte in the ASCII range is never read as a letter to fold.
+    size_t len = codec_charlen((const char *)s, n) >= 2 ? 2 : 1;
+    *v = NAME_BAD + (len == 2 ? (unsigned long)s[0] << 8 | s[1] : s[0]);
+    return len;
 }
 
 // The two texts compared folded (<0, 0, >0); *tie gets the order of the
