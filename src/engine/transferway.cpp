@@ -18,14 +18,16 @@ static int casetwin(const FileJob *j, const Probe *pr);
 // or to trust as a reference: the file itself under another spelling, or
 // the copy of a case twin. 1 after the report, else 0.
 static int twincopy(const FileJob *j, const Probe *pr) {
-    char wanted[PATH_SIZE];
-    wantedname(j, wanted);
-    if (casetwin(j, pr) || writtentwin(dstfull, j->name, wanted)) {
-        outf("Error! %s and %s differ only in case\n", srcfull, dstfull);
-        filesfailed++;
-        return 1;
+    if (!casetwin(j, pr)) {
+        // The name wanted matters only where this run wrote the place before.
+        char wanted[PATH_SIZE];
+        wantedname(j, wanted);
+        if (!writtentwin(dstfull, j->name, wanted))
+            return 0;
     }
-    return 0;
+    outf("Error! %s and %s differ only in case\n", srcfull, dstfull);
+    filesfailed++;
+    return 1;
 }
 
 static int notcounterpart(const FileJob *j, const Probe *pr) {
