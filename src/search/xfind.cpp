@@ -317,14 +317,14 @@ static int descend(const char *dir, size_t dirlen, const PlatEntry *e, const Wal
     return walkdir(sub, e, w);
 }
 
-// A Linux directory may hold SUB and sub side by side. Where the run would
-// bring both onto one destination directory, the second is refused: its
-// files are only counted (as found and as refused), nothing below it is
-// acted on or removed.
+// A Linux directory may hold SUB and sub side by side (the listing puts
+// them next to each other). Where the run would bring both onto one
+// destination directory, the second is refused: its files are only
+// counted (as found and as refused), nothing below it is acted on or
+// removed.
 static int twindir(const char *dir, size_t dirlen, const PlatEntry *e, const char *prev,
                    const Walk *w) {
-    if (xfind_twindir == nullptr || prev[0] == 0 || !samepath(prev, e->name) ||
-        xfind_twindir(dir, prev, e->name) != 1)
+    if (xfind_twindir(dir, prev, e->name) != 1)
         return 0;
     Walk counted = *w;
     counted.func = nullptr;
@@ -389,10 +389,11 @@ static int subdirphase(const char *dir, size_t dirlen, const Walk *w, Listing *l
         if (passedover(dir, dirlen, e.name))
             continue;
         (*subs)++;
-        r = twindir(dir, dirlen, &e, prev, w);
+        int twin = xfind_twindir != nullptr && prev[0] != 0 && samepath(prev, e.name);
+        r = twin ? twindir(dir, dirlen, &e, prev, w) : 0;
         if (r == 0)
             r = descend(dir, dirlen, &e, w);
-        if (xfind_twindir != nullptr && !samepath(prev, e.name))
+        if (xfind_twindir != nullptr && !twin)
             std::strcpy(prev, e.name);
     } while (r >= 0 && runfs->findnext(l->find, &e));
     return r;
