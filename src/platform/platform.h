@@ -344,9 +344,11 @@ int plat_mkdirprivate(const char *path);
 // Looks at the directory at path without following a symbolic link in
 // its last component, for a place where files are kept from others: 0
 // with its identity in *id when it is a directory of the caller's that
-// nobody else may write to; 1 when it is a symbolic link (or a junction);
-// 2 when it belongs to someone else, or others may write to it; -1 with
-// the last error set (2 or 3 when missing, 267 when no directory).
+// nobody else may write to; PLAT_OWNDIR_LINK when it is a symbolic link
+// (or a junction); PLAT_OWNDIR_SHARED when it belongs to someone else, or
+// others may write to it; -1 with the last error set (2 or 3 when missing,
+// 267 when no directory).
+enum { PLAT_OWNDIR_LINK = 1, PLAT_OWNDIR_SHARED = 2 };
 int plat_owndir(const char *path, PlatFileId *id);
 // 0, or -1 (145 when not empty, 5 when refused).
 int plat_rmdir(const char *path);

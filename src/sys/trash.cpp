@@ -99,9 +99,9 @@ int trashtree(const char *path) {
 // would hand the files to whoever controls it. Such a one is refused, and
 // the file stays where it is.
 static int refused(int why, const char *dir) {
-    if (why == 1)
+    if (why == PLAT_OWNDIR_LINK)
         outf("Error! trash directory is a link: %s\n", dir);
-    else if (why == 2)
+    else if (why == PLAT_OWNDIR_SHARED)
         outf("Error! trash directory is open to others: %s\n", dir);
     else
         outf("Error! can't mkdir %s\n", dir);
@@ -116,7 +116,7 @@ static int ensuredir(const char *dir, int isroot) {
     unsigned attrib;
     if (getattr(dir, &attrib) == 0) {
         if (attrib & PLAT_ATTR_REPARSE)
-            return refused(1, dir);
+            return refused(PLAT_OWNDIR_LINK, dir);
         if (attrib & PLAT_ATTR_DIRECTORY)
             return 0;
     } else if ((isroot ? runfs->mkdirprivate(dir) : mkdirs(dir)) == 0) {

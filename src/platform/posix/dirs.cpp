@@ -86,7 +86,7 @@ int plat_owndir(const char *path, PlatFileId *id) {
         return -1;
     }
     if (S_ISLNK(st.st_mode))
-        return 1;
+        return PLAT_OWNDIR_LINK;
     if (!S_ISDIR(st.st_mode)) {
         plat_setlasterror(PLAT_ERR_DIRECTORY);
         return -1;
@@ -94,7 +94,7 @@ int plat_owndir(const char *path, PlatFileId *id) {
     // Whoever may write to it may rename what it holds, or swap a
     // directory in it for a link to anywhere.
     if (st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        return 2;
+        return PLAT_OWNDIR_SHARED;
     id->device = (unsigned long long)st.st_dev;
     id->inode = (unsigned long long)st.st_ino;
     return 0;

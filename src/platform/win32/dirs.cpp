@@ -73,7 +73,7 @@ int plat_owndir(const char *path, PlatFileId *id) {
     if (a == INVALID_FILE_ATTRIBUTES)
         return fail_sys();
     if (a & FILE_ATTRIBUTE_REPARSE_POINT)
-        return 1;
+        return PLAT_OWNDIR_LINK;
     if ((a & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         plat_setlasterror(PLAT_ERR_DIRECTORY);
         return -1;
